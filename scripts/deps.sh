@@ -1,0 +1,38 @@
+#!/usr/bin/env bash
+# Installs every Debian package that the build, the tests and the demo need. Safe to run again:
+# packages already present are left alone and nothing is fetched when all are there.
+set -euo pipefail
+
+packages=(
+  # build
+  cmake ninja-build g++ pkg-config git
+  # Qt 6: widgets, browser controls, sound
+  qt6-base-dev qt6-webengine-dev qt6-multimedia-dev
+  # X11 capture and input
+  libx11-dev libxext-dev libxdamage-dev libxfixes-dev libxtst-dev
+  # tests
+  libgtest-dev libgmock-dev xvfb xauth xdotool x11-utils
+  # Korean fonts, so that Korean text does not render as boxes
+  fonts-nanum
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
+    missing+=("$p")
+  fi
+done
+
+if [ "${#missing[@]}" -eq 0 ]; then
+  exit 0
+fi
+
+if [ "$(id -u)" -ne 0 ]; then
+  SUDO=sudo
+else
+  SUDO=
+fi
+echo "deps: installing ${missing[*]}"
+export DEBIAN_FRONTEND=noninteractive
+$SUDO apt-get update -q
+$SUDO apt-get install -y -q --no-install-recommends "${missing[@]}"

@@ -1,0 +1,68 @@
+#pragma once
+
+#include "app/IniFile.h"
+
+#include <QString>
+
+// Every key of the settings file, with its section and its default. Windows read and write their
+// settings through these entries only.
+namespace pelio::app::settings {
+
+struct Key {
+    QString section;
+    QString key;
+    QString defaultValue;
+};
+
+// Customer entry window.
+inline const Key LastDeptCode{QStringLiteral("Settings"), QStringLiteral("LastDeptCode"), QString()};
+inline const Key MyName{QStringLiteral("Settings"), QStringLiteral("MyName"), QString()};
+inline const Key MyPhone{QStringLiteral("Settings"), QStringLiteral("MyPhone"), QString()};
+// Recently used company codes, each followed by kCodeHistorySeparator, at most kCodeHistoryMax.
+inline const Key CodeHistory{QStringLiteral("ListBox"), QStringLiteral("CodeHistory"), QString()};
+inline const QString kCodeHistorySeparator = QStringLiteral("#;#");
+inline constexpr int kCodeHistoryMax = 10;
+// Company name for each company code used: section "DeptInfo", the key is the company code itself.
+inline const QString kDeptInfoSection = QStringLiteral("DeptInfo");
+
+// Manual connection window.
+inline const Key LastIP{QStringLiteral("Settings"), QStringLiteral("LastIP"), QString()};
+inline const Key LastPort{QStringLiteral("Settings"), QStringLiteral("LastPort"), QString()};
+
+// History viewer check boxes: "0" or "1".
+inline const Key Stretch{QStringLiteral("Settings"), QStringLiteral("Stretch"), QStringLiteral("1")};
+inline const Key AutoScroll{QStringLiteral("Settings"), QStringLiteral("AutoScroll"), QStringLiteral("1")};
+
+// Chat window. Colours are decimal integers, blue * 65536 + green * 256 + red.
+inline const Key LastFolder{QStringLiteral("FileSend"), QStringLiteral("LastFolder"), QString()};
+inline const Key ChatBackColor{QStringLiteral("Chat"), QStringLiteral("BackColor"), QStringLiteral("16777215")};
+inline const Key ChatFontName{QStringLiteral("Chat"), QStringLiteral("FontName"), QStringLiteral("굴림")};
+inline const Key ChatFontSize{QStringLiteral("Chat"), QStringLiteral("FontSize"), QStringLiteral("11")};
+inline const Key ChatFontBold{QStringLiteral("Chat"), QStringLiteral("FontBold"), QStringLiteral("False")};
+inline const Key ChatFontItalic{QStringLiteral("Chat"), QStringLiteral("FontItalic"), QStringLiteral("False")};
+inline const Key ChatForeColor{QStringLiteral("Chat"), QStringLiteral("ForeColor"), QStringLiteral("0")};
+
+// Window placement: section "Form", key the window's name ("frmPlay", "frmRemote") holding
+// "left;top;width;height" in twips, and the name + "-IsMax" holding "1" or "0" (default "0").
+inline const QString kFormSection = QStringLiteral("Form");
+inline const QString kIsMaxSuffix = QStringLiteral("-IsMax");
+
+// The per-user settings area: application, section and key of the scrambled machine code.
+inline const QString kUserApplication = QStringLiteral("PelioRS");
+inline const Key MachineCodeStore{QStringLiteral("Settings"), QStringLiteral("MyC"), QString()};
+
+// Every fixed key above, for code that lists or checks them all.
+inline const Key* const kAllKeys[] = {&LastDeptCode, &MyName,       &MyPhone,      &CodeHistory,
+                                      &LastIP,       &LastPort,     &Stretch,      &AutoScroll,
+                                      &LastFolder,   &ChatBackColor, &ChatFontName, &ChatFontSize,
+                                      &ChatFontBold, &ChatFontItalic, &ChatForeColor};
+
+// Reads and writes of the settings file by table entry.
+inline QString Read(const QString& iniFile, const Key& k) {
+    return IniRead(iniFile, k.section, k.key, k.defaultValue);
+}
+inline void Write(const QString& iniFile, const Key& k, const QString& value) {
+    IniWrite(iniFile, k.section, k.key, value);
+}
+
+}  // namespace pelio::app::settings

@@ -1,0 +1,17 @@
+#include "platform/FakeServices.h"
+
+namespace pelio::platform {
+
+FakeServices::FakeServices() {
+    auto id = std::make_unique<FakeSystemIdentity>();
+    auto wm = std::make_unique<FakeWindowManager>();
+    auto inst = std::make_unique<FakeInstanceRegistry>();
+    identity = id.get();
+    windows = wm.get();
+    instances = inst.get();
+    services.identity = std::move(id);
+    services.windows = std::move(wm);
+    services.instances = std::move(inst);
+}
+
+}  // namespace pelio::platform

@@ -1,0 +1,87 @@
+#pragma once
+
+#include "platform/Services.h"
+
+#include <QStringList>
+
+#include <map>
+#include <vector>
+
+// Recording doubles of the platform services, for tests: each answers from fields the test sets and
+// records the calls it receives.
+namespace pelio::platform {
+
+class FakeSystemIdentity : public SystemIdentity {
+public:
+    std::array<std::uint8_t, 6> adapter{};
+    std::int32_t serial = 0;
+    SystemVersion version{6, 1, 2};
+    QStringList volumeQueries;  // the roots asked for
+
+    std::array<std::uint8_t, 6> AdapterAddress() override { return adapter; }
+    std::int32_t VolumeSerial(const QString& root) override {
+        volumeQueries << root;
+        return serial;
+    }
+    SystemVersion Version() override { return version; }
+};
+
+// A desktop of named windows, listed from the top of the stacking order.
+class FakeWindowManager : public WindowManager {
+public:
+    struct Window {
+        WindowHandle handle;
+        QString title;
+        bool minimised = false;
+    };
+    std::vector<Window> windows;
+    WindowHandle foreground = 0;
+    QStringList calls;  // "find:TEXT", "restore:HANDLE", "activate:HANDLE"
+
+    WindowHandle FindWindowByTitle(const QString& text) override {
+        calls << QStringLiteral("find:") + text;
+        for (const Window& w : windows)
+            if (!w.title.isEmpty() && w.title.left(255).toUpper().contains(text.toUpper())) return w.handle;
+        return 0;
+    }
+    void RestoreAndActivate(WindowHandle window) override {
+        calls << QStringLiteral("restore:%1").arg(window);
+        for (Window& w : windows)
+            if (w.handle == window) {
+                w.minimised = false;
+                foreground = window;
+            }
+    }
+    void ActivateWindow(WindowHandle window) override {
+        calls << QStringLiteral("activate:%1").arg(window);
+        for (const Window& w : windows)
+            if (w.handle == window) foreground = window;
+    }
+    WindowHandle ForegroundWindow() override { return foreground; }
+    WindowHandle HandleOf(const QWidget* widget) override {
+        auto it = handles.find(widget);
+        return it == handles.end() ? 0 : it->second;
+    }
+    std::map<const QWidget*, WindowHandle> handles;  // our own windows as the test names them
+};
+
+class FakeInstanceRegistry : public InstanceRegistry {
+public:
+    bool previous = false;
+    int queries = 0;
+    bool PreviousInstanceExists() override {
+        ++queries;
+        return previous;
+    }
+};
+
+// All fakes together, with typed access for the test.
+struct FakeServices {
+    FakeServices();
+    FakeSystemIdentity* identity;
+    FakeWindowManager* windows;
+    FakeInstanceRegistry* instances;
+    Services services;
+};
+
+}  // namespace pelio::platform

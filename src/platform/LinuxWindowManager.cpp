@@ -1,0 +1,207 @@
+#include "platform/LinuxWindowManager.h"
+
+#include <QApplication>
+#include <QGuiApplication>
+#include <QWidget>
+#include <QWindow>
+
+#include <X11/Xatom.h>
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+
+#include <vector>
+
+namespace pelio::platform {
+
+namespace {
+
+constexpr int kTitleChars = 255;
+
+int IgnoreXErrors(Display*, XErrorEvent*) { return 0; }
+
+QString Searchable(const QString& title) { return title.left(kTitleChars).toUpper(); }
+
+QWidget* OwnWindow(WindowHandle handle) {
+    if (handle == 0) return nullptr;
+    const QWidgetList widgets = QApplication::topLevelWidgets();
+    for (QWidget* w : widgets)
+        if (w->windowHandle() && static_cast<WindowHandle>(w->windowHandle()->winId()) == handle) return w;
+    return nullptr;
+}
+
+void RaiseOwn(QWidget* w, bool restore) {
+    if (restore && w->isMinimized()) w->setWindowState(w->windowState() & ~Qt::WindowMinimized);
+    w->raise();
+    w->activateWindow();
+}
+
+}  // namespace
+
+// One Xlib connection of our own, used only on the UI thread.
+struct LinuxWindowManager::X11 {
+    Display* display = nullptr;
+    Atom netClientListStacking = 0;
+    Atom netActiveWindow = 0;
+    Atom netWmName = 0;
+    Atom utf8String = 0;
+    Atom wmState = 0;
+
+    std::vector<Window> PropertyWindows(Window w, Atom property) const {
+        std::vector<Window> result;
+        Atom type = 0;
+        int format = 0;
+        unsigned long count = 0, after = 0;
+        unsigned char* data = nullptr;
+        if (XGetWindowProperty(display, w, property, 0, 1 << 16, False, XA_WINDOW, &type, &format, &count,
+                               &after, &data) == Success &&
+            data) {
+            if (type == XA_WINDOW && format == 32) {
+                auto* ids = reinterpret_cast<unsigned long*>(data);
+                result.assign(ids, ids + count);
+            }
+            XFree(data);
+        }
+        return result;
+    }
+
+    QString Title(Window w) const {
+        Atom type = 0;
+        int format = 0;
+        unsigned long count = 0, after = 0;
+        unsigned char* data = nullptr;
+        QString title;
+        if (XGetWindowProperty(display, w, netWmName, 0, 1024, False, utf8String, &type, &format, &count,
+                               &after, &data) == Success &&
+            data) {
+            if (type == utf8String && format == 8)
+                title = QString::fromUtf8(reinterpret_cast<const char*>(data), static_cast<qsizetype>(count));
+            XFree(data);
+        }
+        if (!title.isEmpty()) return title;
+        XTextProperty prop{};
+        if (XGetWMName(display, w, &prop) && prop.value) {
+            char** list = nullptr;
+            int n = 0;
+            if (Xutf8TextPropertyToTextList(display, &prop, &list, &n) >= Success && list) {
+                if (n > 0 && list[0]) title = QString::fromUtf8(list[0]);
+                XFreeStringList(list);
+            }
+            XFree(prop.value);
+        }
+        return title;
+    }
+
+    // Top-level windows from the top of the stacking order down.
+    std::vector<Window> TopLevels() const {
+        Window root = DefaultRootWindow(display);
+        std::vector<Window> stacking = PropertyWindows(root, netClientListStacking);
+        if (!stacking.empty()) return {stacking.rbegin(), stacking.rend()};
+        std::vector<Window> result;
+        Window rootReturn = 0, parent = 0;
+        Window* children = nullptr;
+        unsigned int n = 0;
+        if (!XQueryTree(display, root, &rootReturn, &parent, &children, &n)) return result;
+        for (unsigned int i = n; i-- > 0;) {
+            result.push_back(children[i]);
+            // A window-manager frame holds the client one level down.
+            Window r2 = 0, p2 = 0;
+            Window* grand = nullptr;
+            unsigned int m = 0;
+            if (XQueryTree(display, children[i], &r2, &p2, &grand, &m) && grand) {
+                for (unsigned int j = m; j-- > 0;) result.push_back(grand[j]);
+                XFree(grand);
+            }
+        }
+        if (children) XFree(children);
+        return result;
+    }
+
+    void Activate(Window w, bool restore) {
+        Window root = DefaultRootWindow(display);
+        if (restore) XMapWindow(display, w);  // de-iconifies a minimised window
+        XEvent ev{};
+        ev.xclient.type = ClientMessage;
+        ev.xclient.window = w;
+        ev.xclient.message_type = netActiveWindow;
+        ev.xclient.format = 32;
+        ev.xclient.data.l[0] = 2;  // request from a pager-like tool: honoured even when not focused
+        ev.xclient.data.l[1] = CurrentTime;
+        XSendEvent(display, root, False, SubstructureRedirectMask | SubstructureNotifyMask, &ev);
+        XRaiseWindow(display, w);
+        XWindowAttributes attrs{};
+        if (XGetWindowAttributes(display, w, &attrs) && attrs.map_state == IsViewable)
+            XSetInputFocus(display, w, RevertToParent, CurrentTime);
+        XFlush(display);
+    }
+};
+
+LinuxWindowManager::LinuxWindowManager() {
+    if (QGuiApplication::platformName() != QStringLiteral("xcb")) return;
+    Display* d = XOpenDisplay(nullptr);
+    if (!d) return;
+    XSetErrorHandler(IgnoreXErrors);
+    m_x = new X11;
+    m_x->display = d;
+    m_x->netClientListStacking = XInternAtom(d, "_NET_CLIENT_LIST_STACKING", False);
+    m_x->netActiveWindow = XInternAtom(d, "_NET_ACTIVE_WINDOW", False);
+    m_x->netWmName = XInternAtom(d, "_NET_WM_NAME", False);
+    m_x->utf8String = XInternAtom(d, "UTF8_STRING", False);
+    m_x->wmState = XInternAtom(d, "WM_STATE", False);
+}
+
+LinuxWindowManager::~LinuxWindowManager() {
+    if (m_x) {
+        XCloseDisplay(m_x->display);
+        delete m_x;
+    }
+}
+
+WindowHandle LinuxWindowManager::FindWindowByTitle(const QString& text) {
+    const QString wanted = text.toUpper();
+    if (m_x) {
+        for (Window w : m_x->TopLevels()) {
+            const QString title = Searchable(m_x->Title(w));
+            if (!title.isEmpty() && title.contains(wanted)) return static_cast<WindowHandle>(w);
+        }
+        return 0;
+    }
+    const QWidgetList widgets = QApplication::topLevelWidgets();
+    for (QWidget* w : widgets) {
+        if (!w->windowHandle()) continue;  // never shown: no window exists yet
+        const QString title = Searchable(w->windowTitle());
+        if (!title.isEmpty() && title.contains(wanted)) return HandleOf(w);
+    }
+    return 0;
+}
+
+void LinuxWindowManager::RestoreAndActivate(WindowHandle window) {
+    if (QWidget* own = OwnWindow(window)) return RaiseOwn(own, true);
+    if (m_x && window) m_x->Activate(static_cast<Window>(window), true);
+}
+
+void LinuxWindowManager::ActivateWindow(WindowHandle window) {
+    if (QWidget* own = OwnWindow(window)) return RaiseOwn(own, false);
+    if (m_x && window) m_x->Activate(static_cast<Window>(window), false);
+}
+
+WindowHandle LinuxWindowManager::ForegroundWindow() {
+    if (m_x) {
+        std::vector<Window> active = m_x->PropertyWindows(DefaultRootWindow(m_x->display), m_x->netActiveWindow);
+        if (!active.empty() && active.front() != 0) return static_cast<WindowHandle>(active.front());
+        Window focus = 0;
+        int revert = 0;
+        XGetInputFocus(m_x->display, &focus, &revert);
+        if (focus == None || focus == PointerRoot) return 0;
+        return static_cast<WindowHandle>(focus);
+    }
+    QWindow* focus = QGuiApplication::focusWindow();
+    return focus ? static_cast<WindowHandle>(focus->winId()) : 0;
+}
+
+WindowHandle LinuxWindowManager::HandleOf(const QWidget* widget) {
+    if (!widget) return 0;
+    const QWidget* top = widget->window();
+    return top->windowHandle() ? static_cast<WindowHandle>(top->windowHandle()->winId()) : 0;
+}
+
+}  // namespace pelio::platform

@@ -1,0 +1,17 @@
+#include "platform/Services.h"
+
+#include "platform/LinuxInstanceRegistry.h"
+#include "platform/LinuxSystemIdentity.h"
+#include "platform/LinuxWindowManager.h"
+
+namespace pelio::platform {
+
+std::unique_ptr<Services> CreateLinuxServices() {
+    auto services = std::make_unique<Services>();
+    services->identity = std::make_unique<LinuxSystemIdentity>();
+    services->windows = std::make_unique<LinuxWindowManager>();
+    services->instances = std::make_unique<LinuxInstanceRegistry>();
+    return services;
+}
+
+}  // namespace pelio::platform

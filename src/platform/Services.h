@@ -1,0 +1,23 @@
+#pragma once
+
+#include "platform/InstanceRegistry.h"
+#include "platform/SystemIdentity.h"
+#include "platform/WindowManager.h"
+
+#include <memory>
+
+namespace pelio::platform {
+
+// The platform services the program uses, chosen once at start-up: the Linux implementation in the
+// program, the recording doubles (FakeServices.h) in tests. The program keeps the object for its
+// whole run; windows receive references to the single services they need.
+struct Services {
+    std::unique_ptr<SystemIdentity> identity;
+    std::unique_ptr<WindowManager> windows;
+    std::unique_ptr<InstanceRegistry> instances;
+};
+
+// The real services of this system (X11 desktop, /proc, /sys).
+std::unique_ptr<Services> CreateLinuxServices();
+
+}  // namespace pelio::platform

@@ -1,0 +1,50 @@
+#pragma once
+
+#include <QString>
+
+#include <functional>
+
+class QWidget;
+
+// Every message box of the program goes through here. The title is always the application title; a
+// box has one of two shapes: information icon with OK, or question icon with Yes and No (plus the
+// exclamation and critical icons some windows use). Tests replace the real box with a responder that
+// records the box and answers it, so no test ever waits on a modal dialog.
+namespace pelio::util {
+
+inline const QString kAppTitle = QStringLiteral("Pelio원격");
+
+enum class MsgIcon { None, Information, Question, Exclamation, Critical };
+enum class MsgButtons { Ok, YesNo, OkCancel };
+enum class MsgAnswer { Ok, Yes, No, Cancel };
+
+struct MessageBoxRequest {
+    QString text;
+    QString title;
+    MsgIcon icon = MsgIcon::Information;
+    MsgButtons buttons = MsgButtons::Ok;
+    QWidget* parent = nullptr;
+};
+
+using MessageBoxResponder = std::function<MsgAnswer(const MessageBoxRequest&)>;
+
+class MessageBoxes {
+public:
+    // Shows a modal box and returns the button pressed. Closing the box without a button counts as
+    // OK for an OK box, No for a Yes/No box and Cancel for an OK/Cancel box.
+    static MsgAnswer Show(QWidget* parent, const QString& text, MsgIcon icon = MsgIcon::Information,
+                          MsgButtons buttons = MsgButtons::Ok);
+
+    // The information box with OK that most of the program uses.
+    static void Inform(QWidget* parent, const QString& text) { Show(parent, text); }
+
+    // The question box with Yes and No; true for Yes.
+    static bool AskYesNo(QWidget* parent, const QString& text) {
+        return Show(parent, text, MsgIcon::Question, MsgButtons::YesNo) == MsgAnswer::Yes;
+    }
+
+    // Replaces the real boxes; an empty responder restores them. Returns the previous responder.
+    static MessageBoxResponder SetResponder(MessageBoxResponder responder);
+};
+
+}  // namespace pelio::util

@@ -1,0 +1,260 @@
+#include "app/IniFile.h"
+#include "app/SettingsKeys.h"
+#include "app/UserSettings.h"
+#include "support/ScriptedMessageBoxes.h"
+#include "util/Ansi.h"
+
+#include <gtest/gtest.h>
+
+#include <QComboBox>
+#include <QDir>
+#include <QSet>
+#include <QFile>
+#include <QFileInfo>
+
+#include <random>
+
+#include <unistd.h>
+
+using namespace pelio::app;
+using pelio::test::TempFolder;
+
+namespace {
+
+QByteArray ReadAll(const QString& path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+void WriteAll(const QString& path, const QByteArray& bytes) {
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(bytes);
+}
+
+class IniFileTest : public ::testing::Test {
+protected:
+    TempFolder dir;
+    QString ini = dir.file(QStringLiteral("PelioRS.ini"));
+};
+
+}  // namespace
+
+TEST_F(IniFileTest, FirstWriteCreatesTheFileAndReadsBack) {
+    EXPECT_FALSE(QFileInfo::exists(ini));
+    EXPECT_EQ(IniRead(ini, QStringLiteral("Settings"), QStringLiteral("MyName"), QStringLiteral("dflt")),
+              QStringLiteral("dflt"));
+    EXPECT_FALSE(QFileInfo::exists(ini));  // reading creates nothing
+    IniWrite(ini, QStringLiteral("Settings"), QStringLiteral("MyName"), QStringLiteral("홍길동"));
+    EXPECT_TRUE(QFileInfo::exists(ini));
+    EXPECT_EQ(IniRead(ini, QStringLiteral("Settings"), QStringLiteral("MyName")), QStringLiteral("홍길동"));
+    // Sections and keys without regard to case; a second write replaces the entry in place.
+    IniWrite(ini, QStringLiteral("SETTINGS"), QStringLiteral("myname"), QStringLiteral("김철수"));
+    EXPECT_EQ(IniRead(ini, QStringLiteral("settings"), QStringLiteral("MYNAME")), QStringLiteral("김철수"));
+    EXPECT_EQ(ReadAll(ini).count("[Settings]"), 1);
+    EXPECT_EQ(ReadAll(ini).count("=") , 1);
+}
+
+TEST_F(IniFileTest, EmptySectionReadsDefaultAndWritesNothing) {
+    IniWrite(ini, QString(), QStringLiteral("k"), QStringLiteral("v"));
+    EXPECT_FALSE(QFileInfo::exists(ini));
+    EXPECT_EQ(IniRead(ini, QString(), QStringLiteral("k"), QStringLiteral("d")), QStringLiteral("d"));
+}
+
+TEST_F(IniFileTest, PresentButEmptyValueReadsAsDefault) {
+    WriteAll(ini, "[Settings]\r\nMyName=\r\nMyPhone=   \r\n");
+    EXPECT_EQ(IniRead(ini, QStringLiteral("Settings"), QStringLiteral("MyName"), QStringLiteral("d")),
+              QStringLiteral("d"));
+    EXPECT_EQ(IniRead(ini, QStringLiteral("Settings"), QStringLiteral("MyPhone"), QStringLiteral("d")),
+              QStringLiteral("d"));
+    EXPECT_EQ(IniReadInt(ini, QStringLiteral("Chat"), QStringLiteral("BackColor"), 16777215), 16777215);
+}
+
+TEST_F(IniFileTest, TwoLineValueIsStoredAsOneLineWithMarker) {
+    IniWrite(ini, QStringLiteral("S"), QStringLiteral("Text"), QStringLiteral("첫 줄\r\n둘째 줄"));
+    EXPECT_TRUE(ReadAll(ini).contains(QStringLiteral("Text=첫 줄\\n\\r둘째 줄\n").toUtf8()));
+    EXPECT_EQ(IniRead(ini, QStringLiteral("S"), QStringLiteral("Text")), QStringLiteral("첫 줄\r\n둘째 줄"));
+    // The marker is recognised in any case.
+    WriteAll(ini, "[S]\nText=a\\N\\Rb\n");
+    EXPECT_EQ(IniRead(ini, QStringLiteral("S"), QStringLiteral("Text")), QStringLiteral("a\r\nb"));
+}
+
+TEST_F(IniFileTest, BlanksAndQuotesFollowThePrivateProfileRules) {
+    WriteAll(ini, "  [ Settings ]  \n  LastIP  =  10.0.0.1  \nQuoted=\"  spaced  \"\n; comment=x\nNoEquals\n");
+    EXPECT_EQ(IniRead(ini, QStringLiteral("Settings"), QStringLiteral("LastIP")), QStringLiteral("10.0.0.1"));
+    EXPECT_EQ(IniRead(ini, QStringLiteral("Settings"), QStringLiteral("Quoted")), QStringLiteral("spaced"));
+    EXPECT_EQ(IniRead(ini, QStringLiteral("Settings"), QStringLiteral("Quoted"), QString(), true),
+              QStringLiteral("  spaced  "));
+    EXPECT_EQ(IniRead(ini, QStringLiteral("Settings"), QStringLiteral("; comment"), QStringLiteral("d")),
+              QStringLiteral("d"));
+    EXPECT_EQ(IniRead(ini, QStringLiteral("Settings"), QStringLiteral("NoEquals"), QStringLiteral("d")),
+              QStringLiteral("d"));
+}
+
+TEST_F(IniFileTest, ValuesAreCutAt1499CodePageBytesOnACharacterBoundary) {
+    IniWrite(ini, QStringLiteral("S"), QStringLiteral("Long"), QString(3000, u'x'));
+    EXPECT_EQ(IniRead(ini, QStringLiteral("S"), QStringLiteral("Long")).size(), 1499);
+    // Korean syllables are two bytes each: 749 of them fill 1,498 bytes; the 750th would not fit.
+    IniWrite(ini, QStringLiteral("S"), QStringLiteral("Korean"), QString(1000, QChar(0xAC00)));
+    EXPECT_EQ(IniRead(ini, QStringLiteral("S"), QStringLiteral("Korean")), QString(749, QChar(0xAC00)));
+    IniWrite(ini, QStringLiteral("S"), QStringLiteral("Mixed"), u'a' + QString(1000, QChar(0xAC00)));
+    EXPECT_EQ(IniRead(ini, QStringLiteral("S"), QStringLiteral("Mixed")), u'a' + QString(749, QChar(0xAC00)));
+}
+
+TEST_F(IniFileTest, NewKeysGoIntoTheirSectionAndOtherLinesStay) {
+    WriteAll(ini, "; kept comment\n[Settings]\nLastIP=1.2.3.4\n\n[Chat]\nFontName=돋움\n");
+    IniWrite(ini, QStringLiteral("settings"), QStringLiteral("LastPort"), QStringLiteral("5500"));
+    IniWrite(ini, QStringLiteral("Form"), QStringLiteral("frmPlay"), QStringLiteral("1;2;3;4"));
+    EXPECT_EQ(ReadAll(ini),
+              QStringLiteral("; kept comment\n[Settings]\nLastIP=1.2.3.4\nLastPort=5500\n\n[Chat]\nFontName=돋움\n"
+                             "[Form]\nfrmPlay=1;2;3;4\n")
+                  .toUtf8());
+}
+
+TEST_F(IniFileTest, HostileKeysAndValuesCannotCorruptOtherEntries) {
+    IniWrite(ini, QStringLiteral("Settings"), QStringLiteral("MyName"), QStringLiteral("safe"));
+    // Values: line breaks of any kind, "=", a leading "[" and a NUL stay inside their own entry.
+    IniWrite(ini, QStringLiteral("Settings"), QStringLiteral("A"), QStringLiteral("x\n[Settings]\nMyName=evil"));
+    IniWrite(ini, QStringLiteral("Settings"), QStringLiteral("B"), QStringLiteral("[Chat]"));
+    IniWrite(ini, QStringLiteral("Settings"), QStringLiteral("C"), QStringLiteral("k=v\rMyName=evil"));
+    IniWrite(ini, QStringLiteral("Settings"), QStringLiteral("D"), QString(QStringLiteral("cut")) + QChar(0) + u'x');
+    // Keys and sections that could not be read back as themselves are not written.
+    IniWrite(ini, QStringLiteral("DeptInfo"), QStringLiteral("a=b"), QStringLiteral("c"));
+    IniWrite(ini, QStringLiteral("DeptInfo"), QStringLiteral("[Settings]"), QStringLiteral("c"));
+    IniWrite(ini, QStringLiteral("DeptInfo"), QStringLiteral("x\nMyName=evil"), QStringLiteral("c"));
+    IniWrite(ini, QStringLiteral("Sec]tion"), QStringLiteral("k"), QStringLiteral("c"));
+    IniWrite(ini, QStringLiteral("Sec\nMyName=evil"), QStringLiteral("k"), QStringLiteral("c"));
+
+    EXPECT_EQ(IniRead(ini, QStringLiteral("Settings"), QStringLiteral("MyName")), QStringLiteral("safe"));
+    EXPECT_EQ(IniRead(ini, QStringLiteral("Settings"), QStringLiteral("A")),
+              QStringLiteral("x\r\n[Settings]\r\nMyName=evil"));
+    EXPECT_EQ(IniRead(ini, QStringLiteral("Settings"), QStringLiteral("B")), QStringLiteral("[Chat]"));
+    EXPECT_EQ(IniRead(ini, QStringLiteral("Settings"), QStringLiteral("C")), QStringLiteral("k=v\r\nMyName=evil"));
+    EXPECT_EQ(IniRead(ini, QStringLiteral("Settings"), QStringLiteral("D")), QStringLiteral("cut"));
+    EXPECT_EQ(IniRead(ini, QStringLiteral("DeptInfo"), QStringLiteral("a"), QStringLiteral("none")),
+              QStringLiteral("none"));
+    EXPECT_FALSE(ReadAll(ini).contains("DeptInfo"));
+    // Every line of the file is a section or a well-formed entry of a known key.
+    const QList<QByteArray> lines = ReadAll(ini).split('\n');
+    for (const QByteArray& line : lines) {
+        if (line.isEmpty() || line.startsWith('[')) continue;
+        EXPECT_TRUE(line.startsWith("MyName=") || line.startsWith("A=") || line.startsWith("B=") ||
+                    line.startsWith("C=") || line.startsWith("D="))
+            << line.toStdString();
+    }
+}
+
+TEST_F(IniFileTest, GarbageFilesReadWithoutCrashAndKeepTheRules) {
+    // Binary garbage with a valid entry inside.
+    std::mt19937 rng(7);
+    QByteArray garbage;
+    for (int i = 0; i < 20000; ++i) garbage.append(static_cast<char>(rng() & 0xFF));
+    WriteAll(ini, garbage + "\n[Settings]\nLastIP=9.9.9.9\n" + garbage);
+    EXPECT_EQ(IniRead(ini, QStringLiteral("Settings"), QStringLiteral("LastIP")), QStringLiteral("9.9.9.9"));
+    for (int i = 0; i < 50; ++i) IniRead(ini, QStringLiteral("S%1").arg(i), QStringLiteral("K"));
+
+    // A very long line: the value is cut, the next entry still reads.
+    WriteAll(ini, "[S]\nLong=" + QByteArray(1 << 20, 'y') + "\nNext=ok\n");
+    EXPECT_EQ(IniRead(ini, QStringLiteral("S"), QStringLiteral("Long")).size(), 1499);
+    EXPECT_EQ(IniRead(ini, QStringLiteral("S"), QStringLiteral("Next")), QStringLiteral("ok"));
+
+    // No sections at all: nothing is found.
+    WriteAll(ini, "LastIP=1.1.1.1\nMyName=x\n");
+    EXPECT_EQ(IniRead(ini, QStringLiteral("Settings"), QStringLiteral("LastIP"), QStringLiteral("d")),
+              QStringLiteral("d"));
+
+    // A file written on Windows in code page 949 reads, and a write keeps its other entries.
+    WriteAll(ini, pelio::util::ToAnsi(QStringLiteral("[DeptInfo]\r\n1234=펠리오 상사\r\n[Settings]\r\nMyName=똠방\r\n")));
+    EXPECT_EQ(IniRead(ini, QStringLiteral("DeptInfo"), QStringLiteral("1234")), QStringLiteral("펠리오 상사"));
+    EXPECT_EQ(IniRead(ini, QStringLiteral("Settings"), QStringLiteral("MyName")), QStringLiteral("똠방"));
+    IniWrite(ini, QStringLiteral("Settings"), QStringLiteral("MyPhone"), QStringLiteral("010"));
+    EXPECT_EQ(IniRead(ini, QStringLiteral("DeptInfo"), QStringLiteral("1234")), QStringLiteral("펠리오 상사"));
+    EXPECT_EQ(IniRead(ini, QStringLiteral("Settings"), QStringLiteral("MyName")), QStringLiteral("똠방"));
+}
+
+TEST_F(IniFileTest, FailedWriteLeavesTheOldFileWhole) {
+    IniWrite(ini, QStringLiteral("S"), QStringLiteral("K"), QStringLiteral("old"));
+    const QByteArray before = ReadAll(ini);
+    // A folder that does not exist: nothing is written anywhere, no error is raised.
+    IniWrite(dir.file(QStringLiteral("missing/PelioRS.ini")), QStringLiteral("S"), QStringLiteral("K"),
+             QStringLiteral("v"));
+    EXPECT_FALSE(QFileInfo::exists(dir.file(QStringLiteral("missing"))));
+    // A file that cannot be read whole is not replaced.
+    if (getuid() != 0) {
+        QFile::setPermissions(ini, QFileDevice::WriteOwner);
+        IniWrite(ini, QStringLiteral("S"), QStringLiteral("K2"), QStringLiteral("new"));
+        QFile::setPermissions(ini, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+    }
+    EXPECT_EQ(ReadAll(ini), before);
+    // No temporary files are left behind.
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files).size(), 1);
+}
+
+TEST_F(IniFileTest, NumbersAndFlagsRoundTrip) {
+    IniWrite(ini, QStringLiteral("Chat"), QStringLiteral("FontSize"), QString::number(9.75));
+    EXPECT_TRUE(ReadAll(ini).contains("FontSize=9.75"));
+    EXPECT_DOUBLE_EQ(IniReadDouble(ini, QStringLiteral("Chat"), QStringLiteral("FontSize"), 11), 9.75);
+    IniWrite(ini, QStringLiteral("Chat"), QStringLiteral("FontBold"), QStringLiteral("True"));
+    EXPECT_TRUE(IniReadBool(ini, QStringLiteral("Chat"), QStringLiteral("FontBold"), false));
+    IniWrite(ini, QStringLiteral("Chat"), QStringLiteral("FontBold"), QStringLiteral("nonsense"));
+    EXPECT_TRUE(IniReadBool(ini, QStringLiteral("Chat"), QStringLiteral("FontBold"), true));
+    EXPECT_EQ(IniReadInt(ini, QStringLiteral("Chat"), QStringLiteral("FontBold"), 5), 5);
+}
+
+TEST_F(IniFileTest, CodeHistoryListRules) {
+    QComboBox list;
+    WriteAll(ini, "[ListBox]\nCodeHistory=1234#;#5678#;#\n");
+    ListLoad(ini, settings::CodeHistory.key, &list, settings::kCodeHistorySeparator);
+    ASSERT_EQ(list.count(), 2);
+    EXPECT_EQ(list.itemText(0), QStringLiteral("1234"));
+    EXPECT_EQ(list.itemText(1), QStringLiteral("5678"));
+
+    WriteAll(ini, "[ListBox]\nCodeHistory=#;##;#\n");
+    ListLoad(ini, settings::CodeHistory.key, &list, settings::kCodeHistorySeparator);
+    EXPECT_EQ(list.count(), 0);
+
+    list.clear();
+    for (int i = 1; i <= 12; ++i) list.addItem(QStringLiteral("c%1").arg(i));
+    ListSave(ini, settings::CodeHistory.key, &list, settings::kCodeHistorySeparator, settings::kCodeHistoryMax);
+    EXPECT_EQ(IniRead(ini, QStringLiteral("ListBox"), QStringLiteral("CodeHistory")),
+              QStringLiteral("c1#;#c2#;#c3#;#c4#;#c5#;#c6#;#c7#;#c8#;#c9#;#c10#;#"));
+
+    // A blank key does nothing, neither load nor save.
+    list.clear();
+    list.addItem(QStringLiteral("stay"));
+    ListLoad(ini, QStringLiteral("  "), &list, settings::kCodeHistorySeparator);
+    EXPECT_EQ(list.count(), 1);
+    ListSave(ini, QStringLiteral(" "), &list, settings::kCodeHistorySeparator, 10);
+    EXPECT_FALSE(ReadAll(ini).contains("stay"));
+
+    // An empty list writes an empty value, which reads as the default.
+    list.clear();
+    ListSave(ini, settings::CodeHistory.key, &list, settings::kCodeHistorySeparator, 10);
+    EXPECT_TRUE(ReadAll(ini).contains("CodeHistory=\n"));
+}
+
+TEST_F(IniFileTest, KeyTableHasUniqueEntriesAndDefaults) {
+    QSet<QString> seen;
+    for (const settings::Key* k : settings::kAllKeys) {
+        EXPECT_FALSE(k->section.isEmpty());
+        EXPECT_FALSE(seen.contains(k->section.toLower() + u'/' + k->key.toLower())) << k->key.toStdString();
+        seen.insert(k->section.toLower() + u'/' + k->key.toLower());
+    }
+    EXPECT_EQ(settings::Read(ini, settings::ChatFontName), QStringLiteral("굴림"));
+    EXPECT_EQ(settings::Read(ini, settings::ChatBackColor), QStringLiteral("16777215"));
+    settings::Write(ini, settings::ChatFontName, QStringLiteral("돋움"));
+    EXPECT_EQ(settings::Read(ini, settings::ChatFontName), QStringLiteral("돋움"));
+}
+
+TEST(UserSettings, PerUserAreaLivesUnderTheConfigFolder) {
+    TempFolder base;
+    UserSettings user(base.path());
+    EXPECT_EQ(user.Get(QStringLiteral("PelioRS"), QStringLiteral("Settings"), QStringLiteral("MyC"), QStringLiteral("d")),
+              QStringLiteral("d"));
+    EXPECT_TRUE(user.Save(QStringLiteral("PelioRS"), QStringLiteral("Settings"), QStringLiteral("MyC"),
+                          QStringLiteral("ABCDEF")));
+    EXPECT_TRUE(QFileInfo::exists(base.file(QStringLiteral("PelioRS/settings.ini"))));
+    EXPECT_EQ(user.Get(QStringLiteral("PelioRS"), QStringLiteral("settings"), QStringLiteral("myc")),
+              QStringLiteral("ABCDEF"));
+    EXPECT_FALSE(user.Save(QStringLiteral("../escape"), QStringLiteral("S"), QStringLiteral("K"), QStringLiteral("v")));
+}

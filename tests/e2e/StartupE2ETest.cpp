@@ -1,0 +1,93 @@
+// The built program under a private X server: first window, single-instance test, "review".
+#include "XvfbDisplay.h"
+#include "support/ScriptedMessageBoxes.h"
+
+#include <gtest/gtest.h>
+
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QProcessEnvironment>
+
+using pelio::test::TempFolder;
+using pelio::test::WaitFor;
+using pelio::test::XvfbDisplay;
+
+namespace {
+
+const QString kMainTitle = QStringLiteral("Pelio 원격지원 고객용");
+const QString kReviewTitle = QStringLiteral("원격지원 내역 다시 보기");
+constexpr int kWindowWaitMs = 30000;
+
+class ProgramOnDisplay : public ::testing::Test {
+protected:
+    XvfbDisplay display;
+    TempFolder programFolder;  // the program runs from here, so its files stay in the test's folder
+    TempFolder home;
+    QString exe = programFolder.file(QStringLiteral("pelio"));
+    QString messageLog = home.file(QStringLiteral("messages.log"));
+    std::vector<std::unique_ptr<QProcess>> processes;
+
+    void SetUp() override {
+        if (!display.ok()) GTEST_SKIP() << "Xvfb could not start";
+        ASSERT_TRUE(QFile::copy(QStringLiteral(PELIO_EXECUTABLE), exe));
+    }
+
+    void TearDown() override {
+        for (auto& p : processes) {
+            p->kill();
+            p->waitForFinished(5000);
+        }
+    }
+
+    QProcess& Start(const QStringList& args) {
+        auto p = std::make_unique<QProcess>();
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("DISPLAY"), display.name());
+        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+        env.insert(QStringLiteral("XDG_CONFIG_HOME"), home.file(QStringLiteral("config")));
+        env.insert(QStringLiteral("XDG_DATA_HOME"), home.file(QStringLiteral("data")));
+        env.insert(QStringLiteral("PELIO_MESSAGE_LOG"), messageLog);
+        p->setProcessEnvironment(env);
+        p->setProgram(exe);
+        p->setArguments(args);
+        p->start();
+        processes.push_back(std::move(p));
+        return *processes.back();
+    }
+
+    int TitleCount(const QString& title) const { return static_cast<int>(display.WindowTitles().count(title)); }
+
+    QString Messages() const {
+        QFile f(messageLog);
+        return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()) : QString();
+    }
+};
+
+}  // namespace
+
+TEST_F(ProgramOnDisplay, SecondCopyIsRefusedWhileTheFirstShowsItsWindowButReviewStarts) {
+    Start({QStringLiteral("1234/My+Company/홍길동/010-1234-5678")});
+    ASSERT_TRUE(WaitFor([&] { return TitleCount(kMainTitle) == 1; }, kWindowWaitMs));
+
+    QProcess& second = Start({QStringLiteral("\"5678/Other\"")});
+    ASSERT_TRUE(WaitFor([&] { return second.state() == QProcess::NotRunning; }, kWindowWaitMs));
+    EXPECT_EQ(second.exitCode(), 0);
+    EXPECT_EQ(Messages(), QStringLiteral("1\tPelio원격\tPelio 원격지원 고객용 프로그램이 이미 실행 중입니다.\n"));
+    EXPECT_EQ(TitleCount(kMainTitle), 1);
+
+    QProcess& review = Start({QStringLiteral("REVIEW")});
+    EXPECT_TRUE(WaitFor([&] { return TitleCount(kReviewTitle) == 1; }, kWindowWaitMs));
+    EXPECT_EQ(review.state(), QProcess::Running);
+    EXPECT_EQ(TitleCount(kMainTitle), 1);
+    EXPECT_EQ(Messages().count(u'\n'), 1);  // no further message
+}
+
+TEST_F(ProgramOnDisplay, AnotherProgramsWindowWithTheTitleDoesNotStopStartUp) {
+    display.CreateForeignWindow(QStringLiteral("Pelio 원격지원 고객용 - 설명서"));
+    Start({QStringLiteral("1234/Co")});
+    EXPECT_TRUE(WaitFor([&] { return TitleCount(kMainTitle) == 1; }, kWindowWaitMs));
+    EXPECT_TRUE(Messages().isEmpty());
+    // The program made its history folder beside itself.
+    EXPECT_TRUE(QFileInfo(programFolder.file(QStringLiteral("원격지원 받은 이력"))).isDir());
+}

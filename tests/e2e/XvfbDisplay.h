@@ -1,0 +1,37 @@
+#pragma once
+
+#include <QProcess>
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+
+namespace pelio::test {
+
+// A private X server for one test: Xvfb on a display number it picks itself, stopped on destruction.
+class XvfbDisplay {
+public:
+    XvfbDisplay();
+    ~XvfbDisplay();
+    XvfbDisplay(const XvfbDisplay&) = delete;
+    XvfbDisplay& operator=(const XvfbDisplay&) = delete;
+
+    bool ok() const { return !m_name.isEmpty(); }
+    QString name() const { return m_name; }  // ":N"
+
+    // Titles of the top-level windows (children of the root window), from the top down.
+    QStringList WindowTitles() const;
+
+    // Creates and maps a plain window of this test with the given title; it lives until destruction.
+    void CreateForeignWindow(const QString& title);
+
+private:
+    QProcess m_server;
+    QString m_name;
+    void* m_display = nullptr;  // the test's own Xlib connection
+};
+
+// Waits, pumping events, until `condition` holds or `ms` passed; returns the condition's last value.
+bool WaitFor(const std::function<bool()>& condition, int ms);
+
+}  // namespace pelio::test

@@ -1,0 +1,51 @@
+#pragma once
+
+#include "util/MessageBoxes.h"
+
+#include <QTemporaryDir>
+
+#include <deque>
+#include <vector>
+
+namespace pelio::test {
+
+// Replaces the program's message boxes for the lifetime of the object: each box is recorded and
+// answered with the next scripted answer. A box with no answer left fails the test and is answered
+// with its default (OK, No or Cancel).
+class ScriptedMessageBoxes {
+public:
+    ScriptedMessageBoxes();
+    ~ScriptedMessageBoxes();
+    ScriptedMessageBoxes(const ScriptedMessageBoxes&) = delete;
+    ScriptedMessageBoxes& operator=(const ScriptedMessageBoxes&) = delete;
+
+    // Queues the answer to the next box.
+    ScriptedMessageBoxes& Answer(util::MsgAnswer answer);
+
+    const std::vector<util::MessageBoxRequest>& boxes() const { return m_boxes; }
+    size_t unansweredScript() const { return m_answers.size(); }
+
+private:
+    std::deque<util::MsgAnswer> m_answers;
+    std::vector<util::MessageBoxRequest> m_boxes;
+    util::MessageBoxResponder m_previous;
+};
+
+// The default answer of a box: OK, No or Cancel.
+util::MsgAnswer DefaultAnswer(const util::MessageBoxRequest& box);
+
+// Installs the responder used outside ScriptedMessageBoxes: any box fails the running test.
+void InstallUnexpectedBoxGuard();
+
+// A temp folder fixture: a fresh folder per test, removed afterwards.
+class TempFolder {
+public:
+    TempFolder();
+    QString path() const { return m_dir.path(); }
+    QString file(const QString& name) const { return m_dir.filePath(name); }
+
+private:
+    QTemporaryDir m_dir;
+};
+
+}  // namespace pelio::test

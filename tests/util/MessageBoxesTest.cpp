@@ -1,0 +1,36 @@
+#include "support/ScriptedMessageBoxes.h"
+#include "util/MessageBoxes.h"
+
+#include <gtest/gtest.h>
+
+using namespace pelio::util;
+using pelio::test::ScriptedMessageBoxes;
+
+TEST(MessageBoxes, ScriptedResponderRecordsAndAnswersInOrder) {
+    ScriptedMessageBoxes boxes;
+    boxes.Answer(MsgAnswer::Yes).Answer(MsgAnswer::No);
+    EXPECT_TRUE(MessageBoxes::AskYesNo(nullptr, QStringLiteral("첫 질문")));
+    EXPECT_FALSE(MessageBoxes::AskYesNo(nullptr, QStringLiteral("둘째 질문")));
+    ASSERT_EQ(boxes.boxes().size(), 2u);
+    EXPECT_EQ(boxes.boxes()[0].text, QStringLiteral("첫 질문"));
+    EXPECT_EQ(boxes.boxes()[0].title, QStringLiteral("Pelio원격"));
+    EXPECT_EQ(boxes.boxes()[0].icon, MsgIcon::Question);
+    EXPECT_EQ(boxes.boxes()[1].buttons, MsgButtons::YesNo);
+    EXPECT_EQ(boxes.unansweredScript(), 0u);
+}
+
+TEST(MessageBoxes, RestoresThePreviousResponder) {
+    int outer = 0;
+    MessageBoxResponder previous = MessageBoxes::SetResponder([&](const MessageBoxRequest&) {
+        ++outer;
+        return MsgAnswer::Ok;
+    });
+    {
+        ScriptedMessageBoxes boxes;
+        boxes.Answer(MsgAnswer::Ok);
+        MessageBoxes::Inform(nullptr, QStringLiteral("inner"));
+    }
+    MessageBoxes::Inform(nullptr, QStringLiteral("outer"));
+    EXPECT_EQ(outer, 1);
+    MessageBoxes::SetResponder(std::move(previous));
+}
