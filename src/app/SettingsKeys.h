@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/IniFile.h"
+#include "util/IniFile.h"
 
 #include <QString>
 
@@ -59,10 +59,10 @@ inline const Key* const kAllKeys[] = {&LastDeptCode, &MyName,       &MyPhone,   
 
 // Reads and writes of the settings file by table entry.
 inline QString Read(const QString& iniFile, const Key& k) {
-    return IniRead(iniFile, k.section, k.key, k.defaultValue);
+    return util::IniRead(iniFile, k.section, k.key, k.defaultValue);
 }
 inline void Write(const QString& iniFile, const Key& k, const QString& value) {
-    IniWrite(iniFile, k.section, k.key, value);
+    util::IniWrite(iniFile, k.section, k.key, value);
 }
 
 }  // namespace pelio::app::settings

@@ -1,6 +1,6 @@
 #include "app/UserSettings.h"
 
-#include "app/IniFile.h"
+#include "util/IniFile.h"
 
 #include <QDir>
 #include <QStandardPaths>
@@ -20,7 +20,7 @@ QString UserSettings::FileOf(const QString& application) const {
 QString UserSettings::Get(const QString& application, const QString& section, const QString& key,
                           const QString& defaultValue) const {
     if (m_base.isEmpty() || application.isEmpty()) return defaultValue;
-    return IniRead(FileOf(application), section, key, defaultValue);
+    return util::IniRead(FileOf(application), section, key, defaultValue);
 }
 
 bool UserSettings::Save(const QString& application, const QString& section, const QString& key,
@@ -31,7 +31,7 @@ bool UserSettings::Save(const QString& application, const QString& section, cons
     if (!QDir().mkpath(m_base + u'/' + application)) return false;
     QString stored = value;
     stored.replace(QStringLiteral("\r\n"), QStringLiteral("\\n\\r"));
-    return ProfileWrite(FileOf(application), section, key, stored);
+    return util::ProfileWrite(FileOf(application), section, key, stored);
 }
 
 }  // namespace pelio::app

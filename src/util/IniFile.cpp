@@ -1,4 +1,4 @@
-#include "app/IniFile.h"
+#include "util/IniFile.h"
 
 #include "util/Ansi.h"
 
@@ -8,7 +8,7 @@
 #include <QFileInfo>
 #include <QSaveFile>
 
-namespace pelio::app {
+namespace pelio::util {
 
 namespace {
 
@@ -67,7 +67,7 @@ QStringList ReadLines(const QString& file, bool* complete = nullptr) {
     if (!f.open(QIODevice::ReadOnly)) return {};
     QByteArray bytes = f.read(kMaxFileBytes);
     if (complete) *complete = f.atEnd();
-    QString text = util::DecodeLocalText(bytes);
+    QString text = DecodeLocalText(bytes);
     QStringList lines = text.split(u'\n');
     for (QString& l : lines)
         if (l.endsWith(u'\r')) l.chop(1);
@@ -84,7 +84,7 @@ QString CutToAnsiBytes(const QString& text, int maxBytes) {
     qsizetype i = 0;
     while (i < text.size()) {
         qsizetype len = (text[i].isHighSurrogate() && i + 1 < text.size()) ? 2 : 1;
-        int n = static_cast<int>(util::ToAnsi(text.mid(i, len)).size());
+        int n = static_cast<int>(ToAnsi(text.mid(i, len)).size());
         if (bytes + n > maxBytes) break;
         bytes += n;
         i += len;
@@ -272,4 +272,4 @@ void ListSave(const QString& file, const QString& key, const QComboBox* list, co
     IniWrite(file, QStringLiteral("ListBox"), key, JoinListValue(items, separator, maximum));
 }
 
-}  // namespace pelio::app
+}  // namespace pelio::util

@@ -20,7 +20,7 @@ class QComboBox;
 // intact. A write never corrupts other entries: a line break left in a value is stored as "\n\r" like
 // the others, and a section or key that could not be read back as itself (empty, holding a line
 // break, "=" or "]" in a section, or starting with "[" or ";") is not written at all.
-namespace pelio::app {
+namespace pelio::util {
 
 // The longest value, in code page 949 bytes, that a read returns: values are cut at a character
 // boundary to fit a buffer of 1,500 bytes.
@@ -61,4 +61,4 @@ void ListSave(const QString& file, const QString& key, const QComboBox* list, co
 QStringList SplitListValue(const QString& value, const QString& separator);
 QString JoinListValue(const QStringList& items, const QString& separator, int maximum);
 
-}  // namespace pelio::app
+}  // namespace pelio::util

@@ -1,6 +1,4 @@
-#include "app/IniFile.h"
-#include "app/SettingsKeys.h"
-#include "app/UserSettings.h"
+#include "util/IniFile.h"
 #include "support/ScriptedMessageBoxes.h"
 #include "util/Ansi.h"
 
@@ -16,7 +14,7 @@
 
 #include <unistd.h>
 
-using namespace pelio::app;
+using namespace pelio::util;
 using pelio::test::TempFolder;
 
 namespace {
@@ -204,57 +202,31 @@ TEST_F(IniFileTest, NumbersAndFlagsRoundTrip) {
 TEST_F(IniFileTest, CodeHistoryListRules) {
     QComboBox list;
     WriteAll(ini, "[ListBox]\nCodeHistory=1234#;#5678#;#\n");
-    ListLoad(ini, settings::CodeHistory.key, &list, settings::kCodeHistorySeparator);
+    ListLoad(ini, QStringLiteral("CodeHistory"), &list, QStringLiteral("#;#"));
     ASSERT_EQ(list.count(), 2);
     EXPECT_EQ(list.itemText(0), QStringLiteral("1234"));
     EXPECT_EQ(list.itemText(1), QStringLiteral("5678"));
 
     WriteAll(ini, "[ListBox]\nCodeHistory=#;##;#\n");
-    ListLoad(ini, settings::CodeHistory.key, &list, settings::kCodeHistorySeparator);
+    ListLoad(ini, QStringLiteral("CodeHistory"), &list, QStringLiteral("#;#"));
     EXPECT_EQ(list.count(), 0);
 
     list.clear();
     for (int i = 1; i <= 12; ++i) list.addItem(QStringLiteral("c%1").arg(i));
-    ListSave(ini, settings::CodeHistory.key, &list, settings::kCodeHistorySeparator, settings::kCodeHistoryMax);
+    ListSave(ini, QStringLiteral("CodeHistory"), &list, QStringLiteral("#;#"), 10);
     EXPECT_EQ(IniRead(ini, QStringLiteral("ListBox"), QStringLiteral("CodeHistory")),
               QStringLiteral("c1#;#c2#;#c3#;#c4#;#c5#;#c6#;#c7#;#c8#;#c9#;#c10#;#"));
 
     // A blank key does nothing, neither load nor save.
     list.clear();
     list.addItem(QStringLiteral("stay"));
-    ListLoad(ini, QStringLiteral("  "), &list, settings::kCodeHistorySeparator);
+    ListLoad(ini, QStringLiteral("  "), &list, QStringLiteral("#;#"));
     EXPECT_EQ(list.count(), 1);
-    ListSave(ini, QStringLiteral(" "), &list, settings::kCodeHistorySeparator, 10);
+    ListSave(ini, QStringLiteral(" "), &list, QStringLiteral("#;#"), 10);
     EXPECT_FALSE(ReadAll(ini).contains("stay"));
 
     // An empty list writes an empty value, which reads as the default.
     list.clear();
-    ListSave(ini, settings::CodeHistory.key, &list, settings::kCodeHistorySeparator, 10);
+    ListSave(ini, QStringLiteral("CodeHistory"), &list, QStringLiteral("#;#"), 10);
     EXPECT_TRUE(ReadAll(ini).contains("CodeHistory=\n"));
-}
-
-TEST_F(IniFileTest, KeyTableHasUniqueEntriesAndDefaults) {
-    QSet<QString> seen;
-    for (const settings::Key* k : settings::kAllKeys) {
-        EXPECT_FALSE(k->section.isEmpty());
-        EXPECT_FALSE(seen.contains(k->section.toLower() + u'/' + k->key.toLower())) << k->key.toStdString();
-        seen.insert(k->section.toLower() + u'/' + k->key.toLower());
-    }
-    EXPECT_EQ(settings::Read(ini, settings::ChatFontName), QStringLiteral("굴림"));
-    EXPECT_EQ(settings::Read(ini, settings::ChatBackColor), QStringLiteral("16777215"));
-    settings::Write(ini, settings::ChatFontName, QStringLiteral("돋움"));
-    EXPECT_EQ(settings::Read(ini, settings::ChatFontName), QStringLiteral("돋움"));
-}
-
-TEST(UserSettings, PerUserAreaLivesUnderTheConfigFolder) {
-    TempFolder base;
-    UserSettings user(base.path());
-    EXPECT_EQ(user.Get(QStringLiteral("PelioRS"), QStringLiteral("Settings"), QStringLiteral("MyC"), QStringLiteral("d")),
-              QStringLiteral("d"));
-    EXPECT_TRUE(user.Save(QStringLiteral("PelioRS"), QStringLiteral("Settings"), QStringLiteral("MyC"),
-                          QStringLiteral("ABCDEF")));
-    EXPECT_TRUE(QFileInfo::exists(base.file(QStringLiteral("PelioRS/settings.ini"))));
-    EXPECT_EQ(user.Get(QStringLiteral("PelioRS"), QStringLiteral("settings"), QStringLiteral("myc")),
-              QStringLiteral("ABCDEF"));
-    EXPECT_FALSE(user.Save(QStringLiteral("../escape"), QStringLiteral("S"), QStringLiteral("K"), QStringLiteral("v")));
 }
