@@ -11,11 +11,11 @@ std::unique_ptr<QWidget> CreateFirstWindow(app::AppContext& context, app::FirstW
     auto window = std::make_unique<QWidget>();
     const bool review = kind == app::FirstWindow::History;
     window->setObjectName(review ? QStringLiteral("frmPlay") : QStringLiteral("frmRServer"));
-    window->setWindowTitle(review ? app::kReviewWindowTitle : app::kProgramWindowTitle);
+    window->setWindowTitle(review ? app::kReviewWindowTitle : app::ProgramWindowTitle);
     auto* layout = new QVBoxLayout(window.get());
     QString text = review ? app::kReviewWindowTitle
                           : QStringLiteral("%1\n%2 %3\n%4 %5")
-                                .arg(app::kProgramWindowTitle, context.DeptCode, context.DeptName,
+                                .arg(app::ProgramWindowTitle, context.DeptCode, context.DeptName,
                                      context.CustomerName, context.CustomerPhone);
     auto* label = new QLabel(text, window.get());
     label->setObjectName(QStringLiteral("lblInfo"));

@@ -22,12 +22,16 @@ void UseMessageLogIfAsked() {
         if (log.open(QIODevice::Append)) {
             QString text = box.text;
             text.replace(u'\n', QStringLiteral("\\n"));
-            log.write(QStringLiteral("%1\t%2\t%3\n").arg(static_cast<int>(box.icon)).arg(box.title, text).toUtf8());
+            log.write(
+                QStringLiteral("%1\t%2\t%3\n").arg(static_cast<int>(box.icon)).arg(box.title, text).toUtf8());
         }
         switch (box.buttons) {
-            case pelio::util::MsgButtons::YesNo: return pelio::util::MsgAnswer::No;
-            case pelio::util::MsgButtons::OkCancel: return pelio::util::MsgAnswer::Cancel;
-            case pelio::util::MsgButtons::Ok: break;
+            case pelio::util::MsgButtons::YesNo:
+                return pelio::util::MsgAnswer::No;
+            case pelio::util::MsgButtons::OkCancel:
+                return pelio::util::MsgAnswer::Cancel;
+            case pelio::util::MsgButtons::Ok:
+                break;
         }
         return pelio::util::MsgAnswer::Ok;
     });
@@ -45,8 +49,8 @@ int main(int argc, char** argv) {
     pelio::app::StartupInput input;
     input.rawCommandLine = args.join(u' ');
     input.executableFolder = QCoreApplication::applicationDirPath();
-    input.userDataFolder = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) +
-                           QStringLiteral("/PelioRS");
+    input.userDataFolder =
+        QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + QStringLiteral("/PelioRS");
     input.userConfigFolder = pelio::app::UserSettings::DefaultBaseFolder();
     if (QScreen* screen = QGuiApplication::primaryScreen()) {
         input.logicalDpiX = screen->logicalDotsPerInchX();

@@ -47,7 +47,7 @@ struct AppContext {
 };
 
 // Texts of the program that several parts use.
-inline const QString kProgramWindowTitle = QStringLiteral("Pelio 원격지원 고객용");
+inline const QString ProgramWindowTitle = QStringLiteral("Pelio 원격지원 고객용");
 inline const QString kReviewWindowTitle = QStringLiteral("원격지원 내역 다시 보기");
 inline const QString kSettingsBaseName = QStringLiteral("PelioRS");
 inline const QString kHistoryFolderName = QStringLiteral("원격지원 받은 이력");

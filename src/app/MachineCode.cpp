@@ -27,7 +27,7 @@ QString AdapterAddressText(platform::SystemIdentity& identity) {
 
 QString VolumeCodeOfSerial(qint32 serial) {
     constexpr qint32 kLimit = 2142216165;  // above this, adding the offset would overflow
-    constexpr qint32 kOffset = 5267482;     // 0x50601A
+    constexpr qint32 kOffset = 5267482;    // 0x50601A
     qint32 adjusted = serial <= kLimit ? serial + kOffset : serial;
     return QString::number(static_cast<quint32>(adjusted), 16).toUpper();
 }
@@ -58,7 +58,8 @@ QString GetMachineCode(platform::SystemIdentity& identity, const UserSettings& u
     const QString stored = userSettings.Get(settings::kUserApplication, settings::MachineCodeStore.section,
                                             settings::MachineCodeStore.key);
     if (stored.size() > 10) return UnscrambleHex(stored, ValueKey);
-    const QString code = AdapterCode(identity) + Reversed(VolumeCode(identity, QStringLiteral("C:")).mid(1, 6));
+    const QString code =
+        AdapterCode(identity) + Reversed(VolumeCode(identity, QStringLiteral("C:")).mid(1, 6));
     userSettings.Save(settings::kUserApplication, settings::MachineCodeStore.section,
                       settings::MachineCodeStore.key, ScrambleHex(code, ValueKey));
     return code;

@@ -40,8 +40,9 @@ QString ScrambleHex(const QString& text, const QString& keyText) {
     for (qsizetype n = 0; n < text.size(); ++n) {
         int k = stream[n % stream.size()].unicode();
         int code = util::AnsiCode(text[n]) ^ k;
-        QString hex = QString::number(code < 0 ? static_cast<uint>(code) & 0xFFFF : static_cast<uint>(code), 16)
-                          .toUpper();
+        QString hex =
+            QString::number(code < 0 ? static_cast<uint>(code) & 0xFFFF : static_cast<uint>(code), 16)
+                .toUpper();
         if (hex.size() == 1) hex.prepend(u'0');
         out += hex;
     }

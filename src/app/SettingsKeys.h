@@ -35,11 +35,13 @@ inline const Key AutoScroll{QStringLiteral("Settings"), QStringLiteral("AutoScro
 
 // Chat window. Colours are decimal integers, blue * 65536 + green * 256 + red.
 inline const Key LastFolder{QStringLiteral("FileSend"), QStringLiteral("LastFolder"), QString()};
-inline const Key ChatBackColor{QStringLiteral("Chat"), QStringLiteral("BackColor"), QStringLiteral("16777215")};
+inline const Key ChatBackColor{QStringLiteral("Chat"), QStringLiteral("BackColor"),
+                               QStringLiteral("16777215")};
 inline const Key ChatFontName{QStringLiteral("Chat"), QStringLiteral("FontName"), QStringLiteral("굴림")};
 inline const Key ChatFontSize{QStringLiteral("Chat"), QStringLiteral("FontSize"), QStringLiteral("11")};
 inline const Key ChatFontBold{QStringLiteral("Chat"), QStringLiteral("FontBold"), QStringLiteral("False")};
-inline const Key ChatFontItalic{QStringLiteral("Chat"), QStringLiteral("FontItalic"), QStringLiteral("False")};
+inline const Key ChatFontItalic{QStringLiteral("Chat"), QStringLiteral("FontItalic"),
+                                QStringLiteral("False")};
 inline const Key ChatForeColor{QStringLiteral("Chat"), QStringLiteral("ForeColor"), QStringLiteral("0")};
 
 // Window placement: section "Form", key the window's name ("frmPlay", "frmRemote") holding
@@ -52,9 +54,9 @@ inline const QString kUserApplication = QStringLiteral("PelioRS");
 inline const Key MachineCodeStore{QStringLiteral("Settings"), QStringLiteral("MyC"), QString()};
 
 // Every fixed key above, for code that lists or checks them all.
-inline const Key* const kAllKeys[] = {&LastDeptCode, &MyName,       &MyPhone,      &CodeHistory,
-                                      &LastIP,       &LastPort,     &Stretch,      &AutoScroll,
-                                      &LastFolder,   &ChatBackColor, &ChatFontName, &ChatFontSize,
+inline const Key* const kAllKeys[] = {&LastDeptCode, &MyName,         &MyPhone,      &CodeHistory,
+                                      &LastIP,       &LastPort,       &Stretch,      &AutoScroll,
+                                      &LastFolder,   &ChatBackColor,  &ChatFontName, &ChatFontSize,
                                       &ChatFontBold, &ChatFontItalic, &ChatForeColor};
 
 // Reads and writes of the settings file by table entry.

@@ -22,7 +22,9 @@ bool FolderWritable(const QString& folder) {
     return info.isDir() && access(QFile::encodeName(info.absoluteFilePath()).constData(), W_OK | X_OK) == 0;
 }
 
-int TwipsPerPixel(double dpi) { return dpi > 0 ? qRound(1440.0 / dpi) : 15; }
+int TwipsPerPixel(double dpi) {
+    return dpi > 0 ? qRound(1440.0 / dpi) : 15;
+}
 
 }  // namespace
 
@@ -67,7 +69,8 @@ void SetFolders(const QString& appFolder, AppContext& context) {
     context.IniFile = appFolder + u'/' + kSettingsBaseName + QStringLiteral(".ini");
     context.HistoryFolder = appFolder + u'/' + kHistoryFolderName;
     QDir history(context.HistoryFolder);
-    if (!history.exists()) QDir(appFolder.isEmpty() ? QStringLiteral("/") : appFolder).mkdir(kHistoryFolderName);
+    if (!history.exists())
+        QDir(appFolder.isEmpty() ? QStringLiteral("/") : appFolder).mkdir(kHistoryFolderName);
 }
 
 FirstWindow RunStartup(const StartupInput& input, platform::Services& services, AppContext& context) {
@@ -78,8 +81,9 @@ FirstWindow RunStartup(const StartupInput& input, platform::Services& services, 
 
     // 2. Another copy showing its main window stops an interactive start.
     if (!review && services.instances && services.windows && services.instances->PreviousInstanceExists() &&
-        services.windows->FindWindowByTitle(kProgramWindowTitle) != 0) {
-        util::MessageBoxes::Show(nullptr, kAlreadyRunningText, util::MsgIcon::Information, util::MsgButtons::Ok);
+        services.windows->FindWindowByTitle(ProgramWindowTitle) != 0) {
+        util::MessageBoxes::Show(nullptr, kAlreadyRunningText, util::MsgIcon::Information,
+                                 util::MsgButtons::Ok);
         return FirstWindow::None;
     }
 

@@ -8,7 +8,7 @@ namespace pelio::app {
 // <base>/<application>/settings.ini (base is $XDG_CONFIG_HOME, or ~/.config). The file follows the
 // settings-file rules of IniFile.h.
 class UserSettings {
-public:
+  public:
     explicit UserSettings(QString baseFolder);
 
     // The base folder from the environment: $XDG_CONFIG_HOME, else ~/.config.
@@ -17,11 +17,12 @@ public:
     QString Get(const QString& application, const QString& section, const QString& key,
                 const QString& defaultValue = QString()) const;
     // Creates the application's folder when needed. Returns false when nothing was stored.
-    bool Save(const QString& application, const QString& section, const QString& key, const QString& value) const;
+    bool Save(const QString& application, const QString& section, const QString& key,
+              const QString& value) const;
 
     QString FileOf(const QString& application) const;
 
-private:
+  private:
     QString m_base;
 };
 

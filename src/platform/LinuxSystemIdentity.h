@@ -12,7 +12,7 @@ namespace pelio::platform {
 // - version: the kernel release (major, minor), platform id 2.
 // The roots are parameters so tests can point them at a prepared folder.
 class LinuxSystemIdentity : public SystemIdentity {
-public:
+  public:
     explicit LinuxSystemIdentity(QString sysfsRoot = QStringLiteral("/sys"),
                                  QString procRoot = QStringLiteral("/proc"),
                                  QString byUuidFolder = QStringLiteral("/dev/disk/by-uuid"));
@@ -28,7 +28,7 @@ public:
     // Parses a kernel release such as "6.1.0-18-amd64".
     static SystemVersion VersionFromRelease(const QString& release);
 
-private:
+  private:
     QString m_sysfs;
     QString m_proc;
     QString m_byUuid;

@@ -17,9 +17,13 @@ namespace {
 
 constexpr int kTitleChars = 255;
 
-int IgnoreXErrors(Display*, XErrorEvent*) { return 0; }
+int IgnoreXErrors(Display*, XErrorEvent*) {
+    return 0;
+}
 
-QString Searchable(const QString& title) { return title.left(kTitleChars).toUpper(); }
+QString Searchable(const QString& title) {
+    return title.left(kTitleChars).toUpper();
+}
 
 QWidget* OwnWindow(WindowHandle handle) {
     if (handle == 0) return nullptr;
@@ -186,7 +190,8 @@ void LinuxWindowManager::ActivateWindow(WindowHandle window) {
 
 WindowHandle LinuxWindowManager::ForegroundWindow() {
     if (m_x) {
-        std::vector<Window> active = m_x->PropertyWindows(DefaultRootWindow(m_x->display), m_x->netActiveWindow);
+        std::vector<Window> active =
+            m_x->PropertyWindows(DefaultRootWindow(m_x->display), m_x->netActiveWindow);
         if (!active.empty() && active.front() != 0) return static_cast<WindowHandle>(active.front());
         Window focus = 0;
         int revert = 0;

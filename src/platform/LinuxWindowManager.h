@@ -9,7 +9,7 @@ namespace pelio::platform {
 // when it keeps one, else the children of the root window (and their children, for window-manager
 // frames). On any other Qt platform (offscreen, Wayland) only this program's own windows can be seen.
 class LinuxWindowManager : public WindowManager {
-public:
+  public:
     LinuxWindowManager();
     ~LinuxWindowManager() override;
     LinuxWindowManager(const LinuxWindowManager&) = delete;
@@ -21,7 +21,7 @@ public:
     WindowHandle ForegroundWindow() override;
     WindowHandle HandleOf(const QWidget* widget) override;
 
-private:
+  private:
     struct X11;
     X11* m_x = nullptr;  // null when the display is not X11
 };

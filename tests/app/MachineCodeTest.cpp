@@ -42,14 +42,15 @@ TEST(MachineCode, DriveNamesAreCompletedBeforeTheQuery) {
     VolumeCode(id, QStringLiteral("C"));
     VolumeCode(id, QStringLiteral("C:"));
     VolumeCode(id, QStringLiteral("C:\\"));
-    EXPECT_EQ(id.volumeQueries, (QStringList{QStringLiteral("C:\\"), QStringLiteral("C:\\"), QStringLiteral("C:\\")}));
+    EXPECT_EQ(id.volumeQueries,
+              (QStringList{QStringLiteral("C:\\"), QStringLiteral("C:\\"), QStringLiteral("C:\\")}));
 }
 
 TEST(MachineCode, VolumeCodeOverflowAndFailureRules) {
-    EXPECT_EQ(VolumeCodeOfSerial(0), QStringLiteral("50601A"));           // failed query
+    EXPECT_EQ(VolumeCodeOfSerial(0), QStringLiteral("50601A"));             // failed query
     EXPECT_EQ(VolumeCodeOfSerial(2142216165), QStringLiteral("7FFFFFFF"));  // the largest that is adjusted
     EXPECT_EQ(VolumeCodeOfSerial(2142216166), QStringLiteral("7FAF9FE6"));  // used unchanged
-    EXPECT_EQ(VolumeCodeOfSerial(-1), QStringLiteral("506019"));           // negative serials are adjusted too
+    EXPECT_EQ(VolumeCodeOfSerial(-1), QStringLiteral("506019"));  // negative serials are adjusted too
     EXPECT_EQ(VolumeCodeOfSerial(-2000000000), QStringLiteral("891ACC1A"));  // still negative: 8 digits
 }
 

@@ -28,12 +28,14 @@ TEST(SettingsKeys, TableHasUniqueEntriesAndDefaults) {
 TEST(UserSettings, PerUserAreaLivesUnderTheConfigFolder) {
     TempFolder base;
     UserSettings user(base.path());
-    EXPECT_EQ(user.Get(QStringLiteral("PelioRS"), QStringLiteral("Settings"), QStringLiteral("MyC"), QStringLiteral("d")),
+    EXPECT_EQ(user.Get(QStringLiteral("PelioRS"), QStringLiteral("Settings"), QStringLiteral("MyC"),
+                       QStringLiteral("d")),
               QStringLiteral("d"));
     EXPECT_TRUE(user.Save(QStringLiteral("PelioRS"), QStringLiteral("Settings"), QStringLiteral("MyC"),
                           QStringLiteral("ABCDEF")));
     EXPECT_TRUE(QFileInfo::exists(base.file(QStringLiteral("PelioRS/settings.ini"))));
     EXPECT_EQ(user.Get(QStringLiteral("PelioRS"), QStringLiteral("settings"), QStringLiteral("myc")),
               QStringLiteral("ABCDEF"));
-    EXPECT_FALSE(user.Save(QStringLiteral("../escape"), QStringLiteral("S"), QStringLiteral("K"), QStringLiteral("v")));
+    EXPECT_FALSE(user.Save(QStringLiteral("../escape"), QStringLiteral("S"), QStringLiteral("K"),
+                           QStringLiteral("v")));
 }

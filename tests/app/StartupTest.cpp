@@ -24,7 +24,7 @@ namespace {
 const QString kAlreadyRunning = QStringLiteral("Pelio 원격지원 고객용 프로그램이 이미 실행 중입니다.");
 
 class StartupTest : public ::testing::Test {
-protected:
+  protected:
     TempFolder programFolder;
     TempFolder dataFolder;
     TempFolder configFolder;
@@ -40,7 +40,9 @@ protected:
         return in;
     }
 
-    FirstWindow Run(const QString& commandLine) { return RunStartup(Input(commandLine), fakes.services, context); }
+    FirstWindow Run(const QString& commandLine) {
+        return RunStartup(Input(commandLine), fakes.services, context);
+    }
 
     // Another copy of the program runs and shows its main window.
     void OtherCopyShowsMainWindow() {
@@ -71,15 +73,17 @@ TEST_F(StartupTest, CommandFieldRules) {
         {QStringLiteral("a+b/c+d"), {QStringLiteral("a+b"), QStringLiteral("c d"), {}, {}, {}}},
         {QStringLiteral("/"), {{}, {}, {}, {}, {}}},
         {QStringLiteral(" 1/ 2 /3/4/acc/extra/more"),
-         {QStringLiteral(" 1"), QStringLiteral(" 2 "), QStringLiteral("3"), QStringLiteral("4"), QStringLiteral("acc")}},
+         {QStringLiteral(" 1"), QStringLiteral(" 2 "), QStringLiteral("3"), QStringLiteral("4"),
+          QStringLiteral("acc")}},
         {QStringLiteral("1234"), {{}, {}, {}, {}, {}}},  // no "/": not parsed here
         {QStringLiteral("a%20b/c%2Bd+"), {QStringLiteral("a%20b"), QStringLiteral("c%2Bd "), {}, {}, {}}},
     };
     for (const Case& c : cases) {
         AppContext ctx;
         ApplyCommandFields(CommandTextOf(c.text), ctx);
-        EXPECT_EQ((QStringList{ctx.DeptCode, ctx.DeptName, ctx.CustomerName, ctx.CustomerPhone, ctx.AccountId}),
-                  c.expected)
+        EXPECT_EQ(
+            (QStringList{ctx.DeptCode, ctx.DeptName, ctx.CustomerName, ctx.CustomerPhone, ctx.AccountId}),
+            c.expected)
             << c.text.toStdString();
     }
     EXPECT_EQ(CommandTextOf(QStringLiteral("\"a\"\"b\" c")), QStringLiteral("ab c"));  // not trimmed
@@ -87,7 +91,8 @@ TEST_F(StartupTest, CommandFieldRules) {
 
 TEST_F(StartupTest, ReviewInAnyCaseOpensTheHistoryViewerEvenWithAnotherCopy) {
     OtherCopyShowsMainWindow();
-    for (const QString& text : {QStringLiteral("REVIEW"), QStringLiteral("\"review\""), QStringLiteral("ReViEw")}) {
+    for (const QString& text :
+         {QStringLiteral("REVIEW"), QStringLiteral("\"review\""), QStringLiteral("ReViEw")}) {
         AppContext ctx;
         EXPECT_EQ(RunStartup(Input(text), fakes.services, ctx), FirstWindow::History) << text.toStdString();
         EXPECT_TRUE(ctx.DeptCode.isEmpty());
@@ -150,8 +155,8 @@ TEST_F(StartupTest, FoldersFilesAndSystemValues) {
     EXPECT_EQ(context.ScreenTwipsX, 15);
     EXPECT_EQ(context.ScreenTwipsY, 12);
     // The machine code went to the per-user area, not into the program folder.
-    EXPECT_EQ(UserSettings(configFolder.path()).Get(QStringLiteral("PelioRS"), QStringLiteral("Settings"),
-                                                    QStringLiteral("MyC")),
+    EXPECT_EQ(UserSettings(configFolder.path())
+                  .Get(QStringLiteral("PelioRS"), QStringLiteral("Settings"), QStringLiteral("MyC")),
               ScrambleHex(QStringLiteral("EXK4U96B482"), ValueKey));
     EXPECT_FALSE(QFileInfo::exists(context.IniFile));
 }

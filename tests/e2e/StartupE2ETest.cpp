@@ -20,7 +20,7 @@ const QString kReviewTitle = QStringLiteral("원격지원 내역 다시 보기")
 constexpr int kWindowWaitMs = 30000;
 
 class ProgramOnDisplay : public ::testing::Test {
-protected:
+  protected:
     XvfbDisplay display;
     TempFolder programFolder;  // the program runs from here, so its files stay in the test's folder
     TempFolder home;
@@ -56,7 +56,9 @@ protected:
         return *processes.back();
     }
 
-    int TitleCount(const QString& title) const { return static_cast<int>(display.WindowTitles().count(title)); }
+    int TitleCount(const QString& title) const {
+        return static_cast<int>(display.WindowTitles().count(title));
+    }
 
     QString Messages() const {
         QFile f(messageLog);
@@ -73,7 +75,8 @@ TEST_F(ProgramOnDisplay, SecondCopyIsRefusedWhileTheFirstShowsItsWindowButReview
     QProcess& second = Start({QStringLiteral("\"5678/Other\"")});
     ASSERT_TRUE(WaitFor([&] { return second.state() == QProcess::NotRunning; }, kWindowWaitMs));
     EXPECT_EQ(second.exitCode(), 0);
-    EXPECT_EQ(Messages(), QStringLiteral("1\tPelio원격\tPelio 원격지원 고객용 프로그램이 이미 실행 중입니다.\n"));
+    EXPECT_EQ(Messages(),
+              QStringLiteral("1\tPelio원격\tPelio 원격지원 고객용 프로그램이 이미 실행 중입니다.\n"));
     EXPECT_EQ(TitleCount(kMainTitle), 1);
 
     QProcess& review = Start({QStringLiteral("REVIEW")});

@@ -12,7 +12,9 @@ namespace pelio::test {
 
 namespace {
 
-int IgnoreErrors(Display*, XErrorEvent*) { return 0; }
+int IgnoreErrors(Display*, XErrorEvent*) {
+    return 0;
+}
 
 QString TitleOf(Display* d, Window w) {
     Atom netWmName = XInternAtom(d, "_NET_WM_NAME", False);
@@ -52,11 +54,13 @@ XvfbDisplay::XvfbDisplay() {
     m_server.start();
     if (!m_server.waitForStarted(10000)) return;
     QByteArray out;
-    WaitFor([&] {
-        m_server.waitForReadyRead(50);
-        out += m_server.readAllStandardOutput();
-        return out.contains('\n') || m_server.state() != QProcess::Running;
-    }, 20000);
+    WaitFor(
+        [&] {
+            m_server.waitForReadyRead(50);
+            out += m_server.readAllStandardOutput();
+            return out.contains('\n') || m_server.state() != QProcess::Running;
+        },
+        20000);
     bool numeric = false;
     int number = out.trimmed().toInt(&numeric);
     if (!numeric) return;

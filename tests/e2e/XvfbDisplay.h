@@ -10,7 +10,7 @@ namespace pelio::test {
 
 // A private X server for one test: Xvfb on a display number it picks itself, stopped on destruction.
 class XvfbDisplay {
-public:
+  public:
     XvfbDisplay();
     ~XvfbDisplay();
     XvfbDisplay(const XvfbDisplay&) = delete;
@@ -25,7 +25,7 @@ public:
     // Creates and maps a plain window of this test with the given title; it lives until destruction.
     void CreateForeignWindow(const QString& title);
 
-private:
+  private:
     QProcess m_server;
     QString m_name;
     void* m_display = nullptr;  // the test's own Xlib connection

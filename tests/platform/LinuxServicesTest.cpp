@@ -25,8 +25,8 @@ void WriteFile(const QString& path, const QByteArray& content) {
 }
 
 // A sysfs tree with network adapters: name -> (type, address, has device link).
-void AddAdapter(const TempFolder& root, const QString& name, const QByteArray& type, const QByteArray& address,
-                bool physical) {
+void AddAdapter(const TempFolder& root, const QString& name, const QByteArray& type,
+                const QByteArray& address, bool physical) {
     const QString base = root.path() + QStringLiteral("/class/net/") + name;
     WriteFile(base + QStringLiteral("/type"), type + "\n");
     WriteFile(base + QStringLiteral("/address"), address + "\n");
@@ -69,7 +69,8 @@ TEST(LinuxSystemIdentity, SerialFromUuidTakesFirst32Bits) {
 
 TEST(LinuxSystemIdentity, RealVolumeSerialIsStable) {
     LinuxSystemIdentity id;
-    EXPECT_EQ(id.VolumeSerial(QStringLiteral("C:\\")), LinuxSystemIdentity().VolumeSerial(QStringLiteral("C:\\")));
+    EXPECT_EQ(id.VolumeSerial(QStringLiteral("C:\\")),
+              LinuxSystemIdentity().VolumeSerial(QStringLiteral("C:\\")));
 }
 
 TEST(LinuxSystemIdentity, VersionFromKernelRelease) {
