@@ -74,8 +74,8 @@ void RestoreWindowPlacement(QWidget* window, const QString& name, bool positionO
                             const PlacementStore& store) {
     if (!window) return;
     bool failed = false;
-    if (IniRead(store.iniFile, kFormSection, name + kIsMaxSuffix).trimmed() == QLatin1String("1"))
-        window->setWindowState(window->windowState() | Qt::WindowMaximized);
+    const bool maximised =
+        IniRead(store.iniFile, kFormSection, name + kIsMaxSuffix).trimmed() == QLatin1String("1");
 
     const QString stored = IniRead(store.iniFile, kFormSection, name);
     const QRect screen = ScreenRect(window);
@@ -103,6 +103,9 @@ void RestoreWindowPlacement(QWidget* window, const QString& name, bool positionO
     if (failed || pos.x() < 0 || pos.x() > screen.width() - marginX || pos.y() < 0 ||
         pos.y() > screen.height() - marginY)
         CenterWindow(window);
+    // Maximised last: moving or sizing a maximised window would end the maximised state, and the
+    // placement above stays as the window's normal placement.
+    if (maximised) window->setWindowState(window->windowState() | Qt::WindowMaximized);
 }
 
 void CenterWindow(QWidget* window) {

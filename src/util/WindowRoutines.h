@@ -25,11 +25,11 @@ struct PlacementStore {
 // A minimised window stores nothing.
 void SaveWindowPlacement(const QWidget* window, const QString& name, const PlacementStore& store);
 
-// Restores a placement stored by SaveWindowPlacement: maximised when so stored; moved (positionOnly)
-// or moved and sized to the stored numbers. Without a stored placement the window gets percent/100 of
-// the screen's width and height when percent is not 0, and is centred. A placement that does not
-// parse, has no positive size, or leaves the window's top-left corner off the screen (or within 1000
-// twips of its right or bottom edge) leaves the window centred.
+// Restores a placement stored by SaveWindowPlacement: moved (positionOnly) or moved and sized to the
+// stored numbers, then maximised when so stored (the numbers become its normal placement). Without a stored
+// placement the window gets percent/100 of the screen's width and height when percent is not 0, and is
+// centred. A placement that does not parse, has no positive size, or leaves the window's top-left corner off
+// the screen (or within 1000 twips of its right or bottom edge) leaves the window centred.
 void RestoreWindowPlacement(QWidget* window, const QString& name, bool positionOnly, int percent,
                             const PlacementStore& store);
 
