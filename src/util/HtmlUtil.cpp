@@ -58,8 +58,8 @@ void AppendHtml(HtmlView* view, const QString& html) {
     script += QStringLiteral(
         "var "
         "s=document.scrollingElement||b;s.scrollTop=s.scrollTop+20000;s.scrollTop=s.scrollTop+20000;})();");
+    if (!html.isEmpty()) script += kOpenLinksScript;
     view->RunDomScript(script);
-    if (!html.isEmpty()) OpenLinksInNewWindow(view);
 }
 
 void OpenLinksInNewWindow(HtmlView* view) {

@@ -180,6 +180,8 @@ void HtmlView::SetNavigationHook(NavigationHook hook) {
 
 void HtmlView::SetRemoteResourcesAllowed(bool allowed) {
     m_interceptor->allowed = allowed;
+    // The view's own documents count as local content, which reaches the network only when allowed.
+    m_page->settings()->setAttribute(QWebEngineSettings::LocalContentCanAccessRemoteUrls, allowed);
 }
 
 bool HtmlView::RemoteResourcesAllowed() const {
@@ -312,12 +314,22 @@ void HtmlView::EndLoad(bool ok, const QString& reason) {
 void HtmlView::FlushQueue() {
     std::vector<Queued> queue;
     queue.swap(m_queue);
+    // Scripts without a callback go together in one call: the engine's cost is per call, and a chat
+    // that filled up while its page loaded may have queued hundreds of appends.
+    QString batch;
+    auto sendBatch = [&] {
+        if (!batch.isEmpty()) m_page->runJavaScript(batch, QWebEngineScript::ApplicationWorld);
+        batch.clear();
+    };
     for (Queued& q : queue) {
-        if (q.done)
-            m_page->runJavaScript(q.script, QWebEngineScript::ApplicationWorld, q.done);
-        else
-            m_page->runJavaScript(q.script, QWebEngineScript::ApplicationWorld);
+        if (!q.done) {
+            batch += q.script + QStringLiteral(";\n");
+            continue;
+        }
+        sendBatch();
+        m_page->runJavaScript(q.script, QWebEngineScript::ApplicationWorld, q.done);
     }
+    sendBatch();
 }
 
 }  // namespace pelio::util
