@@ -6,7 +6,9 @@
 
 #include <QComboBox>
 #include <QGuiApplication>
+#include <QLineEdit>
 #include <QScreen>
+#include <QTest>
 #include <QTreeWidget>
 #include <QWidget>
 
@@ -140,4 +142,13 @@ TEST(ToggleListSort, FlipsTheOrderOnEveryClick) {
     ToggleListSort(&list, 1);
     EXPECT_EQ(column(1), QStringLiteral("321"));
     EXPECT_TRUE(list.isSortingEnabled());
+}
+
+TEST(SelectAllText, SelectsOnceThePendingEventsHaveRun) {
+    QLineEdit box(QStringLiteral("010-1234-5678"));
+    box.setCursorPosition(3);
+    SelectAllText(&box);
+    // A click handled after the call (placing the cursor) does not undo the selection.
+    box.setCursorPosition(5);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return box.selectedText() == box.text(); }, 5000));
 }
