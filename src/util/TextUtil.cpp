@@ -75,9 +75,11 @@ QString UrlDecode(const QString& text) {
 QString DecodeReplyText(const QString& text) {
     if (text.isEmpty()) return QString();
     if (!IsSingleByteText(text) || !text.contains(u'%')) return text;
-    QString plain = text;
-    plain.replace(u'+', u' ');
-    return UrlDecode(plain);
+    // The service sends blanks as "+"; replies are read the way it writes them, so a plus sign that
+    // arrives encoded also reads as a blank.
+    QString decoded = UrlDecode(text);
+    decoded.replace(u'+', u' ');
+    return decoded;
 }
 
 bool IsSingleByteText(const QString& text) {

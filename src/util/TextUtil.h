@@ -14,9 +14,9 @@ namespace pelio::util {
 // encoded ("%B0%A1" gives 가). Any other "%" is kept as it is; "+" is not touched.
 QString UrlDecode(const QString& text);
 
-// A field of a service reply: when it is all single-byte and holds "%", every literal "+" becomes a
-// blank and the text is then URL-decoded (so an encoded "%2B" stays a plus sign); otherwise it is
-// returned unchanged.
+// A field of a service reply: when it is all single-byte and holds "%", it is URL-decoded and every
+// "+" in the result then becomes a blank (so an encoded plus sign becomes a blank too); otherwise it
+// is returned unchanged.
 QString DecodeReplyText(const QString& text);
 
 // True when every character is one byte in code page 949 (no Hangul, no other double-byte character).

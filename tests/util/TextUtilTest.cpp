@@ -28,7 +28,9 @@ TEST(UrlDecode, ShortControlCodesAndMalformedInput) {
 }
 
 TEST(DecodeReplyText, DecodesOnlyEncodedSingleByteText) {
-    EXPECT_EQ(DecodeReplyText(QStringLiteral("A+B%2BC")), QStringLiteral("A B+C"));
+    EXPECT_EQ(DecodeReplyText(QStringLiteral("A+B%2BC")), QStringLiteral("A B C"));
+    EXPECT_EQ(DecodeReplyText(QStringLiteral("A%2BB")), QStringLiteral("A B"));
+    EXPECT_EQ(DecodeReplyText(QStringLiteral("A%20B")), QStringLiteral("A B"));
     EXPECT_EQ(DecodeReplyText(QStringLiteral("%C7%D1+%B0%A1")), QStringLiteral("한 가"));
     EXPECT_EQ(DecodeReplyText(QStringLiteral("한%20A+B")), QStringLiteral("한%20A+B"));
     EXPECT_EQ(DecodeReplyText(QStringLiteral("A+B")), QStringLiteral("A+B"));
