@@ -126,6 +126,7 @@ class SrfPlaybackWidget::ScreenView : public QAbstractScrollArea {
 SrfPlaybackWidget::SrfPlaybackWidget(QWidget* parent)
     : PlaybackComponent(parent), m_reader(std::make_unique<SrfReader>()) {
     m_view = new ScreenView(this);
+    m_view->setMinimumSize(1, 1);  // any window size will do; scroll bars appear when needed
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(m_view);
