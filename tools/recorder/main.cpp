@@ -2,10 +2,12 @@
 // shown without a live session.
 //
 //   pelio-recgen OUT.srf [--seconds N] [--fps N] [--size WxH] [--key-interval MS] [--realtime] [--abandon]
+//   pelio-recgen OUT.srf --display [NAME] ...   records the X display (e.g. an Xvfb) instead, in real time
 //
 // --realtime paces the frames by the clock (the file is "being written" meanwhile; interrupting the
 // program leaves a recording whose writer died). --abandon stops without finishing the file.
 #include "DesktopScene.h"
+#include "XCapture.h"
 #include "recording/SrfWriter.h"
 
 #include <QCommandLineParser>
@@ -37,7 +39,10 @@ int main(int argc, char** argv) {
                                             QStringLiteral("pace frames by the clock"));
     const QCommandLineOption abandonOption(QStringLiteral("abandon"),
                                            QStringLiteral("leave the file unfinished"));
-    parser.addOptions({secondsOption, fpsOption, sizeOption, keyOption, realtimeOption, abandonOption});
+    const QCommandLineOption displayOption(QStringLiteral("display"), QStringLiteral("record this X display"),
+                                           QStringLiteral("NAME"));
+    parser.addOptions(
+        {secondsOption, fpsOption, sizeOption, keyOption, realtimeOption, abandonOption, displayOption});
     parser.process(app);
     if (parser.positionalArguments().size() != 1) parser.showHelp(2);
 
@@ -50,11 +55,20 @@ int main(int argc, char** argv) {
         return 2;
     }
 
+    pelio::recorder::XCapture capture;
+    const bool fromDisplay = parser.isSet(displayOption);
+    if (fromDisplay &&
+        !capture.Open(parser.value(displayOption).isEmpty() ? nullptr
+                                                            : qPrintable(parser.value(displayOption)))) {
+        std::fprintf(stderr, "pelio-recgen: cannot grab the X display (24-bit depth needed)\n");
+        return 1;
+    }
+
     SrfWriter::Options options;
     options.keyFrameIntervalMs = parser.value(keyOption).toInt();
     SrfWriter writer(options);
     const QString path = parser.positionalArguments().constFirst();
-    if (!writer.Open(path, size)) {
+    if (!writer.Open(path, fromDisplay ? capture.Size() : size)) {
         std::fprintf(stderr, "pelio-recgen: cannot create %s\n", qPrintable(path));
         return 1;
     }
@@ -65,13 +79,19 @@ int main(int argc, char** argv) {
     const std::int64_t frames = std::int64_t(seconds) * fps;
     for (std::int64_t frame = 0; frame < frames; ++frame) {
         const std::int64_t timeMs = frame * 1000 / fps;
-        if (parser.isSet(realtimeOption)) {
+        if (parser.isSet(realtimeOption) || fromDisplay) {
             const std::int64_t wait = timeMs - clock.elapsed();
             if (wait > 0) QThread::msleep(std::uint64_t(wait));
         }
-        const QRegion dirty = scene.Step(frame, fps);
-        for (const QRect& r : dirty) writer.UpdateRectFromScreen(scene.Screen(), r);
-        writer.SetCursorPosition(scene.CursorPosition());
+        if (fromDisplay) {
+            for (const QRect& r : capture.Grab())
+                writer.UpdateRect(r, capture.Pixels() + r.y() * capture.Size().width() + r.x(),
+                                  capture.StrideBytes());
+            writer.SetCursorPosition(capture.Pointer());
+        } else {
+            for (const QRect& r : scene.Step(frame, fps)) writer.UpdateRectFromScreen(scene.Screen(), r);
+            writer.SetCursorPosition(scene.CursorPosition());
+        }
         if (!writer.CommitFrame(timeMs)) {
             std::fprintf(stderr, "pelio-recgen: write failed at frame %lld\n", static_cast<long long>(frame));
             return 1;
