@@ -10,6 +10,8 @@ packages=(
   qt6-base-dev qt6-webengine-dev qt6-multimedia-dev
   # X11 capture and input
   libx11-dev libxext-dev libxdamage-dev libxfixes-dev libxtst-dev
+  # screen recordings: zstd compression, zlib checksums
+  libzstd-dev zlib1g-dev
   # tests
   libgtest-dev libgmock-dev xvfb xauth xdotool x11-utils
   # Korean fonts, so that Korean text does not render as boxes

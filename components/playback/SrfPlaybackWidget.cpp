@@ -1,0 +1,252 @@
+#include "playback/SrfPlaybackWidget.h"
+
+#include "recording/SrfReader.h"
+
+#include <QAbstractScrollArea>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QScrollBar>
+#include <QVBoxLayout>
+
+#include <algorithm>
+
+namespace pelio::components {
+
+namespace {
+constexpr int TickMs = 15;
+constexpr int ScrollTickMs = 30;
+constexpr int EdgeMargin = 24;  // pixels from a window edge where auto-scroll starts
+constexpr int ScrollStep = 24;  // pixels per scroll tick
+}  // namespace
+
+// The recorded screen inside scroll bars. Scroll bars appear only at full size when the screen is
+// larger than the window.
+class SrfPlaybackWidget::ScreenView : public QAbstractScrollArea {
+  public:
+    explicit ScreenView(SrfPlaybackWidget* owner) : QAbstractScrollArea(owner), m_owner(owner) {
+        setFrameShape(QFrame::NoFrame);
+        viewport()->setMouseTracking(true);
+        viewport()->setAutoFillBackground(false);
+        m_scroll.setInterval(ScrollTickMs);
+        connect(&m_scroll, &QTimer::timeout, this, [this] { ScrollStepNow(); });
+    }
+
+    void UpdateLayout() {
+        const QSize screen = ScreenSize();
+        const bool fullSize = !m_owner->m_stretch && !screen.isEmpty();
+        const Qt::ScrollBarPolicy policy = fullSize ? Qt::ScrollBarAsNeeded : Qt::ScrollBarAlwaysOff;
+        setHorizontalScrollBarPolicy(policy);
+        setVerticalScrollBarPolicy(policy);
+        const QSize area = viewport()->size();
+        horizontalScrollBar()->setRange(0, fullSize ? std::max(0, screen.width() - area.width()) : 0);
+        verticalScrollBar()->setRange(0, fullSize ? std::max(0, screen.height() - area.height()) : 0);
+        horizontalScrollBar()->setPageStep(area.width());
+        verticalScrollBar()->setPageStep(area.height());
+        if (!fullSize || !m_owner->m_autoScroll) m_scroll.stop();
+        m_laidOutFor = screen;
+        viewport()->update();
+    }
+
+    QSize LaidOutFor() const { return m_laidOutFor; }
+
+  protected:
+    void paintEvent(QPaintEvent*) override {
+        QPainter painter(viewport());
+        painter.fillRect(viewport()->rect(), Qt::black);
+        const SrfReader& reader = *m_owner->m_reader;
+        if (!reader.IsOpen() || reader.Screen().isNull()) return;
+        const QImage& screen = reader.Screen();
+        const QSize area = viewport()->size();
+        if (m_owner->m_stretch) {
+            const QSize fitted = screen.size().scaled(area, Qt::KeepAspectRatio);
+            if (fitted.isEmpty()) return;
+            painter.translate((area.width() - fitted.width()) / 2, (area.height() - fitted.height()) / 2);
+            painter.scale(double(fitted.width()) / screen.width(), double(fitted.height()) / screen.height());
+            painter.setRenderHint(QPainter::SmoothPixmapTransform);
+        } else {
+            const int x = screen.width() < area.width() ? (area.width() - screen.width()) / 2
+                                                        : -horizontalScrollBar()->value();
+            const int y = screen.height() < area.height() ? (area.height() - screen.height()) / 2
+                                                          : -verticalScrollBar()->value();
+            painter.translate(x, y);
+        }
+        painter.drawImage(0, 0, screen);
+        if (reader.CursorVisible())
+            painter.drawImage(reader.CursorPosition() - reader.CursorHotSpot(), reader.CursorShape());
+    }
+
+    void resizeEvent(QResizeEvent* event) override {
+        QAbstractScrollArea::resizeEvent(event);
+        UpdateLayout();
+    }
+
+    void scrollContentsBy(int, int) override { viewport()->update(); }
+
+    void mouseMoveEvent(QMouseEvent* event) override {
+        const QPoint p = event->position().toPoint();
+        const QSize area = viewport()->size();
+        m_direction = QPoint(p.x() < EdgeMargin                   ? -1
+                             : p.x() >= area.width() - EdgeMargin ? 1
+                                                                  : 0,
+                             p.y() < EdgeMargin                    ? -1
+                             : p.y() >= area.height() - EdgeMargin ? 1
+                                                                   : 0);
+        const bool canScroll = !m_owner->m_stretch && m_owner->m_autoScroll &&
+                               (horizontalScrollBar()->maximum() > 0 || verticalScrollBar()->maximum() > 0);
+        if (canScroll && !m_direction.isNull()) {
+            if (!m_scroll.isActive()) m_scroll.start();
+        } else {
+            m_scroll.stop();
+        }
+        QAbstractScrollArea::mouseMoveEvent(event);
+    }
+
+    bool viewportEvent(QEvent* event) override {
+        if (event->type() == QEvent::Leave) m_scroll.stop();
+        return QAbstractScrollArea::viewportEvent(event);
+    }
+
+  private:
+    QSize ScreenSize() const {
+        const SrfReader& reader = *m_owner->m_reader;
+        return reader.IsOpen() ? reader.Screen().size() : QSize();
+    }
+
+    void ScrollStepNow() {
+        horizontalScrollBar()->setValue(horizontalScrollBar()->value() + m_direction.x() * ScrollStep);
+        verticalScrollBar()->setValue(verticalScrollBar()->value() + m_direction.y() * ScrollStep);
+    }
+
+    SrfPlaybackWidget* m_owner;
+    QTimer m_scroll;
+    QPoint m_direction;
+    QSize m_laidOutFor;
+};
+
+SrfPlaybackWidget::SrfPlaybackWidget(QWidget* parent)
+    : PlaybackComponent(parent), m_reader(std::make_unique<SrfReader>()) {
+    m_view = new ScreenView(this);
+    m_view->setMinimumSize(1, 1);  // any window size will do; scroll bars appear when needed
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(m_view);
+    m_tick.setInterval(TickMs);
+    connect(&m_tick, &QTimer::timeout, this, &SrfPlaybackWidget::Tick);
+}
+
+SrfPlaybackWidget::~SrfPlaybackWidget() = default;
+
+bool SrfPlaybackWidget::OpenRecording(const QString& path) {
+    // A recording that fails to open leaves the one shown before as it was.
+    auto reader = std::make_unique<SrfReader>();
+    const SrfOpenStatus status = reader->Open(path);
+    switch (status) {
+        case SrfOpenStatus::Ok:
+            m_lastError = OpenError::None;
+            break;
+        case SrfOpenStatus::CannotRead:
+            m_lastError = OpenError::CannotRead;
+            return false;
+        case SrfOpenStatus::NotRecording:
+            m_lastError = OpenError::NotRecording;
+            return false;
+        case SrfOpenStatus::BeingWritten:
+            m_lastError = OpenError::BeingWritten;
+            return false;
+    }
+    m_tick.stop();
+    m_reader = std::move(reader);
+    m_basePosition = 0;
+    m_endSignalled = false;
+    ChangeState(Stopped);
+    m_view->UpdateLayout();
+    return true;
+}
+
+void SrfPlaybackWidget::CloseRecording() {
+    m_tick.stop();
+    m_reader->Close();
+    m_basePosition = 0;
+    ChangeState(Stopped);
+    m_view->UpdateLayout();
+}
+
+int SrfPlaybackWidget::Length() const {
+    return int(m_reader->LengthMs());
+}
+
+int SrfPlaybackWidget::Position() const {
+    if (m_playState != Playing) return int(m_basePosition);
+    return int(std::min<std::int64_t>(m_reader->LengthMs(), m_basePosition + m_clock.elapsed()));
+}
+
+void SrfPlaybackWidget::SetPosition(int position) {
+    if (!m_reader->IsOpen()) return;
+    m_basePosition = std::clamp<std::int64_t>(position, 0, m_reader->LengthMs());
+    m_clock.restart();
+    m_endSignalled = false;
+    ShowPosition(m_basePosition);
+}
+
+void SrfPlaybackWidget::SetPlayState(int state) {
+    if (state < Playing || state > Stopped) return;
+    if (state == Playing) {
+        if (!m_reader->IsOpen()) return;
+        if (m_playState != Playing) {
+            m_clock.restart();
+            m_tick.start();
+        }
+    } else {
+        m_tick.stop();
+        m_basePosition = state == Stopped ? 0 : Position();
+        if (state == Stopped) m_endSignalled = false;
+        if (m_reader->IsOpen()) ShowPosition(m_basePosition);
+    }
+    ChangeState(state);
+}
+
+void SrfPlaybackWidget::ChangeState(int state) {
+    if (state == m_playState) return;
+    // Position() of a playing component runs on m_clock: keep the position when leaving that state.
+    m_playState = state;
+    emit PlayStateChanged(state);
+}
+
+void SrfPlaybackWidget::SetStretchView(bool stretch) {
+    m_stretch = stretch;
+    m_view->UpdateLayout();
+}
+
+void SrfPlaybackWidget::SetAutoScrollView(bool autoScroll) {
+    m_autoScroll = autoScroll;
+    m_view->UpdateLayout();
+}
+
+int SrfPlaybackWidget::ShownFrameTime() const {
+    return int(m_reader->CurrentTimeMs());
+}
+
+bool SrfPlaybackWidget::RecordingComplete() const {
+    return m_reader->IsComplete();
+}
+
+void SrfPlaybackWidget::Tick() {
+    const std::int64_t position = Position();
+    ShowPosition(position);
+    if (position >= m_reader->LengthMs() && !m_endSignalled) {
+        m_endSignalled = true;
+        emit EndReached();
+    }
+}
+
+void SrfPlaybackWidget::ShowPosition(std::int64_t position) {
+    const int before = m_reader->CurrentFrame();
+    // A damaged frame ends the picture where it is; the clock still runs to the end.
+    m_reader->SeekTo(position);
+    if (m_reader->CurrentFrame() != before) {
+        if (m_reader->Screen().size() != m_view->LaidOutFor()) m_view->UpdateLayout();
+        m_view->viewport()->update();
+    }
+}
+
+}  // namespace pelio::components

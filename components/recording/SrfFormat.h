@@ -1,0 +1,112 @@
+// The ".srf" screen recording format: constants and the little-endian helpers shared by the writer
+// and the reader.
+//
+// Layout
+// ------
+// A recording is a 64-byte file header followed by chunks that are only ever appended. All numbers
+// are little-endian.
+//
+// File header (offset 0, 64 bytes):
+//   0  8  magic "PELIOSRF"
+//   8  2  format version (1)
+//  10  2  header size (64)
+//  12  4  flags: bit 0 "finished" (the index chunk and the fields below are valid)
+//  16  8  creation time, milliseconds since 1970-01-01 UTC
+//  24  8  file offset of the index chunk (0 until finished)
+//  32  4  length of the recording in milliseconds (0 until finished)
+//  36  4  number of frames (0 until finished)
+//  40 20  reserved, zero
+//  60  4  CRC-32 of bytes 0..59
+// The writer writes the header once when it starts (flags 0) and rewrites it in place as its very
+// last step, after the index is on disk. Everything else is append-only.
+//
+// Chunk (16-byte chunk header, then the payload):
+//   0  4  tag: "KEYF" key frame, "DELT" delta frame, "INDX" index
+//   4  4  payload size in bytes
+//   8  4  time in milliseconds since the start of the recording (frames); 0 for the index
+//  12  4  CRC-32 over bytes 0..11 of the chunk header followed by the payload
+// Frame times never decrease from one frame to the next.
+//
+// Frame payload (key frames and delta frames alike):
+//   u16 screen width, u16 screen height           (1..MaxScreenSide each)
+//   u8  cursor flags: bit 0 visible, bit 1 a new cursor shape follows
+//   i16 cursor x, i16 cursor y                    (top left of the hot spot, screen coordinates)
+//   if bit 1: u16 shape width, u16 shape height (1..MaxCursorSide), u16 hot x, u16 hot y (inside)
+//   u16 number of rectangles, then per rectangle u16 x, y, width, height (inside the screen)
+//   u32 size of the uncompressed pixel data
+//   a zstd frame holding the pixel data: for each rectangle in order its pixels row by row as
+//   3 bytes B, G, R; then, with bit 1, the cursor shape row by row as 4 bytes B, G, R, A
+//   (alpha not premultiplied).
+// A key frame covers the whole screen with one rectangle and carries the cursor shape; it needs
+// nothing before it. A delta frame changes the rectangles it names on the screen left by the frame
+// before it and must have the same screen size. The first frame and the first frame after a change of
+// screen size are key frames; the writer adds one every few seconds so that seeking decodes little.
+//
+// Index payload (written once, when the recording is finished):
+//   u32 frame count, u32 length in milliseconds,
+//   then per frame u64 chunk offset, u32 time, u32 flags (bit 0 key frame).
+//
+// Crash safety and "being written"
+// --------------------------------
+// The writer holds an exclusive flock() on the file for as long as it writes. A reader that finds the
+// "finished" flag clear and the lock taken refuses the file: it is still being written. When the flag
+// is clear and nobody holds the lock, the writer died; the reader then scans the chunks from the start
+// and plays every frame up to the last one whose chunk is whole and whose checksum matches. A finished
+// file whose index is damaged is scanned the same way.
+#pragma once
+
+#include <cstdint>
+#include <cstring>
+
+namespace pelio::components::srf {
+
+inline constexpr char Magic[8] = {'P', 'E', 'L', 'I', 'O', 'S', 'R', 'F'};
+inline constexpr std::uint16_t Version = 1;
+inline constexpr int FileHeaderSize = 64;
+inline constexpr int ChunkHeaderSize = 16;
+inline constexpr std::uint32_t FlagFinished = 1;
+
+inline constexpr std::uint32_t MakeTag(char a, char b, char c, char d) {
+    return std::uint32_t(std::uint8_t(a)) | std::uint32_t(std::uint8_t(b)) << 8 |
+           std::uint32_t(std::uint8_t(c)) << 16 | std::uint32_t(std::uint8_t(d)) << 24;
+}
+inline constexpr std::uint32_t TagKeyFrame = MakeTag('K', 'E', 'Y', 'F');
+inline constexpr std::uint32_t TagDeltaFrame = MakeTag('D', 'E', 'L', 'T');
+inline constexpr std::uint32_t TagIndex = MakeTag('I', 'N', 'D', 'X');
+
+inline constexpr std::uint8_t CursorVisible = 1;
+inline constexpr std::uint8_t CursorShapeFollows = 2;
+
+// Limits that keep a damaged file from asking for absurd amounts of memory.
+inline constexpr int MaxScreenSide = 8192;
+inline constexpr int MaxCursorSide = 256;
+inline constexpr int MaxRects = 65535;
+inline constexpr std::uint32_t MaxChunkPayload = 256u * 1024 * 1024;
+inline constexpr int IndexEntrySize = 16;
+
+inline void PutU16(std::uint8_t* p, std::uint16_t v) {
+    p[0] = std::uint8_t(v);
+    p[1] = std::uint8_t(v >> 8);
+}
+inline void PutU32(std::uint8_t* p, std::uint32_t v) {
+    for (int i = 0; i < 4; ++i) p[i] = std::uint8_t(v >> (8 * i));
+}
+inline void PutU64(std::uint8_t* p, std::uint64_t v) {
+    for (int i = 0; i < 8; ++i) p[i] = std::uint8_t(v >> (8 * i));
+}
+inline std::uint16_t GetU16(const std::uint8_t* p) {
+    return std::uint16_t(p[0] | p[1] << 8);
+}
+inline std::uint32_t GetU32(const std::uint8_t* p) {
+    return std::uint32_t(p[0]) | std::uint32_t(p[1]) << 8 | std::uint32_t(p[2]) << 16 |
+           std::uint32_t(p[3]) << 24;
+}
+inline std::uint64_t GetU64(const std::uint8_t* p) {
+    return std::uint64_t(GetU32(p)) | std::uint64_t(GetU32(p + 4)) << 32;
+}
+
+// CRC-32 (the zlib polynomial) of a chunk: its first 12 header bytes, then the payload.
+std::uint32_t ChunkCrc(const std::uint8_t* header12, const std::uint8_t* payload, std::size_t size);
+std::uint32_t Crc32(const std::uint8_t* data, std::size_t size);
+
+}  // namespace pelio::components::srf

@@ -1,0 +1,449 @@
+#include "recording/SrfWriter.h"
+
+#include "recording/SrfFormat.h"
+
+#include <QDateTime>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QRegion>
+
+#include <zlib.h>
+#include <zstd.h>
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+#include <algorithm>
+#include <cerrno>
+#include <mutex>
+#include <vector>
+
+namespace pelio::components {
+
+namespace srf {
+
+std::uint32_t Crc32(const std::uint8_t* data, std::size_t size) {
+    uLong crc = crc32(0L, Z_NULL, 0);
+    while (size > 0) {
+        const uInt n = uInt(std::min<std::size_t>(size, 1u << 30));
+        crc = crc32(crc, data, n);
+        data += n;
+        size -= n;
+    }
+    return std::uint32_t(crc);
+}
+
+std::uint32_t ChunkCrc(const std::uint8_t* header12, const std::uint8_t* payload, std::size_t size) {
+    uLong crc = crc32(0L, header12, 12);
+    while (size > 0) {
+        const uInt n = uInt(std::min<std::size_t>(size, 1u << 30));
+        crc = crc32(crc, payload, n);
+        payload += n;
+        size -= n;
+    }
+    return std::uint32_t(crc);
+}
+
+}  // namespace srf
+
+namespace {
+
+// Rectangles beyond this many in one frame are replaced by their bounding rectangle.
+constexpr int MaxRectsPerFrame = 256;
+
+bool WriteAll(int fd, const std::uint8_t* data, std::size_t size) {
+    while (size > 0) {
+        const ssize_t n = ::write(fd, data, size);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        data += n;
+        size -= std::size_t(n);
+    }
+    return true;
+}
+
+bool PWriteAll(int fd, const std::uint8_t* data, std::size_t size, off_t offset) {
+    while (size > 0) {
+        const ssize_t n = ::pwrite(fd, data, size, offset);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        data += n;
+        size -= std::size_t(n);
+        offset += n;
+    }
+    return true;
+}
+
+struct IndexEntry {
+    std::uint64_t offset;
+    std::uint32_t timeMs;
+    bool key;
+};
+
+}  // namespace
+
+struct SrfWriter::Impl {
+    Options options;
+    mutable std::mutex mutex;
+    int fd = -1;
+    QString path;
+    std::int64_t createdMs = 0;
+    QElapsedTimer clock;
+
+    QSize size;
+    std::vector<std::uint32_t> screen;
+    QRegion dirty;
+
+    QImage cursorShape;  // ARGB32, null when there is none
+    QPoint cursorHot;
+    QPoint cursorPos;
+    bool cursorVisible = false;
+    bool cursorChanged = false;
+    bool shapeChanged = false;
+
+    bool keyDue = true;
+    std::int64_t lastTime = -1;
+    std::int64_t lastKeyTime = 0;
+    std::uint64_t offset = 0;
+    std::vector<IndexEntry> index;
+
+    ZSTD_CCtx* cctx = nullptr;
+    std::vector<std::uint8_t> raw;
+    std::vector<std::uint8_t> chunk;
+
+    ~Impl() {
+        if (cctx) ZSTD_freeCCtx(cctx);
+    }
+
+    void WriteHeader(std::uint8_t* h, bool finished, std::uint64_t indexOffset,
+                     std::uint32_t lengthMs) const {
+        std::memset(h, 0, srf::FileHeaderSize);
+        std::memcpy(h, srf::Magic, 8);
+        srf::PutU16(h + 8, srf::Version);
+        srf::PutU16(h + 10, srf::FileHeaderSize);
+        srf::PutU32(h + 12, finished ? srf::FlagFinished : 0);
+        srf::PutU64(h + 16, std::uint64_t(createdMs));
+        srf::PutU64(h + 24, indexOffset);
+        srf::PutU32(h + 32, lengthMs);
+        srf::PutU32(h + 36, std::uint32_t(index.size()));
+        srf::PutU32(h + 60, srf::Crc32(h, 60));
+    }
+
+    // Appends one chunk whose payload is already in chunk[16..]. On failure the file is cut back to
+    // where it was, so that a later frame can still follow a whole chunk.
+    bool AppendChunk(std::uint32_t tag, std::uint32_t timeMs) {
+        std::uint8_t* h = chunk.data();
+        const std::size_t payloadSize = chunk.size() - srf::ChunkHeaderSize;
+        srf::PutU32(h, tag);
+        srf::PutU32(h + 4, std::uint32_t(payloadSize));
+        srf::PutU32(h + 8, timeMs);
+        srf::PutU32(h + 12, srf::ChunkCrc(h, h + srf::ChunkHeaderSize, payloadSize));
+        if (!WriteAll(fd, chunk.data(), chunk.size())) {
+            if (::ftruncate(fd, off_t(offset)) == 0) ::lseek(fd, off_t(offset), SEEK_SET);
+            return false;
+        }
+        return true;
+    }
+
+    bool CommitLocked(std::int64_t timeMs) {
+        if (fd < 0) return false;
+        const std::int64_t t = std::clamp<std::int64_t>(std::max(timeMs, lastTime), 0, 0x7fffffff);
+        const bool key = keyDue || lastTime < 0 || t - lastKeyTime >= options.keyFrameIntervalMs;
+        if (!key && dirty.isEmpty() && !cursorChanged && !shapeChanged) return true;
+
+        std::vector<QRect> rects;
+        if (key) {
+            rects.push_back(QRect(QPoint(0, 0), size));
+        } else if (dirty.rectCount() > MaxRectsPerFrame) {
+            rects.push_back(dirty.boundingRect());
+        } else {
+            for (const QRect& r : dirty) rects.push_back(r);
+        }
+        const bool withShape = !cursorShape.isNull() && (key || shapeChanged);
+
+        std::size_t rawSize = 0;
+        for (const QRect& r : rects) rawSize += std::size_t(r.width()) * std::size_t(r.height()) * 3;
+        if (withShape) rawSize += std::size_t(cursorShape.width()) * std::size_t(cursorShape.height()) * 4;
+        raw.resize(rawSize);
+        std::uint8_t* out = raw.data();
+        for (const QRect& r : rects) {
+            for (int y = r.top(); y <= r.bottom(); ++y) {
+                const std::uint32_t* row =
+                    screen.data() + std::size_t(y) * std::size_t(size.width()) + r.left();
+                for (int x = 0; x < r.width(); ++x) {
+                    const std::uint32_t p = row[x];
+                    out[0] = std::uint8_t(p);
+                    out[1] = std::uint8_t(p >> 8);
+                    out[2] = std::uint8_t(p >> 16);
+                    out += 3;
+                }
+            }
+        }
+        if (withShape) {
+            for (int y = 0; y < cursorShape.height(); ++y) {
+                const auto* row = reinterpret_cast<const std::uint32_t*>(cursorShape.constScanLine(y));
+                for (int x = 0; x < cursorShape.width(); ++x) {
+                    const std::uint32_t p = row[x];
+                    out[0] = std::uint8_t(p);
+                    out[1] = std::uint8_t(p >> 8);
+                    out[2] = std::uint8_t(p >> 16);
+                    out[3] = std::uint8_t(p >> 24);
+                    out += 4;
+                }
+            }
+        }
+
+        std::size_t fixed = 4 + 5 + (withShape ? 8 : 0) + 2 + 8 * rects.size() + 4;
+        const std::size_t bound = ZSTD_compressBound(rawSize);
+        chunk.resize(srf::ChunkHeaderSize + fixed + bound);
+        std::uint8_t* p = chunk.data() + srf::ChunkHeaderSize;
+        srf::PutU16(p, std::uint16_t(size.width()));
+        srf::PutU16(p + 2, std::uint16_t(size.height()));
+        p += 4;
+        const bool visible = cursorVisible && !cursorShape.isNull();
+        *p++ = std::uint8_t((visible ? srf::CursorVisible : 0) | (withShape ? srf::CursorShapeFollows : 0));
+        srf::PutU16(p, std::uint16_t(std::int16_t(std::clamp(cursorPos.x(), -32768, 32767))));
+        srf::PutU16(p + 2, std::uint16_t(std::int16_t(std::clamp(cursorPos.y(), -32768, 32767))));
+        p += 4;
+        if (withShape) {
+            srf::PutU16(p, std::uint16_t(cursorShape.width()));
+            srf::PutU16(p + 2, std::uint16_t(cursorShape.height()));
+            srf::PutU16(p + 4, std::uint16_t(cursorHot.x()));
+            srf::PutU16(p + 6, std::uint16_t(cursorHot.y()));
+            p += 8;
+        }
+        srf::PutU16(p, std::uint16_t(rects.size()));
+        p += 2;
+        for (const QRect& r : rects) {
+            srf::PutU16(p, std::uint16_t(r.x()));
+            srf::PutU16(p + 2, std::uint16_t(r.y()));
+            srf::PutU16(p + 4, std::uint16_t(r.width()));
+            srf::PutU16(p + 6, std::uint16_t(r.height()));
+            p += 8;
+        }
+        srf::PutU32(p, std::uint32_t(rawSize));
+        p += 4;
+        const std::size_t packed =
+            ZSTD_compressCCtx(cctx, p, bound, raw.data(), rawSize, options.compressionLevel);
+        if (ZSTD_isError(packed)) return false;
+        chunk.resize(std::size_t(p - chunk.data()) + packed);
+
+        if (!AppendChunk(key ? srf::TagKeyFrame : srf::TagDeltaFrame, std::uint32_t(t))) return false;
+        index.push_back({offset, std::uint32_t(t), key});
+        offset += chunk.size();
+        lastTime = t;
+        if (key) lastKeyTime = t;
+        keyDue = false;
+        dirty = QRegion();
+        cursorChanged = shapeChanged = false;
+        return true;
+    }
+
+    bool FinishLocked(std::int64_t lengthMs) {
+        if (fd < 0) return false;
+        bool ok = true;
+        if (lastTime < 0 || !dirty.isEmpty() || cursorChanged || shapeChanged)
+            ok = CommitLocked(std::max<std::int64_t>(lastTime, 0));
+        const std::uint32_t length =
+            std::uint32_t(std::clamp<std::int64_t>(std::max(lengthMs, lastTime), 0, 0x7fffffff));
+        if (ok && !index.empty()) {
+            chunk.resize(srf::ChunkHeaderSize + 8 + index.size() * srf::IndexEntrySize);
+            std::uint8_t* p = chunk.data() + srf::ChunkHeaderSize;
+            srf::PutU32(p, std::uint32_t(index.size()));
+            srf::PutU32(p + 4, length);
+            p += 8;
+            for (const IndexEntry& e : index) {
+                srf::PutU64(p, e.offset);
+                srf::PutU32(p + 8, e.timeMs);
+                srf::PutU32(p + 12, e.key ? 1 : 0);
+                p += srf::IndexEntrySize;
+            }
+            const std::uint64_t indexOffset = offset;
+            ok = AppendChunk(srf::TagIndex, 0) && ::fdatasync(fd) == 0;
+            if (ok) {
+                std::uint8_t h[srf::FileHeaderSize];
+                WriteHeader(h, true, indexOffset, length);
+                ok = PWriteAll(fd, h, sizeof h, 0) && ::fdatasync(fd) == 0;
+            }
+        }
+        CloseLocked();
+        return ok;
+    }
+
+    void CloseLocked() {
+        if (fd >= 0) {
+            ::flock(fd, LOCK_UN);
+            ::close(fd);
+        }
+        fd = -1;
+        index.clear();
+        screen.clear();
+        dirty = QRegion();
+        std::vector<std::uint8_t>().swap(raw);
+        std::vector<std::uint8_t>().swap(chunk);
+    }
+
+    void ResetScreen(QSize s) {
+        size = s;
+        screen.assign(std::size_t(s.width()) * std::size_t(s.height()), 0xff000000u);
+        dirty = QRegion();
+        keyDue = true;
+    }
+};
+
+SrfWriter::SrfWriter() : SrfWriter(Options{}) {}
+
+SrfWriter::SrfWriter(Options options) : d(std::make_unique<Impl>()) {
+    d->options = options;
+    d->options.keyFrameIntervalMs = std::max(100, options.keyFrameIntervalMs);
+    d->cctx = ZSTD_createCCtx();
+}
+
+SrfWriter::~SrfWriter() {
+    std::lock_guard lock(d->mutex);
+    if (d->fd >= 0) d->FinishLocked(d->clock.isValid() ? d->clock.elapsed() : 0);
+}
+
+static bool ValidScreenSize(QSize s) {
+    return s.width() >= 1 && s.height() >= 1 && s.width() <= srf::MaxScreenSide &&
+           s.height() <= srf::MaxScreenSide;
+}
+
+bool SrfWriter::Open(const QString& path, QSize screenSize) {
+    std::lock_guard lock(d->mutex);
+    if (d->fd >= 0 || !ValidScreenSize(screenSize) || !d->cctx) return false;
+    const QByteArray name = QFile::encodeName(path);
+    const int fd = ::open(name.constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    if (fd < 0) return false;
+    // Another writer holding the file keeps it: never truncate a recording that is being written.
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0 || ::ftruncate(fd, 0) != 0) {
+        ::close(fd);
+        return false;
+    }
+    d->fd = fd;
+    d->path = path;
+    d->createdMs = QDateTime::currentMSecsSinceEpoch();
+    d->index.clear();
+    d->lastTime = -1;
+    d->lastKeyTime = 0;
+    d->cursorShape = QImage();
+    d->cursorVisible = false;
+    d->cursorChanged = d->shapeChanged = false;
+    d->ResetScreen(screenSize);
+    std::uint8_t h[srf::FileHeaderSize];
+    d->WriteHeader(h, false, 0, 0);
+    if (!WriteAll(fd, h, sizeof h)) {
+        d->CloseLocked();
+        ::unlink(name.constData());
+        return false;
+    }
+    d->offset = srf::FileHeaderSize;
+    d->clock.start();
+    return true;
+}
+
+bool SrfWriter::IsOpen() const {
+    std::lock_guard lock(d->mutex);
+    return d->fd >= 0;
+}
+
+QString SrfWriter::Path() const {
+    std::lock_guard lock(d->mutex);
+    return d->path;
+}
+
+bool SrfWriter::SetScreenSize(QSize screenSize) {
+    std::lock_guard lock(d->mutex);
+    if (d->fd < 0 || !ValidScreenSize(screenSize)) return false;
+    if (screenSize != d->size) d->ResetScreen(screenSize);
+    return true;
+}
+
+QSize SrfWriter::ScreenSize() const {
+    std::lock_guard lock(d->mutex);
+    return d->size;
+}
+
+void SrfWriter::UpdateRect(const QRect& rect, const std::uint32_t* pixels, int strideBytes) {
+    std::lock_guard lock(d->mutex);
+    if (d->fd < 0 || !pixels) return;
+    const QRect r = rect.intersected(QRect(QPoint(0, 0), d->size));
+    if (r.isEmpty()) return;
+    const auto* base = reinterpret_cast<const std::uint8_t*>(pixels);
+    for (int y = r.top(); y <= r.bottom(); ++y) {
+        const auto* src =
+            reinterpret_cast<const std::uint32_t*>(base + std::ptrdiff_t(y - rect.top()) * strideBytes) +
+            (r.left() - rect.left());
+        std::uint32_t* dst = d->screen.data() + std::size_t(y) * std::size_t(d->size.width()) + r.left();
+        std::memcpy(dst, src, std::size_t(r.width()) * 4);
+    }
+    d->dirty += r;
+}
+
+void SrfWriter::UpdateRectFromScreen(const QImage& screen, const QRect& rect) {
+    const QRect r = rect.intersected(screen.rect());
+    if (r.isEmpty()) return;
+    if (screen.format() == QImage::Format_RGB32 || screen.format() == QImage::Format_ARGB32) {
+        UpdateRect(r, reinterpret_cast<const std::uint32_t*>(screen.constScanLine(r.top())) + r.left(),
+                   int(screen.bytesPerLine()));
+    } else {
+        const QImage part = screen.copy(r).convertToFormat(QImage::Format_RGB32);
+        UpdateRect(r, reinterpret_cast<const std::uint32_t*>(part.constBits()), int(part.bytesPerLine()));
+    }
+}
+
+void SrfWriter::SetCursorShape(const QImage& shape, QPoint hotSpot) {
+    std::lock_guard lock(d->mutex);
+    if (shape.isNull() || shape.width() > srf::MaxCursorSide || shape.height() > srf::MaxCursorSide) {
+        d->cursorShape = QImage();
+    } else {
+        d->cursorShape = shape.convertToFormat(QImage::Format_ARGB32);
+        d->cursorHot = QPoint(std::clamp(hotSpot.x(), 0, shape.width() - 1),
+                              std::clamp(hotSpot.y(), 0, shape.height() - 1));
+    }
+    d->shapeChanged = true;
+}
+
+void SrfWriter::SetCursorPosition(QPoint position, bool visible) {
+    std::lock_guard lock(d->mutex);
+    if (position == d->cursorPos && visible == d->cursorVisible) return;
+    d->cursorPos = position;
+    d->cursorVisible = visible;
+    d->cursorChanged = true;
+}
+
+bool SrfWriter::CommitFrame(std::int64_t timeMs) {
+    std::lock_guard lock(d->mutex);
+    return d->CommitLocked(timeMs);
+}
+
+bool SrfWriter::Finish(std::int64_t lengthMs) {
+    std::lock_guard lock(d->mutex);
+    return d->FinishLocked(lengthMs);
+}
+
+std::int64_t SrfWriter::ElapsedMs() const {
+    std::lock_guard lock(d->mutex);
+    return d->clock.isValid() ? d->clock.elapsed() : 0;
+}
+
+void SrfWriter::Abandon() {
+    std::lock_guard lock(d->mutex);
+    d->CloseLocked();
+}
+
+std::int64_t SrfWriter::BytesWritten() const {
+    std::lock_guard lock(d->mutex);
+    return std::int64_t(d->offset);
+}
+
+int SrfWriter::FrameCount() const {
+    std::lock_guard lock(d->mutex);
+    return int(d->index.size());
+}
+
+}  // namespace pelio::components

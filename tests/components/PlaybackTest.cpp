@@ -1,0 +1,168 @@
+#include "SrfTestSupport.h"
+#include "playback/FakePlaybackComponent.h"
+#include "playback/SrfPlaybackWidget.h"
+#include "recording/SrfWriter.h"
+
+#include <gtest/gtest.h>
+
+#include <QAbstractScrollArea>
+#include <QMouseEvent>
+#include <QScrollBar>
+#include <QTemporaryDir>
+
+using namespace pelio::components;
+using pelio::components::test::WaitFor;
+using pelio::components::test::WriteRecording;
+
+namespace {
+
+class PlaybackTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        m_expected = WriteRecording(m_dir.filePath("a.srf"), 30);  // 0..2900 ms
+        ASSERT_EQ(m_expected.size(), 30u);
+        m_widget.resize(64, 48);
+        m_widget.SetStretchView(false);
+        m_widget.show();
+    }
+
+    // The colour the widget shows at a screen point of the recording (full size, no scrolling).
+    QColor Shown(QPoint p) { return m_widget.grab().toImage().pixelColor(p); }
+
+    QTemporaryDir m_dir;
+    std::vector<test::ExpectedFrame> m_expected;
+    SrfPlaybackWidget m_widget;
+};
+
+TEST_F(PlaybackTest, OpensStoppedAtTheStartAndSeeksByPosition) {
+    ASSERT_TRUE(m_widget.OpenRecording(m_dir.filePath("a.srf")));
+    EXPECT_EQ(m_widget.Length(), 2900);
+    EXPECT_EQ(m_widget.Position(), 0);
+    EXPECT_EQ(m_widget.PlayState(), PlaybackComponent::Stopped);
+    EXPECT_EQ(Shown(QPoint(5, 5)), m_expected[0].screen.pixelColor(5, 5));
+
+    m_widget.SetPosition(1750);
+    EXPECT_EQ(m_widget.Position(), 1750);
+    EXPECT_EQ(m_widget.ShownFrameTime(), 1700);
+    EXPECT_EQ(Shown(QPoint(40, 20)), m_expected[17].screen.pixelColor(40, 20));
+    m_widget.SetPosition(250);
+    EXPECT_EQ(m_widget.ShownFrameTime(), 200);
+    m_widget.SetPosition(99999);
+    EXPECT_EQ(m_widget.Position(), 2900);
+}
+
+TEST_F(PlaybackTest, PlaysToTheEndAndHoldsThere) {
+    ASSERT_TRUE(m_widget.OpenRecording(m_dir.filePath("a.srf")));
+    int ended = 0;
+    QList<int> states;
+    QObject::connect(&m_widget, &PlaybackComponent::EndReached, [&] { ++ended; });
+    QObject::connect(&m_widget, &PlaybackComponent::PlayStateChanged, [&](int state) { states << state; });
+    m_widget.SetPosition(2700);
+    m_widget.SetPlayState(PlaybackComponent::Playing);
+    ASSERT_TRUE(WaitFor([&] { return ended > 0; }));
+    EXPECT_EQ(m_widget.Position(), 2900);
+    EXPECT_EQ(m_widget.PlayState(), PlaybackComponent::Playing);
+    EXPECT_EQ(m_widget.ShownFrameTime(), 2900);
+    EXPECT_EQ(ended, 1);
+    EXPECT_EQ(states, QList<int>{PlaybackComponent::Playing});
+
+    // Stopping returns to the start; pausing holds the position.
+    m_widget.SetPlayState(PlaybackComponent::Stopped);
+    EXPECT_EQ(m_widget.Position(), 0);
+    EXPECT_EQ(m_widget.ShownFrameTime(), 0);
+    m_widget.SetPosition(1200);
+    m_widget.SetPlayState(PlaybackComponent::Playing);
+    ASSERT_TRUE(WaitFor([&] { return m_widget.Position() > 1200; }));
+    m_widget.SetPlayState(PlaybackComponent::Paused);
+    const int held = m_widget.Position();
+    EXPECT_GT(held, 1200);
+    EXPECT_LT(held, 2900);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(m_widget.Position(), held);
+    EXPECT_EQ(m_widget.ShownFrameTime(), held / 100 * 100);
+}
+
+TEST_F(PlaybackTest, FailedOpenKeepsTheOpenRecordingAndTellsWhy) {
+    ASSERT_TRUE(m_widget.OpenRecording(m_dir.filePath("a.srf")));
+    m_widget.SetPosition(900);
+
+    SrfWriter live;
+    ASSERT_TRUE(live.Open(m_dir.filePath("live.srf"), QSize(8, 8)));
+    ASSERT_TRUE(live.CommitFrame(0));
+    EXPECT_FALSE(m_widget.OpenRecording(m_dir.filePath("live.srf")));
+    EXPECT_EQ(m_widget.LastOpenError(), PlaybackComponent::OpenError::BeingWritten);
+    EXPECT_FALSE(m_widget.OpenRecording(m_dir.filePath("none.srf")));
+    EXPECT_EQ(m_widget.LastOpenError(), PlaybackComponent::OpenError::CannotRead);
+    EXPECT_EQ(m_widget.Length(), 2900);
+    EXPECT_EQ(m_widget.Position(), 900);
+
+    // A writer that dies leaves a recording that opens as far as it goes.
+    live.Abandon();
+    ASSERT_TRUE(m_widget.OpenRecording(m_dir.filePath("live.srf")));
+    EXPECT_FALSE(m_widget.RecordingComplete());
+    EXPECT_EQ(m_widget.LastOpenError(), PlaybackComponent::OpenError::None);
+
+    m_widget.CloseRecording();
+    EXPECT_EQ(m_widget.Length(), 0);
+    m_widget.SetPlayState(PlaybackComponent::Playing);
+    EXPECT_EQ(m_widget.PlayState(), PlaybackComponent::Stopped);
+}
+
+TEST_F(PlaybackTest, StretchScalesAndFullSizeAutoScrollsAtTheEdge) {
+    ASSERT_TRUE(m_widget.OpenRecording(m_dir.filePath("a.srf")));
+    m_widget.SetPosition(2900);
+    const QImage& last = m_expected[29].screen;
+
+    m_widget.SetStretchView(true);
+    m_widget.resize(128, 96);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(Shown(QPoint(2 * 40 + 1, 2 * 20 + 1)), last.pixelColor(40, 20));
+
+    m_widget.SetStretchView(false);
+    m_widget.SetAutoScrollView(true);
+    m_widget.resize(40, 30);
+    QCoreApplication::processEvents();
+    auto* view = m_widget.findChild<QAbstractScrollArea*>();
+    ASSERT_NE(view, nullptr);
+    ASSERT_GT(view->horizontalScrollBar()->maximum(), 0);
+    EXPECT_EQ(view->horizontalScrollBar()->value(), 0);
+    QWidget* viewport = view->viewport();
+    const QPointF edge(viewport->width() - 2, viewport->height() / 2);
+    QMouseEvent move(QEvent::MouseMove, edge, viewport->mapToGlobal(edge), Qt::NoButton, Qt::NoButton,
+                     Qt::NoModifier);
+    QCoreApplication::sendEvent(viewport, &move);
+    ASSERT_TRUE(WaitFor(
+        [&] { return view->horizontalScrollBar()->value() == view->horizontalScrollBar()->maximum(); }));
+    EXPECT_EQ(view->verticalScrollBar()->value(), 0);
+
+    // Without auto-scroll the edge does nothing.
+    view->horizontalScrollBar()->setValue(0);
+    m_widget.SetAutoScrollView(false);
+    QCoreApplication::sendEvent(viewport, &move);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(view->horizontalScrollBar()->value(), 0);
+}
+
+TEST(FakePlaybackTest, RecordsCallsAndLetsTheTestDriveTheState) {
+    FakePlaybackComponent fake;
+    fake.SetLengthOnOpen(5000);
+    ASSERT_TRUE(fake.OpenRecording("x.srf"));
+    EXPECT_EQ(fake.Length(), 5000);
+    fake.SetPlayState(PlaybackComponent::Playing);
+    fake.SetTestPosition(4990);
+    EXPECT_EQ(fake.Position(), 4990);
+    fake.SetPosition(100);
+    fake.SetStretchView(false);
+    fake.SetAutoScrollView(true);
+    fake.SetPlayState(PlaybackComponent::Stopped);
+    EXPECT_EQ(fake.Position(), 0);
+    fake.SetOpenResult(false, PlaybackComponent::OpenError::BeingWritten);
+    EXPECT_FALSE(fake.OpenRecording("y.srf"));
+    EXPECT_EQ(fake.LastOpenError(), PlaybackComponent::OpenError::BeingWritten);
+    fake.CloseRecording();
+    EXPECT_EQ(fake.Calls(),
+              QStringList({"OpenRecording(x.srf)", "PlayState=0", "Position=100", "StretchView=0",
+                           "AutoScrollView=1", "PlayState=2", "OpenRecording(y.srf)", "CloseRecording()"}));
+}
+
+}  // namespace
