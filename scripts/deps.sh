@@ -12,6 +12,8 @@ packages=(
   libx11-dev libxext-dev libxdamage-dev libxfixes-dev libxtst-dev
   # tests
   libgtest-dev libgmock-dev xvfb xauth xdotool x11-utils
+  # web service client and the reference web service
+  libcurl4-openssl-dev libcpp-httplib-dev
   # Korean fonts, so that Korean text does not render as boxes
   fonts-nanum
 )
