@@ -75,12 +75,24 @@ public:
     }
 };
 
+// Records every target and answers with `result`.
+class FakeShell : public Shell {
+public:
+    bool result = true;
+    QStringList opened;
+    bool Open(const QString& target) override {
+        opened << target;
+        return result;
+    }
+};
+
 // All fakes together, with typed access for the test.
 struct FakeServices {
     FakeServices();
     FakeSystemIdentity* identity;
     FakeWindowManager* windows;
     FakeInstanceRegistry* instances;
+    FakeShell* shell;
     Services services;
 };
 

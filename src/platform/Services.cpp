@@ -1,6 +1,7 @@
 #include "platform/Services.h"
 
 #include "platform/LinuxInstanceRegistry.h"
+#include "platform/LinuxShell.h"
 #include "platform/LinuxSystemIdentity.h"
 #include "platform/LinuxWindowManager.h"
 
@@ -11,6 +12,7 @@ std::unique_ptr<Services> CreateLinuxServices() {
     services->identity = std::make_unique<LinuxSystemIdentity>();
     services->windows = std::make_unique<LinuxWindowManager>();
     services->instances = std::make_unique<LinuxInstanceRegistry>();
+    services->shell = std::make_unique<LinuxShell>();
     return services;
 }
 

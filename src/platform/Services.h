@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/InstanceRegistry.h"
+#include "platform/Shell.h"
 #include "platform/SystemIdentity.h"
 #include "platform/WindowManager.h"
 
@@ -15,6 +16,7 @@ struct Services {
     std::unique_ptr<SystemIdentity> identity;
     std::unique_ptr<WindowManager> windows;
     std::unique_ptr<InstanceRegistry> instances;
+    std::unique_ptr<Shell> shell;
 };
 
 // The real services of this system (X11 desktop, /proc, /sys).
