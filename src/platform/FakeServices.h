@@ -12,7 +12,7 @@
 namespace pelio::platform {
 
 class FakeSystemIdentity : public SystemIdentity {
-public:
+  public:
     std::array<std::uint8_t, 6> adapter{};
     std::int32_t serial = 0;
     SystemVersion version{6, 1, 2};
@@ -28,7 +28,7 @@ public:
 
 // A desktop of named windows, listed from the top of the stacking order.
 class FakeWindowManager : public WindowManager {
-public:
+  public:
     struct Window {
         WindowHandle handle;
         QString title;
@@ -66,7 +66,7 @@ public:
 };
 
 class FakeInstanceRegistry : public InstanceRegistry {
-public:
+  public:
     bool previous = false;
     int queries = 0;
     bool PreviousInstanceExists() override {
@@ -77,13 +77,22 @@ public:
 
 // Records every target and answers with `result`.
 class FakeShell : public Shell {
-public:
+  public:
     bool result = true;
     QStringList opened;
     bool Open(const QString& target) override {
         opened << target;
         return result;
     }
+};
+
+// Records the file-manager calls: "default", "folder:PATH", "item:PATH".
+class FakeFileManager : public FileManager {
+  public:
+    QStringList calls;
+    void ShowDefault() override { calls << QStringLiteral("default"); }
+    void ShowFolder(const QString& folder) override { calls << QStringLiteral("folder:") + folder; }
+    void ShowItem(const QString& file) override { calls << QStringLiteral("item:") + file; }
 };
 
 // All fakes together, with typed access for the test.
@@ -93,6 +102,7 @@ struct FakeServices {
     FakeWindowManager* windows;
     FakeInstanceRegistry* instances;
     FakeShell* shell;
+    FakeFileManager* files;
     Services services;
 };
 

@@ -8,7 +8,7 @@ namespace pelio::platform {
 // scheme go to their handler, existing paths open as documents or folders, and an executable file
 // is started as a program.
 class LinuxShell : public Shell {
-public:
+  public:
     bool Open(const QString& target) override;
 };
 

@@ -1,5 +1,6 @@
 #include "platform/Services.h"
 
+#include "platform/LinuxFileManager.h"
 #include "platform/LinuxInstanceRegistry.h"
 #include "platform/LinuxShell.h"
 #include "platform/LinuxSystemIdentity.h"
@@ -13,6 +14,7 @@ std::unique_ptr<Services> CreateLinuxServices() {
     services->windows = std::make_unique<LinuxWindowManager>();
     services->instances = std::make_unique<LinuxInstanceRegistry>();
     services->shell = std::make_unique<LinuxShell>();
+    services->files = std::make_unique<LinuxFileManager>();
     return services;
 }
 

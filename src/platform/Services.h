@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/FileManager.h"
 #include "platform/InstanceRegistry.h"
 #include "platform/Shell.h"
 #include "platform/SystemIdentity.h"
@@ -17,6 +18,7 @@ struct Services {
     std::unique_ptr<WindowManager> windows;
     std::unique_ptr<InstanceRegistry> instances;
     std::unique_ptr<Shell> shell;
+    std::unique_ptr<FileManager> files;
 };
 
 // The real services of this system (X11 desktop, /proc, /sys).

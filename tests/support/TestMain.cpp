@@ -1,6 +1,7 @@
 // The main() of every test binary. It prepares the environment that Qt and its browser engine need
 // in tests (offscreen windows, no sandbox as root, temp folders instead of the home folder) and only
 // creates the application object when tests actually run, not when CTest lists them.
+#include "support/ScriptedDialogs.h"
 #include "support/ScriptedMessageBoxes.h"
 
 #include <gtest/gtest.h>
@@ -30,7 +31,8 @@ int main(int argc, char** argv) {
     // One private home for the whole run: settings, caches and runtime files land here.
     QTemporaryDir home(QDir::tempPath() + QStringLiteral("/pelio-test-XXXXXX"));
     const QByteArray base = QFile::encodeName(home.path());
-    for (const char* sub : {"/runtime", "/cache", "/config", "/data"}) QDir().mkpath(home.path() + QLatin1String(sub));
+    for (const char* sub : {"/runtime", "/cache", "/config", "/data"})
+        QDir().mkpath(home.path() + QLatin1String(sub));
     QFile::setPermissions(home.path() + QStringLiteral("/runtime"),
                           QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
     qputenv("XDG_RUNTIME_DIR", base + "/runtime");
@@ -43,7 +45,8 @@ int main(int argc, char** argv) {
     qputenv("QT_LOGGING_RULES", "qt.qpa.*=false");
 
     QApplication app(argc, argv);
-    // A message box that no test expected fails the test instead of waiting for a click.
+    // A message box or dialog that no test expected fails the test instead of waiting for a click.
     pelio::test::InstallUnexpectedBoxGuard();
+    pelio::test::InstallUnexpectedDialogGuard();
     return RUN_ALL_TESTS();
 }

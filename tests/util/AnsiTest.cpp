@@ -5,7 +5,8 @@
 using namespace pelio::util;
 
 TEST(Ansi, EncodesKoreanAsCodePage949IncludingSyllablesOutsideEucKr) {
-    EXPECT_EQ(ToAnsi(QStringLiteral("가A")), QByteArray("\xB0\xA1" "A"));
+    EXPECT_EQ(ToAnsi(QStringLiteral("가A")), QByteArray("\xB0\xA1"
+                                                        "A"));
     // 똠 and 햏 are not in EUC-KR; code page 949 places them in its extension area.
     EXPECT_EQ(ToAnsi(QStringLiteral("똠")), QByteArray("\x8C\x63"));
     EXPECT_EQ(ToAnsi(QStringLiteral("햏")), QByteArray("\xC1\x64"));
@@ -16,15 +17,17 @@ TEST(Ansi, EncodesKoreanAsCodePage949IncludingSyllablesOutsideEucKr) {
 }
 
 TEST(Ansi, UnmappableCharactersBecomeOneQuestionMarkEach) {
-    EXPECT_EQ(ToAnsi(QStringLiteral("a😀b")), QByteArray("a?b"));        // a surrogate pair is one character
+    EXPECT_EQ(ToAnsi(QStringLiteral("a😀b")), QByteArray("a?b"));  // a surrogate pair is one character
     EXPECT_EQ(ToAnsi(QStringLiteral("x\u0E01y가")), QByteArray("x?y\xB0\xA1"));  // Thai letter: not in 949
-    EXPECT_EQ(ToAnsi(QString(QChar(0xD800)) + u'z'), QByteArray("?z"));  // lone surrogate
+    EXPECT_EQ(ToAnsi(QString(QChar(0xD800)) + u'z'), QByteArray("?z"));          // lone surrogate
 }
 
 TEST(Ansi, BadBytesDecodeToReplacementAndDecodingGoesOn) {
     // A lone lead byte at the end, an invalid trail byte, then valid text.
     EXPECT_EQ(FromAnsi(QByteArray("A\xB0")), QStringLiteral("A\uFFFD"));
-    QString s = FromAnsi(QByteArray("\xFF\xFF" "B\xB0\xA1"));
+    QString s =
+        FromAnsi(QByteArray("\xFF\xFF"
+                            "B\xB0\xA1"));
     EXPECT_TRUE(s.endsWith(QStringLiteral("B가")));
     EXPECT_TRUE(s.startsWith(QChar(0xFFFD)));
 }

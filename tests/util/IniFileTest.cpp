@@ -1,14 +1,14 @@
-#include "util/IniFile.h"
 #include "support/ScriptedMessageBoxes.h"
 #include "util/Ansi.h"
+#include "util/IniFile.h"
 
 #include <gtest/gtest.h>
 
 #include <QComboBox>
 #include <QDir>
-#include <QSet>
 #include <QFile>
 #include <QFileInfo>
+#include <QSet>
 
 #include <random>
 
@@ -31,7 +31,7 @@ void WriteAll(const QString& path, const QByteArray& bytes) {
 }
 
 class IniFileTest : public ::testing::Test {
-protected:
+  protected:
     TempFolder dir;
     QString ini = dir.file(QStringLiteral("PelioRS.ini"));
 };
@@ -50,7 +50,7 @@ TEST_F(IniFileTest, FirstWriteCreatesTheFileAndReadsBack) {
     IniWrite(ini, QStringLiteral("SETTINGS"), QStringLiteral("myname"), QStringLiteral("김철수"));
     EXPECT_EQ(IniRead(ini, QStringLiteral("settings"), QStringLiteral("MYNAME")), QStringLiteral("김철수"));
     EXPECT_EQ(ReadAll(ini).count("[Settings]"), 1);
-    EXPECT_EQ(ReadAll(ini).count("=") , 1);
+    EXPECT_EQ(ReadAll(ini).count("="), 1);
 }
 
 TEST_F(IniFileTest, EmptySectionReadsDefaultAndWritesNothing) {
@@ -78,7 +78,8 @@ TEST_F(IniFileTest, TwoLineValueIsStoredAsOneLineWithMarker) {
 }
 
 TEST_F(IniFileTest, BlanksAndQuotesFollowThePrivateProfileRules) {
-    WriteAll(ini, "  [ Settings ]  \n  LastIP  =  10.0.0.1  \nQuoted=\"  spaced  \"\n; comment=x\nNoEquals\n");
+    WriteAll(ini,
+             "  [ Settings ]  \n  LastIP  =  10.0.0.1  \nQuoted=\"  spaced  \"\n; comment=x\nNoEquals\n");
     EXPECT_EQ(IniRead(ini, QStringLiteral("Settings"), QStringLiteral("LastIP")), QStringLiteral("10.0.0.1"));
     EXPECT_EQ(IniRead(ini, QStringLiteral("Settings"), QStringLiteral("Quoted")), QStringLiteral("spaced"));
     EXPECT_EQ(IniRead(ini, QStringLiteral("Settings"), QStringLiteral("Quoted"), QString(), true),
@@ -103,19 +104,22 @@ TEST_F(IniFileTest, NewKeysGoIntoTheirSectionAndOtherLinesStay) {
     WriteAll(ini, "; kept comment\n[Settings]\nLastIP=1.2.3.4\n\n[Chat]\nFontName=돋움\n");
     IniWrite(ini, QStringLiteral("settings"), QStringLiteral("LastPort"), QStringLiteral("5500"));
     IniWrite(ini, QStringLiteral("Form"), QStringLiteral("frmPlay"), QStringLiteral("1;2;3;4"));
-    EXPECT_EQ(ReadAll(ini),
-              QStringLiteral("; kept comment\n[Settings]\nLastIP=1.2.3.4\nLastPort=5500\n\n[Chat]\nFontName=돋움\n"
-                             "[Form]\nfrmPlay=1;2;3;4\n")
-                  .toUtf8());
+    EXPECT_EQ(
+        ReadAll(ini),
+        QStringLiteral("; kept comment\n[Settings]\nLastIP=1.2.3.4\nLastPort=5500\n\n[Chat]\nFontName=돋움\n"
+                       "[Form]\nfrmPlay=1;2;3;4\n")
+            .toUtf8());
 }
 
 TEST_F(IniFileTest, HostileKeysAndValuesCannotCorruptOtherEntries) {
     IniWrite(ini, QStringLiteral("Settings"), QStringLiteral("MyName"), QStringLiteral("safe"));
     // Values: line breaks of any kind, "=", a leading "[" and a NUL stay inside their own entry.
-    IniWrite(ini, QStringLiteral("Settings"), QStringLiteral("A"), QStringLiteral("x\n[Settings]\nMyName=evil"));
+    IniWrite(ini, QStringLiteral("Settings"), QStringLiteral("A"),
+             QStringLiteral("x\n[Settings]\nMyName=evil"));
     IniWrite(ini, QStringLiteral("Settings"), QStringLiteral("B"), QStringLiteral("[Chat]"));
     IniWrite(ini, QStringLiteral("Settings"), QStringLiteral("C"), QStringLiteral("k=v\rMyName=evil"));
-    IniWrite(ini, QStringLiteral("Settings"), QStringLiteral("D"), QString(QStringLiteral("cut")) + QChar(0) + u'x');
+    IniWrite(ini, QStringLiteral("Settings"), QStringLiteral("D"),
+             QString(QStringLiteral("cut")) + QChar(0) + u'x');
     // Keys and sections that could not be read back as themselves are not written.
     IniWrite(ini, QStringLiteral("DeptInfo"), QStringLiteral("a=b"), QStringLiteral("c"));
     IniWrite(ini, QStringLiteral("DeptInfo"), QStringLiteral("[Settings]"), QStringLiteral("c"));
@@ -127,7 +131,8 @@ TEST_F(IniFileTest, HostileKeysAndValuesCannotCorruptOtherEntries) {
     EXPECT_EQ(IniRead(ini, QStringLiteral("Settings"), QStringLiteral("A")),
               QStringLiteral("x\r\n[Settings]\r\nMyName=evil"));
     EXPECT_EQ(IniRead(ini, QStringLiteral("Settings"), QStringLiteral("B")), QStringLiteral("[Chat]"));
-    EXPECT_EQ(IniRead(ini, QStringLiteral("Settings"), QStringLiteral("C")), QStringLiteral("k=v\r\nMyName=evil"));
+    EXPECT_EQ(IniRead(ini, QStringLiteral("Settings"), QStringLiteral("C")),
+              QStringLiteral("k=v\r\nMyName=evil"));
     EXPECT_EQ(IniRead(ini, QStringLiteral("Settings"), QStringLiteral("D")), QStringLiteral("cut"));
     EXPECT_EQ(IniRead(ini, QStringLiteral("DeptInfo"), QStringLiteral("a"), QStringLiteral("none")),
               QStringLiteral("none"));
@@ -162,11 +167,14 @@ TEST_F(IniFileTest, GarbageFilesReadWithoutCrashAndKeepTheRules) {
               QStringLiteral("d"));
 
     // A file written on Windows in code page 949 reads, and a write keeps its other entries.
-    WriteAll(ini, pelio::util::ToAnsi(QStringLiteral("[DeptInfo]\r\n1234=펠리오 상사\r\n[Settings]\r\nMyName=똠방\r\n")));
-    EXPECT_EQ(IniRead(ini, QStringLiteral("DeptInfo"), QStringLiteral("1234")), QStringLiteral("펠리오 상사"));
+    WriteAll(ini, pelio::util::ToAnsi(
+                      QStringLiteral("[DeptInfo]\r\n1234=펠리오 상사\r\n[Settings]\r\nMyName=똠방\r\n")));
+    EXPECT_EQ(IniRead(ini, QStringLiteral("DeptInfo"), QStringLiteral("1234")),
+              QStringLiteral("펠리오 상사"));
     EXPECT_EQ(IniRead(ini, QStringLiteral("Settings"), QStringLiteral("MyName")), QStringLiteral("똠방"));
     IniWrite(ini, QStringLiteral("Settings"), QStringLiteral("MyPhone"), QStringLiteral("010"));
-    EXPECT_EQ(IniRead(ini, QStringLiteral("DeptInfo"), QStringLiteral("1234")), QStringLiteral("펠리오 상사"));
+    EXPECT_EQ(IniRead(ini, QStringLiteral("DeptInfo"), QStringLiteral("1234")),
+              QStringLiteral("펠리오 상사"));
     EXPECT_EQ(IniRead(ini, QStringLiteral("Settings"), QStringLiteral("MyName")), QStringLiteral("똠방"));
 }
 

@@ -96,6 +96,17 @@ std::vector<SeenRequest> ReferenceService::Requests() const {
     return m_requests;
 }
 
+void ReferenceService::RecordBody(const httplib::Request& req) {
+    // Requests are logged before their body is read; the handler that reads one adds it.
+    std::lock_guard lock(m_mutex);
+    for (auto it = m_requests.rbegin(); it != m_requests.rend(); ++it) {
+        if (it->target == Q(req.target) && it->method == Q(req.method) && it->body.isEmpty()) {
+            it->body = QByteArray(req.body.data(), static_cast<qsizetype>(req.body.size()));
+            return;
+        }
+    }
+}
+
 void ReferenceService::Route() {
     httplib::Server& s = *m_server;
 
@@ -106,7 +117,6 @@ void ReferenceService::Route() {
         seen.contentType = Q(req.get_header_value("Content-Type"));
         seen.userAgent = Q(req.get_header_value("User-Agent"));
         seen.cacheControl = Q(req.get_header_value("Cache-Control"));
-        seen.body = QByteArray(req.body.data(), static_cast<qsizetype>(req.body.size()));
         std::lock_guard lock(m_mutex);
         m_requests.push_back(std::move(seen));
         return httplib::Server::HandlerResponse::Unhandled;
@@ -158,7 +168,8 @@ void ReferenceService::Route() {
     });
 
     // Pages reached through the redirector: the company notice (posted) and the help page.
-    auto redirect = [company, page](const httplib::Request& req, httplib::Response& res) {
+    auto redirect = [this, company, page](const httplib::Request& req, httplib::Response& res) {
+        RecordBody(req);
         const std::string q = req.get_param_value("q");
         if (q == "remotenotice") {
             const QJsonObject c = company(req.get_param_value("id"));

@@ -12,7 +12,8 @@
 
 namespace httplib {
 class Server;
-}
+struct Request;
+}  // namespace httplib
 
 // The reference web service: every endpoint the program uses, served from a data file, plus a few
 // misbehaving endpoints for tests. Text replies are in code page 949 like the real service; HTML pages
@@ -73,6 +74,7 @@ class ReferenceService {
 
   private:
     void Route();
+    void RecordBody(const httplib::Request& req);
 
     QJsonObject m_data;
     QString m_files;

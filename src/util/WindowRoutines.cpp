@@ -1,0 +1,159 @@
+#include "util/WindowRoutines.h"
+
+#include "util/IniFile.h"
+
+#include <QComboBox>
+#include <QGuiApplication>
+#include <QHeaderView>
+#include <QLineEdit>
+#include <QScreen>
+#include <QTimer>
+#include <QTreeView>
+#include <QWidget>
+#include <QWindow>
+
+namespace pelio::util {
+
+namespace {
+
+const QString kFormSection = QStringLiteral("Form");
+const QString kIsMaxSuffix = QStringLiteral("-IsMax");
+const char* const kSortOrderProperty = "pelioSortOrder";
+constexpr int kEdgeMarginTwips = 1000;
+
+QRect ScreenRect(const QWidget* window) {
+    QScreen* screen = window->screen();
+    if (!screen) screen = QGuiApplication::primaryScreen();
+    return screen ? screen->geometry() : QRect(0, 0, 1024, 768);
+}
+
+int Twips(int pixels, int perPixel) {
+    return pixels * qMax(perPixel, 1);
+}
+int Pixels(long long twips, int perPixel) {
+    return static_cast<int>(twips / qMax(perPixel, 1));
+}
+
+// Parses "left;top;width;height" in twips; nothing unless all four are integers and the size is positive.
+std::optional<QRect> ParsePlacement(const QString& value, const PlacementStore& store) {
+    const QStringList parts = value.split(u';');
+    if (parts.size() != 4) return std::nullopt;
+    long long numbers[4];
+    for (int i = 0; i < 4; ++i) {
+        bool ok = false;
+        numbers[i] = parts[i].trimmed().toLongLong(&ok);
+        if (!ok || numbers[i] < -(1LL << 40) || numbers[i] > (1LL << 40)) return std::nullopt;
+    }
+    const QRect rect(Pixels(numbers[0], store.twipsX), Pixels(numbers[1], store.twipsY),
+                     Pixels(numbers[2], store.twipsX), Pixels(numbers[3], store.twipsY));
+    return rect;
+}
+
+}  // namespace
+
+void SaveWindowPlacement(const QWidget* window, const QString& name, const PlacementStore& store) {
+    if (!window || name.isEmpty()) return;
+    const Qt::WindowStates state = window->windowState();
+    if (state & Qt::WindowMinimized) return;
+    if (state & Qt::WindowMaximized) {
+        IniWrite(store.iniFile, kFormSection, name + kIsMaxSuffix, QStringLiteral("1"));
+        return;
+    }
+    IniWrite(store.iniFile, kFormSection, name + kIsMaxSuffix, QStringLiteral("0"));
+    const QPoint pos = window->pos();
+    const QSize size = window->size();
+    IniWrite(store.iniFile, kFormSection, name,
+             QStringLiteral("%1;%2;%3;%4")
+                 .arg(Twips(pos.x(), store.twipsX))
+                 .arg(Twips(pos.y(), store.twipsY))
+                 .arg(Twips(size.width(), store.twipsX))
+                 .arg(Twips(size.height(), store.twipsY)));
+}
+
+void RestoreWindowPlacement(QWidget* window, const QString& name, bool positionOnly, int percent,
+                            const PlacementStore& store) {
+    if (!window) return;
+    bool failed = false;
+    const bool maximised =
+        IniRead(store.iniFile, kFormSection, name + kIsMaxSuffix).trimmed() == QLatin1String("1");
+
+    const QString stored = IniRead(store.iniFile, kFormSection, name);
+    const QRect screen = ScreenRect(window);
+    if (!stored.isEmpty()) {
+        const std::optional<QRect> rect = ParsePlacement(stored, store);
+        if (!rect || (!positionOnly && (rect->width() <= 0 || rect->height() <= 0))) {
+            failed = true;
+        } else {
+            window->move(rect->topLeft());
+            if (!positionOnly) window->resize(rect->size());
+        }
+    } else {
+        if (percent != 0) {
+            const int p = qBound(1, percent, 100);
+            window->resize(screen.width() * p / 100, screen.height() * p / 100);
+        }
+        CenterWindow(window);
+    }
+
+    // A window whose corner lies off the screen, or so near its far edges that the customer could not
+    // reach it, is brought back to the middle.
+    const QPoint pos = window->pos() - screen.topLeft();
+    const int marginX = Pixels(kEdgeMarginTwips, store.twipsX);
+    const int marginY = Pixels(kEdgeMarginTwips, store.twipsY);
+    if (failed || pos.x() < 0 || pos.x() > screen.width() - marginX || pos.y() < 0 ||
+        pos.y() > screen.height() - marginY)
+        CenterWindow(window);
+    // Maximised last: moving or sizing a maximised window would end the maximised state, and the
+    // placement above stays as the window's normal placement.
+    if (maximised) window->setWindowState(window->windowState() | Qt::WindowMaximized);
+}
+
+void CenterWindow(QWidget* window) {
+    if (!window) return;
+    const QRect screen = ScreenRect(window);
+    const QSize size = window->frameGeometry().size();
+    window->move(screen.left() + (screen.width() - size.width()) / 2,
+                 screen.top() + (screen.height() - size.height()) / 3);
+}
+
+void DragWindow(QWidget* window) {
+    if (!window) return;
+    if (window->windowState() & (Qt::WindowMinimized | Qt::WindowMaximized | Qt::WindowFullScreen)) return;
+    if (QWidget* grabber = QWidget::mouseGrabber()) grabber->releaseMouse();
+    if (QWindow* handle = window->window()->windowHandle()) handle->startSystemMove();
+}
+
+void SelectAllText(QLineEdit* box) {
+    if (!box) return;
+    QTimer::singleShot(0, box, [box] { box->setSelection(0, static_cast<int>(box->text().size())); });
+}
+
+bool PushHistoryItem(QComboBox* list, const std::optional<QString>& text) {
+    if (!list) return false;
+    const QString item = text ? *text : list->currentText();
+    if (item.isEmpty()) return false;
+    bool removed = false;
+    for (int i = 0; i < list->count(); ++i) {
+        if (list->itemText(i).compare(item, Qt::CaseInsensitive) == 0) {
+            list->removeItem(i);
+            removed = true;
+            break;
+        }
+    }
+    list->insertItem(0, item);
+    if (removed) list->setCurrentIndex(0);
+    return true;
+}
+
+void ToggleListSort(QTreeView* list, int column) {
+    if (!list || column < 0) return;
+    const QVariant last = list->property(kSortOrderProperty);
+    const auto previous = last.isValid() ? static_cast<Qt::SortOrder>(last.toInt()) : Qt::AscendingOrder;
+    const Qt::SortOrder order = previous == Qt::AscendingOrder ? Qt::DescendingOrder : Qt::AscendingOrder;
+    list->setProperty(kSortOrderProperty, static_cast<int>(order));
+    list->header()->setSortIndicator(column, order);
+    list->setSortingEnabled(true);
+    list->sortByColumn(column, order);
+}
+
+}  // namespace pelio::util

@@ -1,0 +1,69 @@
+// The built pelio-agent's value commands, run as a separate program.
+#include "app/ValueCipher.h"
+
+#include <gtest/gtest.h>
+
+#include <QProcess>
+#include <QStringList>
+
+namespace {
+
+struct AgentRun {
+    int exitCode = -1;
+    QString out;
+    QByteArray err;
+};
+
+AgentRun RunAgent(const QStringList& args) {
+    QProcess p;
+    p.start(QStringLiteral(PELIO_AGENT_EXECUTABLE), args);
+    AgentRun r;
+    if (!p.waitForFinished(30000) || p.exitStatus() != QProcess::NormalExit) {
+        p.kill();
+        p.waitForFinished(5000);
+        return r;
+    }
+    r.exitCode = p.exitCode();
+    r.out = QString::fromUtf8(p.readAllStandardOutput());
+    r.err = p.readAllStandardError();
+    return r;
+}
+
+}  // namespace
+
+TEST(AgentTool, EncryptThenDecryptThroughTheProgram) {
+    const QString texts[] = {
+        QStringLiteral("chat:Hello"),
+        QStringLiteral("customer:EXK4U96B482/홍길동/010-1234-5678/"),
+        QStringLiteral("안녕하세요 똠방각하 뷁"),
+    };
+    for (const QString& text : texts) {
+        SCOPED_TRACE(text.toStdString());
+        const AgentRun enc = RunAgent({QStringLiteral("encrypt"), text});
+        ASSERT_EQ(enc.exitCode, 0) << enc.err.constData();
+        ASSERT_TRUE(enc.out.endsWith(u'\n'));
+        const QString cipher = enc.out.chopped(1);
+        EXPECT_EQ(cipher, pelio::app::EncryptValue(text));  // the same wire text as the program's own
+
+        const AgentRun dec = RunAgent({QStringLiteral("decrypt"), cipher});
+        ASSERT_EQ(dec.exitCode, 0) << dec.err.constData();
+        EXPECT_EQ(dec.out, text + u'\n');
+    }
+    // Decrypts what the program encrypted, too (a fixed known value).
+    EXPECT_EQ(RunAgent({QStringLiteral("decrypt"), QStringLiteral("535800024A06680371096E0C")}).out,
+              QStringLiteral("1234567\n"));
+}
+
+TEST(AgentTool, BadInputAndBadUsage) {
+    const AgentRun junk = RunAgent({QStringLiteral("decrypt"), QStringLiteral("not a cipher text")});
+    EXPECT_EQ(junk.exitCode, 0);
+    EXPECT_EQ(junk.out, QStringLiteral("\n"));
+
+    for (const QStringList& args : {QStringList{}, QStringList{QStringLiteral("encrypt")},
+                                    QStringList{QStringLiteral("scramble"), QStringLiteral("x")}}) {
+        const AgentRun r = RunAgent(args);
+        EXPECT_EQ(r.exitCode, 2);
+        EXPECT_TRUE(r.out.isEmpty());
+        EXPECT_TRUE(r.err.startsWith("usage:"));
+    }
+}
