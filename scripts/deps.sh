@@ -14,6 +14,8 @@ packages=(
   libzstd-dev zlib1g-dev
   # tests
   libgtest-dev libgmock-dev xvfb xauth xdotool x11-utils
+  # web service client and the reference web service
+  libcurl4-openssl-dev libcpp-httplib-dev
   # Korean fonts, so that Korean text does not render as boxes
   fonts-nanum
 )

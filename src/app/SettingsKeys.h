@@ -49,6 +49,12 @@ inline const Key ChatForeColor{QStringLiteral("Chat"), QStringLiteral("ForeColor
 inline const QString kFormSection = QStringLiteral("Form");
 inline const QString kIsMaxSuffix = QStringLiteral("-IsMax");
 
+// The service's web site and the public-address site, "http://" + host + "/" (see README).
+inline const Key ServiceRoot{QStringLiteral("Service"), QStringLiteral("ServiceRoot"),
+                             QStringLiteral("http://127.0.0.1:8080/")};
+inline const Key IpLookupRoot{QStringLiteral("Service"), QStringLiteral("IpLookupRoot"),
+                              QStringLiteral("http://127.0.0.1:8080/")};
+
 // The per-user settings area: application, section and key of the scrambled machine code.
 inline const QString kUserApplication = QStringLiteral("PelioRS");
 inline const Key MachineCodeStore{QStringLiteral("Settings"), QStringLiteral("MyC"), QString()};
@@ -57,7 +63,7 @@ inline const Key MachineCodeStore{QStringLiteral("Settings"), QStringLiteral("My
 inline const Key* const kAllKeys[] = {&LastDeptCode, &MyName,         &MyPhone,      &CodeHistory,
                                       &LastIP,       &LastPort,       &Stretch,      &AutoScroll,
                                       &LastFolder,   &ChatBackColor,  &ChatFontName, &ChatFontSize,
-                                      &ChatFontBold, &ChatFontItalic, &ChatForeColor};
+                                      &ChatFontBold, &ChatFontItalic, &ChatForeColor, &ServiceRoot, &IpLookupRoot};
 
 // Reads and writes of the settings file by table entry.
 inline QString Read(const QString& iniFile, const Key& k) {

@@ -7,14 +7,17 @@ FakeServices::FakeServices() {
     auto wm = std::make_unique<FakeWindowManager>();
     auto inst = std::make_unique<FakeInstanceRegistry>();
     auto fm = std::make_unique<FakeFileManager>();
+    auto sh = std::make_unique<FakeShell>();
     identity = id.get();
     windows = wm.get();
     instances = inst.get();
     files = fm.get();
+    shell = sh.get();
     services.identity = std::move(id);
     services.windows = std::move(wm);
     services.instances = std::move(inst);
     services.files = std::move(fm);
+    services.shell = std::move(sh);
 }
 
 }  // namespace pelio::platform

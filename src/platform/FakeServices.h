@@ -75,6 +75,17 @@ class FakeInstanceRegistry : public InstanceRegistry {
     }
 };
 
+// Records every target and answers with `result`.
+class FakeShell : public Shell {
+  public:
+    bool result = true;
+    QStringList opened;
+    bool Open(const QString& target) override {
+        opened << target;
+        return result;
+    }
+};
+
 // Records the file-manager calls: "default", "folder:PATH", "item:PATH".
 class FakeFileManager : public FileManager {
   public:
@@ -90,6 +101,7 @@ struct FakeServices {
     FakeSystemIdentity* identity;
     FakeWindowManager* windows;
     FakeInstanceRegistry* instances;
+    FakeShell* shell;
     FakeFileManager* files;
     Services services;
 };

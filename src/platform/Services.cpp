@@ -2,6 +2,7 @@
 
 #include "platform/LinuxFileManager.h"
 #include "platform/LinuxInstanceRegistry.h"
+#include "platform/LinuxShell.h"
 #include "platform/LinuxSystemIdentity.h"
 #include "platform/LinuxWindowManager.h"
 
@@ -12,6 +13,7 @@ std::unique_ptr<Services> CreateLinuxServices() {
     services->identity = std::make_unique<LinuxSystemIdentity>();
     services->windows = std::make_unique<LinuxWindowManager>();
     services->instances = std::make_unique<LinuxInstanceRegistry>();
+    services->shell = std::make_unique<LinuxShell>();
     services->files = std::make_unique<LinuxFileManager>();
     return services;
 }

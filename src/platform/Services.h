@@ -2,6 +2,7 @@
 
 #include "platform/FileManager.h"
 #include "platform/InstanceRegistry.h"
+#include "platform/Shell.h"
 #include "platform/SystemIdentity.h"
 #include "platform/WindowManager.h"
 
@@ -16,6 +17,7 @@ struct Services {
     std::unique_ptr<SystemIdentity> identity;
     std::unique_ptr<WindowManager> windows;
     std::unique_ptr<InstanceRegistry> instances;
+    std::unique_ptr<Shell> shell;
     std::unique_ptr<FileManager> files;
 };
 

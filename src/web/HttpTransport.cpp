@@ -1,0 +1,182 @@
+#include "web/HttpTransport.h"
+
+#include "util/Ansi.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QTimer>
+
+#include <curl/curl.h>
+
+#include <mutex>
+#include <thread>
+
+namespace pelio::web {
+
+namespace {
+
+constexpr long kReadPiece = 4096;
+constexpr int kPauseBetweenAttemptsMs = 100;
+constexpr int kPollMs = 10;
+
+void GlobalInit() {
+    static std::once_flag once;
+    std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+}
+
+// What one transfer gathers from libcurl's callbacks.
+struct Transfer {
+    QByteArray body;
+    qint64 cap = 0;
+    bool capped = false;
+    long status = 0;           // of the response whose headers are being read
+    bool bodyStarted = false;  // the final response's headers are complete
+    QElapsedTimer readClock;   // runs from then on
+
+    static size_t OnBody(char* data, size_t size, size_t count, void* user) {
+        auto* t = static_cast<Transfer*>(user);
+        const size_t n = size * count;
+        t->StartBody();
+        const qint64 room = t->cap - t->body.size();
+        if (static_cast<qint64>(n) > room) {
+            t->body.append(data, static_cast<qsizetype>(std::max<qint64>(room, 0)));
+            t->capped = true;
+            return 0;  // stops the transfer
+        }
+        t->body.append(data, static_cast<qsizetype>(n));
+        return n;
+    }
+
+    static size_t OnHeader(char* data, size_t size, size_t count, void* user) {
+        auto* t = static_cast<Transfer*>(user);
+        const size_t n = size * count;
+        const QByteArray line(data, static_cast<qsizetype>(n));
+        if (line.startsWith("HTTP/")) {
+            const QList<QByteArray> parts = line.split(' ');
+            t->status = parts.size() > 1 ? parts[1].toLong() : 0;
+        } else if (line == "\r\n" || line == "\n") {
+            // The end of a response's headers; a redirect is followed, so its body does not count.
+            if (t->status < 300 || t->status >= 400) t->StartBody();
+        }
+        return n;
+    }
+
+    void StartBody() {
+        if (bodyStarted) return;
+        bodyStarted = true;
+        readClock.start();
+    }
+};
+
+enum class AttemptResult { Failed, Done, TimedOut };
+
+AttemptResult Attempt(const QString& url, double timeoutSeconds, const HttpLimits& limits, Transfer& t) {
+    CURL* easy = curl_easy_init();
+    CURLM* multi = easy ? curl_multi_init() : nullptr;
+    if (!easy || !multi) {
+        if (easy) curl_easy_cleanup(easy);
+        return AttemptResult::Failed;
+    }
+    const QByteArray address = url.toUtf8();
+    curl_slist* headers = nullptr;
+    headers = curl_slist_append(headers, "Cache-Control: no-cache");
+    headers = curl_slist_append(headers, "Pragma: no-cache");
+    curl_easy_setopt(easy, CURLOPT_URL, address.constData());
+    curl_easy_setopt(easy, CURLOPT_USERAGENT, "vb wininet");
+    curl_easy_setopt(easy, CURLOPT_HTTPHEADER, headers);
+    curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 1L);
+    curl_easy_setopt(easy, CURLOPT_MAXREDIRS, 10L);
+    curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(easy, CURLOPT_BUFFERSIZE, kReadPiece);
+    curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(limits.openMs));
+    curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &Transfer::OnBody);
+    curl_easy_setopt(easy, CURLOPT_WRITEDATA, &t);
+    curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, &Transfer::OnHeader);
+    curl_easy_setopt(easy, CURLOPT_HEADERDATA, &t);
+    curl_multi_add_handle(multi, easy);
+
+    QElapsedTimer openClock;
+    openClock.start();
+    const qint64 timeoutMs = static_cast<qint64>(timeoutSeconds * 1000.0);
+    AttemptResult result = AttemptResult::Failed;
+    for (;;) {
+        int running = 0;
+        if (curl_multi_perform(multi, &running) != CURLM_OK) break;
+        if (running == 0) {
+            int left = 0;
+            CURLcode code = CURLE_OK;
+            while (CURLMsg* msg = curl_multi_info_read(multi, &left))
+                if (msg->msg == CURLMSG_DONE) code = msg->data.result;
+            // A body cut short by the server or by the size cap still counts as a reply.
+            if (code == CURLE_OK || t.capped || (t.bodyStarted && code == CURLE_PARTIAL_FILE) ||
+                (t.bodyStarted && code == CURLE_RECV_ERROR))
+                result = AttemptResult::Done;
+            break;
+        }
+        if (t.bodyStarted) {
+            if (t.readClock.elapsed() > timeoutMs) {
+                result = AttemptResult::TimedOut;
+                break;
+            }
+        } else if (openClock.elapsed() > limits.openMs) {
+            break;  // no reply in time: this attempt failed
+        }
+        curl_multi_poll(multi, nullptr, 0, kPollMs, nullptr);
+        PumpPendingEvents();
+    }
+    curl_multi_remove_handle(multi, easy);
+    curl_easy_cleanup(easy);
+    curl_multi_cleanup(multi);
+    curl_slist_free_all(headers);
+    return result;
+}
+
+}  // namespace
+
+void PumpPendingEvents() {
+    if (QCoreApplication::instance()) QCoreApplication::processEvents(QEventLoop::AllEvents);
+}
+
+void WaitResponsive(int ms) {
+    if (ms <= 0) {
+        PumpPendingEvents();
+        return;
+    }
+    if (!QCoreApplication::instance()) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+        return;
+    }
+    QEventLoop loop;
+    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+    loop.exec();
+}
+
+HttpFetchResult HttpGetBytes(const QString& url, double timeoutSeconds, const HttpLimits& limits) {
+    GlobalInit();
+    HttpFetchResult result;
+    for (int attempt = 1; attempt <= 2; ++attempt) {
+        result.attempts = attempt;
+        Transfer t;
+        t.cap = limits.maxReplyBytes;
+        const AttemptResult r = Attempt(url, timeoutSeconds, limits, t);
+        if (r != AttemptResult::Failed) {
+            result.ok = true;
+            result.body = std::move(t.body);
+            result.timedOut = r == AttemptResult::TimedOut;
+            result.capped = t.capped;
+            return result;
+        }
+        if (attempt == 1) WaitResponsive(kPauseBetweenAttemptsMs);
+    }
+    return result;
+}
+
+QString HttpGetText(const QString& url, double timeoutSeconds, const HttpLimits& limits) {
+    const HttpFetchResult r = HttpGetBytes(url, timeoutSeconds, limits);
+    return r.ok ? util::FromAnsi(r.body) : QString();
+}
+
+}  // namespace pelio::web

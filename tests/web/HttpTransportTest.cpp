@@ -1,0 +1,161 @@
+#include "ReferenceService.h"
+#include "support/ScriptedMessageBoxes.h"
+#include "web/HttpTransport.h"
+
+#include <gtest/gtest.h>
+
+#include <QElapsedTimer>
+#include <QJsonArray>
+#include <QTcpServer>
+#include <QTimer>
+
+using namespace pelio::web;
+using pelio::tools::ReferenceService;
+
+namespace {
+
+class HttpTransportTest : public ::testing::Test {
+  protected:
+    static void SetUpTestSuite() {
+        service = new ReferenceService(QJsonObject{});
+        port = service->Start();
+    }
+    static void TearDownTestSuite() {
+        delete service;
+        service = nullptr;
+    }
+    void SetUp() override { ASSERT_GT(port, 0); }
+
+    static QString Url(const QString& path) {
+        return QStringLiteral("http://127.0.0.1:%1%2").arg(port).arg(path);
+    }
+
+    static int CountRequests(const QString& target) {
+        int n = 0;
+        for (const auto& r : service->Requests())
+            if (r.target == target) ++n;
+        return n;
+    }
+
+    // A port on which nothing listens: bound once, then released.
+    static quint16 ClosedPort() {
+        QTcpServer probe;
+        probe.listen(QHostAddress::LocalHost, 0);
+        const quint16 p = probe.serverPort();
+        probe.close();
+        return p;
+    }
+
+    static inline ReferenceService* service = nullptr;
+    static inline int port = 0;
+};
+
+}  // namespace
+
+TEST_F(HttpTransportTest, RepliesOfEverySizeAroundTheReadPieceComeBackWhole) {
+    for (int bytes : {0, 1, 4095, 4096, 4097, 8192, 100000}) {
+        const HttpFetchResult r = HttpGetBytes(Url(QStringLiteral("/_test/exact?bytes=%1").arg(bytes)), 5);
+        EXPECT_TRUE(r.ok) << bytes;
+        EXPECT_EQ(r.attempts, 1);
+        EXPECT_EQ(r.body, QByteArray(bytes, 'a')) << bytes;
+    }
+    EXPECT_EQ(HttpGetText(Url(QStringLiteral("/_test/exact?bytes=4096")), 5), QString(4096, u'a'));
+}
+
+TEST_F(HttpTransportTest, KoreanSplitAcrossPiecesStaysIntact) {
+    EXPECT_EQ(HttpGetText(Url(QStringLiteral("/_test/split-korean")), 5),
+              QStringLiteral("가나다라 똠햏뷁 원격지원 펠리오"));
+}
+
+TEST_F(HttpTransportTest, RequestAsksTheServerAndNamesTheAgent) {
+    const QString target = QStringLiteral("/_test/exact?bytes=3&marker=agent");
+    HttpGetText(Url(target), 5);
+    bool seen = false;
+    for (const auto& r : service->Requests()) {
+        if (r.target != target) continue;
+        seen = true;
+        EXPECT_EQ(r.method, QStringLiteral("GET"));
+        EXPECT_EQ(r.userAgent, QStringLiteral("vb wininet"));
+        EXPECT_EQ(r.cacheControl, QStringLiteral("no-cache"));
+    }
+    EXPECT_TRUE(seen);
+}
+
+TEST_F(HttpTransportTest, ErrorPagesAndEarlyCloseAreRepliesLikeAnyOther) {
+    EXPECT_TRUE(HttpGetText(Url(QStringLiteral("/_test/error")), 5)
+                    .contains(QStringLiteral("500 Internal Server Error")));
+    const HttpFetchResult missing = HttpGetBytes(Url(QStringLiteral("/no/such/page")), 5);
+    EXPECT_TRUE(missing.ok);  // a 404 is a reply, not a failed request: no second attempt
+    EXPECT_EQ(missing.attempts, 1);
+    EXPECT_EQ(CountRequests(QStringLiteral("/no/such/page")), 1);
+    // The server promised 1,000 bytes and closed after 100: what arrived is the reply.
+    const HttpFetchResult r = HttpGetBytes(Url(QStringLiteral("/_test/close-early")), 5);
+    EXPECT_TRUE(r.ok);
+    EXPECT_EQ(r.attempts, 1);
+    EXPECT_EQ(r.body, QByteArray(100, 'c'));
+}
+
+TEST_F(HttpTransportTest, AServerThatHangsAfterTheFirstBytesReturnsWhatCameWithinTheLimit) {
+    int ticks = 0;
+    QTimer ticker;
+    QObject::connect(&ticker, &QTimer::timeout, [&] { ++ticks; });
+    ticker.start(20);
+    QElapsedTimer clock;
+    clock.start();
+    const HttpFetchResult r = HttpGetBytes(Url(QStringLiteral("/_test/hang?bytes=700")), 1.0);
+    const qint64 took = clock.elapsed();
+    EXPECT_TRUE(r.ok);
+    EXPECT_TRUE(r.timedOut);
+    EXPECT_EQ(r.body, QByteArray(700, 'h'));
+    EXPECT_LT(took, 20000);  // loose: the server would hang for a minute
+    EXPECT_GT(ticks, 0);     // window events ran while the request waited
+}
+
+TEST_F(HttpTransportTest, SlowFirstByteWithinTheOpenLimitIsFineBeyondItFailsTwice) {
+    EXPECT_EQ(HttpGetText(Url(QStringLiteral("/_test/delay?ms=300")), 5), QStringLiteral("delayed"));
+    HttpLimits tight;
+    tight.openMs = 300;
+    const QString target = QStringLiteral("/_test/delay?ms=3000");
+    const HttpFetchResult r = HttpGetBytes(Url(target), 5, tight);
+    EXPECT_FALSE(r.ok);
+    EXPECT_EQ(r.attempts, 2);
+    EXPECT_EQ(CountRequests(target), 2);
+}
+
+TEST_F(HttpTransportTest, UnreachablePortAndUnknownHostGiveEmptyAfterTwoAttempts) {
+    const HttpFetchResult refused =
+        HttpGetBytes(QStringLiteral("http://127.0.0.1:%1/x").arg(ClosedPort()), 5);
+    EXPECT_FALSE(refused.ok);
+    EXPECT_EQ(refused.attempts, 2);
+    EXPECT_TRUE(HttpGetText(QStringLiteral("http://127.0.0.1:%1/x").arg(ClosedPort()), 5).isEmpty());
+    const HttpFetchResult unknown = HttpGetBytes(QStringLiteral("http://no-such-host.invalid/x"), 5);
+    EXPECT_FALSE(unknown.ok);
+    EXPECT_EQ(unknown.attempts, 2);
+    // Not an address at all, and a scheme that is not HTTP.
+    EXPECT_TRUE(HttpGetText(QStringLiteral("::not a url::"), 5).isEmpty());
+    EXPECT_TRUE(HttpGetText(QStringLiteral("file:///etc/passwd"), 5).isEmpty());
+}
+
+TEST_F(HttpTransportTest, AnEndlessBodyStopsAtTheCap) {
+    const HttpFetchResult r = HttpGetBytes(Url(QStringLiteral("/_test/endless")), 60);
+    EXPECT_TRUE(r.ok);
+    EXPECT_TRUE(r.capped);
+    EXPECT_EQ(r.body.size(), 1 << 20);
+    HttpLimits small;
+    small.maxReplyBytes = 10000;
+    EXPECT_EQ(HttpGetText(Url(QStringLiteral("/_test/endless")), 60, small).size(), 10000);
+}
+
+TEST(WaitResponsive, ProcessesEventsWhileWaiting) {
+    bool fired = false;
+    QTimer::singleShot(10, [&] { fired = true; });
+    QElapsedTimer clock;
+    clock.start();
+    WaitResponsive(200);
+    EXPECT_TRUE(fired);
+    EXPECT_GE(clock.elapsed(), 190);
+    bool pumped = false;
+    QTimer::singleShot(0, [&] { pumped = true; });
+    PumpPendingEvents();
+    EXPECT_TRUE(pumped);
+}

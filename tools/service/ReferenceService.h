@@ -1,0 +1,88 @@
+#pragma once
+
+#include <QByteArray>
+#include <QJsonObject>
+#include <QString>
+
+#include <atomic>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+namespace httplib {
+class Server;
+struct Request;
+}  // namespace httplib
+
+// The reference web service: every endpoint the program uses, served from a data file, plus a few
+// misbehaving endpoints for tests. Text replies are in code page 949 like the real service; HTML pages
+// are UTF-8 and say so.
+//
+// Data file (JSON):
+//   {
+//     "publicAddress": "123.45.67.89",              reply of pg/getip.php
+//     "pages": { "home": "<html>", "serviceHome": "...", "firewall": "...", "unlockuac": "..." },
+//     "companies": {
+//       "1234": {
+//         "status": "1", "name": "펠리오 상사", "reason": "",   the code-check reply fields
+//         "checkReply": "...",                      optional: the whole code-check reply instead
+//         "notice": "<html>...",                    the company notice page
+//         "agents": [ { "name", "status", "publicAddress", "port", "localAddress", "info" } ],
+//         "agentReply": "..."                       optional: the whole agent-list reply instead
+//       }
+//     }
+//   }
+// An unknown company code gets "-999" from the code check and an empty agent list.
+//
+// Endpoints under /_test/ misbehave on request:
+//   delay?ms=N              waits N ms before the status line, then answers "delayed"
+//   hang?bytes=N            sends N bytes of a longer body, then sends nothing more
+//   split-korean            sends Korean text in chunks that cut double-byte characters in two
+//   error                   answers 500 with an HTML error page
+//   close-early             promises 1000 bytes, sends 100, closes the connection
+//   endless                 streams a body that never ends (until the client goes)
+//   exact?bytes=N           a body of exactly N bytes of "a"
+//   requests                the requests seen so far, one JSON object a line
+namespace pelio::tools {
+
+struct SeenRequest {
+    QString method;
+    QString target;  // path and query as sent
+    QString contentType;
+    QString userAgent;
+    QString cacheControl;
+    QByteArray body;
+};
+
+class ReferenceService {
+  public:
+    explicit ReferenceService(QJsonObject data, QString filesFolder = QString());
+    ~ReferenceService();
+    ReferenceService(const ReferenceService&) = delete;
+    ReferenceService& operator=(const ReferenceService&) = delete;
+
+    // Starts serving on host:port (port 0 picks a free one) in a thread of its own; returns the port,
+    // or 0 when it could not listen.
+    int Start(const QString& host = QStringLiteral("127.0.0.1"), int port = 0);
+    void Stop();
+
+    std::vector<SeenRequest> Requests() const;
+
+    // Reads a data file; an unreadable or malformed file gives an empty object.
+    static QJsonObject LoadData(const QString& path, QString* error = nullptr);
+
+  private:
+    void Route();
+    void RecordBody(const httplib::Request& req);
+
+    QJsonObject m_data;
+    QString m_files;
+    std::unique_ptr<httplib::Server> m_server;
+    std::thread m_thread;
+    std::atomic<bool> m_stopping{false};
+    mutable std::mutex m_mutex;
+    std::vector<SeenRequest> m_requests;
+};
+
+}  // namespace pelio::tools

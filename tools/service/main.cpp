@@ -1,0 +1,66 @@
+// pelio-service: the reference web service for tests and the demo.
+//   pelio-service --data FILE [--port N] [--host ADDRESS] [--files FOLDER]
+// Port 0 (the default) picks a free port. Prints "listening on HOST:PORT" once it serves, then runs
+// until it is terminated.
+#include "ReferenceService.h"
+
+#include <QCoreApplication>
+#include <QTextStream>
+
+#include <csignal>
+#include <cstdio>
+
+#include <unistd.h>
+
+int main(int argc, char** argv) {
+    // Runs until SIGTERM or SIGINT; the signals are blocked before any thread starts, so that every
+    // thread inherits the mask and sigwait below receives them.
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, SIGTERM);
+    sigaddset(&set, SIGINT);
+    pthread_sigmask(SIG_BLOCK, &set, nullptr);
+    QCoreApplication app(argc, argv);
+    QString dataFile, host = QStringLiteral("127.0.0.1"), files;
+    int port = 0;
+    const QStringList args = app.arguments();
+    for (qsizetype i = 1; i < args.size(); ++i) {
+        const QString& a = args[i];
+        const QString value = i + 1 < args.size() ? args[i + 1] : QString();
+        if (a == QLatin1String("--data"))
+            dataFile = value, ++i;
+        else if (a == QLatin1String("--port"))
+            port = value.toInt(), ++i;
+        else if (a == QLatin1String("--host"))
+            host = value, ++i;
+        else if (a == QLatin1String("--files"))
+            files = value, ++i;
+        else {
+            std::fprintf(stderr,
+                         "usage: pelio-service --data FILE [--port N] [--host ADDRESS] [--files FOLDER]\n");
+            return 2;
+        }
+    }
+    QJsonObject data;
+    if (!dataFile.isEmpty()) {
+        QString error;
+        data = pelio::tools::ReferenceService::LoadData(dataFile, &error);
+        if (data.isEmpty()) {
+            std::fprintf(stderr, "pelio-service: %s\n", qPrintable(error));
+            return 1;
+        }
+    }
+    pelio::tools::ReferenceService service(data, files);
+    const int bound = service.Start(host, port);
+    if (bound == 0) {
+        std::fprintf(stderr, "pelio-service: cannot listen on %s:%d\n", qPrintable(host), port);
+        return 1;
+    }
+    std::printf("listening on %s:%d\n", qPrintable(host), bound);
+    std::fflush(stdout);
+
+    int sig = 0;
+    sigwait(&set, &sig);
+    service.Stop();
+    return 0;
+}
