@@ -1,26 +1,48 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds, and starts the program on this machine's display.
+# Installs what is missing, builds, starts the reference web service on 127.0.0.1 with the demo data,
+# and starts the program on this machine's display, pointed at that service.
 # Usage: scripts/demo.sh [command line of the program]
 #   scripts/demo.sh "1234/My+Company/홍길동/010-1234-5678"
 #   scripts/demo.sh review
-# Without a display (no $DISPLAY), it starts a private Xvfb and says where to look.
+# Without a display (no $DISPLAY), it starts a private Xvfb and says so.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 bash scripts/deps.sh
 build="${BUILD_DIR:-build}"
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build "$build" -j "$(nproc)" --target pelio
+cmake --build "$build" -j "$(nproc)" --target pelio pelio-service pelio-agent
 
 # The program keeps its settings and history beside itself: run a copy from a demo folder.
 demo="${DEMO_DIR:-$build/demo}"
-mkdir -p "$demo"
+mkdir -p "$demo/userfiles/1234"
 cp "$build/src/pelio" "$demo/pelio"
+
+pids=()
+cleanup() { for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done; }
+trap cleanup EXIT
+
+# The reference web service on a free port; its first line names the port.
+"$build/tools/service/pelio-service" --data tools/service/demo-data.json --files "$demo/userfiles" \
+  > "$demo/service.out" 2>&1 &
+pids+=($!)
+for _ in $(seq 100); do grep -q '^listening on' "$demo/service.out" 2>/dev/null && break; sleep 0.1; done
+port=$(sed -n 's/^listening on 127\.0\.0\.1:\([0-9]*\)$/\1/p' "$demo/service.out")
+[ -n "$port" ] || { echo "demo: the reference service did not start" >&2; cat "$demo/service.out" >&2; exit 1; }
+echo "demo: reference web service on http://127.0.0.1:$port/"
+
+# Point the program at it (section "Service" of its settings file).
+ini="$demo/PelioRS.ini"
+touch "$ini"
+sed -i '/^\[Service\]/,/^\[/{/^ServiceRoot=/d;/^IpLookupRoot=/d}' "$ini"
+grep -q '^\[Service\]' "$ini" || printf '[Service]\n' >> "$ini"
+sed -i "/^\[Service\]/a ServiceRoot=http://127.0.0.1:$port/\nIpLookupRoot=http://127.0.0.1:$port/" "$ini"
 
 if [ -z "${DISPLAY:-}" ]; then
   Xvfb :99 -screen 0 1280x800x24 -nolisten tcp >/dev/null 2>&1 &
+  pids+=($!)
   export DISPLAY=:99
   echo "demo: no display; started Xvfb on :99"
 fi
 [ "$#" -eq 0 ] && set -- "1234/My+Company/홍길동/010-1234-5678"
-exec "$demo/pelio" "$@"
+"$demo/pelio" "$@"

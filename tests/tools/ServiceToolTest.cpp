@@ -1,0 +1,94 @@
+// The built pelio-service, as the demo and the end-to-end tests start it.
+#include "support/ScriptedMessageBoxes.h"
+#include "web/HttpTransport.h"
+#include "web/ServiceEndpoints.h"
+
+#include <gtest/gtest.h>
+
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QUrl>
+
+using namespace pelio::web;
+using pelio::test::TempFolder;
+
+namespace {
+
+// Starts the service and reads the port it picked; 0 when it did not come up.
+int StartService(QProcess& process, const QStringList& args) {
+    process.start(QStringLiteral(PELIO_SERVICE_EXECUTABLE), args);
+    if (!process.waitForStarted(10000)) return 0;
+    QByteArray out;
+    QDeadlineTimer deadline(20000);
+    while (!out.contains('\n') && !deadline.hasExpired() && process.state() == QProcess::Running) {
+        process.waitForReadyRead(100);
+        out += process.readAllStandardOutput();
+    }
+    const QRegularExpressionMatch m =
+        QRegularExpression(QStringLiteral("^listening on 127\\.0\\.0\\.1:(\\d+)")).match(QString::fromUtf8(out));
+    return m.hasMatch() ? m.captured(1).toInt() : 0;
+}
+
+}  // namespace
+
+TEST(ServiceTool, ServesTheDemoDataAndTheDropBoxFiles) {
+    TempFolder files;
+    QDir().mkpath(files.file(QStringLiteral("1234")));
+    QFile upload(files.file(QStringLiteral("1234/설명서.txt")));
+    ASSERT_TRUE(upload.open(QIODevice::WriteOnly));
+    upload.write("drop box content");
+    upload.close();
+    QFile secret(files.file(QStringLiteral("secret.txt")));
+    ASSERT_TRUE(secret.open(QIODevice::WriteOnly));
+    secret.write("outside");
+    secret.close();
+
+    QProcess service;
+    const int port = StartService(service, {QStringLiteral("--data"), QStringLiteral(PELIO_SERVICE_DEMO_DATA),
+                                            QStringLiteral("--files"), files.path()});
+    ASSERT_GT(port, 0);
+    const ServiceRoots roots{QStringLiteral("http://127.0.0.1:%1/").arg(port),
+                             QStringLiteral("http://127.0.0.1:%1/").arg(port)};
+
+    const CodeCheckReply check = CheckCompanyCode(roots, QStringLiteral("1234"), QStringLiteral("EXK4U96B482"));
+    EXPECT_EQ(check.Outcome, CodeCheckOutcome::Accepted);
+    EXPECT_EQ(check.CompanyName, QStringLiteral("펠리오 상사"));
+    const CodeCheckReply refused = CheckCompanyCode(roots, QStringLiteral("7777"), QStringLiteral("X"));
+    EXPECT_EQ(refused.Outcome, CodeCheckOutcome::Refused);
+    EXPECT_EQ(refused.Reason, QStringLiteral("사용중지"));
+    const AgentListReply agents = FetchAgentList(roots, QStringLiteral("1234"));
+    ASSERT_EQ(agents.Records.size(), 2);
+    EXPECT_TRUE(agents.Records[0].IsAvailable());
+    EXPECT_FALSE(agents.Records[1].IsAvailable());
+
+    const QString fileUrl = UploadedFileAddress(roots, QStringLiteral("1234"), QStringLiteral("설명서.txt"));
+    EXPECT_EQ(HttpGetBytes(QString::fromLatin1(QUrl(fileUrl).toEncoded()), 5).body, QByteArray("drop box content"));
+    // Nothing outside the company folders can be reached.
+    for (const QString& path : {QStringLiteral("userfiles/../secret.txt"), QStringLiteral("userfiles/%2E%2E/secret.txt"),
+                                QStringLiteral("userfiles/1234/..%2F..%2Fsecret.txt")}) {
+        const HttpFetchResult r = HttpGetBytes(roots.ServiceRoot + path, 5);
+        EXPECT_FALSE(r.body.contains("outside")) << path.toStdString();
+    }
+
+    service.terminate();
+    ASSERT_TRUE(service.waitForFinished(10000));
+    EXPECT_EQ(service.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(service.exitCode(), 0);
+}
+
+TEST(ServiceTool, RefusesAMalformedDataFile) {
+    TempFolder dir;
+    QFile bad(dir.file(QStringLiteral("bad.json")));
+    ASSERT_TRUE(bad.open(QIODevice::WriteOnly));
+    bad.write("{ not json");
+    bad.close();
+    QProcess service;
+    EXPECT_EQ(StartService(service, {QStringLiteral("--data"), bad.fileName()}), 0);
+    if (service.state() != QProcess::NotRunning) service.waitForFinished(10000);
+    EXPECT_EQ(service.state(), QProcess::NotRunning);
+    EXPECT_EQ(service.exitCode(), 1);
+    EXPECT_FALSE(service.readAllStandardError().isEmpty());
+}
