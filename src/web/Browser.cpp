@@ -6,8 +6,11 @@
 #include "util/TextUtil.h"
 
 #include <QDir>
+#include <QWebEngineHistory>
 #include <QTemporaryFile>
 #include <QUrl>
+
+#include <memory>
 
 namespace pelio::web {
 
@@ -44,6 +47,12 @@ QString AutoPostPage(const QString& url, const QString& data) {
 void OpenWebPage(const QString& url, const QString& data, bool post, platform::Shell& shell, util::HtmlView* view) {
     const QByteArray body = post ? util::ToAnsi(data) : QByteArray();
     if (view) {
+        // The page replaces what the view showed without becoming a step back for it.
+        auto connection = std::make_shared<QMetaObject::Connection>();
+        *connection = QObject::connect(view, &util::HtmlView::documentLoaded, view, [view, connection](bool) {
+            view->history()->clear();
+            QObject::disconnect(*connection);
+        });
         if (data.isEmpty())
             view->LoadUrl(QUrl(url));
         else

@@ -13,6 +13,7 @@
 #include <QJsonObject>
 #include <QSignalSpy>
 #include <QUrl>
+#include <QWebEngineHistory>
 
 using namespace pelio::web;
 using pelio::platform::FakeShell;
@@ -38,10 +39,14 @@ TEST(OpenWebPage, PostsTheNoticeFormIntoTheViewAsTheServerSeesIt) {
     pelio::util::HtmlView view;
     QSignalSpy loaded(&view, &pelio::util::HtmlView::documentLoaded);
     FakeShell shell;
+    view.LoadHtml(QStringLiteral("<p>before</p>"));  // a page that the notice must not stack on
+    ASSERT_TRUE(WaitUntil([&] { return !loaded.isEmpty(); }, 30000));
+    loaded.clear();
     OpenWebPage(notice.PageAddress, notice.FormBody, true, shell, &view);
     ASSERT_TRUE(WaitUntil([&] { return !loaded.isEmpty(); }, 30000));
     EXPECT_TRUE(loaded.first().first().toBool());
     EXPECT_TRUE(shell.opened.isEmpty());
+    EXPECT_FALSE(view.history()->canGoBack());
 
     bool seen = false;
     for (const auto& r : service.Requests()) {
