@@ -16,7 +16,6 @@
 #include <QFile>
 #include <QHBoxLayout>
 #include <QHash>
-#include <QHeaderView>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QPushButton>

@@ -11,7 +11,6 @@
 #include <memory>
 
 class QCheckBox;
-class QLabel;
 class QPushButton;
 class QSlider;
 class QTabBar;
