@@ -337,7 +337,6 @@ void frmPlay::OnTranscriptClicked(QTreeWidgetItem* item) {
 }
 
 void frmPlay::ShowTranscript(const QString& path) {
-    // The transcript tab first: the browser engine loads a page held in a hidden panel slowly.
     m_tabTab->setCurrentIndex(kTranscriptTab);
     m_webChat->hide();
     // Read here rather than by the browser: transcripts are UTF-8 or, made on Windows, code page 949,
