@@ -40,6 +40,9 @@ void UseMessageLogIfAsked() {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // The browser controls share OpenGL contexts with the windows; this must be set before the
+    // application object exists.
+    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     QApplication application(argc, argv);  // takes Qt's own options out of argv
     UseMessageLogIfAsked();
 

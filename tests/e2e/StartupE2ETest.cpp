@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
@@ -79,6 +80,8 @@ TEST_F(ProgramOnDisplay, SecondCopyIsRefusedWhileTheFirstShowsItsWindowButReview
               QStringLiteral("1\tPelio원격\tPelio 원격지원 고객용 프로그램이 이미 실행 중입니다.\n"));
     EXPECT_EQ(TitleCount(kMainTitle), 1);
 
+    // The history viewer stays open once the history holds a company folder.
+    ASSERT_TRUE(QDir().mkpath(programFolder.file(QStringLiteral("원격지원 받은 이력/1234-Co"))));
     QProcess& review = Start({QStringLiteral("REVIEW")});
     EXPECT_TRUE(WaitFor([&] { return TitleCount(kReviewTitle) == 1; }, kWindowWaitMs));
     EXPECT_EQ(review.state(), QProcess::Running);
@@ -93,4 +96,12 @@ TEST_F(ProgramOnDisplay, AnotherProgramsWindowWithTheTitleDoesNotStopStartUp) {
     EXPECT_TRUE(Messages().isEmpty());
     // The program made its history folder beside itself.
     EXPECT_TRUE(QFileInfo(programFolder.file(QStringLiteral("원격지원 받은 이력"))).isDir());
+}
+
+TEST_F(ProgramOnDisplay, ReviewOfAnEmptyHistoryTellsTheCustomerAndEnds) {
+    QProcess& review = Start({QStringLiteral("review")});
+    ASSERT_TRUE(WaitFor([&] { return review.state() == QProcess::NotRunning; }, kWindowWaitMs));
+    EXPECT_EQ(review.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(review.exitCode(), 0);
+    EXPECT_EQ(Messages(), QStringLiteral("1\tPelio원격\t지원이력이 하나도 없습니다.\n"));
 }

@@ -1,0 +1,44 @@
+#pragma once
+
+#include <QString>
+
+#include <optional>
+#include <vector>
+
+// What the history viewer lists and how it reads its transcript links, without widgets.
+namespace pelio::history {
+
+// One node of the two history trees.
+struct HistoryNode {
+    enum class Kind { Folder, Transcript, Recording };
+    Kind kind = Kind::Folder;
+    QString key;        // a folder's full path + "/", a file's full path
+    QString text;       // the folder's or file's name
+    QString parentKey;  // empty for a folder of the history folder's first level
+};
+
+// True for a transcript file name: its last four characters, lower-cased, are ".htm".
+bool IsTranscriptName(const QString& fileName);
+// True for a recording file name: its last four characters, lower-cased, are ".srf".
+bool IsRecordingName(const QString& fileName);
+
+// Scans the history folder at any depth. Every folder becomes a Folder node (listed before what it
+// holds); transcripts and recordings inside a folder become nodes under it; files lying directly in
+// the history folder and every other file are left out. Entries of one folder come in name order,
+// without regard to case. A folder that cannot be listed ends its own scan only; a folder reached
+// again through a link (a loop) is listed but not entered again.
+std::vector<HistoryNode> ScanHistory(const QString& historyFolder);
+
+// The path an "explorer::" transcript link points at, or nothing for any other address. The part after
+// the first "::" is percent-decoded ("%20" becomes a blank; the browser also encodes non-ASCII
+// characters that way). The word "explorer" is compared without regard to case.
+std::optional<QString> ExplorerLinkPath(const QString& address);
+
+// The slider's large step for a recording of the given length: one tenth, rounded to the nearest
+// whole number with halves to the even neighbour.
+int SliderLargeStep(int length);
+
+// The end margin: playback counts as finished once the position reaches the length minus this.
+inline constexpr int kEndMargin = 17;
+
+}  // namespace pelio::history

@@ -1,0 +1,476 @@
+#include "history/frmPlay.h"
+
+#include "app/SettingsKeys.h"
+#include "history/HistoryTree.h"
+#include "playback/PlaybackComponent.h"
+#include "util/Ansi.h"
+#include "util/Dialogs.h"
+#include "util/FileRoutines.h"
+#include "util/HtmlView.h"
+#include "util/MessageBoxes.h"
+#include "util/Paths.h"
+#include "util/WindowRoutines.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QFile>
+#include <QHBoxLayout>
+#include <QHash>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QPushButton>
+#include <QSlider>
+#include <QSplitter>
+#include <QStyle>
+#include <QTabBar>
+#include <QTreeWidget>
+#include <QVBoxLayout>
+
+namespace pelio::history {
+
+namespace {
+
+const QString kName = QStringLiteral("frmPlay");
+const QString kStartText = QStringLiteral("about:대화내용 또는 녹화화면의 목록을 클릭하세요.");
+const QString kEmptyHistory = QStringLiteral("지원이력이 하나도 없습니다.");
+const QString kCannotOpen =
+    QStringLiteral(" 파일을 열 수 없습니다. 파일이 손상되었거나 형식이 일치하지 않습니다.");
+const QString kCannotOpenNote = QStringLiteral(
+    "현재 원격지원 중인 녹화파일을 선택한 경우에도 이 메시지가 표시됩니다. (원격지원 종료 후 볼 수 있음)");
+const QString kLoadTitle = QStringLiteral("원격지원 시 녹화된 파일을 선택하세요.");
+const QString kLoadFilter = QStringLiteral("원격지원 녹화파일(*.srf)|*.srf");
+
+// Item data of the tree nodes: the key and the tag ("folder" or "file").
+constexpr int kKeyRole = Qt::UserRole;
+constexpr int kTagRole = Qt::UserRole + 1;
+const QString kFolderTag = QStringLiteral("folder");
+const QString kFileTag = QStringLiteral("file");
+
+QIcon StandardIcon(QStyle::StandardPixmap which, QStyle::StandardPixmap selected) {
+    QStyle* style = QApplication::style();
+    QIcon icon;
+    icon.addPixmap(style->standardIcon(which).pixmap(16, 16), QIcon::Normal);
+    icon.addPixmap(style->standardIcon(selected).pixmap(16, 16), QIcon::Selected);
+    return icon;
+}
+
+// A check box value from the settings file: 1 checked, any other number unchecked, and the default
+// (checked) when the stored text is not a number.
+bool CheckedSetting(const QString& iniFile, const app::settings::Key& key) {
+    bool ok = false;
+    const int value = app::settings::Read(iniFile, key).trimmed().toInt(&ok);
+    return ok ? value == 1 : key.defaultValue == QLatin1String("1");
+}
+
+QTreeWidget* NewTree(const QString& name, QWidget* parent) {
+    auto* tree = new QTreeWidget(parent);
+    tree->setObjectName(name);
+    tree->setColumnCount(1);
+    tree->setHeaderHidden(true);
+    tree->setIconSize(QSize(16, 16));
+    return tree;
+}
+
+}  // namespace
+
+frmPlay::frmPlay(app::AppContext& context, platform::FileManager& fileManager,
+                 std::unique_ptr<components::PlaybackComponent> playback, QWidget* parent)
+    : QDialog(parent), m_context(context), m_fileManager(fileManager), m_playback(playback.release()) {
+    setObjectName(kName);
+    setWindowTitle(app::kReviewWindowTitle);
+    setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinMaxButtonsHint |
+                   Qt::WindowCloseButtonHint);
+    setSizeGripEnabled(false);
+
+    m_state = 1;
+    BuildControls();
+    resize(960, 680);
+    util::RestoreWindowPlacement(this, kName, false, 0,
+                                 {m_context.IniFile, m_context.ScreenTwipsX, m_context.ScreenTwipsY});
+
+    m_webChat->LoadAddress(kStartText);
+
+    m_chkStretch->setChecked(CheckedSetting(m_context.IniFile, app::settings::Stretch));
+    m_playback->SetStretchView(m_chkStretch->isChecked());
+    m_chkAutoScroll->setChecked(CheckedSetting(m_context.IniFile, app::settings::AutoScroll));
+    m_playback->SetAutoScrollView(m_chkAutoScroll->isChecked());
+    connect(m_chkStretch, &QCheckBox::toggled, this, [this](bool on) { m_playback->SetStretchView(on); });
+    connect(m_chkAutoScroll, &QCheckBox::toggled, this,
+            [this](bool on) { m_playback->SetAutoScrollView(on); });
+
+    FillTrees();
+}
+
+frmPlay::~frmPlay() = default;
+
+void frmPlay::BuildControls() {
+    m_iml.insert(QStringLiteral("closedfolder"),
+                 StandardIcon(QStyle::SP_DirClosedIcon, QStyle::SP_DirClosedIcon));
+    m_iml.insert(QStringLiteral("openfolder"), StandardIcon(QStyle::SP_DirOpenIcon, QStyle::SP_DirOpenIcon));
+    m_iml.insert(QStringLiteral("chat"), StandardIcon(QStyle::SP_FileIcon, QStyle::SP_FileIcon));
+    m_iml.insert(QStringLiteral("record"), StandardIcon(QStyle::SP_MediaPlay, QStyle::SP_MediaPlay));
+
+    // Left pane: the recordings over the transcripts, each under its label, and the folder button.
+    auto* picLeft = new QWidget(this);
+    picLeft->setObjectName(QStringLiteral("picLeft"));
+    auto* left = new QVBoxLayout(picLeft);
+    left->setContentsMargins(0, 0, 0, 0);
+    auto* lblRecord = new QLabel(QStringLiteral("녹화화면"), picLeft);
+    lblRecord->setObjectName(QStringLiteral("lblRecord"));
+    m_tvRecord = NewTree(QStringLiteral("tvRecord"), picLeft);
+    auto* lblChat = new QLabel(QStringLiteral("대화내용"), picLeft);
+    lblChat->setObjectName(QStringLiteral("lblChat"));
+    m_tvChat = NewTree(QStringLiteral("tvChat"), picLeft);
+    m_cmdExplorer = new QPushButton(picLeft);
+    m_cmdExplorer->setObjectName(QStringLiteral("cmdExplorer"));
+    m_cmdExplorer->setIcon(style()->standardIcon(QStyle::SP_DirOpenIcon));
+    m_cmdExplorer->setToolTip(QStringLiteral("탐색기 실행..."));
+    m_cmdExplorer->setAutoDefault(false);
+    left->addWidget(lblRecord);
+    left->addWidget(m_tvRecord, 1);
+    left->addWidget(lblChat);
+    left->addWidget(m_tvChat, 1);
+    left->addWidget(m_cmdExplorer, 0, Qt::AlignLeft);
+
+    // Right pane: the tab strip over its two panels.
+    auto* right = new QWidget(this);
+    auto* rightLayout = new QVBoxLayout(right);
+    rightLayout->setContentsMargins(0, 0, 0, 0);
+    rightLayout->setSpacing(0);
+    m_tabTab = new QTabBar(right);
+    m_tabTab->setObjectName(QStringLiteral("tabTab"));
+    m_tabTab->addTab(QStringLiteral("대화내용"));
+    m_tabTab->addTab(QStringLiteral("녹화화면"));
+    m_tabTab->setExpanding(false);
+    m_tabTab->setDrawBase(true);
+    rightLayout->addWidget(m_tabTab);
+
+    m_picRight[kTranscriptTab] = new QWidget(right);
+    m_picRight[kTranscriptTab]->setObjectName(QStringLiteral("picRight1"));
+    auto* transcriptLayout = new QVBoxLayout(m_picRight[kTranscriptTab]);
+    transcriptLayout->setContentsMargins(0, 0, 0, 0);
+    m_webChat = new util::HtmlView(m_picRight[kTranscriptTab]);
+    m_webChat->setObjectName(QStringLiteral("webChat"));
+    m_webChat->SetNavigationHook([this](const util::HtmlView::Navigation& navigation) {
+        return DecideTranscriptNavigation(navigation.url.toString(QUrl::FullyEncoded));
+    });
+    transcriptLayout->addWidget(m_webChat);
+
+    m_picRight[kRecordingTab] = new QWidget(right);
+    m_picRight[kRecordingTab]->setObjectName(QStringLiteral("picRight2"));
+    auto* recordingLayout = new QVBoxLayout(m_picRight[kRecordingTab]);
+    recordingLayout->setContentsMargins(0, 0, 0, 0);
+    m_playback->setParent(m_picRight[kRecordingTab]);
+    m_playback->setObjectName(QStringLiteral("Playback1"));
+    recordingLayout->addWidget(m_playback, 1);
+
+    auto* picCmd = new QWidget(m_picRight[kRecordingTab]);
+    picCmd->setObjectName(QStringLiteral("picCmd"));
+    auto* bar = new QHBoxLayout(picCmd);
+    bar->setContentsMargins(4, 4, 4, 4);
+    auto makeButton = [&](const QString& name, QStyle::StandardPixmap icon) {
+        auto* button = new QPushButton(picCmd);
+        button->setObjectName(name);
+        button->setIcon(style()->standardIcon(icon));
+        button->setAutoDefault(false);
+        bar->addWidget(button);
+        return button;
+    };
+    m_cmdLoad = makeButton(QStringLiteral("cmdLoad"), QStyle::SP_DialogOpenButton);
+    m_cmdPlay = makeButton(QStringLiteral("cmdPlay"), QStyle::SP_MediaPlay);
+    m_cmdPause = makeButton(QStringLiteral("cmdPause"), QStyle::SP_MediaPause);
+    m_sld = new QSlider(Qt::Horizontal, picCmd);
+    m_sld->setObjectName(QStringLiteral("sld"));
+    m_sld->setRange(0, 0);
+    bar->addWidget(m_sld, 1);
+    m_chkStretch = new QCheckBox(QStringLiteral("Stretch"), picCmd);
+    m_chkStretch->setObjectName(QStringLiteral("chkStretch"));
+    m_chkStretch->setToolTip(QStringLiteral("녹화화면 크기를 현재 창에 맞게 늘입니다."));
+    bar->addWidget(m_chkStretch);
+    m_chkAutoScroll = new QCheckBox(QStringLiteral("자동스크롤"), picCmd);
+    m_chkAutoScroll->setObjectName(QStringLiteral("chkAutoScroll"));
+    m_chkAutoScroll->setToolTip(QStringLiteral("마우스가 화면 모서리로 이동하면 자동으로 스크롤합니다."));
+    bar->addWidget(m_chkAutoScroll);
+    recordingLayout->addWidget(picCmd);
+
+    rightLayout->addWidget(m_picRight[kTranscriptTab], 1);
+    rightLayout->addWidget(m_picRight[kRecordingTab], 1);
+    m_picRight[kRecordingTab]->hide();
+
+    auto* splitter = new QSplitter(Qt::Horizontal, this);
+    splitter->addWidget(picLeft);
+    splitter->addWidget(right);
+    splitter->setStretchFactor(0, 0);
+    splitter->setStretchFactor(1, 1);
+    splitter->setChildrenCollapsible(false);
+    splitter->setSizes({240, 720});
+    auto* layout = new QHBoxLayout(this);
+    layout->setContentsMargins(6, 6, 6, 6);
+    layout->addWidget(splitter);
+
+    // Before the first recording only loading one is possible.
+    m_cmdPlay->setEnabled(false);
+    m_cmdPause->setEnabled(false);
+    m_sld->setEnabled(false);
+
+    m_timer1.setObjectName(QStringLiteral("Timer1"));
+    m_timer1.setParent(this);
+    m_timer1.setInterval(100);
+
+    connect(m_tvChat, &QTreeWidget::itemClicked, this,
+            [this](QTreeWidgetItem* item) { OnTranscriptClicked(item); });
+    connect(m_tvRecord, &QTreeWidget::itemClicked, this,
+            [this](QTreeWidgetItem* item) { OnRecordingClicked(item); });
+    connect(m_cmdExplorer, &QPushButton::clicked, this,
+            [this] { util::OpenInExplorer(m_context.HistoryFolder, m_fileManager); });
+    connect(m_cmdLoad, &QPushButton::clicked, this, &frmPlay::OnLoadClicked);
+    connect(m_cmdPlay, &QPushButton::clicked, this, &frmPlay::Play);
+    connect(m_cmdPause, &QPushButton::clicked, this, &frmPlay::Pause);
+    connect(m_sld, &QSlider::valueChanged, this, &frmPlay::OnSliderChanged);
+    connect(m_tabTab, &QTabBar::currentChanged, this, &frmPlay::OnTabChanged);
+    connect(&m_timer1, &QTimer::timeout, this, &frmPlay::OnTick);
+    m_sld->installEventFilter(this);
+}
+
+void frmPlay::FillTrees() {
+    QHash<QString, QTreeWidgetItem*> chatFolders;
+    QHash<QString, QTreeWidgetItem*> recordFolders;
+    auto newItem = [](const HistoryNode& node, const QIcon& icon, const QString& tag) {
+        auto* item = new QTreeWidgetItem(QStringList{node.text});
+        item->setIcon(0, icon);
+        item->setData(0, kKeyRole, node.key);
+        item->setData(0, kTagRole, tag);
+        return item;
+    };
+    auto attach = [](QTreeWidget* tree, QTreeWidgetItem* parent, QTreeWidgetItem* item) {
+        if (parent)
+            parent->addChild(item);
+        else
+            tree->addTopLevelItem(item);
+    };
+
+    QIcon folderIcon;
+    folderIcon.addPixmap(m_iml.value(QStringLiteral("closedfolder")).pixmap(16, 16), QIcon::Normal);
+    folderIcon.addPixmap(m_iml.value(QStringLiteral("openfolder")).pixmap(16, 16), QIcon::Selected);
+
+    for (const HistoryNode& node : ScanHistory(m_context.HistoryFolder)) {
+        QTreeWidgetItem* chatParent = chatFolders.value(node.parentKey);
+        QTreeWidgetItem* recordParent = recordFolders.value(node.parentKey);
+        switch (node.kind) {
+            case HistoryNode::Kind::Folder: {
+                QTreeWidgetItem* chat = newItem(node, folderIcon, kFolderTag);
+                QTreeWidgetItem* record = newItem(node, folderIcon, kFolderTag);
+                attach(m_tvChat, chatParent, chat);
+                attach(m_tvRecord, recordParent, record);
+                chatFolders.insert(node.key, chat);
+                recordFolders.insert(node.key, record);
+                break;
+            }
+            case HistoryNode::Kind::Transcript:
+                if (chatParent)
+                    chatParent->addChild(newItem(node, m_iml.value(QStringLiteral("chat")), kFileTag));
+                break;
+            case HistoryNode::Kind::Recording:
+                if (recordParent)
+                    recordParent->addChild(newItem(node, m_iml.value(QStringLiteral("record")), kFileTag));
+                break;
+        }
+    }
+}
+
+void frmPlay::showEvent(QShowEvent* event) {
+    QDialog::showEvent(event);
+    m_closed = false;
+    if (m_state != 2) {
+        m_state = 2;
+        // After the window is on screen, so that the message box has its owner.
+        QTimer::singleShot(0, this, &frmPlay::OnFirstActivation);
+    }
+}
+
+void frmPlay::OnFirstActivation() {
+    if (m_tvChat->topLevelItemCount() > 0) return;
+    util::MessageBoxes::Inform(this, kEmptyHistory);
+    close();
+}
+
+void frmPlay::keyPressEvent(QKeyEvent* event) {
+    // The window closes only through its close button, not with Escape as a dialog would.
+    if (event->key() == Qt::Key_Escape) {
+        event->accept();
+        return;
+    }
+    QDialog::keyPressEvent(event);
+}
+
+void frmPlay::done(int result) {
+    if (!m_closed) {
+        m_closed = true;
+        util::SaveWindowPlacement(this, kName,
+                                  {m_context.IniFile, m_context.ScreenTwipsX, m_context.ScreenTwipsY});
+        m_timer1.stop();
+        SetPlayState(components::PlaybackComponent::Stopped);
+        m_playback->CloseRecording();
+        app::settings::Write(m_context.IniFile, app::settings::Stretch,
+                             m_chkStretch->isChecked() ? QStringLiteral("1") : QStringLiteral("0"));
+        app::settings::Write(m_context.IniFile, app::settings::AutoScroll,
+                             m_chkAutoScroll->isChecked() ? QStringLiteral("1") : QStringLiteral("0"));
+    }
+    QDialog::done(result);
+}
+
+int frmPlay::PlayState() const {
+    return m_playback->PlayState();
+}
+
+void frmPlay::SetPlayState(int state) {
+    m_playback->SetPlayState(state);
+}
+
+void frmPlay::OnTranscriptClicked(QTreeWidgetItem* item) {
+    if (!item) return;
+    if (item->data(0, kTagRole).toString() == kFolderTag) {
+        item->setExpanded(true);
+        return;
+    }
+    ShowTranscript(item->data(0, kKeyRole).toString());
+}
+
+void frmPlay::ShowTranscript(const QString& path) {
+    m_tabTab->setCurrentIndex(kTranscriptTab);
+    m_webChat->hide();
+    // Read here rather than by the browser: transcripts are UTF-8 or, made on Windows, code page 949,
+    // which the browser engine would decode as EUC-KR and garble.
+    QFile file(path);
+    if (file.open(QIODevice::ReadOnly))
+        m_webChat->LoadHtml(util::DecodeLocalText(file.readAll()));
+    else
+        m_webChat->LoadUrl(QUrl::fromLocalFile(path));  // the browser shows its own error page
+    m_webChat->show();
+}
+
+bool frmPlay::DecideTranscriptNavigation(const QString& address) {
+    const std::optional<QString> path = ExplorerLinkPath(address);
+    if (!path) return true;
+    util::OpenInExplorer(util::FileExists(*path, false) ? *path : util::FolderOfPath(*path), m_fileManager);
+    return false;
+}
+
+void frmPlay::OnRecordingClicked(QTreeWidgetItem* item) {
+    if (!item) return;
+    if (item->data(0, kTagRole).toString() == kFolderTag) {
+        item->setExpanded(true);
+        return;
+    }
+    if (PlayState() == components::PlaybackComponent::Playing) Stop();
+    OpenRecordingFile(item->data(0, kKeyRole).toString());
+    m_tabTab->setCurrentIndex(kRecordingTab);
+}
+
+bool frmPlay::OpenRecordingFile(const QString& path) {
+    if (!m_playback->OpenRecording(path)) {
+        util::MessageBoxes::Show(this, path + kCannotOpen + QStringLiteral("\r\n\r\n") + kCannotOpenNote,
+                                 util::MsgIcon::Critical);
+        return false;
+    }
+    m_sld->setEnabled(true);
+    m_cmdPlay->setEnabled(true);
+    RecordingLength = m_playback->Length();
+    {
+        // The new recording starts at its start: the slider must not carry the old recording's value
+        // over (narrowing the range would otherwise seek the new one to its end).
+        const QSignalBlocker block(m_sld);
+        m_sld->setValue(0);
+        m_sld->setRange(0, RecordingLength);
+        m_sld->setPageStep(SliderLargeStep(RecordingLength));
+    }
+    Play();
+    return true;
+}
+
+void frmPlay::OnLoadClicked() {
+    if (m_dialogFolder.isEmpty()) m_dialogFolder = m_context.HistoryFolder;
+    util::OpenFilesRequest request;
+    request.parent = this;
+    request.title = kLoadTitle;
+    request.filter = kLoadFilter;
+    request.initialFolder = m_dialogFolder;
+    request.multiple = false;
+    const util::OpenFilesAnswer answer = util::Dialogs::OpenFiles(request);
+    if (answer.files.isEmpty()) return;
+    const QString path = answer.files.first();
+    m_dialogFolder = util::FolderOfPath(path);
+    // The dialog lets only existing files through; a file removed meanwhile fails to open like any other.
+    if (PlayState() == components::PlaybackComponent::Playing) Stop();
+    OpenRecordingFile(path);
+}
+
+void frmPlay::Play() {
+    SetPlayState(components::PlaybackComponent::Playing);
+    m_cmdPlay->setEnabled(false);
+    m_cmdPause->setEnabled(true);
+    if (m_cmdPause->isVisible()) m_cmdPause->setFocus();
+    m_timer1.start();
+}
+
+void frmPlay::Pause() {
+    SetPlayState(components::PlaybackComponent::Paused);
+    m_cmdPlay->setEnabled(true);
+    m_cmdPause->setEnabled(false);
+    if (m_cmdPlay->isVisible()) m_cmdPlay->setFocus();
+}
+
+void frmPlay::Stop() {
+    m_timer1.stop();
+    SetPlayState(components::PlaybackComponent::Stopped);
+    m_cmdPlay->setEnabled(true);
+    m_cmdPause->setEnabled(false);
+}
+
+void frmPlay::OnTick() {
+    if (PlayState() != components::PlaybackComponent::Playing) return;
+    const int position = m_playback->Position();
+    // A position the slider cannot show counts as the end, as a failed read would.
+    const bool shown = position >= m_sld->minimum() && position <= m_sld->maximum();
+    if (shown) m_sld->setValue(position);
+    if (shown && position < RecordingLength - kEndMargin) return;
+
+    m_timer1.stop();
+    SetPlayState(components::PlaybackComponent::Stopped);
+    m_sld->setValue(0);
+    m_cmdPlay->setEnabled(true);
+    m_cmdPause->setEnabled(false);
+    m_cmdPlay->setFocus();
+    QApplication::beep();
+}
+
+bool frmPlay::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == m_sld && m_sld->isEnabled()) {
+        if (event->type() == QEvent::MouseButtonPress) {
+            // Playback pauses while the customer drags.
+            if (PlayState() == components::PlaybackComponent::Playing)
+                SetPlayState(components::PlaybackComponent::Paused);
+        } else if (event->type() == QEvent::MouseButtonRelease) {
+            // Only a pause that came from the slider ends here; after the pause button cmdPause is off.
+            if (PlayState() == components::PlaybackComponent::Paused && m_cmdPause->isEnabled()) {
+                m_playback->SetPosition(m_sld->value());
+                SetPlayState(components::PlaybackComponent::Playing);
+            }
+        }
+    }
+    return QDialog::eventFilter(watched, event);
+}
+
+void frmPlay::OnSliderChanged(int value) {
+    if (PlayState() != components::PlaybackComponent::Playing) m_playback->SetPosition(value);
+}
+
+void frmPlay::OnTabChanged(int index) {
+    for (int i = 0; i < 2; ++i) m_picRight[i]->setVisible(i == index);
+    if (index == kTranscriptTab && PlayState() == components::PlaybackComponent::Playing)
+        Pause();
+    else if (index == kRecordingTab && PlayState() == components::PlaybackComponent::Paused)
+        Play();
+}
+
+}  // namespace pelio::history

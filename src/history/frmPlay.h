@@ -1,0 +1,108 @@
+#pragma once
+
+#include "app/AppContext.h"
+
+#include <QDialog>
+#include <QIcon>
+#include <QMap>
+#include <QString>
+#include <QTimer>
+
+#include <memory>
+
+class QCheckBox;
+class QPushButton;
+class QSlider;
+class QTabBar;
+class QTreeWidget;
+class QTreeWidgetItem;
+
+namespace pelio::components {
+class PlaybackComponent;
+}
+namespace pelio::platform {
+class FileManager;
+}
+namespace pelio::util {
+class HtmlView;
+}
+
+namespace pelio::history {
+
+// The history viewer: the transcripts and recordings of past sessions in two trees grouped by folder,
+// a chosen transcript in a browser control and a chosen recording played by the playback component.
+//
+// The window takes the playback component (the program passes the ".srf" player, tests a fake) and
+// uses the file manager for its folder button and the transcripts' "explorer::" links; the caller keeps
+// the context and the file manager for the window's life. It may be shown modeless or run modally.
+// When it is first shown and the history holds no folder at all, it tells the customer so and closes.
+class frmPlay : public QDialog {
+    Q_OBJECT
+
+  public:
+    frmPlay(app::AppContext& context, platform::FileManager& fileManager,
+            std::unique_ptr<components::PlaybackComponent> playback, QWidget* parent = nullptr);
+    ~frmPlay() override;
+
+    // Opens the recording at path in the playback component and plays it; on failure tells the
+    // customer and leaves the window as it was. Returns whether the recording opened.
+    bool OpenRecordingFile(const QString& path);
+
+    // The length of the recording opened last.
+    int RecordingLength = 0;
+
+    // Tab indices of tabTab.
+    static constexpr int kTranscriptTab = 0;
+    static constexpr int kRecordingTab = 1;
+
+    // Closing: stores the placement and the check boxes, stops playback and releases the recording.
+    void done(int result) override;
+
+  protected:
+    void showEvent(QShowEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+  private:
+    void BuildControls();
+    void FillTrees();
+    void OnFirstActivation();
+
+    void OnTranscriptClicked(QTreeWidgetItem* item);
+    void OnRecordingClicked(QTreeWidgetItem* item);
+    void OnLoadClicked();
+    void Play();
+    void Pause();
+    void Stop();
+    void OnTick();
+    void OnSliderChanged(int value);
+    void OnTabChanged(int index);
+    bool DecideTranscriptNavigation(const QString& address);
+    void ShowTranscript(const QString& path);
+    void SetPlayState(int state);
+    int PlayState() const;
+
+    app::AppContext& m_context;
+    platform::FileManager& m_fileManager;
+    int m_state = 0;  // 1 after loading, 2 once first shown
+    bool m_closed = false;
+    QString m_dialogFolder;  // where the recording dialog opens; empty until first used
+
+    QMap<QString, QIcon> m_iml;
+    QTreeWidget* m_tvRecord = nullptr;
+    QTreeWidget* m_tvChat = nullptr;
+    QPushButton* m_cmdExplorer = nullptr;
+    QTabBar* m_tabTab = nullptr;
+    QWidget* m_picRight[2] = {nullptr, nullptr};
+    util::HtmlView* m_webChat = nullptr;
+    components::PlaybackComponent* m_playback = nullptr;  // owned as a child widget
+    QPushButton* m_cmdLoad = nullptr;
+    QPushButton* m_cmdPlay = nullptr;
+    QPushButton* m_cmdPause = nullptr;
+    QSlider* m_sld = nullptr;
+    QCheckBox* m_chkStretch = nullptr;
+    QCheckBox* m_chkAutoScroll = nullptr;
+    QTimer m_timer1;
+};
+
+}  // namespace pelio::history

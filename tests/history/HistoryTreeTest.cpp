@@ -1,0 +1,105 @@
+#include "history/HistoryTree.h"
+#include "support/ScriptedMessageBoxes.h"
+
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+using namespace pelio::history;
+using pelio::test::TempFolder;
+
+namespace {
+
+void Touch(const QString& path) {
+    QDir().mkpath(QFileInfo(path).path());
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly)) << path.toStdString();
+}
+
+// "kind parent-relative-key text" per node, with the history folder cut from the keys.
+QStringList Describe(const std::vector<HistoryNode>& nodes, const QString& root) {
+    QStringList out;
+    for (const HistoryNode& n : nodes) {
+        const char kind = n.kind == HistoryNode::Kind::Folder       ? 'D'
+                          : n.kind == HistoryNode::Kind::Transcript ? 'T'
+                                                                    : 'R';
+        QString parent = n.parentKey;
+        QString key = n.key;
+        parent.remove(root);
+        key.remove(root);
+        out << QStringLiteral("%1 [%2] %3 = %4").arg(QChar::fromLatin1(kind), parent, n.text, key);
+    }
+    return out;
+}
+
+}  // namespace
+
+TEST(HistoryTree, FoldersAtAnyDepthAndOnlyTranscriptsAndRecordingsInsideThem) {
+    TempFolder tmp;
+    const QString h = tmp.file(QStringLiteral("원격지원 받은 이력"));
+    Touch(h + QStringLiteral("/loose.htm"));  // directly in the history folder: not listed
+    Touch(h + QStringLiteral("/loose.srf"));
+    Touch(h + QStringLiteral("/1234-ABCo/2026-12-06(0).htm"));
+    Touch(h + QStringLiteral("/1234-ABCo/2026-12-06(0).srf"));
+    Touch(h + QStringLiteral("/1234-ABCo/OLD.HTM"));
+    Touch(h + QStringLiteral("/1234-ABCo/Rec.SrF"));
+    Touch(h + QStringLiteral("/1234-ABCo/page.html"));
+    Touch(h + QStringLiteral("/1234-ABCo/notes.txt"));
+    Touch(h + QStringLiteral("/1234-ABCo/htm"));
+    Touch(h + QStringLiteral("/1234-ABCo/a/b/c/깊은.srf"));
+    QDir().mkpath(h + QStringLiteral("/5678-빈회사"));
+
+    const QString root = h + u'/';
+    EXPECT_EQ(Describe(ScanHistory(h), root),
+              (QStringList{
+                  QStringLiteral("D [] 1234-ABCo = 1234-ABCo/"),
+                  QStringLiteral("T [1234-ABCo/] 2026-12-06(0).htm = 1234-ABCo/2026-12-06(0).htm"),
+                  QStringLiteral("R [1234-ABCo/] 2026-12-06(0).srf = 1234-ABCo/2026-12-06(0).srf"),
+                  QStringLiteral("D [1234-ABCo/] a = 1234-ABCo/a/"),
+                  QStringLiteral("D [1234-ABCo/a/] b = 1234-ABCo/a/b/"),
+                  QStringLiteral("D [1234-ABCo/a/b/] c = 1234-ABCo/a/b/c/"),
+                  QStringLiteral("R [1234-ABCo/a/b/c/] 깊은.srf = 1234-ABCo/a/b/c/깊은.srf"),
+                  QStringLiteral("T [1234-ABCo/] OLD.HTM = 1234-ABCo/OLD.HTM"),
+                  QStringLiteral("R [1234-ABCo/] Rec.SrF = 1234-ABCo/Rec.SrF"),
+                  QStringLiteral("D [] 5678-빈회사 = 5678-빈회사/"),
+              }));
+    // The keys are full paths.
+    EXPECT_EQ(ScanHistory(h).front().key, h + QStringLiteral("/1234-ABCo/"));
+}
+
+TEST(HistoryTree, MissingOrEmptyHistoryAndFolderLoopsEndTheScan) {
+    TempFolder tmp;
+    EXPECT_TRUE(ScanHistory(QString()).empty());
+    EXPECT_TRUE(ScanHistory(tmp.file(QStringLiteral("missing"))).empty());
+    EXPECT_TRUE(ScanHistory(tmp.path()).empty());
+
+    // A link back to an ancestor is listed once and not entered again.
+    const QString h = tmp.file(QStringLiteral("h"));
+    Touch(h + QStringLiteral("/co/x.srf"));
+    ASSERT_TRUE(QFile::link(h, h + QStringLiteral("/co/loop")));
+    EXPECT_EQ(Describe(ScanHistory(h), h + u'/'), (QStringList{
+                                                      QStringLiteral("D [] co = co/"),
+                                                      QStringLiteral("D [co/] loop = co/loop/"),
+                                                      QStringLiteral("R [co/] x.srf = co/x.srf"),
+                                                  }));
+}
+
+TEST(HistoryTree, ExplorerLinksAndSliderStep) {
+    EXPECT_EQ(ExplorerLinkPath(QStringLiteral("explorer::/home/u/a%20b.txt")),
+              QStringLiteral("/home/u/a b.txt"));
+    EXPECT_EQ(ExplorerLinkPath(QStringLiteral("EXPLORER::/%EB%82%B4%20%EB%AC%B8%EC%84%9C/x")),
+              QStringLiteral("/내 문서/x"));
+    EXPECT_EQ(ExplorerLinkPath(QStringLiteral("Explorer::/a::b")), QStringLiteral("/a"));
+    EXPECT_EQ(ExplorerLinkPath(QStringLiteral("explorer::")), QString());
+    EXPECT_FALSE(ExplorerLinkPath(QStringLiteral("explorer:/a")).has_value());
+    EXPECT_FALSE(ExplorerLinkPath(QStringLiteral("http://host/explorer::/a")).has_value());
+    EXPECT_FALSE(ExplorerLinkPath(QStringLiteral("file::/a")).has_value());
+
+    EXPECT_EQ(SliderLargeStep(60000), 6000);
+    EXPECT_EQ(SliderLargeStep(25), 2);  // 2.5: to the even neighbour
+    EXPECT_EQ(SliderLargeStep(35), 4);  // 3.5
+    EXPECT_EQ(SliderLargeStep(36), 4);
+    EXPECT_EQ(SliderLargeStep(0), 0);
+}
