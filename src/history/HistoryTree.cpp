@@ -75,4 +75,11 @@ int SliderLargeStep(int length) {
     return static_cast<int>(std::nearbyint(static_cast<double>(length) / 10.0));
 }
 
+bool IsTranscriptWebAddress(const QString& address) {
+    const QUrl url(address);
+    return url.isValid() && !url.host().isEmpty() &&
+           (url.scheme().compare(QLatin1String("http"), Qt::CaseInsensitive) == 0 ||
+            url.scheme().compare(QLatin1String("https"), Qt::CaseInsensitive) == 0);
+}
+
 }  // namespace pelio::history

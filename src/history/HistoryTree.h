@@ -34,6 +34,11 @@ std::vector<HistoryNode> ScanHistory(const QString& historyFolder);
 // characters that way). The word "explorer" is compared without regard to case.
 std::optional<QString> ExplorerLinkPath(const QString& address);
 
+// True for the addresses a transcript may navigate to in the viewer: web pages (http, https). Other
+// schemes in a transcript come from the other side of a session and would be handed to whatever
+// program the desktop registered for them, so they are refused.
+bool IsTranscriptWebAddress(const QString& address);
+
 // The slider's large step for a recording of the given length: one tenth, rounded to the nearest
 // whole number with halves to the even neighbour.
 int SliderLargeStep(int length);

@@ -351,7 +351,7 @@ void frmPlay::ShowTranscript(const QString& path) {
 
 bool frmPlay::DecideTranscriptNavigation(const QString& address) {
     const std::optional<QString> path = ExplorerLinkPath(address);
-    if (!path) return true;
+    if (!path) return IsTranscriptWebAddress(address);
     util::OpenInExplorer(util::FileExists(*path, false) ? *path : util::FolderOfPath(*path), m_fileManager);
     return false;
 }

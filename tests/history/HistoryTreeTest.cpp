@@ -103,3 +103,13 @@ TEST(HistoryTree, ExplorerLinksAndSliderStep) {
     EXPECT_EQ(SliderLargeStep(36), 4);
     EXPECT_EQ(SliderLargeStep(0), 0);
 }
+
+TEST(TranscriptLinks, OnlyWebAddressesNavigate) {
+    EXPECT_TRUE(IsTranscriptWebAddress(QStringLiteral("http://example.com/page")));
+    EXPECT_TRUE(IsTranscriptWebAddress(QStringLiteral("HTTPS://example.com/")));
+    EXPECT_FALSE(IsTranscriptWebAddress(QStringLiteral("file:///etc/passwd")));
+    EXPECT_FALSE(IsTranscriptWebAddress(QStringLiteral("javascript:alert(1)")));
+    EXPECT_FALSE(IsTranscriptWebAddress(QStringLiteral("smb://host/share")));
+    EXPECT_FALSE(IsTranscriptWebAddress(QStringLiteral("http:///nohost")));
+    EXPECT_FALSE(IsTranscriptWebAddress(QString()));
+}
