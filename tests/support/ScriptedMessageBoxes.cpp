@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <QDir>
+#include <QFile>
 
 namespace pelio::test {
 
@@ -40,6 +41,17 @@ void InstallUnexpectedBoxGuard() {
         ADD_FAILURE() << "unexpected message box: " << box.text.toStdString();
         return DefaultAnswer(box);
     });
+}
+
+QByteArray ReadFileBytes(const QString& path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+void WriteFileBytes(const QString& path, const QByteArray& bytes) {
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly)) << path.toStdString();
+    ASSERT_EQ(f.write(bytes), bytes.size());
 }
 
 TempFolder::TempFolder() : m_dir(QDir::tempPath() + QStringLiteral("/pelio-XXXXXX")) {}

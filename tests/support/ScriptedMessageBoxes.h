@@ -48,4 +48,10 @@ private:
     QTemporaryDir m_dir;
 };
 
+// The whole content of a file; empty when it cannot be read.
+QByteArray ReadFileBytes(const QString& path);
+
+// Replaces the file's content; fails the test when the file cannot be written.
+void WriteFileBytes(const QString& path, const QByteArray& bytes);
+
 }  // namespace pelio::test

@@ -12,26 +12,17 @@
 using namespace pelio::util;
 using pelio::test::ScriptedDialogs;
 using pelio::test::ScriptedMessageBoxes;
+using pelio::test::ReadFileBytes;
 using pelio::test::TempFolder;
+using pelio::test::WriteFileBytes;
 
 namespace {
-
-QByteArray ReadBytes(const QString& path) {
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
-void WriteBytes(const QString& path, const QByteArray& bytes) {
-    QFile f(path);
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-    f.write(bytes);
-}
 
 }  // namespace
 
 TEST(FileExists, FilesAndFoldersExistAndAMissingPathIsReported) {
     TempFolder tmp;
-    WriteBytes(tmp.file(QStringLiteral("a.txt")), "x");
+    WriteFileBytes(tmp.file(QStringLiteral("a.txt")), "x");
     EXPECT_TRUE(FileExists(tmp.file(QStringLiteral("a.txt")), true));
     EXPECT_TRUE(FileExists(tmp.path(), true));
     EXPECT_FALSE(FileExists(tmp.file(QStringLiteral("none")), false));
@@ -48,8 +39,8 @@ TEST(FileExists, FilesAndFoldersExistAndAMissingPathIsReported) {
 TEST(TextFiles, ReadAcceptsUtf8AndCodePage949) {
     TempFolder tmp;
     const QString text = QStringLiteral("요청 내용 똠\r\n둘째 줄");
-    WriteBytes(tmp.file(QStringLiteral("utf8.txt")), text.toUtf8());
-    WriteBytes(tmp.file(QStringLiteral("cp949.txt")), ToAnsi(text));
+    WriteFileBytes(tmp.file(QStringLiteral("utf8.txt")), text.toUtf8());
+    WriteFileBytes(tmp.file(QStringLiteral("cp949.txt")), ToAnsi(text));
     EXPECT_EQ(ReadTextFile(tmp.file(QStringLiteral("utf8.txt")), false), text);
     EXPECT_EQ(ReadTextFile(tmp.file(QStringLiteral("cp949.txt")), false), text);
     EXPECT_EQ(ReadTextFile(QString(), false), QString());
@@ -61,12 +52,12 @@ TEST(TextFiles, WriteReplacesWholeAndAppendAddsALineBreak) {
     const QString path = tmp.file(QStringLiteral("대화.htm"));
     EXPECT_TRUE(WriteTextFile(path, QStringLiteral("첫째 긴 내용"), false));
     EXPECT_TRUE(WriteTextFile(path, QString(QChar(0xFEFF)) + QStringLiteral("짧게"), false));
-    EXPECT_EQ(ReadBytes(path), QByteArray("\xEF\xBB\xBF") + QStringLiteral("짧게").toUtf8());
+    EXPECT_EQ(ReadFileBytes(path), QByteArray("\xEF\xBB\xBF") + QStringLiteral("짧게").toUtf8());
     EXPECT_TRUE(WriteTextFile(path, QStringLiteral("더"), true));
     EXPECT_EQ(ReadTextFile(path, false), QStringLiteral("짧게\r\n더"));
     // Appending creates a missing file.
     EXPECT_TRUE(WriteTextFile(tmp.file(QStringLiteral("new.txt")), QStringLiteral("a"), true));
-    EXPECT_EQ(ReadBytes(tmp.file(QStringLiteral("new.txt"))), QByteArray("\r\na"));
+    EXPECT_EQ(ReadFileBytes(tmp.file(QStringLiteral("new.txt"))), QByteArray("\r\na"));
     EXPECT_FALSE(WriteTextFile(tmp.file(QStringLiteral("no/such/folder.txt")), QStringLiteral("a"), false));
     EXPECT_FALSE(WriteTextFile(QString(), QStringLiteral("a"), false));
     // No temporary file is left behind.
@@ -76,15 +67,15 @@ TEST(TextFiles, WriteReplacesWholeAndAppendAddsALineBreak) {
 TEST(TextFiles, AppendingToACodePage949FileKeepsOneEncoding) {
     TempFolder tmp;
     const QString path = tmp.file(QStringLiteral("old.txt"));
-    WriteBytes(path, ToAnsi(QStringLiteral("윈도우에서 쓴 글")));
+    WriteFileBytes(path, ToAnsi(QStringLiteral("윈도우에서 쓴 글")));
     EXPECT_TRUE(WriteTextFile(path, QStringLiteral("새 글"), true));
-    EXPECT_TRUE(IsValidUtf8(ReadBytes(path)));
+    EXPECT_TRUE(IsValidUtf8(ReadFileBytes(path)));
     EXPECT_EQ(ReadTextFile(path, false), QStringLiteral("윈도우에서 쓴 글\r\n새 글"));
 }
 
 TEST(OpenInExplorer, DefaultPlaceFolderOrSelectedFile) {
     TempFolder tmp;
-    WriteBytes(tmp.file(QStringLiteral("f.txt")), "x");
+    WriteFileBytes(tmp.file(QStringLiteral("f.txt")), "x");
     pelio::platform::FakeFileManager fm;
     OpenInExplorer(QString(), fm);
     OpenInExplorer(tmp.file(QStringLiteral("missing")), fm);

@@ -15,20 +15,11 @@
 #include <unistd.h>
 
 using namespace pelio::util;
+using pelio::test::ReadFileBytes;
 using pelio::test::TempFolder;
+using pelio::test::WriteFileBytes;
 
 namespace {
-
-QByteArray ReadAll(const QString& path) {
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
-void WriteAll(const QString& path, const QByteArray& bytes) {
-    QFile f(path);
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-    f.write(bytes);
-}
 
 class IniFileTest : public ::testing::Test {
   protected:
@@ -49,8 +40,8 @@ TEST_F(IniFileTest, FirstWriteCreatesTheFileAndReadsBack) {
     // Sections and keys without regard to case; a second write replaces the entry in place.
     IniWrite(ini, QStringLiteral("SETTINGS"), QStringLiteral("myname"), QStringLiteral("김철수"));
     EXPECT_EQ(IniRead(ini, QStringLiteral("settings"), QStringLiteral("MYNAME")), QStringLiteral("김철수"));
-    EXPECT_EQ(ReadAll(ini).count("[Settings]"), 1);
-    EXPECT_EQ(ReadAll(ini).count("="), 1);
+    EXPECT_EQ(ReadFileBytes(ini).count("[Settings]"), 1);
+    EXPECT_EQ(ReadFileBytes(ini).count("="), 1);
 }
 
 TEST_F(IniFileTest, EmptySectionReadsDefaultAndWritesNothing) {
@@ -60,7 +51,7 @@ TEST_F(IniFileTest, EmptySectionReadsDefaultAndWritesNothing) {
 }
 
 TEST_F(IniFileTest, PresentButEmptyValueReadsAsDefault) {
-    WriteAll(ini, "[Settings]\r\nMyName=\r\nMyPhone=   \r\n");
+    WriteFileBytes(ini, "[Settings]\r\nMyName=\r\nMyPhone=   \r\n");
     EXPECT_EQ(IniRead(ini, QStringLiteral("Settings"), QStringLiteral("MyName"), QStringLiteral("d")),
               QStringLiteral("d"));
     EXPECT_EQ(IniRead(ini, QStringLiteral("Settings"), QStringLiteral("MyPhone"), QStringLiteral("d")),
@@ -70,15 +61,15 @@ TEST_F(IniFileTest, PresentButEmptyValueReadsAsDefault) {
 
 TEST_F(IniFileTest, TwoLineValueIsStoredAsOneLineWithMarker) {
     IniWrite(ini, QStringLiteral("S"), QStringLiteral("Text"), QStringLiteral("첫 줄\r\n둘째 줄"));
-    EXPECT_TRUE(ReadAll(ini).contains(QStringLiteral("Text=첫 줄\\n\\r둘째 줄\n").toUtf8()));
+    EXPECT_TRUE(ReadFileBytes(ini).contains(QStringLiteral("Text=첫 줄\\n\\r둘째 줄\n").toUtf8()));
     EXPECT_EQ(IniRead(ini, QStringLiteral("S"), QStringLiteral("Text")), QStringLiteral("첫 줄\r\n둘째 줄"));
     // The marker is recognised in any case.
-    WriteAll(ini, "[S]\nText=a\\N\\Rb\n");
+    WriteFileBytes(ini, "[S]\nText=a\\N\\Rb\n");
     EXPECT_EQ(IniRead(ini, QStringLiteral("S"), QStringLiteral("Text")), QStringLiteral("a\r\nb"));
 }
 
 TEST_F(IniFileTest, BlanksAndQuotesFollowThePrivateProfileRules) {
-    WriteAll(ini,
+    WriteFileBytes(ini,
              "  [ Settings ]  \n  LastIP  =  10.0.0.1  \nQuoted=\"  spaced  \"\n; comment=x\nNoEquals\n");
     EXPECT_EQ(IniRead(ini, QStringLiteral("Settings"), QStringLiteral("LastIP")), QStringLiteral("10.0.0.1"));
     EXPECT_EQ(IniRead(ini, QStringLiteral("Settings"), QStringLiteral("Quoted")), QStringLiteral("spaced"));
@@ -101,11 +92,11 @@ TEST_F(IniFileTest, ValuesAreCutAt1499CodePageBytesOnACharacterBoundary) {
 }
 
 TEST_F(IniFileTest, NewKeysGoIntoTheirSectionAndOtherLinesStay) {
-    WriteAll(ini, "; kept comment\n[Settings]\nLastIP=1.2.3.4\n\n[Chat]\nFontName=돋움\n");
+    WriteFileBytes(ini, "; kept comment\n[Settings]\nLastIP=1.2.3.4\n\n[Chat]\nFontName=돋움\n");
     IniWrite(ini, QStringLiteral("settings"), QStringLiteral("LastPort"), QStringLiteral("5500"));
     IniWrite(ini, QStringLiteral("Form"), QStringLiteral("frmPlay"), QStringLiteral("1;2;3;4"));
     EXPECT_EQ(
-        ReadAll(ini),
+        ReadFileBytes(ini),
         QStringLiteral("; kept comment\n[Settings]\nLastIP=1.2.3.4\nLastPort=5500\n\n[Chat]\nFontName=돋움\n"
                        "[Form]\nfrmPlay=1;2;3;4\n")
             .toUtf8());
@@ -136,9 +127,9 @@ TEST_F(IniFileTest, HostileKeysAndValuesCannotCorruptOtherEntries) {
     EXPECT_EQ(IniRead(ini, QStringLiteral("Settings"), QStringLiteral("D")), QStringLiteral("cut"));
     EXPECT_EQ(IniRead(ini, QStringLiteral("DeptInfo"), QStringLiteral("a"), QStringLiteral("none")),
               QStringLiteral("none"));
-    EXPECT_FALSE(ReadAll(ini).contains("DeptInfo"));
+    EXPECT_FALSE(ReadFileBytes(ini).contains("DeptInfo"));
     // Every line of the file is a section or a well-formed entry of a known key.
-    const QList<QByteArray> lines = ReadAll(ini).split('\n');
+    const QList<QByteArray> lines = ReadFileBytes(ini).split('\n');
     for (const QByteArray& line : lines) {
         if (line.isEmpty() || line.startsWith('[')) continue;
         EXPECT_TRUE(line.startsWith("MyName=") || line.startsWith("A=") || line.startsWith("B=") ||
@@ -152,22 +143,22 @@ TEST_F(IniFileTest, GarbageFilesReadWithoutCrashAndKeepTheRules) {
     std::mt19937 rng(7);
     QByteArray garbage;
     for (int i = 0; i < 20000; ++i) garbage.append(static_cast<char>(rng() & 0xFF));
-    WriteAll(ini, garbage + "\n[Settings]\nLastIP=9.9.9.9\n" + garbage);
+    WriteFileBytes(ini, garbage + "\n[Settings]\nLastIP=9.9.9.9\n" + garbage);
     EXPECT_EQ(IniRead(ini, QStringLiteral("Settings"), QStringLiteral("LastIP")), QStringLiteral("9.9.9.9"));
     for (int i = 0; i < 50; ++i) IniRead(ini, QStringLiteral("S%1").arg(i), QStringLiteral("K"));
 
     // A very long line: the value is cut, the next entry still reads.
-    WriteAll(ini, "[S]\nLong=" + QByteArray(1 << 20, 'y') + "\nNext=ok\n");
+    WriteFileBytes(ini, "[S]\nLong=" + QByteArray(1 << 20, 'y') + "\nNext=ok\n");
     EXPECT_EQ(IniRead(ini, QStringLiteral("S"), QStringLiteral("Long")).size(), 1499);
     EXPECT_EQ(IniRead(ini, QStringLiteral("S"), QStringLiteral("Next")), QStringLiteral("ok"));
 
     // No sections at all: nothing is found.
-    WriteAll(ini, "LastIP=1.1.1.1\nMyName=x\n");
+    WriteFileBytes(ini, "LastIP=1.1.1.1\nMyName=x\n");
     EXPECT_EQ(IniRead(ini, QStringLiteral("Settings"), QStringLiteral("LastIP"), QStringLiteral("d")),
               QStringLiteral("d"));
 
     // A file written on Windows in code page 949 reads, and a write keeps its other entries.
-    WriteAll(ini, pelio::util::ToAnsi(
+    WriteFileBytes(ini, pelio::util::ToAnsi(
                       QStringLiteral("[DeptInfo]\r\n1234=펠리오 상사\r\n[Settings]\r\nMyName=똠방\r\n")));
     EXPECT_EQ(IniRead(ini, QStringLiteral("DeptInfo"), QStringLiteral("1234")),
               QStringLiteral("펠리오 상사"));
@@ -180,7 +171,7 @@ TEST_F(IniFileTest, GarbageFilesReadWithoutCrashAndKeepTheRules) {
 
 TEST_F(IniFileTest, FailedWriteLeavesTheOldFileWhole) {
     IniWrite(ini, QStringLiteral("S"), QStringLiteral("K"), QStringLiteral("old"));
-    const QByteArray before = ReadAll(ini);
+    const QByteArray before = ReadFileBytes(ini);
     // A folder that does not exist: nothing is written anywhere, no error is raised.
     IniWrite(dir.file(QStringLiteral("missing/PelioRS.ini")), QStringLiteral("S"), QStringLiteral("K"),
              QStringLiteral("v"));
@@ -191,14 +182,14 @@ TEST_F(IniFileTest, FailedWriteLeavesTheOldFileWhole) {
         IniWrite(ini, QStringLiteral("S"), QStringLiteral("K2"), QStringLiteral("new"));
         QFile::setPermissions(ini, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
     }
-    EXPECT_EQ(ReadAll(ini), before);
+    EXPECT_EQ(ReadFileBytes(ini), before);
     // No temporary files are left behind.
     EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files).size(), 1);
 }
 
 TEST_F(IniFileTest, NumbersAndFlagsRoundTrip) {
     IniWrite(ini, QStringLiteral("Chat"), QStringLiteral("FontSize"), QString::number(9.75));
-    EXPECT_TRUE(ReadAll(ini).contains("FontSize=9.75"));
+    EXPECT_TRUE(ReadFileBytes(ini).contains("FontSize=9.75"));
     EXPECT_DOUBLE_EQ(IniReadDouble(ini, QStringLiteral("Chat"), QStringLiteral("FontSize"), 11), 9.75);
     IniWrite(ini, QStringLiteral("Chat"), QStringLiteral("FontBold"), QStringLiteral("True"));
     EXPECT_TRUE(IniReadBool(ini, QStringLiteral("Chat"), QStringLiteral("FontBold"), false));
@@ -209,13 +200,13 @@ TEST_F(IniFileTest, NumbersAndFlagsRoundTrip) {
 
 TEST_F(IniFileTest, CodeHistoryListRules) {
     QComboBox list;
-    WriteAll(ini, "[ListBox]\nCodeHistory=1234#;#5678#;#\n");
+    WriteFileBytes(ini, "[ListBox]\nCodeHistory=1234#;#5678#;#\n");
     ListLoad(ini, QStringLiteral("CodeHistory"), &list, QStringLiteral("#;#"));
     ASSERT_EQ(list.count(), 2);
     EXPECT_EQ(list.itemText(0), QStringLiteral("1234"));
     EXPECT_EQ(list.itemText(1), QStringLiteral("5678"));
 
-    WriteAll(ini, "[ListBox]\nCodeHistory=#;##;#\n");
+    WriteFileBytes(ini, "[ListBox]\nCodeHistory=#;##;#\n");
     ListLoad(ini, QStringLiteral("CodeHistory"), &list, QStringLiteral("#;#"));
     EXPECT_EQ(list.count(), 0);
 
@@ -231,10 +222,10 @@ TEST_F(IniFileTest, CodeHistoryListRules) {
     ListLoad(ini, QStringLiteral("  "), &list, QStringLiteral("#;#"));
     EXPECT_EQ(list.count(), 1);
     ListSave(ini, QStringLiteral(" "), &list, QStringLiteral("#;#"), 10);
-    EXPECT_FALSE(ReadAll(ini).contains("stay"));
+    EXPECT_FALSE(ReadFileBytes(ini).contains("stay"));
 
     // An empty list writes an empty value, which reads as the default.
     list.clear();
     ListSave(ini, QStringLiteral("CodeHistory"), &list, QStringLiteral("#;#"), 10);
-    EXPECT_TRUE(ReadAll(ini).contains("CodeHistory=\n"));
+    EXPECT_TRUE(ReadFileBytes(ini).contains("CodeHistory=\n"));
 }
