@@ -452,7 +452,7 @@ struct VncServerComponent::Impl {
         grabber->Sweep(fb, stride);
         const auto frameInterval = std::chrono::microseconds(1000000 / std::max(1, maxFps));
         const auto sweepInterval = damageOn ? std::chrono::milliseconds(sweepMs) : frameInterval;
-        constexpr auto pointerInterval = std::chrono::milliseconds(50);
+        constexpr auto pointerInterval = std::chrono::milliseconds(100);
         auto nextFrame = Clock::now(), nextSweep = Clock::now() + sweepInterval, nextPointer = Clock::now();
         X11Capture::Events events;
         bool shapeChanged = cursorOn;
