@@ -8,12 +8,14 @@ packages=(
   cmake ninja-build g++ pkg-config git
   # Qt 6: widgets, browser controls, sound
   qt6-base-dev qt6-webengine-dev qt6-multimedia-dev
-  # X11 capture and input
-  libx11-dev libxext-dev libxdamage-dev libxfixes-dev libxtst-dev
+  # X11 capture and input; the remote-control server and the reference agent (LibVNCServer/Client)
+  libx11-dev libxext-dev libxdamage-dev libxfixes-dev libxtst-dev libvncserver-dev
   # screen recordings: zstd compression, zlib checksums
   libzstd-dev zlib1g-dev
   # tests
   libgtest-dev libgmock-dev xvfb xauth xdotool x11-utils
+  # third-party RFB peers for the server tests and benchmarks
+  tigervnc-viewer tigervnc-standalone-server tigervnc-scraping-server x11vnc
   # web service client and the reference web service
   libcurl4-openssl-dev libcpp-httplib-dev
   # Korean fonts, so that Korean text does not render as boxes

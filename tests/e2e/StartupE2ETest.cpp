@@ -1,5 +1,5 @@
 // The built program under a private X server: first window, single-instance test, "review".
-#include "XvfbDisplay.h"
+#include "support/XvfbDisplay.h"
 #include "support/ScriptedMessageBoxes.h"
 
 #include <gtest/gtest.h>

@@ -1,22 +1,28 @@
-// pelio-agent: the agent's side of a support session, for tests and the demo. For now it encrypts
-// and decrypts single values as the session messages carry them:
+// pelio-agent: the agent's side of a support session, for tests and the demo.
 //   pelio-agent encrypt TEXT     prints the hexadecimal cipher text of TEXT
 //   pelio-agent decrypt HEXTEXT  prints the plain text of HEXTEXT
-// Arguments are read as UTF-8 and the result is printed as UTF-8 followed by a line break.
+//   pelio-agent listen PORT [--bind ADDRESS] [--busy] [--script FILE]
+//       waits on ADDRESS (default 127.0.0.1) and PORT (0: any free port) for the customer's reverse
+//       connection and runs one session; see AgentSession.h for what it prints and reads.
+// Arguments are read as UTF-8 and results are printed as UTF-8 followed by a line break.
+#include "AgentSession.h"
 #include "app/ValueCipher.h"
 
 #include <QByteArray>
 #include <QString>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <string>
 
 namespace {
 
 int Usage() {
     std::fputs(
         "usage: pelio-agent encrypt TEXT\n"
-        "       pelio-agent decrypt HEXTEXT\n",
+        "       pelio-agent decrypt HEXTEXT\n"
+        "       pelio-agent listen PORT [--bind ADDRESS] [--busy] [--script FILE]\n",
         stderr);
     return 2;
 }
@@ -30,9 +36,30 @@ int Print(const QString& text) {
     return ok ? 0 : 1;
 }
 
+int Listen(int argc, char** argv) {
+    pelio::agent::AgentOptions options;
+    char* end = nullptr;
+    const long port = std::strtol(argv[2], &end, 10);
+    if (*end != '\0' || port < 0 || port > 65535) return Usage();
+    options.port = int(port);
+    for (int i = 3; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--busy") == 0) {
+            options.busy = true;
+        } else if (std::strcmp(argv[i], "--bind") == 0 && i + 1 < argc) {
+            options.bindAddress = argv[++i];
+        } else if (std::strcmp(argv[i], "--script") == 0 && i + 1 < argc) {
+            options.scriptFile = argv[++i];
+        } else {
+            return Usage();
+        }
+    }
+    return pelio::agent::RunAgent(options);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (argc >= 3 && std::strcmp(argv[1], "listen") == 0) return Listen(argc, argv);
     if (argc != 3) return Usage();
     const QString value = QString::fromUtf8(argv[2]);
     if (std::strcmp(argv[1], "encrypt") == 0) return Print(pelio::app::EncryptValue(value));

@@ -45,11 +45,12 @@ bool WaitFor(const std::function<bool()>& condition, int ms) {
     return true;
 }
 
-XvfbDisplay::XvfbDisplay() {
+XvfbDisplay::XvfbDisplay(QSize size) {
     m_server.setProgram(QStringLiteral("Xvfb"));
     m_server.setArguments({QStringLiteral("-displayfd"), QStringLiteral("1"), QStringLiteral("-screen"),
-                           QStringLiteral("0"), QStringLiteral("1280x800x24"), QStringLiteral("-nolisten"),
-                           QStringLiteral("tcp"), QStringLiteral("-noreset")});
+                           QStringLiteral("0"),
+                           QStringLiteral("%1x%2x24").arg(size.width()).arg(size.height()),
+                           QStringLiteral("-nolisten"), QStringLiteral("tcp"), QStringLiteral("-noreset")});
     m_server.setProcessChannelMode(QProcess::SeparateChannels);
     m_server.start();
     if (!m_server.waitForStarted(10000)) return;

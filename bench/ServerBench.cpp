@@ -1,0 +1,276 @@
+// Side-by-side figures for the remote-control server: the same loopback LibVNCClient viewer (default
+// encodings: tight with JPEG) is served the same 1280x800 Xvfb screen by our server component, by
+// x11vnc and by TigerVNC's x0vncserver, while a generator changes the screen:
+//   full    the whole screen changes as fast as the X server draws (the maximum update rate)
+//   scroll  a text-like area scrolls by one line and gets a new line, 60 times a second
+//   idle    nothing changes
+// For each server and scenario it prints the screen updates per second that reached the viewer and
+// the server's CPU time (from /proc) per update and in percent of one core. Our server runs in a
+// child process of this program ("host" mode) so that its CPU is measured like the others'.
+//
+//   pelio-server-bench [SECONDS]          (default 5 seconds per measurement)
+#include "server/VncServerComponent.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QTcpServer>
+#include <QTimer>
+
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <functional>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <rfb/rfbclient.h>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+void Silent(const char*, ...) {}
+
+double OwnCpuSeconds(qint64 pid);
+
+// The CPU time of a process and of its descendants that are still running.
+double CpuSeconds(qint64 pid) {
+    double total = OwnCpuSeconds(pid);
+    std::ifstream children("/proc/" + std::to_string(pid) + "/task/" + std::to_string(pid) + "/children");
+    for (qint64 child; children >> child;) total += CpuSeconds(child);
+    return total;
+}
+
+double OwnCpuSeconds(qint64 pid) {
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string all((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+    const auto close = all.rfind(')');
+    if (close == std::string::npos) return 0;
+    std::vector<std::string> fields;
+    std::string field;
+    for (char c : all.substr(close + 2)) {
+        if (c == ' ') {
+            fields.push_back(field);
+            field.clear();
+        } else {
+            field += c;
+        }
+    }
+    if (fields.size() < 13) return 0;
+    return double(std::stoull(fields[11]) + std::stoull(fields[12])) / double(sysconf(_SC_CLK_TCK));
+}
+
+// Changes the screen on a thread of its own until stopped.
+class Generator {
+  public:
+    Generator(const std::string& display, const std::string& scenario) {
+        if (scenario == "idle") return;
+        m_thread = std::thread([this, display, scenario] { Run(display, scenario); });
+    }
+    ~Generator() {
+        m_stop = true;
+        if (m_thread.joinable()) m_thread.join();
+    }
+
+  private:
+    void Run(const std::string& name, const std::string& scenario) {
+        Display* d = XOpenDisplay(name.c_str());
+        const Window root = DefaultRootWindow(d);
+        GC gc = XCreateGC(d, root, 0, nullptr);
+        XFontStruct* font = XLoadQueryFont(d, "fixed");
+        if (font) XSetFont(d, gc, font->fid);
+        int frame = 0;
+        auto next = Clock::now();
+        while (!m_stop) {
+            if (scenario == "full") {
+                for (int band = 0; band < 800; band += 40) {
+                    XSetForeground(d, gc,
+                                   (unsigned(frame * 2654435761u) ^ unsigned(band * 40503)) & 0xffffff);
+                    XFillRectangle(d, root, gc, 0, band, 1280, 40);
+                    XSetForeground(d, gc, 0xffffff);
+                    XDrawString(d, root, gc, (frame * 7 + band) % 1200, band + 20, "full screen change", 18);
+                }
+            } else {
+                XCopyArea(d, root, root, gc, 0, 116, 1000, 600, 0, 100);
+                XSetForeground(d, gc, 0xffffff);
+                XFillRectangle(d, root, gc, 0, 700, 1000, 16);
+                XSetForeground(d, gc, 0);
+                const std::string line =
+                    "line " + std::to_string(frame) + " the quick brown fox jumps over the lazy dog";
+                XDrawString(d, root, gc, 4, 712, line.c_str(), int(line.size()));
+            }
+            XSync(d, False);
+            ++frame;
+            // Full-screen change runs as fast as the X server draws; scrolling keeps 60 lines a second.
+            next += std::chrono::microseconds(16667);
+            if (scenario != "full") std::this_thread::sleep_until(next);
+        }
+        XFreeGC(d, gc);
+        XCloseDisplay(d);
+    }
+    std::atomic<bool> m_stop{false};
+    std::thread m_thread;
+};
+
+std::atomic<long> g_updates{0};
+void Finished(rfbClient*) {
+    ++g_updates;
+}
+
+// Runs the viewer on an accepted or connected socket for `seconds`; returns updates counted then.
+long RunViewer(int fd, double seconds, double warmup, const std::function<void()>& onStart) {
+    rfbClient* client = rfbGetClient(8, 3, 4);
+    client->sock = fd;
+    client->listenSpecified = TRUE;
+    client->FinishedFrameBufferUpdate = Finished;
+    if (!rfbInitClient(client, nullptr, nullptr)) return -1;
+    const auto start = Clock::now();
+    bool counting = false;
+    long base = 0;
+    while (Clock::now() - start < std::chrono::duration<double>(warmup + seconds)) {
+        if (!counting && Clock::now() - start >= std::chrono::duration<double>(warmup)) {
+            counting = true;
+            base = g_updates;
+            onStart();
+        }
+        const int n = client->buffered > 0 ? 1 : WaitForMessage(client, 50000);
+        if (n < 0 || (n > 0 && !HandleRFBServerMessage(client))) break;
+    }
+    const long counted = g_updates - base;
+    free(client->frameBuffer);
+    client->frameBuffer = nullptr;
+    rfbClientCleanup(client);
+    return counted;
+}
+
+int ConnectTo(int port) {
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const int fd = socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_port = htons(std::uint16_t(port));
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        if (::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0) return fd;
+        close(fd);
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));  // the server is starting
+    }
+    return -1;
+}
+
+int FreePort() {
+    QTcpServer probe;
+    probe.listen(QHostAddress::LocalHost, 0);
+    return probe.serverPort();
+}
+
+struct Result {
+    double ups = 0, cpuPerUpdateMs = 0, cpuPercent = 0;
+};
+
+Result Measure(const std::string& server, const std::string& display, const std::string& scenario,
+               double seconds, const char* self) {
+    Generator generator(display, scenario);
+    QProcess process;
+    const int port = FreePort();
+    int fd = -1;
+    if (server == "ours" || server == "ours+rec") {
+        const int listener = socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        const int one = 1;
+        setsockopt(listener, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+        bind(listener, reinterpret_cast<sockaddr*>(&a), sizeof a);
+        listen(listener, 1);
+        socklen_t len = sizeof a;
+        getsockname(listener, reinterpret_cast<sockaddr*>(&a), &len);
+        process.start(QString::fromLocal8Bit(self),
+                      {"host", QString::fromStdString(display), QString::number(ntohs(a.sin_port)),
+                       server == "ours+rec" ? "rec" : "norec"});
+        fd = accept(listener, nullptr, nullptr);
+        close(listener);
+    } else if (server == "x11vnc") {
+        process.start("x11vnc",
+                      {"-display", QString::fromStdString(display), "-rfbport", QString::number(port),
+                       "-localhost", "-shared", "-forever", "-nopw", "-quiet"});
+        fd = ConnectTo(port);
+    } else {
+        process.start("x0vncserver", {"-display", QString::fromStdString(display), "-rfbport",
+                                      QString::number(port), "-SecurityTypes", "None", "-localhost", "yes"});
+        fd = ConnectTo(port);
+    }
+    process.waitForStarted();
+    Result r;
+    if (fd < 0) return r;
+    double cpuStart = 0;
+    const auto t0 = std::make_shared<Clock::time_point>();
+    const long updates = RunViewer(fd, seconds, 1.0, [&] {
+        cpuStart = CpuSeconds(process.processId());
+        *t0 = Clock::now();
+    });
+    const double cpu = CpuSeconds(process.processId()) - cpuStart;
+    const double elapsed = std::chrono::duration<double>(Clock::now() - *t0).count();
+    process.terminate();
+    if (!process.waitForFinished(5000)) process.kill();
+    process.waitForFinished(2000);
+    r.ups = double(updates) / elapsed;
+    r.cpuPercent = 100.0 * cpu / elapsed;
+    r.cpuPerUpdateMs = updates > 0 ? 1000.0 * cpu / double(updates) : 0;
+    return r;
+}
+
+int Host(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    pelio::components::VncServerComponent server(QString::fromLocal8Bit(argv[2]));
+    server.Start(18925);
+    QObject::connect(&server, &pelio::components::ServerComponent::Connected,
+                     [&](int index) { server.Client(index)->SetAllowed(true); });
+    QObject::connect(&server, &pelio::components::ServerComponent::Disconnected, &app,
+                     &QCoreApplication::quit);
+    if (!server.Connect(QStringLiteral("127.0.0.1"), QString::fromLocal8Bit(argv[3]).toInt())) return 1;
+    const QString recording = QDir::temp().filePath(QStringLiteral("pelio-bench-%1.srf").arg(getpid()));
+    if (std::strcmp(argv[4], "rec") == 0) server.StartRecording(recording);
+    const int code = app.exec();
+    server.Stop();
+    QFile::remove(recording);
+    return code;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc == 5 && std::strcmp(argv[1], "host") == 0) return Host(argc, argv);
+    QCoreApplication app(argc, argv);
+    rfbClientLog = Silent;
+    rfbClientErr = Silent;
+    const double seconds = argc > 1 ? std::atof(argv[1]) : 5.0;
+    QProcess xvfb;
+    xvfb.start("Xvfb", {"-displayfd", "1", "-screen", "0", "1280x800x24", "-nolisten", "tcp"});
+    xvfb.waitForReadyRead(10000);
+    const std::string display = ":" + xvfb.readAllStandardOutput().trimmed().toStdString();
+    std::printf("1280x800 Xvfb %s, %.0f s per measurement after 1 s warm-up\n", display.c_str(), seconds);
+    std::printf("%-10s %-8s %10s %14s %8s\n", "server", "scenario", "updates/s", "CPU ms/update", "CPU %");
+    for (const char* scenario : {"full", "scroll", "idle"})
+        for (const char* server : {"ours", "ours+rec", "x11vnc", "x0vncserver"}) {
+            const Result r = Measure(server, display, scenario, seconds, argv[0]);
+            std::printf("%-10s %-8s %10.1f %14.2f %8.2f\n", server, scenario, r.ups, r.cpuPerUpdateMs,
+                        r.cpuPercent);
+            std::fflush(stdout);
+        }
+    xvfb.terminate();
+    xvfb.waitForFinished(5000);
+    return 0;
+}

@@ -1,0 +1,65 @@
+#include "server/FakeServerComponent.h"
+
+namespace pelio::components {
+
+void FakeServerComponent::SetFlag(int i, bool value) {
+    m_flags[i] = value;
+    calls << QStringLiteral("SetConfigFlag%1 %2").arg(i + 1).arg(value ? u"true" : u"false");
+}
+
+void FakeServerComponent::Start(int number) {
+    calls << QStringLiteral("Start %1").arg(number);
+    m_active = true;
+}
+
+void FakeServerComponent::Stop() {
+    calls << QStringLiteral("Stop");
+    m_active = false;
+    m_recording = false;
+    for (auto& [index, connection] : m_connections) connection->deleteLater();
+    m_connections.clear();
+}
+
+bool FakeServerComponent::Connect(const QString& address, int port) {
+    calls << QStringLiteral("Connect %1 %2").arg(address).arg(port);
+    return m_active && connectResult;
+}
+
+ServerConnection* FakeServerComponent::Client(int index) {
+    calls << QStringLiteral("Client %1").arg(index);
+    const auto it = m_connections.find(index);
+    return it == m_connections.end() ? &m_inert : it->second;
+}
+
+void FakeServerComponent::Send(int target, const QString& text) {
+    calls << QStringLiteral("Send %1 %2").arg(target).arg(text);
+    sent << text;
+}
+
+void FakeServerComponent::StartRecording(const QString& path) {
+    calls << QStringLiteral("StartRecording %1").arg(path);
+    recordingPath = path;
+    m_recording = m_active;
+}
+
+void FakeServerComponent::StopRecording() {
+    calls << QStringLiteral("StopRecording");
+    m_recording = false;
+}
+
+int FakeServerComponent::SimulateConnected(const QString& address) {
+    const int index = m_nextIndex++;
+    m_connections[index] = new FakeServerConnection(address, this);
+    emit Connected(index);
+    return index;
+}
+
+void FakeServerComponent::SimulateText(const QString& text, int index) {
+    emit TextReceived(index, text, int(text.toUtf8().size()));
+}
+
+void FakeServerComponent::SimulateDisconnected(int index) {
+    emit Disconnected(index);
+}
+
+}  // namespace pelio::components

@@ -1,0 +1,77 @@
+// A server component for the program's tests: it records every call in order and lets the test
+// raise the events and choose the results. Events are emitted directly (the test runs on the UI
+// thread), so a handler has run when the Simulate call returns.
+#pragma once
+
+#include "server/ServerComponent.h"
+
+#include <QStringList>
+
+#include <map>
+#include <memory>
+
+namespace pelio::components {
+
+class FakeServerConnection : public ServerConnection {
+    Q_OBJECT
+  public:
+    explicit FakeServerConnection(QString address, QObject* parent = nullptr)
+        : ServerConnection(parent), m_address(std::move(address)) {}
+    QString Address() const override { return m_address; }
+    bool Allowed() const override { return m_allowed; }
+    void SetAllowed(bool allowed) override { m_allowed = allowed; }
+
+  private:
+    QString m_address;
+    bool m_allowed = false;
+};
+
+class FakeServerComponent : public ServerComponent {
+    Q_OBJECT
+  public:
+    using ServerComponent::ServerComponent;
+
+    bool ConfigFlag1() const override { return m_flags[0]; }
+    void SetConfigFlag1(bool value) override { SetFlag(0, value); }
+    bool ConfigFlag2() const override { return m_flags[1]; }
+    void SetConfigFlag2(bool value) override { SetFlag(1, value); }
+    bool ConfigFlag3() const override { return m_flags[2]; }
+    void SetConfigFlag3(bool value) override { SetFlag(2, value); }
+    bool ConfigFlag4() const override { return m_flags[3]; }
+    void SetConfigFlag4(bool value) override { SetFlag(3, value); }
+
+    bool Active() const override { return m_active; }
+    void Start(int number) override;
+    void Stop() override;
+    bool Connect(const QString& address, int port) override;
+    ServerConnection* Client(int index) override;
+    void Send(int target, const QString& text) override;
+    void StartRecording(const QString& path) override;
+    void StopRecording() override;
+    bool Recording() const override { return m_recording; }
+
+    // Every call as one line, for instance "Start 18925", "Connect 10.0.0.1 5500", "Send 0 text",
+    // "SetConfigFlag2 true", "StartRecording /path", "Client 1".
+    QStringList calls;
+    // The texts given to Send, in order.
+    QStringList sent;
+    // Result of the next Connect calls.
+    bool connectResult = true;
+    QString recordingPath;
+
+    // Raises Connected for a new connection whose Address is `address`; returns its index.
+    int SimulateConnected(const QString& address);
+    void SimulateText(const QString& text, int index = 1);
+    void SimulateDisconnected(int index = 1);
+
+  private:
+    void SetFlag(int i, bool value);
+    bool m_flags[4] = {false, false, false, false};
+    bool m_active = false;
+    bool m_recording = false;
+    int m_nextIndex = 1;
+    std::map<int, FakeServerConnection*> m_connections;
+    FakeServerConnection m_inert{QString()};
+};
+
+}  // namespace pelio::components

@@ -1,0 +1,61 @@
+// The server component on LibVNCServer: RFB over a reverse TCP connection (it never listens on any
+// port), the screen of an X display captured with XShm and XDamage, input through XTest, session
+// texts as RFB text-chat messages in the framing of TextFraming.h, recording to ".srf".
+//
+// The agent's program takes the link as an RFB viewer. It says that it is busy by answering the
+// server's protocol version with the 12 bytes "RFB 000.000\n" instead of its own version: the
+// component then raises Connected with Address "0.0.0.0", lets nothing pass on that link and keeps
+// it until Stop or until the peer closes it (then Disconnected). Otherwise the RFB handshake waits
+// after the protocol version until Allowed is set; no security type is offered but "None".
+//
+// Threads: the library's own threads, one connecting thread per Connect, a capture thread, an input
+// thread and a text-sending thread. Everything they report reaches the UI thread as queued calls.
+#pragma once
+
+#include "server/ServerComponent.h"
+
+#include <memory>
+
+namespace pelio::components {
+
+class VncServerComponent : public ServerComponent {
+    Q_OBJECT
+  public:
+    // displayName: the X display to serve; empty means $DISPLAY.
+    explicit VncServerComponent(const QString& displayName = QString(), QObject* parent = nullptr);
+    ~VncServerComponent() override;
+
+    bool ConfigFlag1() const override;
+    void SetConfigFlag1(bool value) override;
+    bool ConfigFlag2() const override;
+    void SetConfigFlag2(bool value) override;
+    bool ConfigFlag3() const override;
+    void SetConfigFlag3(bool value) override;
+    bool ConfigFlag4() const override;
+    void SetConfigFlag4(bool value) override;
+
+    bool Active() const override;
+    void Start(int number) override;
+    void Stop() override;
+    bool Connect(const QString& address, int port) override;
+    ServerConnection* Client(int index) override;
+    void Send(int target, const QString& text) override;
+    void StartRecording(const QString& path) override;
+    void StopRecording() override;
+    bool Recording() const override;
+
+    // Tuning, read at Start: the most screen updates per second (default 60), the interval of the
+    // full-screen safety sweep (default 2000 ms), the time limit of Connect (default 10000 ms) and
+    // how long a peer may take to send its protocol version (default 30000 ms).
+    void SetMaxFrameRate(int fps);
+    void SetSweepIntervalMs(int ms);
+    void SetConnectTimeoutMs(int ms);
+    void SetGreetingTimeoutMs(int ms);
+
+    struct Impl;
+
+  private:
+    std::unique_ptr<Impl> d;
+};
+
+}  // namespace pelio::components

@@ -1,0 +1,252 @@
+#include "server/X11Capture.h"
+
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+#include <X11/extensions/XShm.h>
+#include <X11/extensions/Xdamage.h>
+#include <X11/extensions/Xfixes.h>
+#include <sys/ipc.h>
+#include <sys/shm.h>
+
+#include <algorithm>
+#include <cstring>
+
+namespace pelio::components {
+
+namespace {
+
+int IgnoreXErrors(Display*, XErrorEvent*) {
+    return 0;
+}
+
+}  // namespace
+
+struct X11Capture::Impl {
+    Display* display = nullptr;
+    Window root = 0;
+    Visual* visual = nullptr;
+    int depth = 0;
+    QSize size;
+    bool shm = false;
+    XImage* image = nullptr;  // whole-screen shared-memory image
+    XShmSegmentInfo segment{};
+    bool damageOn = false;
+    int damageEvent = 0;
+    Damage damage = 0;
+    XserverRegion scratch = 0;
+    bool fixes = false;
+    int fixesEvent = 0;
+
+    void FreeImage() {
+        if (!image) return;
+        XShmDetach(display, &segment);
+        XSync(display, False);
+        image->data = nullptr;
+        XDestroyImage(image);
+        shmdt(segment.shmaddr);
+        image = nullptr;
+    }
+
+    bool MakeImage() {
+        FreeImage();
+        if (!shm) return true;
+        image = XShmCreateImage(display, visual, unsigned(depth), ZPixmap, nullptr, &segment,
+                                unsigned(size.width()), unsigned(size.height()));
+        if (!image) return false;
+        segment.shmid = shmget(IPC_PRIVATE, std::size_t(image->bytes_per_line) * std::size_t(image->height),
+                               IPC_CREAT | 0600);
+        if (segment.shmid < 0) {
+            XDestroyImage(image);
+            image = nullptr;
+            shm = false;
+            return true;
+        }
+        segment.shmaddr = image->data = static_cast<char*>(shmat(segment.shmid, nullptr, 0));
+        segment.readOnly = False;
+        const bool attached = XShmAttach(display, &segment);
+        XSync(display, False);
+        shmctl(segment.shmid, IPC_RMID, nullptr);
+        if (!attached) {
+            image->data = nullptr;
+            XDestroyImage(image);
+            shmdt(segment.shmaddr);
+            image = nullptr;
+            shm = false;
+        }
+        return true;
+    }
+
+    // Grabs one rectangle (inside the screen); calls copy(row pointer, row index) for each row.
+    template <typename F>
+    bool GrabRect(const QRect& r, F&& copy) {
+        if (shm && image) {
+            // Grab only the rectangle: the image keeps its row length, so rows stay bytes_per_line
+            // apart.
+            const int fullW = image->width, fullH = image->height;
+            image->width = r.width();
+            image->height = r.height();
+            const bool ok = XShmGetImage(display, root, image, r.x(), r.y(), AllPlanes);
+            image->width = fullW;
+            image->height = fullH;
+            if (!ok) return false;
+            for (int y = 0; y < r.height(); ++y)
+                copy(reinterpret_cast<const std::uint32_t*>(image->data +
+                                                            std::ptrdiff_t(y) * image->bytes_per_line),
+                     y);
+            return true;
+        }
+        XImage* img = XGetImage(display, root, r.x(), r.y(), unsigned(r.width()), unsigned(r.height()),
+                                AllPlanes, ZPixmap);
+        if (!img) return false;
+        for (int y = 0; y < r.height(); ++y)
+            copy(reinterpret_cast<const std::uint32_t*>(img->data + std::ptrdiff_t(y) * img->bytes_per_line),
+                 y);
+        XDestroyImage(img);
+        return true;
+    }
+};
+
+X11Capture::X11Capture() : d(std::make_unique<Impl>()) {}
+
+X11Capture::~X11Capture() {
+    if (!d->display) return;
+    d->FreeImage();
+    if (d->damage) XDamageDestroy(d->display, d->damage);
+    if (d->scratch) XFixesDestroyRegion(d->display, d->scratch);
+    XCloseDisplay(d->display);
+}
+
+bool X11Capture::Open(const std::string& displayName, bool useDamage) {
+    XSetErrorHandler(IgnoreXErrors);
+    d->display = XOpenDisplay(displayName.empty() ? nullptr : displayName.c_str());
+    if (!d->display) return false;
+    d->root = DefaultRootWindow(d->display);
+    XWindowAttributes attributes{};
+    if (!XGetWindowAttributes(d->display, d->root, &attributes)) return false;
+    d->visual = attributes.visual;
+    d->depth = attributes.depth;
+    d->size = QSize(attributes.width, attributes.height);
+    if (d->depth < 24 || d->visual->red_mask != 0xff0000 || d->visual->green_mask != 0xff00 ||
+        d->visual->blue_mask != 0xff || ImageByteOrder(d->display) != LSBFirst)
+        return false;
+    int major = 0, minor = 0;
+    Bool pixmaps = False;
+    d->shm = XShmQueryVersion(d->display, &major, &minor, &pixmaps);
+    if (!d->MakeImage()) return false;
+    XSelectInput(d->display, d->root, StructureNotifyMask);
+
+    int error = 0;
+    d->fixes = XFixesQueryExtension(d->display, &d->fixesEvent, &error);
+    if (d->fixes) XFixesSelectCursorInput(d->display, d->root, XFixesDisplayCursorNotifyMask);
+    if (useDamage && d->fixes && XDamageQueryExtension(d->display, &d->damageEvent, &error)) {
+        d->damage = XDamageCreate(d->display, d->root, XDamageReportNonEmpty);
+        d->scratch = XFixesCreateRegion(d->display, nullptr, 0);
+        d->damageOn = d->damage != 0;
+    }
+    XSync(d->display, False);
+    return true;
+}
+
+QSize X11Capture::Size() const {
+    return d->size;
+}
+
+int X11Capture::Fd() const {
+    return d->display ? ConnectionNumber(d->display) : -1;
+}
+
+void X11Capture::ProcessEvents(Events& events) {
+    bool damaged = false;
+    while (XPending(d->display)) {
+        XEvent event;
+        XNextEvent(d->display, &event);
+        if (d->damageOn && event.type == d->damageEvent + XDamageNotify) {
+            damaged = true;
+        } else if (d->fixes && event.type == d->fixesEvent + XFixesCursorNotify) {
+            events.cursorChanged = true;
+        } else if (event.type == ConfigureNotify && event.xconfigure.window == d->root) {
+            const QSize size(event.xconfigure.width, event.xconfigure.height);
+            if (size != d->size && size.width() > 0 && size.height() > 0) {
+                d->size = size;
+                d->MakeImage();
+                events.resized = true;
+            }
+        }
+    }
+    if (!damaged) return;
+    XDamageSubtract(d->display, d->damage, None, d->scratch);
+    int count = 0;
+    XRectangle* rects = XFixesFetchRegion(d->display, d->scratch, &count);
+    for (int i = 0; i < count; ++i)
+        events.damage += QRect(rects[i].x, rects[i].y, rects[i].width, rects[i].height);
+    if (rects) XFree(rects);
+}
+
+bool X11Capture::Grab(const QRegion& region, std::uint32_t* dest, int strideBytes) {
+    const QRect screen(QPoint(0, 0), d->size);
+    bool ok = true;
+    for (const QRect& rect : region) {
+        const QRect r = rect & screen;
+        if (r.isEmpty()) continue;
+        ok = d->GrabRect(r, [&](const std::uint32_t* row, int y) {
+            auto* out = reinterpret_cast<std::uint32_t*>(reinterpret_cast<char*>(dest) +
+                                                         std::ptrdiff_t(r.y() + y) * strideBytes) +
+                        r.x();
+            std::memcpy(out, row, std::size_t(r.width()) * 4);
+        }) && ok;
+    }
+    return ok;
+}
+
+QRegion X11Capture::Sweep(std::uint32_t* dest, int strideBytes) {
+    constexpr int Tile = 32;
+    const int w = d->size.width(), h = d->size.height();
+    const int tilesX = (w + Tile - 1) / Tile;
+    std::vector<char> changed(std::size_t(tilesX) * std::size_t((h + Tile - 1) / Tile), 0);
+    const bool ok = d->GrabRect(QRect(0, 0, w, h), [&](const std::uint32_t* row, int y) {
+        auto* out =
+            reinterpret_cast<std::uint32_t*>(reinterpret_cast<char*>(dest) + std::ptrdiff_t(y) * strideBytes);
+        for (int tx = 0; tx < tilesX; ++tx) {
+            const int x = tx * Tile, n = std::min(Tile, w - x);
+            if (std::memcmp(out + x, row + x, std::size_t(n) * 4) != 0) {
+                std::memcpy(out + x, row + x, std::size_t(n) * 4);
+                changed[std::size_t(y / Tile) * std::size_t(tilesX) + std::size_t(tx)] = 1;
+            }
+        }
+    });
+    QRegion region;
+    if (!ok) return region;
+    for (std::size_t i = 0; i < changed.size(); ++i) {
+        if (!changed[i]) continue;
+        const int tx = int(i % std::size_t(tilesX)), ty = int(i / std::size_t(tilesX));
+        region += QRect(tx * Tile, ty * Tile, Tile, Tile) & QRect(0, 0, w, h);
+    }
+    return region;
+}
+
+bool X11Capture::CursorImage(QImage& shape, QPoint& hotSpot) {
+    if (!d->fixes) return false;
+    XFixesCursorImage* cursor = XFixesGetCursorImage(d->display);
+    if (!cursor) return false;
+    const int w = std::min<int>(cursor->width, 256), h = std::min<int>(cursor->height, 256);
+    shape = QImage(w, h, QImage::Format_ARGB32_Premultiplied);
+    for (int y = 0; y < h; ++y) {
+        auto* line = reinterpret_cast<QRgb*>(shape.scanLine(y));
+        for (int x = 0; x < w; ++x)
+            line[x] = QRgb(cursor->pixels[std::size_t(y) * cursor->width + std::size_t(x)]);
+    }
+    shape = shape.convertToFormat(QImage::Format_ARGB32);
+    hotSpot = QPoint(std::min<int>(cursor->xhot, w - 1), std::min<int>(cursor->yhot, h - 1));
+    XFree(cursor);
+    return w > 0 && h > 0;
+}
+
+QPoint X11Capture::Pointer() {
+    Window rootReturn = 0, child = 0;
+    int x = 0, y = 0, wx = 0, wy = 0;
+    unsigned mask = 0;
+    XQueryPointer(d->display, d->root, &rootReturn, &child, &x, &y, &wx, &wy, &mask);
+    return {x, y};
+}
+
+}  // namespace pelio::components

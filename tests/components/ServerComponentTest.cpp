@@ -1,0 +1,244 @@
+// The server component on LibVNCServer against the reference agent, under a private Xvfb.
+#include "ServerTestSupport.h"
+#include "app/ValueCipher.h"
+#include "playback/SrfPlaybackWidget.h"
+#include "server/VncServerComponent.h"
+#include "support/XvfbDisplay.h"
+
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QFile>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+
+#include <X11/Xlib.h>
+#include <X11/keysym.h>
+
+#include <set>
+
+using pelio::components::VncServerComponent;
+using pelio::test::AgentProcess;
+using pelio::test::WaitFor;
+using pelio::test::XvfbDisplay;
+
+namespace {
+
+// Listening TCP sockets that belong to this process.
+int OwnListeningSockets() {
+    std::set<QString> inodes;
+    const QDir fds(QStringLiteral("/proc/self/fd"));
+    for (const QString& fd : fds.entryList(QDir::NoDotAndDotDot | QDir::System | QDir::AllEntries)) {
+        const QString target = QFile::symLinkTarget(fds.filePath(fd));
+        if (target.contains(QLatin1String("socket:[")))
+            inodes.insert(target.section('[', 1).section(']', 0, 0));
+    }
+    int count = 0;
+    for (const char* table : {"/proc/net/tcp", "/proc/net/tcp6"}) {
+        QFile file{QString::fromLatin1(table)};
+        if (!file.open(QIODevice::ReadOnly)) continue;
+        for (const QByteArray& line : file.readAll().split('\n')) {
+            const QList<QByteArray> f = line.simplified().split(' ');
+            if (f.size() > 9 && f[3] == "0A" && inodes.count(QString::fromLatin1(f[9]))) ++count;
+        }
+    }
+    return count;
+}
+
+QString Text(int size) {
+    QString s;
+    const QString alphabet = QStringLiteral("가나다라 abc:/#;#\r\n0123456789");
+    for (int i = 0; i < size; ++i) s += alphabet[i % alphabet.size()];
+    return s;
+}
+
+QString Escaped(QString s) {
+    return s.replace('\\', QLatin1String("\\\\"))
+        .replace('\n', QLatin1String("\\n"))
+        .replace('\r', QLatin1String("\\r"));
+}
+
+class ServerSession : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_TRUE(m_x.ok());
+        m_server = std::make_unique<VncServerComponent>(m_x.name());
+        m_server->SetConfigFlag1(false);
+        m_server->SetConfigFlag2(true);
+        m_server->SetConfigFlag3(true);
+        m_server->SetConfigFlag4(false);
+        m_server->Start(18925);
+        ASSERT_TRUE(m_server->Active());
+    }
+
+    // Connects to the agent and waits for Connected; returns the index.
+    int ConnectTo(AgentProcess& agent) {
+        QSignalSpy connected(m_server.get(), &VncServerComponent::Connected);
+        EXPECT_TRUE(m_server->Connect(QStringLiteral("127.0.0.1"), agent.port()));
+        EXPECT_TRUE(WaitFor([&] { return !connected.isEmpty(); }, 10000));
+        return connected.isEmpty() ? -1 : connected.first().first().toInt();
+    }
+
+    XvfbDisplay m_x{QSize(640, 480)};
+    std::unique_ptr<VncServerComponent> m_server;
+};
+
+TEST_F(ServerSession, AdmittedAgentGetsTheScreenAndTextsOfAnyLengthBothWays) {
+    EXPECT_EQ(OwnListeningSockets(), 0);
+    AgentProcess agent;
+    ASSERT_GT(agent.port(), 0);
+    pelio::test::DrawPattern(m_x.display(), QRect(40, 40, 120, 80), 1);
+    const int index = ConnectTo(agent);
+    ASSERT_GT(index, 0);
+    auto* client = m_server->Client(index);
+    EXPECT_EQ(client->Address(), QStringLiteral("127.0.0.1"));
+
+    // Texts given before admission wait; nothing of the screen reaches the agent yet.
+    m_server->Send(0, pelio::app::EncryptValue(QStringLiteral("early")));
+    EXPECT_TRUE(agent.WaitLine(QStringLiteral("screen"), 500).isEmpty());
+    client->SetAllowed(true);
+    EXPECT_EQ(agent.WaitLine(QStringLiteral("screen")), QStringLiteral("screen 640x480"));
+    EXPECT_EQ(agent.WaitLine(QStringLiteral("message")), QStringLiteral("message early"));
+
+    const QList<int> sizes{1, 300, 3 * 1024, 20 * 1024};
+    for (int size : sizes) m_server->Send(0, pelio::app::EncryptValue(Text(size)));
+    for (int size : sizes)
+        EXPECT_EQ(agent.WaitLine(QStringLiteral("message")), "message " + Escaped(Text(size))) << size;
+
+    QSignalSpy received(m_server.get(), &VncServerComponent::TextReceived);
+    for (int size : sizes) agent.Command(Text(size).remove('\r').remove('\n'));
+    ASSERT_TRUE(WaitFor([&] { return received.size() == sizes.size(); }, 10000));
+    for (int i = 0; i < sizes.size(); ++i) {
+        EXPECT_EQ(received[i][0].toInt(), index);
+        EXPECT_EQ(pelio::app::DecryptValue(received[i][1].toString()),
+                  Text(sizes[i]).remove('\r').remove('\n'));
+    }
+
+    // The screen the agent received is the customer's.
+    const QString file = QDir::temp().filePath(QStringLiteral("pelio-agent-screen-%1.png").arg(agent.port()));
+    const QImage expected = pelio::test::GrabScreen(m_x.display(), QRect(40, 40, 120, 80));
+    EXPECT_TRUE(WaitFor(
+        [&] {
+            agent.Command("\\save " + file);
+            if (agent.WaitLine(QStringLiteral("saved"), 2000).isEmpty()) return false;
+            return pelio::test::SamePixels(QImage(file).copy(40, 40, 120, 80), expected);
+        },
+        10000));
+    QFile::remove(file);
+    EXPECT_EQ(OwnListeningSockets(), 0);
+
+    // The agent leaving raises Disconnected.
+    QSignalSpy disconnected(m_server.get(), &VncServerComponent::Disconnected);
+    agent.Command(QStringLiteral("\\quit"));
+    EXPECT_TRUE(WaitFor([&] { return !disconnected.isEmpty(); }, 10000));
+    m_server->Stop();
+    EXPECT_FALSE(m_server->Active());
+}
+
+TEST_F(ServerSession, BusyAgentReadsAsZeroAddressAndGetsNothing) {
+    AgentProcess agent({QStringLiteral("--busy")});
+    const int index = ConnectTo(agent);
+    ASSERT_GT(index, 0);
+    EXPECT_EQ(m_server->Client(index)->Address(), QStringLiteral("0.0.0.0"));
+    EXPECT_FALSE(agent.WaitLine(QStringLiteral("busy")).isEmpty());
+    m_server->Client(index)->SetAllowed(true);
+    m_server->Send(0, QStringLiteral("x"));
+    QSignalSpy disconnected(m_server.get(), &VncServerComponent::Disconnected);
+    agent.Command(QStringLiteral("\\quit"));
+    EXPECT_TRUE(WaitFor([&] { return !disconnected.isEmpty(); }, 10000));
+    EXPECT_EQ(disconnected.first().first().toInt(), index);
+    EXPECT_TRUE(agent.WaitExit());
+    // An unknown index gives an inert object, not a crash.
+    EXPECT_EQ(m_server->Client(999)->Address(), QString());
+}
+
+TEST_F(ServerSession, ConnectFailsWithoutAPeerAndStopRaisesNothing) {
+    AgentProcess agent;
+    const int port = agent.port();
+    agent.process().kill();
+    agent.process().waitForFinished(5000);
+    EXPECT_FALSE(m_server->Connect(QStringLiteral("127.0.0.1"), port));
+    EXPECT_FALSE(m_server->Connect(QString(), 18925));
+
+    AgentProcess second;
+    const int index = ConnectTo(second);
+    ASSERT_GT(index, 0);
+    m_server->Client(index)->SetAllowed(true);
+    EXPECT_FALSE(second.WaitLine(QStringLiteral("screen")).isEmpty());
+    QSignalSpy disconnected(m_server.get(), &VncServerComponent::Disconnected);
+    m_server->Stop();
+    EXPECT_FALSE(m_server->Connect(QStringLiteral("127.0.0.1"), second.port()));
+    EXPECT_FALSE(second.WaitLine(QStringLiteral("disconnected")).isEmpty());
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(disconnected.isEmpty());
+}
+
+TEST_F(ServerSession, AgentInputMovesThePointerAndPressesKeys) {
+    AgentProcess agent;
+    const int index = ConnectTo(agent);
+    ASSERT_GT(index, 0);
+    m_server->Client(index)->SetAllowed(true);
+    ASSERT_FALSE(agent.WaitLine(QStringLiteral("screen")).isEmpty());
+    auto* d = static_cast<Display*>(m_x.display());
+    const auto pointer = [&] {
+        Window r = 0, c = 0;
+        int x = 0, y = 0, wx = 0, wy = 0;
+        unsigned mask = 0;
+        XQueryPointer(d, DefaultRootWindow(d), &r, &c, &x, &y, &wx, &wy, &mask);
+        return QPoint(x, y);
+    };
+    agent.Command(QStringLiteral("\\pointer 123 234 0"));
+    EXPECT_TRUE(WaitFor([&] { return pointer() == QPoint(123, 234); }, 10000));
+
+    const auto pressed = [&](KeySym keysym) {
+        const KeyCode code = XKeysymToKeycode(d, keysym);
+        char keys[32];
+        XQueryKeymap(d, keys);
+        return code != 0 && (keys[code / 8] & (1 << (code % 8))) != 0;
+    };
+    for (KeySym keysym : {KeySym(XK_a), KeySym(XK_Hangul), KeySym(0x1000e9)}) {  // a, Hangul, é
+        agent.Command(QStringLiteral("\\key %1 down").arg(keysym));
+        EXPECT_TRUE(WaitFor([&] { return pressed(keysym); }, 10000)) << keysym;
+        agent.Command(QStringLiteral("\\key %1 up").arg(keysym));
+        EXPECT_TRUE(WaitFor([&] { return !pressed(keysym); }, 10000)) << keysym;
+    }
+}
+
+TEST_F(ServerSession, RecordingOfTheSessionPlaysBack) {
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("session.srf"));
+    const QString shot = dir.filePath(QStringLiteral("agent.png"));
+    AgentProcess agent;
+    const int index = ConnectTo(agent);
+    ASSERT_GT(index, 0);
+    m_server->StartRecording(path);
+    EXPECT_TRUE(m_server->Recording());
+    m_server->Client(index)->SetAllowed(true);
+    ASSERT_FALSE(agent.WaitLine(QStringLiteral("screen")).isEmpty());
+    const QRect area(0, 0, 64, 48);
+    pelio::test::DrawPattern(m_x.display(), area, 3);
+    const QImage drawn = pelio::test::GrabScreen(m_x.display(), area);
+    // The capture records a change in the same step in which it hands it to the agent.
+    ASSERT_TRUE(WaitFor(
+        [&] {
+            agent.Command("\\save " + shot);
+            if (agent.WaitLine(QStringLiteral("saved"), 2000).isEmpty()) return false;
+            return pelio::test::SamePixels(QImage(shot).copy(area).convertToFormat(QImage::Format_RGB32),
+                                           drawn);
+        },
+        10000));
+    m_server->StopRecording();
+    EXPECT_FALSE(m_server->Recording());
+
+    pelio::components::SrfPlaybackWidget player;
+    player.resize(area.size());
+    player.SetStretchView(false);
+    player.show();
+    ASSERT_TRUE(player.OpenRecording(path));
+    EXPECT_TRUE(player.RecordingComplete());
+    player.SetPosition(player.Length());
+    const QImage shown = player.grab().toImage().convertToFormat(QImage::Format_RGB32);
+    EXPECT_TRUE(pelio::test::SamePixels(shown.copy(area), drawn));
+}
+
+}  // namespace

@@ -1,0 +1,38 @@
+// The listening agent of pelio-agent: takes one reverse connection from the customer's server
+// component as an RFB viewer (LibVNCClient) and runs the session until either side leaves.
+//
+// Standard output, one line per event:
+//   listening PORT          ready for the connection (PORT is the real port when 0 was asked)
+//   connected ADDRESS       the customer's component connected
+//   busy                    (--busy) the component was told that this agent is busy
+//   screen WIDTHxHEIGHT     the first screen, and each change of its size
+//   message TEXT            a session message, decrypted; "\" "\n" "\r" escaped as \\ \n \r
+//   undecryptable TEXT      a received text that is not a session message
+//   saved FILE              after "\save"
+//   disconnected            the link ended; the program exits 0
+// Standard input and the --script file (which is played first) hold one command per line. A line is
+// a plain session message that is encrypted and sent, unless it starts with "\":
+//   \pointer X Y MASK       a pointer event (MASK bit b = button b + 1)
+//   \key KEYSYM down|up     a key event; KEYSYM in decimal or 0x hexadecimal
+//   \type KEYSYM            the key pressed and released
+//   \save FILE              saves the received screen as an image (format from the file name)
+//   \quit                   closes the link and exits
+//   \\TEXT                  sends the message "\TEXT"
+// Texts travel in the framing of TextFraming.h.
+#pragma once
+
+#include <string>
+
+namespace pelio::agent {
+
+struct AgentOptions {
+    int port = 0;
+    std::string bindAddress = "127.0.0.1";
+    bool busy = false;
+    std::string scriptFile;
+};
+
+// Returns the process exit code.
+int RunAgent(const AgentOptions& options);
+
+}  // namespace pelio::agent
