@@ -4,6 +4,7 @@
 //   full    the whole screen changes as fast as the X server draws (the maximum update rate)
 //   scroll  a text-like area scrolls by one line and gets a new line, 60 times a second
 //   idle    nothing changes
+// x0vncserver is started as its server binary (X0tigervnc), since the wrapper script detaches it.
 // For each server and scenario it prints the screen updates per second that reached the viewer and
 // the server's CPU time (from /proc) per update and in percent of one core. Our server runs in a
 // child process of this program ("host" mode) so that its CPU is measured like the others'.
@@ -208,8 +209,9 @@ Result Measure(const std::string& server, const std::string& display, const std:
                        "-localhost", "-shared", "-forever", "-nopw", "-quiet"});
         fd = ConnectTo(port);
     } else {
-        process.start("x0vncserver", {"-display", QString::fromStdString(display), "-rfbport",
-                                      QString::number(port), "-SecurityTypes", "None", "-localhost", "yes"});
+        // The server binary itself: the x0vncserver wrapper script detaches it, which would hide its CPU.
+        process.start("X0tigervnc", {"-display", QString::fromStdString(display), "-rfbport",
+                                     QString::number(port), "-SecurityTypes", "None", "-localhost"});
         fd = ConnectTo(port);
     }
     process.waitForStarted();

@@ -29,6 +29,9 @@
 #include <vector>
 
 #include <rfb/rfb.h>
+extern "C" {  // the header has no C++ guard of its own
+#include <rfb/rfbregion.h>
+}
 
 namespace pelio::components {
 
@@ -88,7 +91,7 @@ struct VncServerComponent::Impl {
     VncServerComponent* q = nullptr;
     QString displayName;
     bool flags[4] = {false, true, true, false};
-    int maxFps = 60, sweepMs = 2000, connectTimeoutMs = 10000, greetingTimeoutMs = 30000;
+    int maxFps = 100, sweepMs = 2000, connectTimeoutMs = 10000, greetingTimeoutMs = 30000;
 
     // UI thread only.
     bool active = false;
@@ -445,6 +448,25 @@ struct VncServerComponent::Impl {
         writer->CommitFrame(writer->ElapsedMs());
     }
 
+    // True when a client asked for an update that it has not received yet. Capture follows the
+    // clients' pace: a slow link asks less often, and then the screen is grabbed less often.
+    bool UpdateWanted() {
+        bool wanted = false;
+        rfbClientIteratorPtr it = rfbGetClientIterator(screen);
+        while (rfbClientPtr cl = rfbClientIteratorNext(it)) {
+            pthread_mutex_lock(&cl->updateMutex);
+            wanted = wanted || !sraRgnEmpty(cl->requestedRegion);
+            pthread_mutex_unlock(&cl->updateMutex);
+        }
+        rfbReleaseClientIterator(it);
+        return wanted;
+    }
+
+    bool IsRecording() {
+        std::lock_guard lock(recordingMutex);
+        return writer != nullptr;
+    }
+
     void RunCapture(X11Capture* grabber) {
         QSize size = grabber->Size();
         auto* fb = reinterpret_cast<std::uint32_t*>(screen->frameBuffer);
@@ -453,7 +475,14 @@ struct VncServerComponent::Impl {
         const auto frameInterval = std::chrono::microseconds(1000000 / std::max(1, maxFps));
         const auto sweepInterval = damageOn ? std::chrono::milliseconds(sweepMs) : frameInterval;
         constexpr auto pointerInterval = std::chrono::milliseconds(100);
+        // The recording keeps a calmer pace than the live picture: changes are gathered and written at
+        // most this often, which keeps its cost small while the agent watches a busy screen.
+        constexpr auto recordInterval = std::chrono::milliseconds(66);
+        constexpr auto requestPollInterval = std::chrono::milliseconds(4);
         auto nextFrame = Clock::now(), nextSweep = Clock::now() + sweepInterval, nextPointer = Clock::now();
+        auto nextRecord = Clock::now();
+        QRegion pendingRecord;
+        bool pendingMoved = false, pendingShape = false;
         X11Capture::Events events;
         bool shapeChanged = cursorOn;
         QImage shape;
@@ -467,9 +496,13 @@ struct VncServerComponent::Impl {
         while (!stopping) {
             auto now = Clock::now();
             auto wake = std::min(nextSweep, nextPointer);
-            if (!events.damage.isEmpty()) wake = std::min(wake, std::max(now, nextFrame));
+            if (!events.damage.isEmpty())
+                wake = std::min(wake, std::max(now + requestPollInterval, nextFrame));
+            if (!pendingRecord.isEmpty() || pendingMoved || pendingShape)
+                wake = std::min(wake, std::max(now, nextRecord));
+            // Rounded up: a wait shorter than a millisecond would otherwise spin.
             const int timeout =
-                int(std::chrono::duration_cast<std::chrono::milliseconds>(wake - now).count());
+                int((std::chrono::duration_cast<std::chrono::microseconds>(wake - now).count() + 999) / 1000);
             pollfd p{grabber->Fd(), POLLIN, 0};
             poll(&p, 1, std::clamp(timeout, 0, 100));
             grabber->ProcessEvents(events);
@@ -497,14 +530,13 @@ struct VncServerComponent::Impl {
                 events.damage = QRegion();
                 changedRegion = QRect(QPoint(0, 0), size);
             }
-            if (!events.damage.isEmpty() && now >= nextFrame) {
+            const bool recording = IsRecording();
+            if (!events.damage.isEmpty() && now >= nextFrame &&
+                (UpdateWanted() || (recording && now >= nextRecord))) {
                 // Many small rectangles cost one round trip each: grab their bounding box instead.
                 const QRegion region = events.damage & QRect(QPoint(0, 0), size);
-                if (region.rectCount() > 8)
-                    grabber->Grab(region.boundingRect(), fb, stride);
-                else
-                    grabber->Grab(region, fb, stride);
-                changedRegion += region;
+                changedRegion += grabber->GrabChanged(
+                    region.rectCount() > 8 ? QRegion(region.boundingRect()) : region, fb, stride);
                 events.damage = QRegion();
                 nextFrame = now + frameInterval;
             }
@@ -546,9 +578,22 @@ struct VncServerComponent::Impl {
             }
             for (const QRect& r : changedRegion)
                 rfbMarkRectAsModified(screen, r.left(), r.top(), r.right() + 1, r.bottom() + 1);
-            if (!changedRegion.isEmpty() || cursorMoved || shapeNow || shapeChanged) {
-                RecordRegion(changedRegion, fb, stride, cursorMoved, shapeNow || shapeChanged);
+            if (recording) {
+                pendingRecord += changedRegion;
+                pendingMoved = pendingMoved || cursorMoved;
+                pendingShape = pendingShape || shapeNow || shapeChanged;
                 shapeChanged = false;
+                if ((!pendingRecord.isEmpty() || pendingMoved || pendingShape) && now >= nextRecord) {
+                    RecordRegion(pendingRecord, fb, stride, pendingMoved, pendingShape);
+                    pendingRecord = QRegion();
+                    pendingMoved = pendingShape = false;
+                    nextRecord = now + recordInterval;
+                }
+            } else {
+                pendingRecord = QRegion();
+                pendingMoved = false;
+                pendingShape = false;
+                shapeChanged = shapeChanged || shapeNow;  // the next recording starts with the shape
             }
         }
     }

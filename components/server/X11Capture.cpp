@@ -139,7 +139,7 @@ bool X11Capture::Open(const std::string& displayName, bool useDamage) {
     d->fixes = XFixesQueryExtension(d->display, &d->fixesEvent, &error);
     if (d->fixes) XFixesSelectCursorInput(d->display, d->root, XFixesDisplayCursorNotifyMask);
     if (useDamage && d->fixes && XDamageQueryExtension(d->display, &d->damageEvent, &error)) {
-        d->damage = XDamageCreate(d->display, d->root, XDamageReportNonEmpty);
+        d->damage = XDamageCreate(d->display, d->root, XDamageReportRawRectangles);
         d->scratch = XFixesCreateRegion(d->display, nullptr, 0);
         d->damageOn = d->damage != 0;
     }
@@ -161,6 +161,10 @@ void X11Capture::ProcessEvents(Events& events) {
         XEvent event;
         XNextEvent(d->display, &event);
         if (d->damageOn && event.type == d->damageEvent + XDamageNotify) {
+            // Raw rectangles: every drawing reports its own bounds in the event, so no round trip to
+            // fetch the region is needed, however busy the X server is.
+            const auto& notify = reinterpret_cast<const XDamageNotifyEvent&>(event);
+            events.damage += QRect(notify.area.x, notify.area.y, notify.area.width, notify.area.height);
             damaged = true;
         } else if (d->fixes && event.type == d->fixesEvent + XFixesCursorNotify) {
             events.cursorChanged = true;
@@ -173,13 +177,8 @@ void X11Capture::ProcessEvents(Events& events) {
             }
         }
     }
-    if (!damaged) return;
-    XDamageSubtract(d->display, d->damage, None, d->scratch);
-    int count = 0;
-    XRectangle* rects = XFixesFetchRegion(d->display, d->scratch, &count);
-    for (int i = 0; i < count; ++i)
-        events.damage += QRect(rects[i].x, rects[i].y, rects[i].width, rects[i].height);
-    if (rects) XFree(rects);
+    // Keeps the server's record of damage empty; asynchronous.
+    if (damaged) XDamageSubtract(d->display, d->damage, None, None);
 }
 
 bool X11Capture::Grab(const QRegion& region, std::uint32_t* dest, int strideBytes) {
@@ -198,30 +197,45 @@ bool X11Capture::Grab(const QRegion& region, std::uint32_t* dest, int strideByte
     return ok;
 }
 
-QRegion X11Capture::Sweep(std::uint32_t* dest, int strideBytes) {
+QRegion X11Capture::GrabChanged(const QRegion& region, std::uint32_t* dest, int strideBytes) {
     constexpr int Tile = 32;
-    const int w = d->size.width(), h = d->size.height();
-    const int tilesX = (w + Tile - 1) / Tile;
-    std::vector<char> changed(std::size_t(tilesX) * std::size_t((h + Tile - 1) / Tile), 0);
-    const bool ok = d->GrabRect(QRect(0, 0, w, h), [&](const std::uint32_t* row, int y) {
-        auto* out =
-            reinterpret_cast<std::uint32_t*>(reinterpret_cast<char*>(dest) + std::ptrdiff_t(y) * strideBytes);
-        for (int tx = 0; tx < tilesX; ++tx) {
-            const int x = tx * Tile, n = std::min(Tile, w - x);
-            if (std::memcmp(out + x, row + x, std::size_t(n) * 4) != 0) {
-                std::memcpy(out + x, row + x, std::size_t(n) * 4);
-                changed[std::size_t(y / Tile) * std::size_t(tilesX) + std::size_t(tx)] = 1;
+    const QRect screen(QPoint(0, 0), d->size);
+    QRegion changed;
+    for (const QRect& rect : region) {
+        const QRect r = rect & screen;
+        if (r.isEmpty()) continue;
+        // Tiles on the screen's 32-pixel grid, clipped to the rectangle.
+        const int tx0 = r.left() / Tile, tx1 = r.right() / Tile;
+        const int ty0 = r.top() / Tile, ty1 = r.bottom() / Tile;
+        const int columns = tx1 - tx0 + 1;
+        std::vector<char> marks(std::size_t(columns) * std::size_t(ty1 - ty0 + 1), 0);
+        const bool ok = d->GrabRect(r, [&](const std::uint32_t* row, int y) {
+            const int sy = r.y() + y;
+            auto* out = reinterpret_cast<std::uint32_t*>(reinterpret_cast<char*>(dest) +
+                                                         std::ptrdiff_t(sy) * strideBytes);
+            char* markRow = marks.data() + std::size_t(sy / Tile - ty0) * std::size_t(columns);
+            for (int tx = tx0; tx <= tx1; ++tx) {
+                const int x0 = std::max(tx * Tile, r.left()), x1 = std::min(tx * Tile + Tile, r.right() + 1);
+                const std::uint32_t* src = row + (x0 - r.x());
+                const std::size_t bytes = std::size_t(x1 - x0) * 4;
+                if (std::memcmp(out + x0, src, bytes) != 0) {
+                    std::memcpy(out + x0, src, bytes);
+                    markRow[tx - tx0] = 1;
+                }
             }
+        });
+        if (!ok) continue;
+        for (std::size_t i = 0; i < marks.size(); ++i) {
+            if (!marks[i]) continue;
+            const int tx = tx0 + int(i % std::size_t(columns)), ty = ty0 + int(i / std::size_t(columns));
+            changed += QRect(tx * Tile, ty * Tile, Tile, Tile) & r;
         }
-    });
-    QRegion region;
-    if (!ok) return region;
-    for (std::size_t i = 0; i < changed.size(); ++i) {
-        if (!changed[i]) continue;
-        const int tx = int(i % std::size_t(tilesX)), ty = int(i / std::size_t(tilesX));
-        region += QRect(tx * Tile, ty * Tile, Tile, Tile) & QRect(0, 0, w, h);
     }
-    return region;
+    return changed;
+}
+
+QRegion X11Capture::Sweep(std::uint32_t* dest, int strideBytes) {
+    return GrabChanged(QRect(QPoint(0, 0), d->size), dest, strideBytes);
 }
 
 bool X11Capture::CursorImage(QImage& shape, QPoint& hotSpot) {

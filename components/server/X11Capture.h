@@ -41,6 +41,10 @@ class X11Capture {
     // Copies the current contents of each rectangle of `region` into `dest` (a whole-screen buffer,
     // strideBytes per row). Rectangles are clipped to the screen.
     bool Grab(const QRegion& region, std::uint32_t* dest, int strideBytes);
+    // Grabs the rectangles of `region` and copies into `dest` only the parts of 32 x 32 screen tiles
+    // that differ from what `dest` holds; returns those parts. Drawing that leaves pixels as they
+    // were (repainting, scrolling uniform areas) costs no update.
+    QRegion GrabChanged(const QRegion& region, std::uint32_t* dest, int strideBytes);
     // Grabs the whole screen and copies the 32 x 32 tiles that differ from `dest` into it; returns
     // those tiles.
     QRegion Sweep(std::uint32_t* dest, int strideBytes);
