@@ -128,6 +128,11 @@ struct VncServerComponent::Impl {
     std::unique_ptr<SrfWriter> writer;
     QImage cursorShape;
     QPoint cursorHot, cursorPos;
+    // Changes gathered for the recording's next frame, and the framebuffer they are in.
+    QRegion pendingRecord;
+    bool pendingMoved = false, pendingShape = false;
+    const std::uint32_t* recordFb = nullptr;
+    int recordStride = 0;
 
     static Impl* Of(rfbClientPtr cl) { return static_cast<Impl*>(cl->screen->screenData); }
     static Link* LinkOf(rfbClientPtr cl) { return static_cast<Link*>(cl->clientData); }
@@ -437,15 +442,18 @@ struct VncServerComponent::Impl {
         cursorHot = hot;
     }
 
-    void RecordRegion(const QRegion& region, const std::uint32_t* fb, int stride, bool cursorMoved,
-                      bool shapeChanged) {
-        std::lock_guard lock(recordingMutex);
-        if (!writer) return;
-        for (const QRect& r : region)
-            writer->UpdateRect(r, fb + std::ptrdiff_t(r.y()) * (stride / 4) + r.x(), stride);
-        if (shapeChanged) writer->SetCursorShape(cursorShape, cursorHot);
-        if (cursorMoved) writer->SetCursorPosition(cursorPos - cursorHot, cursorOn);
+    // Writes the gathered changes as one frame of the recording; recordingMutex is held.
+    void WritePendingLocked() {
+        if (!writer || !recordFb) return;
+        if (pendingRecord.isEmpty() && !pendingMoved && !pendingShape) return;
+        for (const QRect& r : pendingRecord)
+            writer->UpdateRect(r, recordFb + std::ptrdiff_t(r.y()) * (recordStride / 4) + r.x(),
+                               recordStride);
+        if (pendingShape) writer->SetCursorShape(cursorShape, cursorHot);
+        if (pendingMoved) writer->SetCursorPosition(cursorPos - cursorHot, cursorOn);
         writer->CommitFrame(writer->ElapsedMs());
+        pendingRecord = QRegion();
+        pendingMoved = pendingShape = false;
     }
 
     // True when a client asked for an update that it has not received yet. Capture follows the
@@ -477,12 +485,11 @@ struct VncServerComponent::Impl {
         constexpr auto pointerInterval = std::chrono::milliseconds(100);
         // The recording keeps a calmer pace than the live picture: changes are gathered and written at
         // most this often, which keeps its cost small while the agent watches a busy screen.
-        constexpr auto recordInterval = std::chrono::milliseconds(66);
+        constexpr auto recordInterval = std::chrono::milliseconds(100);
         constexpr auto requestPollInterval = std::chrono::milliseconds(4);
         auto nextFrame = Clock::now(), nextSweep = Clock::now() + sweepInterval, nextPointer = Clock::now();
         auto nextRecord = Clock::now();
-        QRegion pendingRecord;
-        bool pendingMoved = false, pendingShape = false;
+        bool recordPending = false;
         X11Capture::Events events;
         bool shapeChanged = cursorOn;
         QImage shape;
@@ -498,8 +505,7 @@ struct VncServerComponent::Impl {
             auto wake = std::min(nextSweep, nextPointer);
             if (!events.damage.isEmpty())
                 wake = std::min(wake, std::max(now + requestPollInterval, nextFrame));
-            if (!pendingRecord.isEmpty() || pendingMoved || pendingShape)
-                wake = std::min(wake, std::max(now, nextRecord));
+            if (recordPending) wake = std::min(wake, std::max(now, nextRecord));
             // Rounded up: a wait shorter than a millisecond would otherwise spin.
             const int timeout =
                 int((std::chrono::duration_cast<std::chrono::microseconds>(wake - now).count() + 999) / 1000);
@@ -578,22 +584,25 @@ struct VncServerComponent::Impl {
             }
             for (const QRect& r : changedRegion)
                 rfbMarkRectAsModified(screen, r.left(), r.top(), r.right() + 1, r.bottom() + 1);
-            if (recording) {
-                pendingRecord += changedRegion;
-                pendingMoved = pendingMoved || cursorMoved;
-                pendingShape = pendingShape || shapeNow || shapeChanged;
-                shapeChanged = false;
-                if ((!pendingRecord.isEmpty() || pendingMoved || pendingShape) && now >= nextRecord) {
-                    RecordRegion(pendingRecord, fb, stride, pendingMoved, pendingShape);
+            {
+                std::lock_guard lock(recordingMutex);
+                recordFb = fb;
+                recordStride = stride;
+                if (writer) {
+                    pendingRecord += changedRegion;
+                    pendingMoved = pendingMoved || cursorMoved;
+                    pendingShape = pendingShape || shapeNow || shapeChanged;
+                    shapeChanged = false;
+                    if (now >= nextRecord && (!pendingRecord.isEmpty() || pendingMoved || pendingShape)) {
+                        WritePendingLocked();
+                        nextRecord = now + recordInterval;
+                    }
+                } else {
                     pendingRecord = QRegion();
                     pendingMoved = pendingShape = false;
-                    nextRecord = now + recordInterval;
+                    shapeChanged = shapeChanged || shapeNow;  // the next recording starts with the shape
                 }
-            } else {
-                pendingRecord = QRegion();
-                pendingMoved = false;
-                pendingShape = false;
-                shapeChanged = shapeChanged || shapeNow;  // the next recording starts with the shape
+                recordPending = !pendingRecord.isEmpty() || pendingMoved || pendingShape;
             }
         }
     }
@@ -856,6 +865,7 @@ void VncServerComponent::StopRecording() {
     std::unique_ptr<SrfWriter> writer;
     {
         std::lock_guard lock(d->recordingMutex);
+        d->WritePendingLocked();  // what the agent has seen is in the recording too
         writer = std::move(d->writer);
     }
     if (writer) writer->Finish(writer->ElapsedMs());

@@ -80,8 +80,9 @@ struct X11Capture::Impl {
     template <typename F>
     bool GrabRect(const QRect& r, F&& copy) {
         if (shm && image) {
-            // Grab only the rectangle: the image keeps its row length, so rows stay bytes_per_line
-            // apart.
+            // The server writes the rectangle into the shared segment as an image of the
+            // rectangle's own width: rows are that width (padded to the scanline unit) apart, not the
+            // full image's bytes_per_line.
             const int fullW = image->width, fullH = image->height;
             image->width = r.width();
             image->height = r.height();
@@ -89,10 +90,11 @@ struct X11Capture::Impl {
             image->width = fullW;
             image->height = fullH;
             if (!ok) return false;
+            const int pad = image->bitmap_pad > 0 ? image->bitmap_pad : 32;
+            const std::ptrdiff_t pitch =
+                ((std::ptrdiff_t(r.width()) * image->bits_per_pixel + pad - 1) / pad) * (pad / 8);
             for (int y = 0; y < r.height(); ++y)
-                copy(reinterpret_cast<const std::uint32_t*>(image->data +
-                                                            std::ptrdiff_t(y) * image->bytes_per_line),
-                     y);
+                copy(reinterpret_cast<const std::uint32_t*>(image->data + std::ptrdiff_t(y) * pitch), y);
             return true;
         }
         XImage* img = XGetImage(display, root, r.x(), r.y(), unsigned(r.width()), unsigned(r.height()),
