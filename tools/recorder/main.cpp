@@ -7,8 +7,8 @@
 // --realtime paces the frames by the clock (the file is "being written" meanwhile; interrupting the
 // program leaves a recording whose writer died). --abandon stops without finishing the file.
 #include "DesktopScene.h"
-#include "XCapture.h"
 #include "recording/SrfWriter.h"
+#include "server/X11Capture.h"
 
 #include <QCommandLineParser>
 #include <QElapsedTimer>
@@ -16,6 +16,7 @@
 #include <QThread>
 
 #include <cstdio>
+#include <vector>
 
 using pelio::components::SrfWriter;
 
@@ -55,14 +56,17 @@ int main(int argc, char** argv) {
         return 2;
     }
 
-    pelio::recorder::XCapture capture;
+    // Recording a display: whole-screen grabs compared with the previous one in tiles, the same
+    // capture the screen server uses, cursor image included.
+    pelio::components::X11Capture capture;
     const bool fromDisplay = parser.isSet(displayOption);
-    if (fromDisplay &&
-        !capture.Open(parser.value(displayOption).isEmpty() ? nullptr
-                                                            : qPrintable(parser.value(displayOption)))) {
+    if (fromDisplay && !capture.Open(parser.value(displayOption).toStdString(), false)) {
         std::fprintf(stderr, "pelio-recgen: cannot grab the X display (24-bit depth needed)\n");
         return 1;
     }
+    std::vector<std::uint32_t> pixels(
+        fromDisplay ? std::size_t(capture.Size().width()) * std::size_t(capture.Size().height()) : 0);
+    const int stride = capture.Size().width() * 4;
 
     SrfWriter::Options options;
     options.keyFrameIntervalMs = parser.value(keyOption).toInt();
@@ -73,7 +77,12 @@ int main(int argc, char** argv) {
         return 1;
     }
     pelio::recorder::DesktopScene scene(size);
-    writer.SetCursorShape(scene.CursorShape(), scene.CursorHotSpot());
+    QImage cursorShape;
+    QPoint cursorHot;
+    if (fromDisplay && capture.CursorImage(cursorShape, cursorHot))
+        writer.SetCursorShape(cursorShape, cursorHot);
+    else
+        writer.SetCursorShape(scene.CursorShape(), scene.CursorHotSpot());
     QElapsedTimer clock;
     clock.start();
     const std::int64_t frames = std::int64_t(seconds) * fps;
@@ -84,10 +93,16 @@ int main(int argc, char** argv) {
             if (wait > 0) QThread::msleep(std::uint64_t(wait));
         }
         if (fromDisplay) {
-            for (const QRect& r : capture.Grab())
-                writer.UpdateRect(r, capture.Pixels() + r.y() * capture.Size().width() + r.x(),
-                                  capture.StrideBytes());
-            writer.SetCursorPosition(capture.Pointer());
+            pelio::components::X11Capture::Events events;
+            capture.ProcessEvents(events);
+            if (events.cursorChanged && capture.CursorImage(cursorShape, cursorHot))
+                writer.SetCursorShape(cursorShape, cursorHot);
+            QRegion changed = capture.Sweep(pixels.data(), stride);
+            if (frame == 0) changed = QRect(QPoint(0, 0), capture.Size());  // the first frame is whole
+            for (const QRect& r : changed)
+                writer.UpdateRect(r, pixels.data() + std::ptrdiff_t(r.y()) * capture.Size().width() + r.x(),
+                                  stride);
+            writer.SetCursorPosition(capture.Pointer() - cursorHot);
         } else {
             for (const QRect& r : scene.Step(frame, fps)) writer.UpdateRectFromScreen(scene.Screen(), r);
             writer.SetCursorPosition(scene.CursorPosition());
