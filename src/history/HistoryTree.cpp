@@ -15,6 +15,12 @@ bool EndsWithLower(const QString& name, QLatin1String suffix) {
     return name.right(4).toLower() == suffix;
 }
 
+// More entries than any history holds: links that fan out (folders linked to each other many times
+// over) stop here instead of filling memory.
+constexpr size_t kMaxNodes = 100000;
+
+// `entered` holds the folders being scanned above this one: a link back to one of them is listed but
+// not entered again, which ends loops; a folder reached twice by other ways is scanned each time.
 void ScanFolder(const QString& folder, const QString& parentKey, QSet<QString>& entered,
                 std::vector<HistoryNode>& nodes) {
     const QString canonical = QFileInfo(folder).canonicalFilePath();
@@ -27,6 +33,7 @@ void ScanFolder(const QString& folder, const QString& parentKey, QSet<QString>& 
 
     const QString base = folder.endsWith(u'/') ? folder : folder + u'/';
     for (const QFileInfo& entry : entries) {
+        if (nodes.size() >= kMaxNodes) break;
         const QString name = entry.fileName();
         const QString path = base + name;
         if (entry.isDir()) {
@@ -40,6 +47,7 @@ void ScanFolder(const QString& folder, const QString& parentKey, QSet<QString>& 
                 nodes.push_back({HistoryNode::Kind::Recording, path, name, parentKey});
         }
     }
+    entered.remove(canonical);
 }
 
 }  // namespace

@@ -1,5 +1,7 @@
 #include "util/HtmlUtil.h"
 
+#include <QCoreApplication>
+
 #include "util/Colors.h"
 #include "util/Dialogs.h"
 #include "util/HtmlView.h"
@@ -60,6 +62,8 @@ void AppendHtml(HtmlView* view, const QString& html) {
         "s=document.scrollingElement||b;s.scrollTop=s.scrollTop+20000;s.scrollTop=s.scrollTop+20000;})();");
     if (!html.isEmpty()) script += kOpenLinksScript;
     view->RunDomScript(script);
+    // The window stays alive while lines arrive: pending events run once, as after every append.
+    QCoreApplication::processEvents();
 }
 
 void OpenLinksInNewWindow(HtmlView* view) {

@@ -3,6 +3,7 @@
 #include "util/IniFile.h"
 
 #include <QComboBox>
+#include <QCoreApplication>
 #include <QGuiApplication>
 #include <QHeaderView>
 #include <QLineEdit>
@@ -11,6 +12,8 @@
 #include <QTreeView>
 #include <QWidget>
 #include <QWindow>
+
+#include <array>
 
 namespace pelio::util {
 
@@ -34,19 +37,21 @@ int Pixels(long long twips, int perPixel) {
     return static_cast<int>(twips / qMax(perPixel, 1));
 }
 
-// Parses "left;top;width;height" in twips; nothing unless all four are integers and the size is positive.
-std::optional<QRect> ParsePlacement(const QString& value, const PlacementStore& store) {
+// Parses "left;top;width;height" in twips: the first two numbers are enough when only the position
+// is wanted. Nothing when a needed number is missing or not an integer.
+std::optional<std::array<long long, 4>> ParsePlacement(const QString& value, bool positionOnly) {
     const QStringList parts = value.split(u';');
-    if (parts.size() != 4) return std::nullopt;
-    long long numbers[4];
-    for (int i = 0; i < 4; ++i) {
+    const int needed = positionOnly ? 2 : 4;
+    if (parts.size() < needed || (!positionOnly && parts.size() != 4)) return std::nullopt;
+    std::array<long long, 4> numbers{};
+    for (int i = 0; i < needed; ++i) {
         bool ok = false;
-        numbers[i] = parts[i].trimmed().toLongLong(&ok);
-        if (!ok || numbers[i] < -(1LL << 40) || numbers[i] > (1LL << 40)) return std::nullopt;
+        numbers[static_cast<size_t>(i)] = parts[i].trimmed().toLongLong(&ok);
+        if (!ok || numbers[static_cast<size_t>(i)] < -(1LL << 40) ||
+            numbers[static_cast<size_t>(i)] > (1LL << 40))
+            return std::nullopt;
     }
-    const QRect rect(Pixels(numbers[0], store.twipsX), Pixels(numbers[1], store.twipsY),
-                     Pixels(numbers[2], store.twipsX), Pixels(numbers[3], store.twipsY));
-    return rect;
+    return numbers;
 }
 
 }  // namespace
@@ -79,13 +84,21 @@ void RestoreWindowPlacement(QWidget* window, const QString& name, bool positionO
 
     const QString stored = IniRead(store.iniFile, kFormSection, name);
     const QRect screen = ScreenRect(window);
+    const int perX = qMax(store.twipsX, 1), perY = qMax(store.twipsY, 1);
+    // The window's position in twips, as the edge test below measures it.
+    long long leftTwips = 0, topTwips = 0;
+    bool placed = false;
     if (!stored.isEmpty()) {
-        const std::optional<QRect> rect = ParsePlacement(stored, store);
-        if (!rect || (!positionOnly && (rect->width() <= 0 || rect->height() <= 0))) {
+        const auto numbers = ParsePlacement(stored, positionOnly);
+        if (!numbers || (!positionOnly && ((*numbers)[2] <= 0 || (*numbers)[3] <= 0))) {
             failed = true;
         } else {
-            window->move(rect->topLeft());
-            if (!positionOnly) window->resize(rect->size());
+            const auto& n = *numbers;
+            window->move(Pixels(n[0], perX), Pixels(n[1], perY));
+            if (!positionOnly) window->resize(Pixels(n[2], perX), Pixels(n[3], perY));
+            leftTwips = n[0];
+            topTwips = n[1];
+            placed = true;
         }
     } else {
         if (percent != 0) {
@@ -94,14 +107,18 @@ void RestoreWindowPlacement(QWidget* window, const QString& name, bool positionO
         }
         CenterWindow(window);
     }
+    if (!placed) {
+        const QPoint pos = window->pos();
+        leftTwips = static_cast<long long>(pos.x()) * perX;
+        topTwips = static_cast<long long>(pos.y()) * perY;
+    }
 
     // A window whose corner lies off the screen, or so near its far edges that the customer could not
     // reach it, is brought back to the middle.
-    const QPoint pos = window->pos() - screen.topLeft();
-    const int marginX = Pixels(kEdgeMarginTwips, store.twipsX);
-    const int marginY = Pixels(kEdgeMarginTwips, store.twipsY);
-    if (failed || pos.x() < 0 || pos.x() > screen.width() - marginX || pos.y() < 0 ||
-        pos.y() > screen.height() - marginY)
+    const long long screenWidthTwips = static_cast<long long>(screen.width()) * perX;
+    const long long screenHeightTwips = static_cast<long long>(screen.height()) * perY;
+    if (failed || leftTwips < 0 || leftTwips > screenWidthTwips - kEdgeMarginTwips || topTwips < 0 ||
+        topTwips > screenHeightTwips - kEdgeMarginTwips)
         CenterWindow(window);
     // Maximised last: moving or sizing a maximised window would end the maximised state, and the
     // placement above stays as the window's normal placement.
@@ -125,7 +142,10 @@ void DragWindow(QWidget* window) {
 
 void SelectAllText(QLineEdit* box) {
     if (!box) return;
-    QTimer::singleShot(0, box, [box] { box->setSelection(0, static_cast<int>(box->text().size())); });
+    // The click that gave the box the focus is among the pending events: it runs first, so that its
+    // placing of the cursor does not undo the selection.
+    QCoreApplication::processEvents();
+    box->setSelection(0, static_cast<int>(box->text().size()));
 }
 
 bool PushHistoryItem(QComboBox* list, const std::optional<QString>& text) {

@@ -40,7 +40,8 @@ void CenterWindow(QWidget* window);
 // window that is neither minimised nor maximised. For a mouse-press handler of a caption-less window.
 void DragWindow(QWidget* window);
 
-// Selects the box's whole text once the events now pending (the click that gave the focus) have run.
+// Lets the pending window events run once (the click that gave the focus), then selects the box's
+// whole text.
 void SelectAllText(QLineEdit* box);
 
 // Moves text (the list's current text when not given) to the top of the list, removing the first

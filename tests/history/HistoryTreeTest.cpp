@@ -84,6 +84,18 @@ TEST(HistoryTree, MissingOrEmptyHistoryAndFolderLoopsEndTheScan) {
                                                       QStringLiteral("D [co/] loop = co/loop/"),
                                                       QStringLiteral("R [co/] x.srf = co/x.srf"),
                                                   }));
+
+    // A folder reached a second time without a loop (a link to a sibling) is scanned both times.
+    const QString g = tmp.file(QStringLiteral("g"));
+    Touch(g + QStringLiteral("/B/2026-12-06(0).htm"));
+    ASSERT_TRUE(QFile::link(g + QStringLiteral("/B"), g + QStringLiteral("/A")));
+    EXPECT_EQ(Describe(ScanHistory(g), g + u'/'),
+              (QStringList{
+                  QStringLiteral("D [] A = A/"),
+                  QStringLiteral("T [A/] 2026-12-06(0).htm = A/2026-12-06(0).htm"),
+                  QStringLiteral("D [] B = B/"),
+                  QStringLiteral("T [B/] 2026-12-06(0).htm = B/2026-12-06(0).htm"),
+              }));
 }
 
 TEST(HistoryTree, ExplorerLinksAndSliderStep) {
