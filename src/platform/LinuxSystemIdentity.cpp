@@ -133,7 +133,7 @@ SystemVersion LinuxSystemIdentity::VersionFromRelease(const QString& release) {
 
 SystemVersion LinuxSystemIdentity::Version() {
     struct utsname u {};
-    if (uname(&u) != 0) return SystemVersion{0, 0, 2};
+    if (uname(&u) != 0) return SystemVersion{};  // no record: nothing is known of the system
     return VersionFromRelease(QString::fromLocal8Bit(u.release));
 }
 

@@ -9,7 +9,8 @@ namespace pelio::platform {
 //   address, adapters backed by a device (physical ones) first, each group sorted by name;
 // - volume serial: the first 32 bits of the UUID of the device mounted at "/" (from
 //   /dev/disk/by-uuid), or else the file system id that statvfs reports for "/";
-// - version: the kernel release (major, minor), platform id 2.
+// - version: the kernel release (major, minor), platform id 2; all zero when the system cannot be
+//   asked.
 // The roots are parameters so tests can point them at a prepared folder.
 class LinuxSystemIdentity : public SystemIdentity {
   public:

@@ -9,6 +9,7 @@
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 
+#include <set>
 #include <vector>
 
 namespace pelio::platform {
@@ -95,24 +96,28 @@ struct LinuxWindowManager::X11 {
         return title;
     }
 
-    // Top-level windows from the top of the stacking order down.
+    // Top-level windows from the top of the stacking order down: the window manager's list of the
+    // windows it manages when it keeps one, then every other child of the root window (and, for
+    // window-manager frames, their children), so that hidden windows count too.
     std::vector<Window> TopLevels() const {
         Window root = DefaultRootWindow(display);
         std::vector<Window> stacking = PropertyWindows(root, netClientListStacking);
-        if (!stacking.empty()) return {stacking.rbegin(), stacking.rend()};
-        std::vector<Window> result;
+        std::vector<Window> result(stacking.rbegin(), stacking.rend());
+        std::set<Window> listed(result.begin(), result.end());
+        auto add = [&](Window w) {
+            if (listed.insert(w).second) result.push_back(w);
+        };
         Window rootReturn = 0, parent = 0;
         Window* children = nullptr;
         unsigned int n = 0;
         if (!XQueryTree(display, root, &rootReturn, &parent, &children, &n)) return result;
         for (unsigned int i = n; i-- > 0;) {
-            result.push_back(children[i]);
-            // A window-manager frame holds the client one level down.
+            add(children[i]);
             Window r2 = 0, p2 = 0;
             Window* grand = nullptr;
             unsigned int m = 0;
             if (XQueryTree(display, children[i], &r2, &p2, &grand, &m) && grand) {
-                for (unsigned int j = m; j-- > 0;) result.push_back(grand[j]);
+                for (unsigned int j = m; j-- > 0;) add(grand[j]);
                 XFree(grand);
             }
         }
