@@ -15,8 +15,10 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
+
 #include <sys/socket.h>
 #include <unistd.h>
+#include <functional>
 
 #include <atomic>
 #include <chrono>
@@ -45,6 +47,15 @@ constexpr int VersionLength = 12;
 void Silent(const char*, ...) {}
 
 // One link to an agent's program. Guarded by Impl::mutex unless noted.
+// Ends every wait on a socket that a connector thread still owns: shuts it and takes out what the
+// peer sent, since the library's protocol sniffing peeks at the same few bytes for ever otherwise.
+void ReleaseSocket(int fd) {
+    shutdown(fd, SHUT_RDWR);
+    char buffer[256];
+    while (recv(fd, buffer, sizeof buffer, MSG_DONTWAIT) > 0) {
+    }
+}
+
 struct Link {
     explicit Link(int i) : index(i) {}
     int index;
@@ -55,7 +66,9 @@ struct Link {
     bool started = false;  // the library's threads run it
     bool ready = false;    // the handshake is over: texts may flow
     bool gone = false;
-    bool sending = false;  // the sender is writing to it
+    bool sending = false;    // the sender is writing to it
+    bool abandoned = false;  // Connect gave up on it: it must not become a session
+    int fd = -1;             // the socket while the connector still owns it
     std::deque<std::string> outbox;
     framing::TextAssembler assembler;  // used only by the link's input thread
 };
@@ -100,6 +113,8 @@ struct VncServerComponent::Impl {
     std::map<int, ServerConnection*> connections;
     InertConnection inert;
     std::vector<QEventLoop*> connectLoops;
+    int connectDepth = 0;                     // Connect calls under way (UI thread)
+    std::vector<std::function<void()>> held;  // events held while Connect waits (UI thread)
     std::vector<std::thread> connectors;
 
     // Fixed from Start to Stop, read by every thread.
@@ -143,8 +158,30 @@ struct VncServerComponent::Impl {
         const int gen = liveGeneration.load();
         QMetaObject::invokeMethod(
             q,
-            [this, gen, f = std::move(f)] {
-                if (active && gen == generation) f();
+            [this, gen, f = std::move(f)]() mutable {
+                std::function<void()> run = [this, gen, f = std::move(f)] {
+                    if (active && gen == generation) f();
+                };
+                // Events that arrive while Connect waits are held until it has returned: the caller
+                // learns that the link is up before it hears that the agent took it.
+                if (connectDepth > 0)
+                    held.push_back(std::move(run));
+                else
+                    run();
+            },
+            Qt::QueuedConnection);
+    }
+
+    // Delivers the events held during Connect, in order, after the caller has seen its result.
+    void ReleaseHeld() {
+        if (connectDepth > 0 || held.empty()) return;
+        QMetaObject::invokeMethod(
+            q,
+            [this] {
+                if (connectDepth > 0) return;
+                std::vector<std::function<void()>> events;
+                events.swap(held);
+                for (auto& e : events) e();
             },
             Qt::QueuedConnection);
     }
@@ -285,6 +322,8 @@ struct VncServerComponent::Impl {
             if (n == VersionLength) return std::memcmp(buffer, BusyVersion, VersionLength) == 0 ? 1 : 0;
             if (n == 0 || (n < 0 && errno != EAGAIN && errno != EINTR)) return -1;
             if (p.revents & (POLLRDHUP | POLLHUP | POLLERR)) return -1;
+            // Part of the version is there: poll would report it again at once, so wait a little.
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
         }
         return -1;
     }
@@ -301,7 +340,20 @@ struct VncServerComponent::Impl {
                 Qt::QueuedConnection);
         };
         const int fd = ConnectSocket(host, port);
-        if (fd < 0) {
+        bool refuse = fd < 0;
+        if (!refuse) {
+            // A viewer waits for the server to speak first. A peer that sends before that is not one,
+            // and a few bytes waiting here would stall the library's protocol sniffing for ever.
+            pollfd p{fd, POLLIN, 0};
+            refuse = poll(&p, 1, 0) > 0;
+        }
+        {
+            std::lock_guard lock(mutex);
+            refuse = refuse || link->abandoned || stopping;
+            if (!refuse) link->fd = fd;
+        }
+        if (refuse) {
+            if (fd >= 0) close(fd);
             std::lock_guard lock(mutex);
             link->gone = true;
             report(false);
@@ -319,7 +371,13 @@ struct VncServerComponent::Impl {
         report(true);
 
         const int version = PeekVersion(fd);
-        if (version < 0) {
+        bool abandoned = false;
+        {
+            std::lock_guard lock(mutex);
+            link->fd = -1;  // the library's threads own the socket from here on
+            abandoned = link->abandoned;
+        }
+        if (version < 0 || abandoned) {
             rfbRefuseOnHoldClient(cl);
             return;
         }
@@ -425,14 +483,22 @@ struct VncServerComponent::Impl {
                 if (qGray(p) < 128) c->source[y * rowBytes + x / 8] |= bit;
             }
         }
-        c->cleanup = c->cleanupSource = c->cleanupMask = c->cleanupRichSource = TRUE;
+        // The shape's buffers are freed with it; the structure itself is ours to free (cleanup
+        // false), so that the library does not free the previous shape when it takes this one.
+        c->cleanupSource = c->cleanupMask = c->cleanupRichSource = TRUE;
+        c->cleanup = FALSE;
         rfbSetCursor(screen, c);
         cursors.push_back(c);
         // Encoders copy the cursor under the cursor lock; a few old shapes are kept for safety.
         while (cursors.size() > 8) {
-            rfbFreeCursor(cursors.front());
+            FreeCursor(cursors.front());
             cursors.pop_front();
         }
+    }
+
+    static void FreeCursor(rfbCursorPtr c) {
+        c->cleanup = TRUE;
+        rfbFreeCursor(c);
     }
 
     void UseCursor(const QImage& shape, QPoint hot) {
@@ -684,6 +750,12 @@ void VncServerComponent::Impl::StopServer() {
     stopping = true;
     changed.notify_all();
     for (QEventLoop* loop : connectLoops) loop->quit();
+    {
+        // A connector blocked on a peer inside the library returns once its socket is shut.
+        std::lock_guard lock(mutex);
+        for (auto& [index, link] : links)
+            if (link->fd >= 0) ReleaseSocket(link->fd);
+    }
     for (std::thread& t : connectors)
         if (t.joinable()) t.join();
     connectors.clear();
@@ -707,8 +779,15 @@ void VncServerComponent::Impl::StopServer() {
             });
         }
         rfbShutdownServer(screen, FALSE);
-        for (rfbCursorPtr c : cursors)
-            if (c != screen->cursor) rfbFreeCursor(c);
+        // Ours are freed here; the library's cleanup frees only a cursor marked for it.
+        bool ownsCurrent = false;
+        for (rfbCursorPtr c : cursors) {
+            if (c == screen->cursor)
+                ownsCurrent = true;
+            else
+                FreeCursor(c);
+        }
+        if (ownsCurrent) screen->cursor->cleanup = TRUE;
         rfbScreenCleanup(screen);
         screen = nullptr;
     }
@@ -817,9 +896,21 @@ bool VncServerComponent::Connect(const QString& address, int port) {
     d->connectors.emplace_back([this, link, h = host.toStdString(), target, result, guard] {
         d->RunConnector(link, h, target, result, guard);
     });
-    if (result->load() < 0) loop.exec();
+    // User input waits meanwhile: a second click must not start another session inside this one.
+    ++d->connectDepth;
+    if (result->load() < 0) loop.exec(QEventLoop::ExcludeUserInputEvents);
+    --d->connectDepth;
     std::erase(d->connectLoops, &loop);
-    return result->load() == 1 && d->active && generation == d->generation;
+    const bool ok = result->load() == 1 && d->active && generation == d->generation;
+    if (!ok) {
+        // Too late or failed: if the link still comes up, it is closed instead of raising Connected;
+        // a connector stuck on the peer inside the library is released by shutting its socket.
+        std::lock_guard lock(d->mutex);
+        link->abandoned = true;
+        if (link->fd >= 0) ReleaseSocket(link->fd);
+    }
+    d->ReleaseHeld();
+    return ok;
 }
 
 ServerConnection* VncServerComponent::Client(int index) {

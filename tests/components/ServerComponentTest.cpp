@@ -13,9 +13,17 @@
 #include <QTemporaryDir>
 
 #include <X11/Xlib.h>
+#include <X11/cursorfont.h>
 #include <X11/keysym.h>
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
+#include <atomic>
+#include <chrono>
 #include <set>
+#include <thread>
 
 using pelio::components::VncServerComponent;
 using pelio::test::AgentProcess;
@@ -242,3 +250,89 @@ TEST_F(ServerSession, RecordingOfTheSessionPlaysBack) {
 }
 
 }  // namespace
+
+namespace {
+
+// A peer that takes the connection, sends two bytes at once (before the server has spoken) and
+// then nothing, as no viewer would. Runs on a thread of its own until destroyed.
+class MutePeer {
+  public:
+    MutePeer() {
+        m_listener = socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        bind(m_listener, reinterpret_cast<sockaddr*>(&a), sizeof a);
+        listen(m_listener, 1);
+        socklen_t len = sizeof a;
+        getsockname(m_listener, reinterpret_cast<sockaddr*>(&a), &len);
+        m_port = ntohs(a.sin_port);
+        m_thread = std::thread([this] {
+            const int fd = accept(m_listener, nullptr, nullptr);
+            if (fd < 0) return;
+            (void)!write(fd, "RF", 2);
+            while (!m_stop) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            close(fd);
+        });
+    }
+    ~MutePeer() {
+        m_stop = true;
+        shutdown(m_listener, SHUT_RDWR);
+        m_thread.join();
+        close(m_listener);
+    }
+    int port() const { return m_port; }
+
+  private:
+    int m_listener = -1;
+    int m_port = 0;
+    std::atomic<bool> m_stop{false};
+    std::thread m_thread;
+};
+
+}  // namespace
+
+TEST_F(ServerSession, ConnectedComesAfterConnectHasReturned) {
+    AgentProcess agent;
+    bool returned = false;
+    bool orderKept = true;
+    int connectedCount = 0;
+    QObject::connect(m_server.get(), &VncServerComponent::Connected, [&](int) {
+        orderKept = orderKept && returned;
+        ++connectedCount;
+    });
+    EXPECT_TRUE(m_server->Connect(QStringLiteral("127.0.0.1"), agent.port()));
+    returned = true;
+    ASSERT_TRUE(WaitFor([&] { return connectedCount > 0; }, 10000));
+    EXPECT_TRUE(orderKept);
+}
+
+TEST_F(ServerSession, APeerThatSpeaksFirstAndFallsSilentNeitherConnectsNorBlocksStop) {
+    MutePeer peer;
+    m_server->Stop();
+    m_server->SetConnectTimeoutMs(500);
+    m_server->Start(18925);
+    QSignalSpy connected(m_server.get(), &VncServerComponent::Connected);
+    EXPECT_FALSE(m_server->Connect(QStringLiteral("127.0.0.1"), peer.port()));
+    m_server->Stop();  // returns: no thread of the component stays stuck on the peer
+    EXPECT_FALSE(m_server->Active());
+    EXPECT_TRUE(connected.isEmpty());
+}
+
+TEST_F(ServerSession, CursorShapesChangingRepeatedlyAreFreedOnce) {
+    Display* d = XOpenDisplay(m_x.name().toLatin1().constData());
+    ASSERT_NE(d, nullptr);
+    // Each new shape replaces the last in the server; more shapes than it keeps at once.
+    for (unsigned shape : {2u, 34u, 68u, 152u, 58u, 92u, 130u, 24u, 116u, 142u, 150u, 60u}) {
+        Cursor c = XCreateFontCursor(d, shape);
+        XDefineCursor(d, DefaultRootWindow(d), c);
+        XSync(d, False);
+        XFreeCursor(d, c);
+        QCoreApplication::processEvents();
+        std::this_thread::sleep_for(std::chrono::milliseconds(30));  // lets the capture see each one
+    }
+    m_server->Stop();
+    m_server->Start(18925);
+    EXPECT_TRUE(m_server->Active());
+    XCloseDisplay(d);
+}
