@@ -33,7 +33,8 @@ ServerConnection* FakeServerComponent::Client(int index) {
 
 void FakeServerComponent::Send(int target, const QString& text) {
     calls << QStringLiteral("Send %1 %2").arg(target).arg(text);
-    sent << text;
+    // As the real component: texts reach the agent only from an active component, to target 0.
+    if (m_active && target == 0) sent << text;
 }
 
 void FakeServerComponent::StartRecording(const QString& path) {

@@ -19,7 +19,8 @@ class FakeServerConnection : public ServerConnection {
         : ServerConnection(parent), m_address(std::move(address)) {}
     QString Address() const override { return m_address; }
     bool Allowed() const override { return m_allowed; }
-    void SetAllowed(bool allowed) override { m_allowed = allowed; }
+    // As the real connection: admission cannot be taken back.
+    void SetAllowed(bool allowed) override { m_allowed = m_allowed || allowed; }
 
   private:
     QString m_address;
@@ -53,7 +54,7 @@ class FakeServerComponent : public ServerComponent {
     // Every call as one line, for instance "Start 18925", "Connect 10.0.0.1 5500", "Send 0 text",
     // "SetConfigFlag2 true", "StartRecording /path", "Client 1".
     QStringList calls;
-    // The texts given to Send, in order.
+    // The texts that Send would deliver (active component, target 0), in order.
     QStringList sent;
     // Result of the next Connect calls.
     bool connectResult = true;
