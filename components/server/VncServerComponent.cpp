@@ -588,7 +588,13 @@ struct VncServerComponent::Impl {
                 fb = reinterpret_cast<std::uint32_t*>(buffer);
                 stride = size.width() * 4;
                 grabber->Sweep(fb, stride);
+                // Under the recording lock: StartRecording reads the screen's size and buffer, and a
+                // pending recording frame must not mix the old and the new size.
+                std::lock_guard lock(recordingMutex);
                 rfbNewFramebuffer(screen, buffer, size.width(), size.height(), 8, 3, 4);
+                recordFb = fb;
+                recordStride = stride;
+                pendingRecord = QRegion();
                 SetPixelFormat(screen);
                 rfbClientIteratorPtr it = rfbGetClientIterator(screen);
                 while (rfbClientPtr cl = rfbClientIteratorNext(it)) {
@@ -597,7 +603,6 @@ struct VncServerComponent::Impl {
                     pthread_mutex_unlock(&cl->sendMutex);
                 }
                 rfbReleaseClientIterator(it);
-                std::lock_guard lock(recordingMutex);
                 if (writer) writer->SetScreenSize(size);
                 events.damage = QRegion();
                 changedRegion = QRect(QPoint(0, 0), size);
@@ -939,9 +944,10 @@ void VncServerComponent::StartRecording(const QString& path) {
     StopRecording();
     if (!d->active || !d->screen) return;
     auto writer = std::make_unique<SrfWriter>();
+    // The screen's size and buffer change only under this lock (a resize on the capture thread).
+    std::lock_guard lock(d->recordingMutex);
     const QSize size(d->screen->width, d->screen->height);
     if (!writer->Open(path, size)) return;
-    std::lock_guard lock(d->recordingMutex);
     const auto* fb = reinterpret_cast<const std::uint32_t*>(d->screen->frameBuffer);
     writer->UpdateRect(QRect(QPoint(0, 0), size), fb, size.width() * 4);
     if (d->cursorOn && !d->cursorShape.isNull()) {
@@ -949,6 +955,8 @@ void VncServerComponent::StartRecording(const QString& path) {
         writer->SetCursorPosition(d->cursorPos - d->cursorHot, true);
     }
     writer->CommitFrame(0);
+    d->pendingRecord = QRegion();
+    d->pendingMoved = d->pendingShape = false;
     d->writer = std::move(writer);
 }
 

@@ -34,7 +34,6 @@ struct X11Input::Impl {
 
     // Owned by the thread.
     Display* display = nullptr;
-    int width = 0, height = 0;
     int lastMask = 0;
     std::set<KeyCode> pressed;
     std::vector<KeyCode> spares;                // keycodes without any keysym
@@ -79,8 +78,10 @@ struct X11Input::Impl {
     void Play(const Command& c) {
         switch (c.kind) {
             case Command::PointerEvent: {
-                const int x = std::clamp(c.x, 0, std::max(0, width - 1));
-                const int y = std::clamp(c.y, 0, std::max(0, height - 1));
+                // The X server keeps the pointer on the screen, whatever its size is now; the bound
+                // only keeps the value inside the protocol's 16-bit signed coordinates.
+                const int x = std::clamp(c.x, 0, 32767);
+                const int y = std::clamp(c.y, 0, 32767);
                 XTestFakeMotionEvent(display, -1, x, y, CurrentTime);
                 for (int b = 0; b < 8; ++b) {
                     const int bit = 1 << b;
@@ -162,8 +163,6 @@ bool X11Input::Start(const std::string& displayName) {
         d->display = nullptr;
         return false;
     }
-    d->width = DisplayWidth(d->display, DefaultScreen(d->display));
-    d->height = DisplayHeight(d->display, DefaultScreen(d->display));
     d->FindSpares();
     d->stop = false;
     d->thread = std::thread([this] { d->Run(); });
