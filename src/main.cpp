@@ -2,7 +2,7 @@
 #include "app/Startup.h"
 #include "app/UserSettings.h"
 #include "platform/Services.h"
-#include "util/MessageBoxes.h"
+#include "util/gui/MessageBoxes.h"
 
 #include <QApplication>
 #include <QFile>
@@ -65,7 +65,10 @@ int main(int argc, char** argv) {
     context.Platform = services.get();
 
     const pelio::app::FirstWindow first = pelio::app::RunStartup(input, *services, context);
-    if (first == pelio::app::FirstWindow::None) return 0;
+    if (first == pelio::app::FirstWindow::None) {
+        pelio::util::MessageBoxes::Inform(nullptr, pelio::app::kAlreadyRunningText);
+        return 0;
+    }
 
     std::unique_ptr<QWidget> window = pelio::CreateFirstWindow(context, first);
     window->show();

@@ -1,9 +1,9 @@
 #include "app/MachineCode.h"
 
 #include "app/Scramble.h"
-#include "app/SettingsKeys.h"
 #include "app/UserSettings.h"
 #include "platform/SystemIdentity.h"
+#include "util/core/SettingsKeys.h"
 
 #include <algorithm>
 
@@ -55,13 +55,14 @@ QString AdapterCode(platform::SystemIdentity& identity) {
 }
 
 QString GetMachineCode(platform::SystemIdentity& identity, const UserSettings& userSettings) {
-    const QString stored = userSettings.Get(settings::kUserApplication, settings::MachineCodeStore.section,
-                                            settings::MachineCodeStore.key);
+    const QString stored =
+        userSettings.Get(util::settings::kUserApplication, util::settings::MachineCodeStore.section,
+                         util::settings::MachineCodeStore.key);
     if (stored.size() > 10) return UnscrambleHex(stored, ValueKey);
     const QString code =
         AdapterCode(identity) + Reversed(VolumeCode(identity, QStringLiteral("C:")).mid(1, 6));
-    userSettings.Save(settings::kUserApplication, settings::MachineCodeStore.section,
-                      settings::MachineCodeStore.key, ScrambleHex(code, ValueKey));
+    userSettings.Save(util::settings::kUserApplication, util::settings::MachineCodeStore.section,
+                      util::settings::MachineCodeStore.key, ScrambleHex(code, ValueKey));
     return code;
 }
 

@@ -1,6 +1,6 @@
 #include "app/Scramble.h"
 
-#include "util/Ansi.h"
+#include "util/core/Ansi.h"
 
 namespace pelio::app {
 

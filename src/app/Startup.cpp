@@ -3,7 +3,6 @@
 #include "app/MachineCode.h"
 #include "app/UserSettings.h"
 #include "platform/Services.h"
-#include "util/MessageBoxes.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -14,8 +13,6 @@
 namespace pelio::app {
 
 namespace {
-
-const QString kAlreadyRunningText = QStringLiteral("Pelio 원격지원 고객용 프로그램이 이미 실행 중입니다.");
 
 bool FolderWritable(const QString& folder) {
     QFileInfo info(folder);
@@ -81,11 +78,8 @@ FirstWindow RunStartup(const StartupInput& input, platform::Services& services, 
 
     // 2. Another copy showing its main window stops an interactive start.
     if (!review && services.instances && services.windows && services.instances->PreviousInstanceExists() &&
-        services.windows->FindWindowByTitle(ProgramWindowTitle) != 0) {
-        util::MessageBoxes::Show(nullptr, kAlreadyRunningText, util::MsgIcon::Information,
-                                 util::MsgButtons::Ok);
+        services.windows->FindWindowByTitle(ProgramWindowTitle) != 0)
         return FirstWindow::None;
-    }
 
     // 3. System version.
     if (services.identity) {

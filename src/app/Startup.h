@@ -13,10 +13,14 @@ struct SystemVersion;
 namespace pelio::app {
 
 enum class FirstWindow {
-    None,       // another copy runs: the program ends
+    None,       // another copy runs: the program tells the customer kAlreadyRunningText and ends
     AgentList,  // the agent list window, the program's main window
     History,    // the history viewer alone ("review")
 };
+
+// What the customer is told when another copy already shows its main window.
+inline const QString kAlreadyRunningText =
+    QStringLiteral("Pelio 원격지원 고객용 프로그램이 이미 실행 중입니다.");
 
 // The command text: the command line after the program path with every double quote removed.
 QString CommandTextOf(const QString& rawCommandLine);
@@ -48,8 +52,8 @@ struct StartupInput {
     double logicalDpiY = 96;
 };
 
-// Runs start-up into `context` with the given platform services and says which window opens first.
-// When another copy already shows its main window, tells the customer so and returns None.
+// Runs start-up into `context` with the given platform services and says which window opens first:
+// None, with nothing else done, when another copy already shows its main window.
 FirstWindow RunStartup(const StartupInput& input, platform::Services& services, AppContext& context);
 
 }  // namespace pelio::app

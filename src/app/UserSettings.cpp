@@ -1,6 +1,6 @@
 #include "app/UserSettings.h"
 
-#include "util/IniFile.h"
+#include "util/core/IniFile.h"
 
 #include <QDir>
 #include <QStandardPaths>

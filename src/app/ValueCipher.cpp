@@ -2,7 +2,7 @@
 
 #include "app/Base64.h"
 #include "app/Scramble.h"
-#include "util/Ansi.h"
+#include "util/core/Ansi.h"
 
 #include <cstdint>
 #include <optional>

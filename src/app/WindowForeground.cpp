@@ -14,7 +14,7 @@ void ActivateWindow(platform::WindowManager& windows, platform::WindowHandle win
     if (window != 0) windows.ActivateWindow(window);
 }
 
-bool IsForegroundForm(platform::WindowManager& windows, const QWidget* form) {
+bool IsForegroundForm(platform::WindowManager& windows, const QWindow* form) {
     if (!form) return false;
     const platform::WindowHandle handle = windows.HandleOf(form);
     return handle != 0 && handle == windows.ForegroundWindow();

@@ -2,7 +2,7 @@
 
 #include "platform/WindowManager.h"
 
-class QWidget;
+class QWindow;
 
 // Bringing windows to the front, as the agent list and screen view windows do.
 namespace pelio::app {
@@ -16,7 +16,7 @@ void RestoreAndActivate(platform::WindowManager& windows, platform::WindowHandle
 // Makes the window the foreground window; errors are ignored.
 void ActivateWindow(platform::WindowManager& windows, platform::WindowHandle window);
 
-// True when the form's window is the foreground window now.
-bool IsForegroundForm(platform::WindowManager& windows, const QWidget* form);
+// True when the form's window (a widget's windowHandle()) is the foreground window now.
+bool IsForegroundForm(platform::WindowManager& windows, const QWindow* form);
 
 }  // namespace pelio::app

@@ -1,15 +1,15 @@
 #include "history/frmPlay.h"
 
-#include "app/SettingsKeys.h"
 #include "history/HistoryTree.h"
 #include "playback/PlaybackComponent.h"
-#include "util/Ansi.h"
-#include "util/Dialogs.h"
-#include "util/FileRoutines.h"
-#include "util/HtmlView.h"
-#include "util/MessageBoxes.h"
-#include "util/Paths.h"
-#include "util/WindowRoutines.h"
+#include "util/core/Ansi.h"
+#include "util/core/Paths.h"
+#include "util/core/SettingsKeys.h"
+#include "util/gui/Dialogs.h"
+#include "util/gui/FileRoutines.h"
+#include "util/gui/HtmlView.h"
+#include "util/gui/MessageBoxes.h"
+#include "util/gui/WindowRoutines.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -56,9 +56,9 @@ QIcon StandardIcon(QStyle::StandardPixmap which, QStyle::StandardPixmap selected
 
 // A check box value from the settings file: 1 checked, any other number unchecked, and the default
 // (checked) when the stored text is not a number.
-bool CheckedSetting(const QString& iniFile, const app::settings::Key& key) {
+bool CheckedSetting(const QString& iniFile, const util::settings::Key& key) {
     bool ok = false;
-    const int value = app::settings::Read(iniFile, key).trimmed().toInt(&ok);
+    const int value = util::settings::Read(iniFile, key).trimmed().toInt(&ok);
     return ok ? value == 1 : key.defaultValue == QLatin1String("1");
 }
 
@@ -90,9 +90,9 @@ frmPlay::frmPlay(app::AppContext& context, platform::FileManager& fileManager,
 
     m_webChat->LoadAddress(kStartText);
 
-    m_chkStretch->setChecked(CheckedSetting(m_context.IniFile, app::settings::Stretch));
+    m_chkStretch->setChecked(CheckedSetting(m_context.IniFile, util::settings::Stretch));
     m_playback->SetStretchView(m_chkStretch->isChecked());
-    m_chkAutoScroll->setChecked(CheckedSetting(m_context.IniFile, app::settings::AutoScroll));
+    m_chkAutoScroll->setChecked(CheckedSetting(m_context.IniFile, util::settings::AutoScroll));
     m_playback->SetAutoScrollView(m_chkAutoScroll->isChecked());
     connect(m_chkStretch, &QCheckBox::toggled, this, [this](bool on) { m_playback->SetStretchView(on); });
     connect(m_chkAutoScroll, &QCheckBox::toggled, this,
@@ -311,10 +311,10 @@ void frmPlay::done(int result) {
         m_timer1.stop();
         SetPlayState(components::PlaybackComponent::Stopped);
         m_playback->CloseRecording();
-        app::settings::Write(m_context.IniFile, app::settings::Stretch,
-                             m_chkStretch->isChecked() ? QStringLiteral("1") : QStringLiteral("0"));
-        app::settings::Write(m_context.IniFile, app::settings::AutoScroll,
-                             m_chkAutoScroll->isChecked() ? QStringLiteral("1") : QStringLiteral("0"));
+        util::settings::Write(m_context.IniFile, util::settings::Stretch,
+                              m_chkStretch->isChecked() ? QStringLiteral("1") : QStringLiteral("0"));
+        util::settings::Write(m_context.IniFile, util::settings::AutoScroll,
+                              m_chkAutoScroll->isChecked() ? QStringLiteral("1") : QStringLiteral("0"));
     }
     QDialog::done(result);
 }

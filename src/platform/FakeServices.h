@@ -58,11 +58,11 @@ class FakeWindowManager : public WindowManager {
             if (w.handle == window) foreground = window;
     }
     WindowHandle ForegroundWindow() override { return foreground; }
-    WindowHandle HandleOf(const QWidget* widget) override {
-        auto it = handles.find(widget);
+    WindowHandle HandleOf(const QWindow* window) override {
+        auto it = handles.find(window);
         return it == handles.end() ? 0 : it->second;
     }
-    std::map<const QWidget*, WindowHandle> handles;  // our own windows as the test names them
+    std::map<const QWindow*, WindowHandle> handles;  // our own windows as the test names them
 };
 
 class FakeInstanceRegistry : public InstanceRegistry {

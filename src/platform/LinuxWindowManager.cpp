@@ -1,8 +1,6 @@
 #include "platform/LinuxWindowManager.h"
 
-#include <QApplication>
 #include <QGuiApplication>
-#include <QWidget>
 #include <QWindow>
 
 #include <X11/Xatom.h>
@@ -26,18 +24,26 @@ QString Searchable(const QString& title) {
     return title.left(kTitleChars).toUpper();
 }
 
-QWidget* OwnWindow(WindowHandle handle) {
+// Our own top-level windows that exist on the display (a window never shown has no handle yet).
+QWindowList OwnWindows() {
+    QWindowList own;
+    for (QWindow* w : QGuiApplication::topLevelWindows())
+        if (w->handle()) own << w;
+    return own;
+}
+
+QWindow* OwnWindow(WindowHandle handle) {
     if (handle == 0) return nullptr;
-    const QWidgetList widgets = QApplication::topLevelWidgets();
-    for (QWidget* w : widgets)
-        if (w->windowHandle() && static_cast<WindowHandle>(w->windowHandle()->winId()) == handle) return w;
+    for (QWindow* w : OwnWindows())
+        if (static_cast<WindowHandle>(w->winId()) == handle) return w;
     return nullptr;
 }
 
-void RaiseOwn(QWidget* w, bool restore) {
-    if (restore && w->isMinimized()) w->setWindowState(w->windowState() & ~Qt::WindowMinimized);
+void RaiseOwn(QWindow* w, bool restore) {
+    if (restore && (w->windowStates() & Qt::WindowMinimized))
+        w->setWindowStates(w->windowStates() & ~Qt::WindowMinimized);
     w->raise();
-    w->activateWindow();
+    w->requestActivate();
 }
 
 }  // namespace
@@ -174,22 +180,20 @@ WindowHandle LinuxWindowManager::FindWindowByTitle(const QString& text) {
         }
         return 0;
     }
-    const QWidgetList widgets = QApplication::topLevelWidgets();
-    for (QWidget* w : widgets) {
-        if (!w->windowHandle()) continue;  // never shown: no window exists yet
-        const QString title = Searchable(w->windowTitle());
+    for (QWindow* w : OwnWindows()) {
+        const QString title = Searchable(w->title());
         if (!title.isEmpty() && title.contains(wanted)) return HandleOf(w);
     }
     return 0;
 }
 
 void LinuxWindowManager::RestoreAndActivate(WindowHandle window) {
-    if (QWidget* own = OwnWindow(window)) return RaiseOwn(own, true);
+    if (QWindow* own = OwnWindow(window)) return RaiseOwn(own, true);
     if (m_x && window) m_x->Activate(static_cast<Window>(window), true);
 }
 
 void LinuxWindowManager::ActivateWindow(WindowHandle window) {
-    if (QWidget* own = OwnWindow(window)) return RaiseOwn(own, false);
+    if (QWindow* own = OwnWindow(window)) return RaiseOwn(own, false);
     if (m_x && window) m_x->Activate(static_cast<Window>(window), false);
 }
 
@@ -208,10 +212,9 @@ WindowHandle LinuxWindowManager::ForegroundWindow() {
     return focus ? static_cast<WindowHandle>(focus->winId()) : 0;
 }
 
-WindowHandle LinuxWindowManager::HandleOf(const QWidget* widget) {
-    if (!widget) return 0;
-    const QWidget* top = widget->window();
-    return top->windowHandle() ? static_cast<WindowHandle>(top->windowHandle()->winId()) : 0;
+WindowHandle LinuxWindowManager::HandleOf(const QWindow* window) {
+    while (window && window->parent()) window = window->parent();
+    return window && window->handle() ? static_cast<WindowHandle>(window->winId()) : 0;
 }
 
 }  // namespace pelio::platform

@@ -19,7 +19,7 @@ class LinuxWindowManager : public WindowManager {
     void RestoreAndActivate(WindowHandle window) override;
     void ActivateWindow(WindowHandle window) override;
     WindowHandle ForegroundWindow() override;
-    WindowHandle HandleOf(const QWidget* widget) override;
+    WindowHandle HandleOf(const QWindow* window) override;
 
   private:
     struct X11;

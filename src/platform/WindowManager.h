@@ -3,7 +3,7 @@
 #include <QString>
 #include <QtGlobal>
 
-class QWidget;
+class QWindow;
 
 namespace pelio::platform {
 
@@ -12,7 +12,7 @@ using WindowHandle = quintptr;
 
 // Top-level windows of the desktop: title search and bringing a window to the front.
 class WindowManager {
-public:
+  public:
     virtual ~WindowManager() = default;
 
     // The first top-level window, from the top of the stacking order, visible or hidden, of any
@@ -30,8 +30,9 @@ public:
     // The window that has the keyboard focus of the desktop now; 0 when none is known.
     virtual WindowHandle ForegroundWindow() = 0;
 
-    // The handle by which this manager knows one of our own windows.
-    virtual WindowHandle HandleOf(const QWidget* widget) = 0;
+    // The handle by which this manager knows one of our own windows (its top-level window); 0 for
+    // none or a window not created yet.
+    virtual WindowHandle HandleOf(const QWindow* window) = 0;
 };
 
 }  // namespace pelio::platform

@@ -1,14 +1,14 @@
 #include "web/Browser.h"
 
 #include "platform/Shell.h"
-#include "util/Ansi.h"
-#include "util/HtmlView.h"
-#include "util/TextUtil.h"
+#include "util/core/Ansi.h"
+#include "util/core/TextUtil.h"
+#include "util/gui/HtmlView.h"
 
 #include <QDir>
-#include <QWebEngineHistory>
 #include <QTemporaryFile>
 #include <QUrl>
+#include <QWebEngineHistory>
 
 #include <memory>
 
@@ -16,7 +16,9 @@ namespace pelio::web {
 
 namespace {
 
-QString Attribute(const QString& text) { return text.toHtmlEscaped(); }
+QString Attribute(const QString& text) {
+    return text.toHtmlEscaped();
+}
 
 }  // namespace
 
@@ -34,7 +36,8 @@ QString AutoPostPage(const QString& url, const QString& data) {
         // Form encoding: "+" is a blank, "%XX" a byte of code page 949.
         name = util::UrlDecode(name.replace(u'+', u' '));
         value = util::UrlDecode(value.replace(u'+', u' '));
-        inputs += QStringLiteral("<input type=\"hidden\" name=\"%1\" value=\"%2\">\n").arg(Attribute(name), Attribute(value));
+        inputs += QStringLiteral("<input type=\"hidden\" name=\"%1\" value=\"%2\">\n")
+                      .arg(Attribute(name), Attribute(value));
     }
     return QStringLiteral(
                "<!DOCTYPE html>\n<html><head><meta charset=\"euc-kr\"><title>%1</title></head>\n"
@@ -44,7 +47,8 @@ QString AutoPostPage(const QString& url, const QString& data) {
         .arg(Attribute(url), inputs);
 }
 
-void OpenWebPage(const QString& url, const QString& data, bool post, platform::Shell& shell, util::HtmlView* view) {
+void OpenWebPage(const QString& url, const QString& data, bool post, platform::Shell& shell,
+                 util::HtmlView* view) {
     const QByteArray body = post ? util::ToAnsi(data) : QByteArray();
     if (view) {
         // The page replaces what the view showed without becoming a step back for it.

@@ -1,6 +1,6 @@
 #include "web/HttpTransport.h"
 
-#include "util/Ansi.h"
+#include "util/core/Ansi.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

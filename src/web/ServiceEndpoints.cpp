@@ -1,8 +1,8 @@
 #include "web/ServiceEndpoints.h"
 
 #include "app/AppContext.h"
-#include "app/SettingsKeys.h"
-#include "util/TextUtil.h"
+#include "util/core/SettingsKeys.h"
+#include "util/core/TextUtil.h"
 #include "web/HttpTransport.h"
 
 namespace pelio::web {
@@ -36,13 +36,14 @@ QString NormalisedRoot(const QString& configured, const QString& fallback) {
 }  // namespace
 
 ServiceRoots DefaultServiceRoots() {
-    return {app::settings::ServiceRoot.defaultValue, app::settings::IpLookupRoot.defaultValue};
+    return {util::settings::ServiceRoot.defaultValue, util::settings::IpLookupRoot.defaultValue};
 }
 
 ServiceRoots LoadServiceRoots(const QString& iniFile) {
     const ServiceRoots defaults = DefaultServiceRoots();
-    return {NormalisedRoot(app::settings::Read(iniFile, app::settings::ServiceRoot), defaults.ServiceRoot),
-            NormalisedRoot(app::settings::Read(iniFile, app::settings::IpLookupRoot), defaults.IpLookupRoot)};
+    return {
+        NormalisedRoot(util::settings::Read(iniFile, util::settings::ServiceRoot), defaults.ServiceRoot),
+        NormalisedRoot(util::settings::Read(iniFile, util::settings::IpLookupRoot), defaults.IpLookupRoot)};
 }
 
 QString CodeCheckAddress(const ServiceRoots& roots, const QString& companyCode, const QString& machineCode) {

@@ -1,6 +1,6 @@
-#include "app/SettingsKeys.h"
 #include "app/UserSettings.h"
 #include "support/ScriptedMessageBoxes.h"
+#include "util/core/SettingsKeys.h"
 
 #include <gtest/gtest.h>
 
@@ -8,6 +8,7 @@
 #include <QSet>
 
 using namespace pelio::app;
+using namespace pelio::util;
 using pelio::test::TempFolder;
 
 TEST(SettingsKeys, TableHasUniqueEntriesAndDefaults) {

@@ -3,7 +3,7 @@
 //   first byte odd:  the rest, read as UTF-8, is encrypted and must decrypt to its code page 949 form.
 #include "app/Base64.h"
 #include "app/ValueCipher.h"
-#include "util/Ansi.h"
+#include "util/core/Ansi.h"
 
 #include <QString>
 

@@ -1,6 +1,6 @@
 // Fuzzes the classification of the web service's replies: the bytes of a reply as the transport
 // would decode them, through the code-check and the agent-list parsers.
-#include "util/Ansi.h"
+#include "util/core/Ansi.h"
 #include "web/ServiceEndpoints.h"
 
 #include <cstddef>
@@ -20,7 +20,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (list.Records.size() > text.count(QStringLiteral("\r\n")) + 1) std::abort();
     // Addresses come only from records of five fields or more.
     for (const auto& r : list.Records)
-        if ((!r.PublicAddress.isEmpty() || !r.LocalAddress.isEmpty()) && text.count(QStringLiteral("#;#")) < 4)
+        if ((!r.PublicAddress.isEmpty() || !r.LocalAddress.isEmpty()) &&
+            text.count(QStringLiteral("#;#")) < 4)
             std::abort();
     return 0;
 }

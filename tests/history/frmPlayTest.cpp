@@ -1,13 +1,13 @@
 // The history viewer through its named controls, with the fake playback component.
-#include "app/SettingsKeys.h"
 #include "history/frmPlay.h"
 #include "platform/FakeServices.h"
 #include "playback/FakePlaybackComponent.h"
 #include "support/ScriptedDialogs.h"
 #include "support/ScriptedMessageBoxes.h"
-#include "util/Ansi.h"
-#include "util/HtmlView.h"
-#include "util/IniFile.h"
+#include "util/core/Ansi.h"
+#include "util/core/IniFile.h"
+#include "util/core/SettingsKeys.h"
+#include "util/gui/HtmlView.h"
 
 #include <gtest/gtest.h>
 
@@ -347,8 +347,8 @@ TEST_F(frmPlayTest, CheckBoxesAndPlacementAreReadAtLoadAndStoredAtClose) {
     EXPECT_EQ(playback->Calls(),
               (QStringList{QStringLiteral("PlayState=2"), QStringLiteral("CloseRecording()")}));
     EXPECT_FALSE(timer1()->isActive());
-    EXPECT_EQ(app::settings::Read(context.IniFile, app::settings::Stretch), QStringLiteral("1"));
-    EXPECT_EQ(app::settings::Read(context.IniFile, app::settings::AutoScroll), QStringLiteral("0"));
+    EXPECT_EQ(util::settings::Read(context.IniFile, util::settings::Stretch), QStringLiteral("1"));
+    EXPECT_EQ(util::settings::Read(context.IniFile, util::settings::AutoScroll), QStringLiteral("0"));
     EXPECT_EQ(util::IniRead(context.IniFile, QStringLiteral("Form"), QStringLiteral("frmPlay-IsMax"), {}),
               QStringLiteral("0"));
     EXPECT_EQ(util::IniRead(context.IniFile, QStringLiteral("Form"), QStringLiteral("frmPlay"), {})

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "util/Dialogs.h"
+#include "util/gui/Dialogs.h"
 
 #include <deque>
 #include <vector>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "util/MessageBoxes.h"
+#include "util/gui/MessageBoxes.h"
 
 #include <QTemporaryDir>
 
@@ -13,7 +13,7 @@ namespace pelio::test {
 // answered with the next scripted answer. A box with no answer left fails the test and is answered
 // with its default (OK, No or Cancel).
 class ScriptedMessageBoxes {
-public:
+  public:
     ScriptedMessageBoxes();
     ~ScriptedMessageBoxes();
     ScriptedMessageBoxes(const ScriptedMessageBoxes&) = delete;
@@ -25,7 +25,7 @@ public:
     const std::vector<util::MessageBoxRequest>& boxes() const { return m_boxes; }
     size_t unansweredScript() const { return m_answers.size(); }
 
-private:
+  private:
     std::deque<util::MsgAnswer> m_answers;
     std::vector<util::MessageBoxRequest> m_boxes;
     util::MessageBoxResponder m_previous;
@@ -39,12 +39,12 @@ void InstallUnexpectedBoxGuard();
 
 // A temp folder fixture: a fresh folder per test, removed afterwards.
 class TempFolder {
-public:
+  public:
     TempFolder();
     QString path() const { return m_dir.path(); }
     QString file(const QString& name) const { return m_dir.filePath(name); }
 
-private:
+  private:
     QTemporaryDir m_dir;
 };
 

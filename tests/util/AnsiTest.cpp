@@ -1,4 +1,4 @@
-#include "util/Ansi.h"
+#include "util/core/Ansi.h"
 
 #include <gtest/gtest.h>
 

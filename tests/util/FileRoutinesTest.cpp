@@ -1,8 +1,8 @@
 #include "platform/FakeServices.h"
 #include "support/ScriptedDialogs.h"
 #include "support/ScriptedMessageBoxes.h"
-#include "util/Ansi.h"
-#include "util/FileRoutines.h"
+#include "util/core/Ansi.h"
+#include "util/gui/FileRoutines.h"
 
 #include <gtest/gtest.h>
 
@@ -10,15 +10,13 @@
 #include <QFile>
 
 using namespace pelio::util;
+using pelio::test::ReadFileBytes;
 using pelio::test::ScriptedDialogs;
 using pelio::test::ScriptedMessageBoxes;
-using pelio::test::ReadFileBytes;
 using pelio::test::TempFolder;
 using pelio::test::WriteFileBytes;
 
-namespace {
-
-}  // namespace
+namespace {}  // namespace
 
 TEST(FileExists, FilesAndFoldersExistAndAMissingPathIsReported) {
     TempFolder tmp;

@@ -1,6 +1,6 @@
 #include "support/ScriptedDialogs.h"
-#include "util/HtmlUtil.h"
-#include "util/HtmlView.h"
+#include "util/gui/HtmlUtil.h"
+#include "util/gui/HtmlView.h"
 
 #include <gtest/gtest.h>
 

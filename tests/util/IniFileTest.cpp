@@ -1,6 +1,7 @@
 #include "support/ScriptedMessageBoxes.h"
-#include "util/Ansi.h"
-#include "util/IniFile.h"
+#include "util/core/Ansi.h"
+#include "util/core/IniFile.h"
+#include "util/gui/WindowRoutines.h"
 
 #include <gtest/gtest.h>
 
@@ -69,8 +70,8 @@ TEST_F(IniFileTest, TwoLineValueIsStoredAsOneLineWithMarker) {
 }
 
 TEST_F(IniFileTest, BlanksAndQuotesFollowThePrivateProfileRules) {
-    WriteFileBytes(ini,
-             "  [ Settings ]  \n  LastIP  =  10.0.0.1  \nQuoted=\"  spaced  \"\n; comment=x\nNoEquals\n");
+    WriteFileBytes(
+        ini, "  [ Settings ]  \n  LastIP  =  10.0.0.1  \nQuoted=\"  spaced  \"\n; comment=x\nNoEquals\n");
     EXPECT_EQ(IniRead(ini, QStringLiteral("Settings"), QStringLiteral("LastIP")), QStringLiteral("10.0.0.1"));
     EXPECT_EQ(IniRead(ini, QStringLiteral("Settings"), QStringLiteral("Quoted")), QStringLiteral("spaced"));
     EXPECT_EQ(IniRead(ini, QStringLiteral("Settings"), QStringLiteral("Quoted"), QString(), true),
@@ -158,8 +159,8 @@ TEST_F(IniFileTest, GarbageFilesReadWithoutCrashAndKeepTheRules) {
               QStringLiteral("d"));
 
     // A file written on Windows in code page 949 reads, and a write keeps its other entries.
-    WriteFileBytes(ini, pelio::util::ToAnsi(
-                      QStringLiteral("[DeptInfo]\r\n1234=펠리오 상사\r\n[Settings]\r\nMyName=똠방\r\n")));
+    WriteFileBytes(ini, pelio::util::ToAnsi(QStringLiteral(
+                            "[DeptInfo]\r\n1234=펠리오 상사\r\n[Settings]\r\nMyName=똠방\r\n")));
     EXPECT_EQ(IniRead(ini, QStringLiteral("DeptInfo"), QStringLiteral("1234")),
               QStringLiteral("펠리오 상사"));
     EXPECT_EQ(IniRead(ini, QStringLiteral("Settings"), QStringLiteral("MyName")), QStringLiteral("똠방"));

@@ -1,5 +1,5 @@
 #include "support/ScriptedMessageBoxes.h"
-#include "util/MessageBoxes.h"
+#include "util/gui/MessageBoxes.h"
 
 #include <gtest/gtest.h>
 

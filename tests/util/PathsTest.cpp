@@ -1,5 +1,5 @@
 #include "support/ScriptedMessageBoxes.h"
-#include "util/Paths.h"
+#include "util/core/Paths.h"
 
 #include <gtest/gtest.h>
 

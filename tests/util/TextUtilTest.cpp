@@ -1,5 +1,5 @@
-#include "util/Colors.h"
-#include "util/TextUtil.h"
+#include "util/core/Colors.h"
+#include "util/core/TextUtil.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 #include "support/ScriptedMessageBoxes.h"
-#include "util/IniFile.h"
-#include "util/WindowRoutines.h"
+#include "util/core/IniFile.h"
+#include "util/gui/WindowRoutines.h"
 
 #include <gtest/gtest.h>
 

@@ -1,8 +1,8 @@
 #include "ReferenceService.h"
 #include "platform/FakeServices.h"
 #include "support/ScriptedMessageBoxes.h"
-#include "util/Ansi.h"
-#include "util/HtmlView.h"
+#include "util/core/Ansi.h"
+#include "util/gui/HtmlView.h"
 #include "web/Browser.h"
 #include "web/ServiceEndpoints.h"
 
@@ -67,8 +67,8 @@ TEST(OpenWebPage, NewWindowsGoThroughTheShell) {
 
     // With data: a page of our own that posts the form when the browser opens it.
     shell.opened.clear();
-    OpenWebPage(QStringLiteral("http://s/pelio/pg/redirect.php?q=remotenotice"), QStringLiteral("id=1234&n=%C8%AB+1"),
-                true, shell);
+    OpenWebPage(QStringLiteral("http://s/pelio/pg/redirect.php?q=remotenotice"),
+                QStringLiteral("id=1234&n=%C8%AB+1"), true, shell);
     ASSERT_EQ(shell.opened.size(), 1);
     const QUrl page(shell.opened[0]);
     ASSERT_TRUE(page.isLocalFile());
@@ -91,12 +91,13 @@ TEST(OpenWebPage, NewWindowsGoThroughTheShell) {
 }
 
 TEST(OpenWebPage, QueryAndPageBuildersEscapeWhatTheyCarry) {
-    EXPECT_EQ(AddressWithQuery(QStringLiteral("http://s/p"), QStringLiteral("id=1")), QStringLiteral("http://s/p?id=1"));
+    EXPECT_EQ(AddressWithQuery(QStringLiteral("http://s/p"), QStringLiteral("id=1")),
+              QStringLiteral("http://s/p?id=1"));
     EXPECT_EQ(AddressWithQuery(QStringLiteral("http://s/p?a=1"), QStringLiteral("id=1")),
               QStringLiteral("http://s/p?a=1&id=1"));
     EXPECT_EQ(AddressWithQuery(QStringLiteral("http://s/p"), QString()), QStringLiteral("http://s/p"));
-    const QString page = AutoPostPage(QStringLiteral("http://s/\"><script>x</script>"),
-                                      QStringLiteral("a=%22%3E%3Cb%3E"));
+    const QString page =
+        AutoPostPage(QStringLiteral("http://s/\"><script>x</script>"), QStringLiteral("a=%22%3E%3Cb%3E"));
     EXPECT_FALSE(page.contains(QStringLiteral("<script>x")));
     EXPECT_FALSE(page.contains(QStringLiteral("\"><b>")));
 }

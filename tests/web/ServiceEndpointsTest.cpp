@@ -1,8 +1,8 @@
 #include "ReferenceService.h"
 #include "app/AppContext.h"
 #include "support/ScriptedMessageBoxes.h"
-#include "util/Ansi.h"
-#include "util/IniFile.h"
+#include "util/core/Ansi.h"
+#include "util/core/IniFile.h"
 #include "web/ServiceEndpoints.h"
 
 #include <gtest/gtest.h>

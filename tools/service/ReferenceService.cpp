@@ -1,6 +1,6 @@
 #include "ReferenceService.h"
 
-#include "util/Ansi.h"
+#include "util/core/Ansi.h"
 
 #include <QDir>
 #include <QFile>

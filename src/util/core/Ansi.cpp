@@ -1,4 +1,4 @@
-#include "util/Ansi.h"
+#include "util/core/Ansi.h"
 
 #include <iconv.h>
 
@@ -16,7 +16,7 @@ namespace {
 constexpr const char* kCodePage = "CP949";
 
 class Converter {
-public:
+  public:
     Converter(const char* to, const char* from) : m_cd(iconv_open(to, from)) {}
     ~Converter() {
         if (m_cd != reinterpret_cast<iconv_t>(-1)) iconv_close(m_cd);
@@ -53,7 +53,7 @@ public:
         return out;
     }
 
-private:
+  private:
     iconv_t m_cd;
     std::mutex m_mutex;
 };
@@ -81,8 +81,10 @@ QByteArray ToAnsi(const QString& text) {
     // One "?" a character: a surrogate pair is skipped whole, any other bad unit alone.
     auto step = [](const char* at, size_t left) -> size_t {
         if (left >= 4) {
-            char16_t hi = static_cast<char16_t>(static_cast<unsigned char>(at[0]) | (static_cast<unsigned char>(at[1]) << 8));
-            char16_t lo = static_cast<char16_t>(static_cast<unsigned char>(at[2]) | (static_cast<unsigned char>(at[3]) << 8));
+            char16_t hi = static_cast<char16_t>(static_cast<unsigned char>(at[0]) |
+                                                (static_cast<unsigned char>(at[1]) << 8));
+            char16_t lo = static_cast<char16_t>(static_cast<unsigned char>(at[2]) |
+                                                (static_cast<unsigned char>(at[3]) << 8));
             if (QChar::isHighSurrogate(hi) && QChar::isLowSurrogate(lo)) return 4;
         }
         return 2;
@@ -100,9 +102,9 @@ QString FromAnsi(const QByteArray& bytes) {
             break;
         }
     if (ascii) return QString::fromLatin1(bytes);
-    QByteArray utf16 = Decoder().Run(bytes.constData(), static_cast<size_t>(bytes.size()),
-                                     [](const char*, size_t) -> size_t { return 1; },
-                                     [](QByteArray& out) { out.append("\xFD\xFF", 2); });
+    QByteArray utf16 = Decoder().Run(
+        bytes.constData(), static_cast<size_t>(bytes.size()), [](const char*, size_t) -> size_t { return 1; },
+        [](QByteArray& out) { out.append("\xFD\xFF", 2); });
     return QString(reinterpret_cast<const QChar*>(utf16.constData()), utf16.size() / 2);
 }
 

@@ -1,4 +1,4 @@
-#include "util/Colors.h"
+#include "util/core/Colors.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "util/Colors.h"
+#include "util/core/Colors.h"
 
 #include <QFont>
 #include <QString>

@@ -49,6 +49,13 @@ void SelectAllText(QLineEdit* box);
 // does nothing and returns false.
 bool PushHistoryItem(QComboBox* list, const std::optional<QString>& text = std::nullopt);
 
+// Drop-down lists kept in section "ListBox" of the settings file, each item followed by the separator.
+// ListLoad replaces the list's items with the non-empty pieces of the stored value; ListSave stores at
+// most `maximum` items (all when maximum <= 0). A key that is blank does nothing.
+void ListLoad(const QString& file, const QString& key, QComboBox* list, const QString& separator);
+void ListSave(const QString& file, const QString& key, const QComboBox* list, const QString& separator,
+              int maximum);
+
 // Sorts the list by the column clicked, flipping between ascending and descending on every click
 // (the first click sorts descending), and keeps sorting on.
 void ToggleListSort(QTreeView* list, int column);

@@ -1,4 +1,4 @@
-#include "util/Dialogs.h"
+#include "util/gui/Dialogs.h"
 
 #include <QColorDialog>
 #include <QFileDialog>

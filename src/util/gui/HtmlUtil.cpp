@@ -1,10 +1,10 @@
-#include "util/HtmlUtil.h"
+#include "util/gui/HtmlUtil.h"
 
 #include <QCoreApplication>
 
-#include "util/Colors.h"
-#include "util/Dialogs.h"
-#include "util/HtmlView.h"
+#include "util/core/Colors.h"
+#include "util/gui/Dialogs.h"
+#include "util/gui/HtmlView.h"
 
 namespace pelio::util {
 

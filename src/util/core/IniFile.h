@@ -3,8 +3,6 @@
 #include <QString>
 #include <QStringList>
 
-class QComboBox;
-
 // The settings file: a sectioned key=value text file read and written with the classic
 // private-profile rules.
 //
@@ -50,14 +48,9 @@ bool IniReadBool(const QString& file, const QString& section, const QString& key
 // name writes nothing. Failures are not reported.
 void IniWrite(const QString& file, const QString& section, const QString& key, const QString& value);
 
-// Lists of section "ListBox": the items of a drop-down list, each followed by the separator.
-// ListLoad replaces the list's items with the non-empty pieces of the stored value; ListSave stores at
-// most `maximum` items (all when maximum <= 0). A key that is blank does nothing.
-void ListLoad(const QString& file, const QString& key, QComboBox* list, const QString& separator);
-void ListSave(const QString& file, const QString& key, const QComboBox* list, const QString& separator,
-              int maximum);
-
-// The list rules on plain text lists, for callers without a widget.
+// Lists of section "ListBox": items each followed by the separator. SplitListValue gives the
+// non-empty pieces of a stored value; JoinListValue joins at most `maximum` items (all when
+// maximum <= 0) into one value.
 QStringList SplitListValue(const QString& value, const QString& separator);
 QString JoinListValue(const QStringList& items, const QString& separator, int maximum);
 

@@ -1,4 +1,4 @@
-#include "util/HtmlView.h"
+#include "util/gui/HtmlView.h"
 
 #include <QBuffer>
 #include <QHash>

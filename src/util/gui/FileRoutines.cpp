@@ -1,29 +1,12 @@
-#include "util/FileRoutines.h"
+#include "util/gui/FileRoutines.h"
 
 #include "platform/FileManager.h"
-#include "util/Ansi.h"
-#include "util/Dialogs.h"
-#include "util/Paths.h"
+#include "util/core/Paths.h"
+#include "util/gui/Dialogs.h"
 
-#include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 
 namespace pelio::util {
-
-namespace {
-
-bool WriteWhole(const QString& path, const QByteArray& bytes) {
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly)) return false;
-    if (file.write(bytes) != bytes.size()) {
-        file.cancelWriting();
-        return false;
-    }
-    return file.commit();
-}
-
-}  // namespace
 
 bool FileExists(const QString& path, bool showMessage, QWidget* parent) {
     if (!path.isEmpty() && QFileInfo::exists(path)) return true;
@@ -34,28 +17,7 @@ bool FileExists(const QString& path, bool showMessage, QWidget* parent) {
 
 QString ReadTextFile(const QString& path, bool showMessage, QWidget* parent) {
     if (path.isEmpty() || !FileExists(path, showMessage, parent)) return QString();
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) return QString();
-    return DecodeLocalText(file.readAll());
-}
-
-bool WriteTextFile(const QString& path, const QString& text, bool append) {
-    if (path.isEmpty()) return false;
-    if (!append) return WriteWhole(path, text.toUtf8());
-
-    const QByteArray addition = QByteArrayLiteral("\r\n") + text.toUtf8();
-    QFile file(path);
-    if (file.exists()) {
-        if (!file.open(QIODevice::ReadOnly)) return false;
-        const QByteArray old = file.readAll();
-        file.close();
-        if (!IsValidUtf8(old) && !old.startsWith("\xEF\xBB\xBF"))
-            return WriteWhole(path, FromAnsi(old).toUtf8() + addition);
-    }
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Append)) return false;
-    const bool ok = file.write(addition) == addition.size();
-    file.close();
-    return ok && file.error() == QFileDevice::NoError;
+    return LoadTextFile(path);
 }
 
 void OpenInExplorer(const QString& path, platform::FileManager& fileManager) {

@@ -1,4 +1,4 @@
-#include "util/Paths.h"
+#include "util/core/Paths.h"
 
 #include <QDateTime>
 #include <QDir>

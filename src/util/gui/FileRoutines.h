@@ -1,6 +1,7 @@
 #pragma once
 
-#include "util/MessageBoxes.h"
+#include "util/core/TextFiles.h"
+#include "util/gui/MessageBoxes.h"
 
 #include <QString>
 
@@ -10,8 +11,8 @@ namespace pelio::platform {
 class FileManager;
 }
 
-// Files and folders: existence, whole-file text reads and writes, the file manager, the file-open
-// dialog for files to send, and the program's error box.
+// Files and folders with the program's messages: existence, whole-file reads (plain reads and writes
+// are in TextFiles.h), the file manager, the file-open dialog for files to send, and the error box.
 namespace pelio::util {
 
 // True when the path names an existing file or folder. Otherwise, with showMessage, an information
@@ -21,14 +22,6 @@ bool FileExists(const QString& path, bool showMessage, QWidget* parent = nullptr
 // The whole file as text (UTF-8, or code page 949 when the bytes are not UTF-8); empty when the path
 // is empty, missing (with the message of FileExists when showMessage is set) or unreadable.
 QString ReadTextFile(const QString& path, bool showMessage, QWidget* parent = nullptr);
-
-// Writes text as UTF-8 (a text starting with U+FEFF starts the file with the UTF-8 byte-order mark).
-// Without append the file is created or replaced whole, atomically: a failed write leaves the old
-// content as it was. With append a carriage return and line feed and then the text are added at the
-// end, the file being created when missing; a file that is not UTF-8 (written on Windows in code
-// page 949) is converted to UTF-8 first, so the file never mixes two encodings. Returns false when
-// nothing was written; callers may ignore it.
-bool WriteTextFile(const QString& path, const QString& text, bool append);
 
 // Opens the file manager: at its default place when the path is empty or does not exist, at the
 // folder when the path is a folder, at the file's folder with the file selected when it is a file.

@@ -1,6 +1,6 @@
-#include "util/TextUtil.h"
+#include "util/core/TextUtil.h"
 
-#include "util/Ansi.h"
+#include "util/core/Ansi.h"
 
 #include <QStringList>
 

@@ -1,12 +1,12 @@
 #pragma once
 
-#include "util/IniFile.h"
+#include "util/core/IniFile.h"
 
 #include <QString>
 
 // Every key of the settings file, with its section and its default. Windows read and write their
 // settings through these entries only.
-namespace pelio::app::settings {
+namespace pelio::util::settings {
 
 struct Key {
     QString section;
@@ -60,17 +60,17 @@ inline const QString kUserApplication = QStringLiteral("PelioRS");
 inline const Key MachineCodeStore{QStringLiteral("Settings"), QStringLiteral("MyC"), QString()};
 
 // Every fixed key above, for code that lists or checks them all.
-inline const Key* const kAllKeys[] = {&LastDeptCode, &MyName,         &MyPhone,      &CodeHistory,
-                                      &LastIP,       &LastPort,       &Stretch,      &AutoScroll,
-                                      &LastFolder,   &ChatBackColor,  &ChatFontName, &ChatFontSize,
-                                      &ChatFontBold, &ChatFontItalic, &ChatForeColor, &ServiceRoot, &IpLookupRoot};
+inline const Key* const kAllKeys[] = {
+    &LastDeptCode, &MyName,         &MyPhone,       &CodeHistory,   &LastIP,       &LastPort,
+    &Stretch,      &AutoScroll,     &LastFolder,    &ChatBackColor, &ChatFontName, &ChatFontSize,
+    &ChatFontBold, &ChatFontItalic, &ChatForeColor, &ServiceRoot,   &IpLookupRoot};
 
 // Reads and writes of the settings file by table entry.
 inline QString Read(const QString& iniFile, const Key& k) {
-    return util::IniRead(iniFile, k.section, k.key, k.defaultValue);
+    return IniRead(iniFile, k.section, k.key, k.defaultValue);
 }
 inline void Write(const QString& iniFile, const Key& k, const QString& value) {
-    util::IniWrite(iniFile, k.section, k.key, value);
+    IniWrite(iniFile, k.section, k.key, value);
 }
 
-}  // namespace pelio::app::settings
+}  // namespace pelio::util::settings

@@ -1,6 +1,7 @@
-#include "util/WindowRoutines.h"
+#include "util/gui/WindowRoutines.h"
 
-#include "util/IniFile.h"
+#include "util/core/IniFile.h"
+#include "util/core/SettingsKeys.h"
 
 #include <QComboBox>
 #include <QCoreApplication>
@@ -19,8 +20,8 @@ namespace pelio::util {
 
 namespace {
 
-const QString kFormSection = QStringLiteral("Form");
-const QString kIsMaxSuffix = QStringLiteral("-IsMax");
+using settings::kFormSection;
+using settings::kIsMaxSuffix;
 const char* const kSortOrderProperty = "pelioSortOrder";
 constexpr int kEdgeMarginTwips = 1000;
 
@@ -174,6 +175,21 @@ void ToggleListSort(QTreeView* list, int column) {
     list->header()->setSortIndicator(column, order);
     list->setSortingEnabled(true);
     list->sortByColumn(column, order);
+}
+
+void ListLoad(const QString& file, const QString& key, QComboBox* list, const QString& separator) {
+    if (!list || key.trimmed().isEmpty()) return;
+    const QStringList items = SplitListValue(IniRead(file, QStringLiteral("ListBox"), key), separator);
+    list->clear();
+    for (const QString& item : items) list->addItem(item);
+}
+
+void ListSave(const QString& file, const QString& key, const QComboBox* list, const QString& separator,
+              int maximum) {
+    if (!list || key.trimmed().isEmpty()) return;
+    QStringList items;
+    for (int i = 0; i < list->count(); ++i) items << list->itemText(i);
+    IniWrite(file, QStringLiteral("ListBox"), key, JoinListValue(items, separator, maximum));
 }
 
 }  // namespace pelio::util

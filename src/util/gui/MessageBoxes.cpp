@@ -1,4 +1,4 @@
-#include "util/MessageBoxes.h"
+#include "util/gui/MessageBoxes.h"
 
 #include <QMessageBox>
 
@@ -16,11 +16,21 @@ MsgAnswer ShowReal(const MessageBoxRequest& request) {
     box.setWindowTitle(request.title);
     box.setText(request.text);
     switch (request.icon) {
-        case MsgIcon::None: box.setIcon(QMessageBox::NoIcon); break;
-        case MsgIcon::Information: box.setIcon(QMessageBox::Information); break;
-        case MsgIcon::Question: box.setIcon(QMessageBox::Question); break;
-        case MsgIcon::Exclamation: box.setIcon(QMessageBox::Warning); break;
-        case MsgIcon::Critical: box.setIcon(QMessageBox::Critical); break;
+        case MsgIcon::None:
+            box.setIcon(QMessageBox::NoIcon);
+            break;
+        case MsgIcon::Information:
+            box.setIcon(QMessageBox::Information);
+            break;
+        case MsgIcon::Question:
+            box.setIcon(QMessageBox::Question);
+            break;
+        case MsgIcon::Exclamation:
+            box.setIcon(QMessageBox::Warning);
+            break;
+        case MsgIcon::Critical:
+            box.setIcon(QMessageBox::Critical);
+            break;
     }
     switch (request.buttons) {
         case MsgButtons::Ok:
@@ -38,10 +48,14 @@ MsgAnswer ShowReal(const MessageBoxRequest& request) {
     }
     box.setWindowFlag(Qt::WindowStaysOnTopHint, request.parent == nullptr);
     switch (box.exec()) {
-        case QMessageBox::Yes: return MsgAnswer::Yes;
-        case QMessageBox::No: return MsgAnswer::No;
-        case QMessageBox::Cancel: return MsgAnswer::Cancel;
-        case QMessageBox::Ok: return MsgAnswer::Ok;
+        case QMessageBox::Yes:
+            return MsgAnswer::Yes;
+        case QMessageBox::No:
+            return MsgAnswer::No;
+        case QMessageBox::Cancel:
+            return MsgAnswer::Cancel;
+        case QMessageBox::Ok:
+            return MsgAnswer::Ok;
         default:
             return request.buttons == MsgButtons::YesNo      ? MsgAnswer::No
                    : request.buttons == MsgButtons::OkCancel ? MsgAnswer::Cancel

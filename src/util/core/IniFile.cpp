@@ -1,8 +1,7 @@
-#include "util/IniFile.h"
+#include "util/core/IniFile.h"
 
-#include "util/Ansi.h"
+#include "util/core/Ansi.h"
 
-#include <QComboBox>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -16,7 +15,9 @@ namespace {
 // exhaust memory.
 constexpr qint64 kMaxFileBytes = 16 * 1024 * 1024;
 
-bool IsProfileBlank(QChar c) { return c == u' ' || c == u'\t'; }
+bool IsProfileBlank(QChar c) {
+    return c == u' ' || c == u'\t';
+}
 
 QString TrimProfileBlanks(const QString& s) {
     qsizetype b = 0, e = s.size();
@@ -75,7 +76,9 @@ QStringList ReadLines(const QString& file, bool* complete = nullptr) {
     return lines;
 }
 
-bool SameName(const QString& a, const QString& b) { return a.compare(b, Qt::CaseInsensitive) == 0; }
+bool SameName(const QString& a, const QString& b) {
+    return a.compare(b, Qt::CaseInsensitive) == 0;
+}
 
 // Cuts text to at most maxBytes code page 949 bytes, at a character boundary.
 QString CutToAnsiBytes(const QString& text, int maxBytes) {
@@ -105,7 +108,8 @@ QString ReplaceLineBreakMarker(QString value) {
 
 bool SectionWritable(const QString& section) {
     QString s = TrimProfileBlanks(section);
-    return !s.isEmpty() && !s.contains(u']') && !s.contains(u'\r') && !s.contains(u'\n') && !s.contains(QChar(0));
+    return !s.isEmpty() && !s.contains(u']') && !s.contains(u'\r') && !s.contains(u'\n') &&
+           !s.contains(QChar(0));
 }
 
 bool KeyWritable(const QString& key) {
@@ -131,7 +135,8 @@ QString ProfileRead(const QString& file, const QString& section, const QString& 
         }
         if (!inSection || p.kind != ParsedLine::Entry || !SameName(p.name, wantedKey)) continue;
         QString value = p.value;
-        if (value.size() >= 2 && (value.front() == u'"' || value.front() == u'\'') && value.back() == value.front())
+        if (value.size() >= 2 && (value.front() == u'"' || value.front() == u'\'') &&
+            value.back() == value.front())
             value = value.mid(1, value.size() - 2);
         return CutToAnsiBytes(value, kIniValueMaxBytes);
     }
@@ -144,7 +149,8 @@ bool ProfileWrite(const QString& file, const QString& section, const QString& ke
     const QString k = TrimProfileBlanks(key);
     // A value is one line: cut at a NUL like the C interface would, and keep any line break as the
     // marker so the next line cannot turn into an entry or a section.
-    QString value = rawValue.left(rawValue.indexOf(QChar(0)) < 0 ? rawValue.size() : rawValue.indexOf(QChar(0)));
+    QString value =
+        rawValue.left(rawValue.indexOf(QChar(0)) < 0 ? rawValue.size() : rawValue.indexOf(QChar(0)));
     value.replace(QStringLiteral("\r\n"), QStringLiteral("\\n\\r"));
     value.replace(u'\r', QStringLiteral("\\n\\r"));
     value.replace(u'\n', QStringLiteral("\\n\\r"));
@@ -255,21 +261,6 @@ QString JoinListValue(const QStringList& items, const QString& separator, int ma
     if (maximum > 0 && count > maximum) count = maximum;
     for (qsizetype i = 0; i < count; ++i) value += items[i] + separator;
     return value;
-}
-
-void ListLoad(const QString& file, const QString& key, QComboBox* list, const QString& separator) {
-    if (!list || key.trimmed().isEmpty()) return;
-    const QStringList items = SplitListValue(IniRead(file, QStringLiteral("ListBox"), key), separator);
-    list->clear();
-    for (const QString& item : items) list->addItem(item);
-}
-
-void ListSave(const QString& file, const QString& key, const QComboBox* list, const QString& separator,
-              int maximum) {
-    if (!list || key.trimmed().isEmpty()) return;
-    QStringList items;
-    for (int i = 0; i < list->count(); ++i) items << list->itemText(i);
-    IniWrite(file, QStringLiteral("ListBox"), key, JoinListValue(items, separator, maximum));
 }
 
 }  // namespace pelio::util
