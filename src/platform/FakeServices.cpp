@@ -8,16 +8,19 @@ FakeServices::FakeServices() {
     auto inst = std::make_unique<FakeInstanceRegistry>();
     auto fm = std::make_unique<FakeFileManager>();
     auto sh = std::make_unique<FakeShell>();
+    auto ck = std::make_unique<ManualClock>();
     identity = id.get();
     windows = wm.get();
     instances = inst.get();
     files = fm.get();
     shell = sh.get();
+    clock = ck.get();
     services.identity = std::move(id);
     services.windows = std::move(wm);
     services.instances = std::move(inst);
     services.files = std::move(fm);
     services.shell = std::move(sh);
+    services.clock = std::move(ck);
 }
 
 }  // namespace pelio::platform

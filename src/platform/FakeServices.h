@@ -103,6 +103,7 @@ struct FakeServices {
     FakeInstanceRegistry* instances;
     FakeShell* shell;
     FakeFileManager* files;
+    ManualClock* clock;  // starts at 0 and moves only when the test advances it
     Services services;
 };
 

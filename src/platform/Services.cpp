@@ -15,6 +15,7 @@ std::unique_ptr<Services> CreateLinuxServices() {
     services->instances = std::make_unique<LinuxInstanceRegistry>();
     services->shell = std::make_unique<LinuxShell>();
     services->files = std::make_unique<LinuxFileManager>();
+    services->clock = std::make_unique<SteadyClock>();
     return services;
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/Clock.h"
 #include "platform/FileManager.h"
 #include "platform/InstanceRegistry.h"
 #include "platform/Shell.h"
@@ -19,6 +20,7 @@ struct Services {
     std::unique_ptr<InstanceRegistry> instances;
     std::unique_ptr<Shell> shell;
     std::unique_ptr<FileManager> files;
+    std::unique_ptr<Clock> clock;
 };
 
 // The real services of this system (X11 desktop, /proc, /sys).

@@ -35,16 +35,6 @@ QString TitleOf(Display* d, Window w) {
 
 }  // namespace
 
-bool WaitFor(const std::function<bool()>& condition, int ms) {
-    QDeadlineTimer deadline(ms);
-    while (!condition()) {
-        if (deadline.hasExpired()) return condition();
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-        QThread::msleep(10);  // polling interval of the wait, not a synchronisation sleep
-    }
-    return true;
-}
-
 XvfbDisplay::XvfbDisplay(QSize size) {
     m_server.setProgram(QStringLiteral("Xvfb"));
     m_server.setArguments({QStringLiteral("-displayfd"), QStringLiteral("1"), QStringLiteral("-screen"),

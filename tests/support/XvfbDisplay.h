@@ -1,5 +1,7 @@
 #pragma once
 
+#include "Wait.h"
+
 #include <QProcess>
 #include <QSize>
 #include <QString>
@@ -33,8 +35,5 @@ class XvfbDisplay {
     QString m_name;
     void* m_display = nullptr;  // the test's own Xlib connection
 };
-
-// Waits, pumping events, until `condition` holds or `ms` passed; returns the condition's last value.
-bool WaitFor(const std::function<bool()>& condition, int ms);
 
 }  // namespace pelio::test
