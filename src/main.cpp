@@ -14,27 +14,29 @@ namespace {
 
 // With PELIO_MESSAGE_LOG set (unattended runs: demos, end-to-end tests), message boxes are not shown:
 // each is appended to that file as one line "icon<TAB>title<TAB>text" and answered with its default.
-void UseMessageLogIfAsked() {
-    const QString path = qEnvironmentVariable("PELIO_MESSAGE_LOG");
-    if (path.isEmpty()) return;
-    pelio::util::MessageBoxes::SetResponder([path](const pelio::util::MessageBoxRequest& box) {
-        QFile log(path);
+class MessageLog : public pelio::util::MessageBoxProvider {
+  public:
+    explicit MessageLog(QString path) : m_path(std::move(path)) {}
+    pelio::util::MsgAnswer ShowMessage(const pelio::util::MessageBoxRequest& box) override {
+        QFile log(m_path);
         if (log.open(QIODevice::Append)) {
             QString text = box.text;
             text.replace(u'\n', QStringLiteral("\\n"));
             log.write(
                 QStringLiteral("%1\t%2\t%3\n").arg(static_cast<int>(box.icon)).arg(box.title, text).toUtf8());
         }
-        switch (box.buttons) {
-            case pelio::util::MsgButtons::YesNo:
-                return pelio::util::MsgAnswer::No;
-            case pelio::util::MsgButtons::OkCancel:
-                return pelio::util::MsgAnswer::Cancel;
-            case pelio::util::MsgButtons::Ok:
-                break;
-        }
-        return pelio::util::MsgAnswer::Ok;
-    });
+        return pelio::util::DefaultAnswer(box);
+    }
+
+  private:
+    QString m_path;
+};
+
+void UseMessageLogIfAsked() {
+    const QString path = qEnvironmentVariable("PELIO_MESSAGE_LOG");
+    if (path.isEmpty()) return;
+    static MessageLog log(path);
+    pelio::util::MessageBoxes::SetProvider(&log);
 }
 
 }  // namespace

@@ -7,29 +7,36 @@
 
 namespace pelio::test {
 
-util::MsgAnswer DefaultAnswer(const util::MessageBoxRequest& box) {
-    switch (box.buttons) {
-        case util::MsgButtons::YesNo: return util::MsgAnswer::No;
-        case util::MsgButtons::OkCancel: return util::MsgAnswer::Cancel;
-        case util::MsgButtons::Ok: break;
+namespace {
+
+class UnexpectedBoxes : public util::MessageBoxProvider {
+  public:
+    util::MsgAnswer ShowMessage(const util::MessageBoxRequest& box) override {
+        ADD_FAILURE() << "unexpected message box: " << box.text.toStdString();
+        return util::DefaultAnswer(box);
     }
-    return util::MsgAnswer::Ok;
-}
+};
+
+}  // namespace
 
 ScriptedMessageBoxes::ScriptedMessageBoxes() {
-    m_previous = util::MessageBoxes::SetResponder([this](const util::MessageBoxRequest& box) {
-        m_boxes.push_back(box);
-        if (m_answers.empty()) {
-            ADD_FAILURE() << "message box with no scripted answer: " << box.text.toStdString();
-            return DefaultAnswer(box);
-        }
-        util::MsgAnswer a = m_answers.front();
-        m_answers.pop_front();
-        return a;
-    });
+    m_previous = util::MessageBoxes::SetProvider(this);
 }
 
-ScriptedMessageBoxes::~ScriptedMessageBoxes() { util::MessageBoxes::SetResponder(std::move(m_previous)); }
+ScriptedMessageBoxes::~ScriptedMessageBoxes() {
+    util::MessageBoxes::SetProvider(m_previous);
+}
+
+util::MsgAnswer ScriptedMessageBoxes::ShowMessage(const util::MessageBoxRequest& box) {
+    m_boxes.push_back(box);
+    if (m_answers.empty()) {
+        ADD_FAILURE() << "message box with no scripted answer: " << box.text.toStdString();
+        return util::DefaultAnswer(box);
+    }
+    const util::MsgAnswer a = m_answers.front();
+    m_answers.pop_front();
+    return a;
+}
 
 ScriptedMessageBoxes& ScriptedMessageBoxes::Answer(util::MsgAnswer answer) {
     m_answers.push_back(answer);
@@ -37,10 +44,8 @@ ScriptedMessageBoxes& ScriptedMessageBoxes::Answer(util::MsgAnswer answer) {
 }
 
 void InstallUnexpectedBoxGuard() {
-    util::MessageBoxes::SetResponder([](const util::MessageBoxRequest& box) {
-        ADD_FAILURE() << "unexpected message box: " << box.text.toStdString();
-        return DefaultAnswer(box);
-    });
+    static UnexpectedBoxes guard;
+    util::MessageBoxes::SetProvider(&guard);
 }
 
 QByteArray ReadFileBytes(const QString& path) {

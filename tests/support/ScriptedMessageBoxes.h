@@ -12,10 +12,10 @@ namespace pelio::test {
 // Replaces the program's message boxes for the lifetime of the object: each box is recorded and
 // answered with the next scripted answer. A box with no answer left fails the test and is answered
 // with its default (OK, No or Cancel).
-class ScriptedMessageBoxes {
+class ScriptedMessageBoxes : public util::MessageBoxProvider {
   public:
     ScriptedMessageBoxes();
-    ~ScriptedMessageBoxes();
+    ~ScriptedMessageBoxes() override;
     ScriptedMessageBoxes(const ScriptedMessageBoxes&) = delete;
     ScriptedMessageBoxes& operator=(const ScriptedMessageBoxes&) = delete;
 
@@ -25,16 +25,15 @@ class ScriptedMessageBoxes {
     const std::vector<util::MessageBoxRequest>& boxes() const { return m_boxes; }
     size_t unansweredScript() const { return m_answers.size(); }
 
+    util::MsgAnswer ShowMessage(const util::MessageBoxRequest& box) override;
+
   private:
     std::deque<util::MsgAnswer> m_answers;
     std::vector<util::MessageBoxRequest> m_boxes;
-    util::MessageBoxResponder m_previous;
+    util::MessageBoxProvider* m_previous = nullptr;
 };
 
-// The default answer of a box: OK, No or Cancel.
-util::MsgAnswer DefaultAnswer(const util::MessageBoxRequest& box);
-
-// Installs the responder used outside ScriptedMessageBoxes: any box fails the running test.
+// Installs the provider used outside ScriptedMessageBoxes: any box fails the running test.
 void InstallUnexpectedBoxGuard();
 
 // A temp folder fixture: a fresh folder per test, removed afterwards.

@@ -19,18 +19,16 @@ TEST(MessageBoxes, ScriptedResponderRecordsAndAnswersInOrder) {
     EXPECT_EQ(boxes.unansweredScript(), 0u);
 }
 
-TEST(MessageBoxes, RestoresThePreviousResponder) {
-    int outer = 0;
-    MessageBoxResponder previous = MessageBoxes::SetResponder([&](const MessageBoxRequest&) {
-        ++outer;
-        return MsgAnswer::Ok;
-    });
+TEST(MessageBoxes, RestoresThePreviousProvider) {
+    ScriptedMessageBoxes outer;
+    outer.Answer(MsgAnswer::Ok);
     {
-        ScriptedMessageBoxes boxes;
-        boxes.Answer(MsgAnswer::Ok);
+        ScriptedMessageBoxes inner;
+        inner.Answer(MsgAnswer::Ok);
         MessageBoxes::Inform(nullptr, QStringLiteral("inner"));
+        EXPECT_EQ(inner.boxes().size(), 1u);
     }
     MessageBoxes::Inform(nullptr, QStringLiteral("outer"));
-    EXPECT_EQ(outer, 1);
-    MessageBoxes::SetResponder(std::move(previous));
+    ASSERT_EQ(outer.boxes().size(), 1u);
+    EXPECT_EQ(outer.boxes()[0].text, QStringLiteral("outer"));
 }

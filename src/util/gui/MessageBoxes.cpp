@@ -2,13 +2,15 @@
 
 #include <QMessageBox>
 
+#include <utility>
+
 namespace pelio::util {
 
 namespace {
 
-MessageBoxResponder& Responder() {
-    static MessageBoxResponder responder;
-    return responder;
+MessageBoxProvider*& Provider() {
+    static MessageBoxProvider* provider = nullptr;
+    return provider;
 }
 
 MsgAnswer ShowReal(const MessageBoxRequest& request) {
@@ -57,24 +59,32 @@ MsgAnswer ShowReal(const MessageBoxRequest& request) {
         case QMessageBox::Ok:
             return MsgAnswer::Ok;
         default:
-            return request.buttons == MsgButtons::YesNo      ? MsgAnswer::No
-                   : request.buttons == MsgButtons::OkCancel ? MsgAnswer::Cancel
-                                                             : MsgAnswer::Ok;
+            return DefaultAnswer(request);
     }
 }
 
 }  // namespace
 
+MsgAnswer DefaultAnswer(const MessageBoxRequest& request) {
+    switch (request.buttons) {
+        case MsgButtons::YesNo:
+            return MsgAnswer::No;
+        case MsgButtons::OkCancel:
+            return MsgAnswer::Cancel;
+        case MsgButtons::Ok:
+            break;
+    }
+    return MsgAnswer::Ok;
+}
+
 MsgAnswer MessageBoxes::Show(QWidget* parent, const QString& text, MsgIcon icon, MsgButtons buttons) {
-    MessageBoxRequest request{text, kAppTitle, icon, buttons, parent};
-    if (Responder()) return Responder()(request);
+    const MessageBoxRequest request{text, kAppTitle, icon, buttons, parent};
+    if (MessageBoxProvider* provider = Provider()) return provider->ShowMessage(request);
     return ShowReal(request);
 }
 
-MessageBoxResponder MessageBoxes::SetResponder(MessageBoxResponder responder) {
-    MessageBoxResponder old = std::move(Responder());
-    Responder() = std::move(responder);
-    return old;
+MessageBoxProvider* MessageBoxes::SetProvider(MessageBoxProvider* provider) {
+    return std::exchange(Provider(), provider);
 }
 
 }  // namespace pelio::util

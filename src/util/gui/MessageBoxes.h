@@ -2,14 +2,13 @@
 
 #include <QString>
 
-#include <functional>
-
 class QWidget;
 
 // Every message box of the program goes through here. The title is always the application title; a
 // box has one of two shapes: information icon with OK, or question icon with Yes and No (plus the
-// exclamation and critical icons some windows use). Tests replace the real box with a responder that
-// records the box and answers it, so no test ever waits on a modal dialog.
+// exclamation and critical icons some windows use). Tests install a provider that records the box and
+// answers it, so no test ever waits on a modal dialog; the file, colour and font dialogs (Dialogs.h)
+// have the same kind of seam.
 namespace pelio::util {
 
 inline const QString kAppTitle = QStringLiteral("Pelio원격");
@@ -26,12 +25,21 @@ struct MessageBoxRequest {
     QWidget* parent = nullptr;
 };
 
-using MessageBoxResponder = std::function<MsgAnswer(const MessageBoxRequest&)>;
+// The answer when a box is closed without a button: OK for an OK box, No for a Yes/No box and Cancel
+// for an OK/Cancel box.
+MsgAnswer DefaultAnswer(const MessageBoxRequest& request);
+
+// Answers the message boxes; without one installed the real boxes are shown.
+class MessageBoxProvider {
+  public:
+    virtual ~MessageBoxProvider() = default;
+    virtual MsgAnswer ShowMessage(const MessageBoxRequest& request) = 0;
+};
 
 class MessageBoxes {
-public:
-    // Shows a modal box and returns the button pressed. Closing the box without a button counts as
-    // OK for an OK box, No for a Yes/No box and Cancel for an OK/Cancel box.
+  public:
+    // Shows a modal box and returns the button pressed; closing it without a button gives its
+    // DefaultAnswer.
     static MsgAnswer Show(QWidget* parent, const QString& text, MsgIcon icon = MsgIcon::Information,
                           MsgButtons buttons = MsgButtons::Ok);
 
@@ -43,8 +51,9 @@ public:
         return Show(parent, text, MsgIcon::Question, MsgButtons::YesNo) == MsgAnswer::Yes;
     }
 
-    // Replaces the real boxes; an empty responder restores them. Returns the previous responder.
-    static MessageBoxResponder SetResponder(MessageBoxResponder responder);
+    // Replaces the real boxes (the caller keeps the provider); null restores them. Returns the
+    // previous provider, null for the real boxes.
+    static MessageBoxProvider* SetProvider(MessageBoxProvider* provider);
 };
 
 }  // namespace pelio::util
