@@ -8,6 +8,8 @@ packages=(
   cmake ninja-build g++ pkg-config git
   # Qt 6: widgets, browser controls, sound
   qt6-base-dev qt6-webengine-dev qt6-multimedia-dev
+  # Qt's own texts (message-box buttons, dialogs) in Korean
+  qt6-translations-l10n
   # X11 capture and input; the remote-control server and the reference agent (LibVNCServer/Client)
   libx11-dev libxext-dev libxdamage-dev libxfixes-dev libxtst-dev libvncserver-dev
   # screen recordings: zstd compression, zlib checksums

@@ -1,14 +1,21 @@
 #include "FirstWindow.h"
+#include "app/ProgramOptions.h"
 #include "app/Startup.h"
 #include "app/UserSettings.h"
 #include "platform/Services.h"
+#include "util/core/Diagnostics.h"
+#include "util/gui/BrowserEngine.h"
+#include "util/gui/KoreanTranslations.h"
 #include "util/gui/MessageBoxes.h"
 
 #include <QApplication>
 #include <QFile>
+#include <QFileInfo>
 #include <QScreen>
 #include <QStandardPaths>
 #include <QStringList>
+
+#include <cstdio>
 
 namespace {
 
@@ -39,13 +46,42 @@ void UseMessageLogIfAsked() {
     pelio::util::MessageBoxes::SetProvider(&log);
 }
 
+// Handles --help, --version and unknown options; returns the exit status, or -1 to start normally.
+int HandleProgramOption(int argc, char** argv) {
+    QStringList args;
+    for (int i = 1; i < argc; ++i) args << QString::fromLocal8Bit(argv[i]);
+    const pelio::app::OptionChoice choice = pelio::app::FindProgramOption(args);
+    const QString program = QFileInfo(QString::fromLocal8Bit(argv[0])).fileName();
+    switch (choice.option) {
+        case pelio::app::ProgramOption::None:
+            return -1;
+        case pelio::app::ProgramOption::Help:
+            std::fputs(pelio::app::UsageText(program).toUtf8().constData(), stdout);
+            return 0;
+        case pelio::app::ProgramOption::Version:
+            std::printf("%s %s\n", "pelio", PELIO_VERSION);
+            return 0;
+        case pelio::app::ProgramOption::Unknown:
+            std::fprintf(stderr, "%s: 알 수 없는 옵션 %s\n%s", program.toUtf8().constData(),
+                         choice.argument.toUtf8().constData(),
+                         pelio::app::UsageText(program).toUtf8().constData());
+            return 2;
+    }
+    return -1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+    pelio::util::KeepConsoleQuiet();
+    if (const int status = HandleProgramOption(argc, argv); status >= 0) return status;
+
+    pelio::util::PrepareBrowserEngine();
     // The browser controls share OpenGL contexts with the windows; this must be set before the
     // application object exists.
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     QApplication application(argc, argv);  // takes Qt's own options out of argv
+    pelio::util::InstallKoreanTranslations(application);
     UseMessageLogIfAsked();
 
     QStringList args;

@@ -1,6 +1,6 @@
 // The built program under a private X server: first window, single-instance test, "review".
-#include "support/XvfbDisplay.h"
 #include "support/ScriptedMessageBoxes.h"
+#include "support/XvfbDisplay.h"
 
 #include <gtest/gtest.h>
 
@@ -9,6 +9,8 @@
 #include <QFileInfo>
 #include <QProcess>
 #include <QProcessEnvironment>
+
+#include <tuple>
 
 using pelio::test::TempFolder;
 using pelio::test::WaitFor;
@@ -41,9 +43,9 @@ class ProgramOnDisplay : public ::testing::Test {
         }
     }
 
-    QProcess& Start(const QStringList& args) {
+    QProcess& Start(const QStringList& args,
+                    QProcessEnvironment env = QProcessEnvironment::systemEnvironment()) {
         auto p = std::make_unique<QProcess>();
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert(QStringLiteral("DISPLAY"), display.name());
         env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
         env.insert(QStringLiteral("XDG_CONFIG_HOME"), home.file(QStringLiteral("config")));
@@ -104,4 +106,57 @@ TEST_F(ProgramOnDisplay, ReviewOfAnEmptyHistoryTellsTheCustomerAndEnds) {
     EXPECT_EQ(review.exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(review.exitCode(), 0);
     EXPECT_EQ(Messages(), QStringLiteral("1\tPelio원격\t지원이력이 하나도 없습니다.\n"));
+}
+
+TEST_F(ProgramOnDisplay, StartsWithoutBrowserEngineSettingsAndKeepsTheConsoleQuiet) {
+    // A customer's shell sets none of the browser engine's variables and may run the program as root;
+    // the test's own environment sets them, so they are taken away here.
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    for (const char* name :
+         {"QTWEBENGINE_DISABLE_SANDBOX", "QTWEBENGINE_CHROMIUM_FLAGS", "XDG_RUNTIME_DIR", "QT_LOGGING_RULES"})
+        env.remove(QString::fromLatin1(name));
+    ASSERT_TRUE(QDir().mkpath(programFolder.file(QStringLiteral("원격지원 받은 이력/1234-Co"))));
+    QProcess& review = Start({QStringLiteral("review")}, env);
+    ASSERT_TRUE(WaitFor([&] { return TitleCount(kReviewTitle) == 1; }, kWindowWaitMs));
+    // The browser engine runs: its helper process is a child of the program.
+    const auto engineRuns = [&] {
+        QFile children(QStringLiteral("/proc/%1/task/%1/children").arg(review.processId()));
+        if (!children.open(QIODevice::ReadOnly)) return false;
+        for (const QByteArray& pid : children.readAll().split(' ')) {
+            QFile cmdline(QStringLiteral("/proc/%1/cmdline").arg(QString::fromLatin1(pid.trimmed())));
+            if (cmdline.open(QIODevice::ReadOnly) && cmdline.readAll().contains("QtWebEngineProcess"))
+                return true;
+        }
+        return false;
+    };
+    ASSERT_TRUE(WaitFor(engineRuns, kWindowWaitMs));
+    EXPECT_EQ(review.state(), QProcess::Running);
+    EXPECT_EQ(review.readAllStandardError(), QByteArray());
+    EXPECT_EQ(review.readAllStandardOutput(), QByteArray());
+}
+
+TEST(ProgramOptions, HelpVersionAndUnknownOptionsNeedNoDisplay) {
+    const auto run = [](const QStringList& args) {
+        QProcess p;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.remove(QStringLiteral("DISPLAY"));
+        p.setProcessEnvironment(env);
+        p.start(QStringLiteral(PELIO_EXECUTABLE), args);
+        EXPECT_TRUE(p.waitForFinished(30000));
+        return std::make_tuple(p.exitCode(), QString::fromUtf8(p.readAllStandardOutput()),
+                               QString::fromUtf8(p.readAllStandardError()));
+    };
+    const auto [helpCode, helpOut, helpErr] = run({QStringLiteral("--help")});
+    EXPECT_EQ(helpCode, 0);
+    EXPECT_TRUE(helpOut.startsWith(QStringLiteral("사용법: pelio "))) << helpOut.toStdString();
+    EXPECT_TRUE(helpErr.isEmpty());
+    const auto [versionCode, versionOut, versionErr] = run({QStringLiteral("--version")});
+    EXPECT_EQ(versionCode, 0);
+    EXPECT_EQ(versionOut, QStringLiteral("pelio %1\n").arg(QStringLiteral(PELIO_VERSION)));
+    // An option is never taken for a company's command line, wherever it stands.
+    const auto [badCode, badOut, badErr] = run({QStringLiteral("1234/Co"), QStringLiteral("--1234/Co")});
+    EXPECT_EQ(badCode, 2);
+    EXPECT_TRUE(badOut.isEmpty());
+    EXPECT_TRUE(badErr.contains(QStringLiteral("--1234/Co")));
+    EXPECT_TRUE(badErr.contains(QStringLiteral("사용법:")));
 }

@@ -3,6 +3,7 @@
 // creates the application object when tests actually run, not when CTest lists them.
 #include "support/ScriptedDialogs.h"
 #include "support/ScriptedMessageBoxes.h"
+#include "util/gui/KoreanTranslations.h"
 
 #include <gtest/gtest.h>
 
@@ -45,6 +46,7 @@ int main(int argc, char** argv) {
     qputenv("QT_LOGGING_RULES", "qt.qpa.*=false");
 
     QApplication app(argc, argv);
+    pelio::util::InstallKoreanTranslations(app);  // as the program does: Qt's own texts in Korean
     // A message box or dialog that no test expected fails the test instead of waiting for a click.
     pelio::test::InstallUnexpectedBoxGuard();
     pelio::test::InstallUnexpectedDialogGuard();

@@ -3,6 +3,10 @@
 
 #include <gtest/gtest.h>
 
+#include <QAbstractButton>
+#include <QMessageBox>
+#include <QRegularExpression>
+
 using namespace pelio::util;
 using pelio::test::ScriptedMessageBoxes;
 
@@ -31,4 +35,18 @@ TEST(MessageBoxes, RestoresThePreviousProvider) {
     MessageBoxes::Inform(nullptr, QStringLiteral("outer"));
     ASSERT_EQ(outer.boxes().size(), 1u);
     EXPECT_EQ(outer.boxes()[0].text, QStringLiteral("outer"));
+}
+
+TEST(MessageBoxes, QtButtonsReadKorean) {
+    // Qt's translations are installed at start-up (the test main does the same as the program).
+    QMessageBox box;
+    box.setStandardButtons(QMessageBox::Ok | QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
+    // The caption as shown: a keyboard mnemonic such as "(&N)" reads as an underlined letter.
+    const auto shown = [&](QMessageBox::StandardButton b) {
+        return box.button(b)->text().remove(QRegularExpression(QStringLiteral(R"(\(&\w\)$)")));
+    };
+    EXPECT_EQ(shown(QMessageBox::Ok), QStringLiteral("확인"));
+    EXPECT_EQ(shown(QMessageBox::Yes), QStringLiteral("예"));
+    EXPECT_EQ(shown(QMessageBox::No), QStringLiteral("아니요"));
+    EXPECT_EQ(shown(QMessageBox::Cancel), QStringLiteral("취소"));
 }
