@@ -170,6 +170,33 @@ TEST_F(IniFileTest, GarbageFilesReadWithoutCrashAndKeepTheRules) {
     EXPECT_EQ(IniRead(ini, QStringLiteral("Settings"), QStringLiteral("MyName")), QStringLiteral("똠방"));
 }
 
+TEST_F(IniFileTest, AWriteLeavesTheLinesItDoesNotTouchAsTheyWere) {
+    // UTF-8 throughout but for one stray byte in a comment, and one line in code page 949: each line
+    // reads in its own encoding, and a write gives every other line back byte for byte.
+    const QByteArray stray = "; \xFF\r\n";
+    const QByteArray ansiLine = "Old=" + pelio::util::ToAnsi(QStringLiteral("똠방각하")) + "\r\n";
+    const QByteArray before = "[Settings]\r\n" + stray + QStringLiteral("MyName=홍길동\r\n").toUtf8() +
+                              ansiLine + QStringLiteral("[DeptInfo]\r\n1234=펠리오 상사\r\n").toUtf8();
+    WriteFileBytes(ini, before);
+    EXPECT_EQ(IniRead(ini, QStringLiteral("Settings"), QStringLiteral("MyName")), QStringLiteral("홍길동"));
+    EXPECT_EQ(IniRead(ini, QStringLiteral("Settings"), QStringLiteral("Old")), QStringLiteral("똠방각하"));
+    IniWrite(ini, QStringLiteral("Settings"), QStringLiteral("MyPhone"), QStringLiteral("010-1234"));
+    const QByteArray after = ReadFileBytes(ini);
+    EXPECT_EQ(after, "[Settings]\r\n" + stray + QStringLiteral("MyName=홍길동\r\n").toUtf8() + ansiLine +
+                         "MyPhone=010-1234\r\n" +
+                         QStringLiteral("[DeptInfo]\r\n1234=펠리오 상사\r\n").toUtf8());
+    EXPECT_EQ(IniRead(ini, QStringLiteral("DeptInfo"), QStringLiteral("1234")),
+              QStringLiteral("펠리오 상사"));
+
+    // A file over 16 MiB is no settings file: it reads as empty and is never replaced.
+    const QByteArray huge = "[S]\nK=v\n" + QByteArray(16 * 1024 * 1024, ';');
+    WriteFileBytes(ini, huge);
+    EXPECT_EQ(IniRead(ini, QStringLiteral("S"), QStringLiteral("K"), QStringLiteral("default")),
+              QStringLiteral("default"));
+    IniWrite(ini, QStringLiteral("S"), QStringLiteral("K"), QStringLiteral("new"));
+    EXPECT_EQ(ReadFileBytes(ini).size(), huge.size());
+}
+
 TEST_F(IniFileTest, FailedWriteLeavesTheOldFileWhole) {
     IniWrite(ini, QStringLiteral("S"), QStringLiteral("K"), QStringLiteral("old"));
     const QByteArray before = ReadFileBytes(ini);

@@ -60,19 +60,42 @@ ParsedLine ParseLine(const QString& raw) {
     return p;
 }
 
-// Reads the file's lines. `complete` tells whether the lines are the whole file (a missing file is
-// complete and empty); a writer must not replace a file it could not read whole.
-QStringList ReadLines(const QString& file, bool* complete = nullptr) {
+// The lines of a settings file, each kept as its bytes (so that a write gives back every line it does
+// not change exactly as it was) and as its text for reading.
+struct FileLines {
+    QList<QByteArray> bytes;  // without the line feed; a carriage return before it stays
+    QStringList text;         // decoded, without the line break
+    bool complete = false;    // the lines are the whole file (a missing file is complete and empty)
+    QByteArray newLineEnd;    // "\r" when the file's lines end with CR LF: new lines follow its style
+};
+
+// A line as text: UTF-8 when its bytes are UTF-8, else code page 949 (lines written on Windows). Each
+// line is decided on its own, so one stray byte cannot change how the other lines read.
+QString DecodeLine(QByteArrayView line) {
+    if (line.endsWith('\r')) line.chop(1);
+    const QByteArray bytes = line.toByteArray();
+    return IsValidUtf8(bytes) ? QString::fromUtf8(bytes) : FromAnsi(bytes);
+}
+
+// Reads the file's lines. A file that cannot be read, or is larger than kMaxFileBytes (no settings
+// file is), gives no lines and is not complete: a writer must not replace a file it could not read
+// whole.
+FileLines ReadLines(const QString& file) {
+    FileLines lines;
     QFile f(file);
-    if (complete) *complete = !f.exists();
-    if (!f.open(QIODevice::ReadOnly)) return {};
-    QByteArray bytes = f.read(kMaxFileBytes);
-    if (complete) *complete = f.atEnd();
-    QString text = DecodeLocalText(bytes);
-    QStringList lines = text.split(u'\n');
-    for (QString& l : lines)
-        if (l.endsWith(u'\r')) l.chop(1);
-    if (!lines.isEmpty() && lines.last().isEmpty()) lines.removeLast();
+    lines.complete = !f.exists();
+    if (!f.open(QIODevice::ReadOnly)) return lines;
+    const QByteArray all = f.read(kMaxFileBytes + 1);
+    if (all.size() > kMaxFileBytes || f.error() != QFileDevice::NoError) return lines;
+    lines.complete = true;
+    lines.bytes = all.split('\n');
+    if (lines.bytes.last().isEmpty()) lines.bytes.removeLast();
+    if (!lines.bytes.isEmpty() && lines.bytes.first().endsWith('\r')) lines.newLineEnd = "\r";
+    for (qsizetype i = 0; i < lines.bytes.size(); ++i) {
+        QByteArrayView line = lines.bytes[i];
+        if (i == 0 && line.startsWith("\xEF\xBB\xBF")) line = line.sliced(3);  // byte-order mark
+        lines.text << DecodeLine(line);
+    }
     return lines;
 }
 
@@ -125,7 +148,7 @@ QString ProfileRead(const QString& file, const QString& section, const QString& 
     const QString wantedKey = TrimProfileBlanks(key);
     bool inSection = false;
     bool sectionSeen = false;
-    for (const QString& raw : ReadLines(file)) {
+    for (const QString& raw : ReadLines(file).text) {
         ParsedLine p = ParseLine(raw);
         if (p.kind == ParsedLine::Section) {
             if (inSection) break;  // only the first matching section counts
@@ -156,14 +179,14 @@ bool ProfileWrite(const QString& file, const QString& section, const QString& ke
     value.replace(u'\n', QStringLiteral("\\n\\r"));
     const QString entry = k + u'=' + value;
 
-    bool complete = false;
-    QStringList lines = ReadLines(file, &complete);
-    if (!complete) return false;
+    FileLines lines = ReadLines(file);
+    if (!lines.complete) return false;
+    const QByteArray entryBytes = entry.toUtf8() + lines.newLineEnd;
     qsizetype sectionLine = -1;
     qsizetype insertAt = -1;  // after the last entry of the section
     bool replaced = false;
-    for (qsizetype i = 0; i < lines.size(); ++i) {
-        ParsedLine p = ParseLine(lines[i]);
+    for (qsizetype i = 0; i < lines.text.size(); ++i) {
+        ParsedLine p = ParseLine(lines.text[i]);
         if (p.kind == ParsedLine::Section) {
             if (sectionLine >= 0) break;
             if (SameName(p.name, sec)) {
@@ -175,7 +198,7 @@ bool ProfileWrite(const QString& file, const QString& section, const QString& ke
         if (sectionLine < 0) continue;
         if (p.kind == ParsedLine::Entry) {
             if (SameName(p.name, k)) {
-                lines[i] = entry;
+                lines.bytes[i] = entryBytes;
                 replaced = true;
                 break;
             }
@@ -184,9 +207,9 @@ bool ProfileWrite(const QString& file, const QString& section, const QString& ke
     }
     if (!replaced) {
         if (sectionLine >= 0) {
-            lines.insert(insertAt, entry);
+            lines.bytes.insert(insertAt, entryBytes);
         } else {
-            lines << (QLatin1Char('[') + sec + QLatin1Char(']')) << entry;
+            lines.bytes << (u'[' + sec + u']').toUtf8() + lines.newLineEnd << entryBytes;
         }
     }
 
@@ -194,7 +217,7 @@ bool ProfileWrite(const QString& file, const QString& section, const QString& ke
     if (!info.absoluteDir().exists()) return false;
     QSaveFile out(file);
     if (!out.open(QIODevice::WriteOnly)) return false;
-    QByteArray bytes = lines.join(u'\n').toUtf8();
+    QByteArray bytes = lines.bytes.join('\n');
     bytes.append('\n');
     if (out.write(bytes) != bytes.size()) {
         out.cancelWriting();

@@ -9,15 +9,17 @@
 // Reading: sections and keys match without regard to case; the first matching section and the first
 // matching key in it count; blanks around keys and values are ignored, and a value enclosed in a pair
 // of matching quotes loses them; lines starting with ";" are comments; a line without "=" is a key
-// with an empty value. Files are read as UTF-8, or as code page 949 when they are not valid UTF-8
-// (files written on Windows).
+// with an empty value. Each line is read as UTF-8 when it is valid UTF-8, else as code page 949
+// (lines written on Windows), so one stray byte affects its own line only. A file larger than 16 MiB is
+// not a settings file: it reads as empty (every read gives its default) and is never written.
 //
 // Writing: the file is created by the first write; the entry is replaced in place, added at the end
-// of its section, or added with a new section at the end of the file. The file is written whole to a
-// temporary file and renamed over the old one, so a failed or interrupted write leaves the old content
-// intact. A write never corrupts other entries: a line break left in a value is stored as "\n\r" like
-// the others, and a section or key that could not be read back as itself (empty, holding a line
-// break, "=" or "]" in a section, or starting with "[" or ";") is not written at all.
+// of its section, or added with a new section at the end of the file, in UTF-8. Every other line is
+// written back byte for byte as it was. The file is written whole to a temporary file and renamed
+// over the old one, so a failed or interrupted write leaves the old content intact. A write never
+// corrupts other entries: a line break left in a value is stored as "\n\r" like the others, and a
+// section or key that could not be read back as itself (empty, holding a line break, "=" or "]" in a
+// section, or starting with "[" or ";") is not written at all.
 namespace pelio::util {
 
 // The longest value, in code page 949 bytes, that a read returns: values are cut at a character
