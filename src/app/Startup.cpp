@@ -1,5 +1,6 @@
 #include "app/Startup.h"
 
+#include "app/AppLog.h"
 #include "app/MachineCode.h"
 #include "app/UserSettings.h"
 #include "platform/Services.h"
@@ -11,6 +12,8 @@
 #include <unistd.h>
 
 namespace pelio::app {
+
+Q_LOGGING_CATEGORY(lcApp, "pelio.app", QtCriticalMsg)
 
 namespace {
 
@@ -78,8 +81,10 @@ FirstWindow RunStartup(const StartupInput& input, platform::Services& services, 
 
     // 2. Another copy showing its main window stops an interactive start.
     if (!review && services.instances && services.windows && services.instances->PreviousInstanceExists() &&
-        services.windows->FindWindowByTitle(ProgramWindowTitle) != 0)
+        services.windows->FindWindowByTitle(ProgramWindowTitle) != 0) {
+        qCInfo(lcApp) << "another copy shows its main window: this one ends";
         return FirstWindow::None;
+    }
 
     // 3. System version.
     if (services.identity) {
@@ -98,6 +103,7 @@ FirstWindow RunStartup(const StartupInput& input, platform::Services& services, 
 
     // 6. Folders and files.
     SetFolders(ChooseAppFolder(input.executableFolder, input.userDataFolder), context);
+    qCInfo(lcApp) << "program folder" << context.AppFolder << "settings" << context.IniFile;
     context.ScreenTwipsX = TwipsPerPixel(input.logicalDpiX);
     context.ScreenTwipsY = TwipsPerPixel(input.logicalDpiY);
 

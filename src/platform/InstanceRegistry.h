@@ -4,7 +4,7 @@ namespace pelio::platform {
 
 // Tells whether another copy of this very program file runs for the same user.
 class InstanceRegistry {
-public:
+  public:
     virtual ~InstanceRegistry() = default;
     virtual bool PreviousInstanceExists() = 0;
 };

@@ -1,5 +1,7 @@
 #include "platform/LinuxFileManager.h"
 
+#include "platform/PlatformLog.h"
+
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
@@ -29,11 +31,15 @@ bool CallFileManager(const QString& method, const QString& path) {
         kService, QStringLiteral("/org/freedesktop/FileManager1"), kService, method);
     call << QStringList{QUrl::fromLocalFile(path).toString()} << QString();
     const QDBusMessage reply = bus.call(call, QDBus::Block, 5000);
-    return reply.type() == QDBusMessage::ReplyMessage;
+    if (reply.type() == QDBusMessage::ReplyMessage) return true;
+    qCDebug(lcPlatform) << "the file manager refused" << method << path << reply.errorMessage();
+    return false;
 }
 
 void OpenWithDefault(const QString& folder) {
-    QDesktopServices::openUrl(QUrl::fromLocalFile(folder));
+    qCDebug(lcPlatform) << "opening the folder with the desktop's default program" << folder;
+    if (!QDesktopServices::openUrl(QUrl::fromLocalFile(folder)))
+        qCDebug(lcPlatform) << "no program opened" << folder;
 }
 
 }  // namespace

@@ -1,5 +1,7 @@
 #include "platform/LinuxWindowManager.h"
 
+#include "platform/PlatformLog.h"
+
 #include <QGuiApplication>
 #include <QWindow>
 
@@ -153,7 +155,10 @@ struct LinuxWindowManager::X11 {
 LinuxWindowManager::LinuxWindowManager() {
     if (QGuiApplication::platformName() != QStringLiteral("xcb")) return;
     Display* d = XOpenDisplay(nullptr);
-    if (!d) return;
+    if (!d) {
+        qCWarning(lcPlatform) << "no X display: only the program's own windows can be found";
+        return;
+    }
     XSetErrorHandler(IgnoreXErrors);
     m_x = new X11;
     m_x->display = d;

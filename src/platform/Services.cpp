@@ -5,8 +5,11 @@
 #include "platform/LinuxShell.h"
 #include "platform/LinuxSystemIdentity.h"
 #include "platform/LinuxWindowManager.h"
+#include "platform/PlatformLog.h"
 
 namespace pelio::platform {
+
+Q_LOGGING_CATEGORY(lcPlatform, "pelio.platform", QtCriticalMsg)
 
 std::unique_ptr<Services> CreateLinuxServices() {
     auto services = std::make_unique<Services>();

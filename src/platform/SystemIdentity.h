@@ -16,7 +16,7 @@ struct SystemVersion {
 
 // Identity of this computer, used to make the customer's machine code.
 class SystemIdentity {
-public:
+  public:
     virtual ~SystemIdentity() = default;
 
     // Hardware address of the first network adapter; six zero bytes when no adapter answers.
