@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds, starts the reference web service on 127.0.0.1 with the demo data,
-# and starts the program on this machine's display, pointed at that service.
+# Installs what is missing, builds every program, starts the reference web service on 127.0.0.1 with
+# the demo data, and starts the program on this machine's display, pointed at that service.
 # Usage: scripts/demo.sh [command line of the program]
-#   scripts/demo.sh "1234/My+Company/홍길동/010-1234-5678"
-#   scripts/demo.sh review
+#   scripts/demo.sh "1234/My+Company/홍길동/010-1234-5678/hong"
+#   scripts/demo.sh review     (with an empty history, a sample recording and transcript are made first)
 # Without a display (no $DISPLAY), it starts a private Xvfb and says so.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -11,12 +11,18 @@ cd "$(dirname "$0")/.."
 bash scripts/deps.sh
 build="${BUILD_DIR:-build}"
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build "$build" -j "$(nproc)" --target pelio pelio-service pelio-agent
+cmake --build "$build" -j "$(nproc)" --target pelio pelio-service pelio-agent pelio-recgen
 
 # The program keeps its settings and history beside itself: run a copy from a demo folder.
 demo="${DEMO_DIR:-$build/demo}"
 mkdir -p "$demo/userfiles/1234"
 cp "$build/src/pelio" "$demo/pelio"
+
+# Qt keeps runtime files in XDG_RUNTIME_DIR; a shell without a desktop session may not set it.
+if [ -z "${XDG_RUNTIME_DIR:-}" ]; then
+  export XDG_RUNTIME_DIR="$demo/runtime"
+  mkdir -p "$XDG_RUNTIME_DIR" && chmod 700 "$XDG_RUNTIME_DIR"
+fi
 
 pids=()
 cleanup() { for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done; }
@@ -44,5 +50,16 @@ if [ -z "${DISPLAY:-}" ]; then
   export DISPLAY=:99
   echo "demo: no display; started Xvfb on :99"
 fi
-[ "$#" -eq 0 ] && set -- "1234/My+Company/홍길동/010-1234-5678"
+[ "$#" -eq 0 ] && set -- "1234/My+Company/홍길동/010-1234-5678/hong"
+
+# The history viewer lists one folder per company; give an empty history a sample session to show.
+history="$demo/원격지원 받은 이력"
+if [ "${1,,}" = review ] && [ -z "$(find "$history" -mindepth 1 -maxdepth 1 -type d 2>/dev/null)" ]; then
+  sample="$history/1234-MyCompany"
+  mkdir -p "$sample"
+  "$build/tools/recorder/pelio-recgen" "$sample/$(date +%F)(0).srf" --seconds 20 >/dev/null
+  printf '\xEF\xBB\xBF<html><body><p>[홍길동] 화면이 멈췄어요.</p><p>[상담원] 지금 확인해 드리겠습니다.</p></body></html>\n' \
+    > "$sample/$(date +%F)(0).htm"
+  echo "demo: the history was empty; made a sample recording and transcript in $sample"
+fi
 "$demo/pelio" "$@"
