@@ -1,4 +1,5 @@
 #include "support/ScriptedDialogs.h"
+#include "support/Wait.h"
 #include "util/gui/HtmlUtil.h"
 #include "util/gui/HtmlView.h"
 
@@ -13,6 +14,7 @@
 #include <vector>
 
 using namespace pelio::util;
+using pelio::test::WaitFor;
 
 namespace {
 
@@ -26,7 +28,7 @@ QVariant Evaluate(HtmlView& view, const QString& script) {
         result = v;
         done = true;
     });
-    EXPECT_TRUE(QTest::qWaitFor([&] { return done; }, kDeadlineMs)) << script.toStdString();
+    EXPECT_TRUE(WaitFor([&] { return done; }, kDeadlineMs)) << script.toStdString();
     return result;
 }
 
@@ -108,7 +110,7 @@ TEST_F(HtmlViewTest, PageScriptsAndHandlersInAppendedContentDoNotRun) {
     // Our own script still runs, after the append.
     EXPECT_EQ(Evaluate(*view, QStringLiteral("document.getElementById('p').textContent")).toString(),
               QStringLiteral("둘"));
-    ASSERT_TRUE(QTest::qWaitFor(
+    ASSERT_TRUE(WaitFor(
         [&] { return Evaluate(*view, QStringLiteral("document.getElementById('i').complete")).toBool(); },
         kDeadlineMs));
     EXPECT_EQ(Evaluate(*view, QStringLiteral("document.title")).toString(), QStringLiteral("t"));
@@ -142,9 +144,9 @@ TEST_F(HtmlViewTest, LinksAreReportedAndNotFollowed) {
     QWidget* input = view->focusProxy() ? view->focusProxy() : view.get();
 
     QTest::mouseClick(input, Qt::LeftButton, {}, QPoint(40, 50));
-    ASSERT_TRUE(QTest::qWaitFor([&] { return navigations.size() >= 1; }, kDeadlineMs));
+    ASSERT_TRUE(WaitFor([&] { return navigations.size() >= 1; }, kDeadlineMs));
     QTest::mouseClick(input, Qt::LeftButton, {}, QPoint(40, 150));
-    ASSERT_TRUE(QTest::qWaitFor([&] { return navigations.size() >= 2; }, kDeadlineMs));
+    ASSERT_TRUE(WaitFor([&] { return navigations.size() >= 2; }, kDeadlineMs));
 
     EXPECT_EQ(navigations[0].url, QUrl(QStringLiteral("http://127.0.0.1:1/same")));
     EXPECT_EQ(navigations[0].kind, HtmlView::NavigationKind::Link);
@@ -160,7 +162,7 @@ TEST_F(HtmlViewTest, MetaRefreshInAppendedContentIsRefused) {
     const QUrl before = view->url();
     AppendHtml(view.get(),
                QStringLiteral("<meta http-equiv=refresh content='0;url=http://127.0.0.1:1/away'>"));
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !navigations.empty(); }, kDeadlineMs));
+    ASSERT_TRUE(WaitFor([&] { return !navigations.empty(); }, kDeadlineMs));
     EXPECT_EQ(navigations[0].url, QUrl(QStringLiteral("http://127.0.0.1:1/away")));
     EXPECT_EQ(view->url(), before);
 }
@@ -196,7 +198,7 @@ TEST_F(HtmlViewTest, RefusedConnectionAndTimeLimitRaiseTheFailureSignal) {
     TinyHttpServer silent(false);
     view->SetLoadTimeLimit(300);
     view->LoadUrl(QUrl(silent.url(QStringLiteral("/slow"))));
-    ASSERT_TRUE(QTest::qWaitFor([&] { return failed.size() >= 2; }, kDeadlineMs));
+    ASSERT_TRUE(WaitFor([&] { return failed.size() >= 2; }, kDeadlineMs));
     EXPECT_EQ(failed.at(1).at(1).toString(), QStringLiteral("timeout"));
     EXPECT_FALSE(view->IsLoading());
 }
@@ -216,14 +218,14 @@ TEST_F(HtmlViewTest, RemoteResourcesOnlyWhenAllowed) {
     TinyHttpServer server;
     ASSERT_TRUE(LoadAndWait(*view, QStringLiteral("<html><body></body></html>")));
     AppendHtml(view.get(), QStringLiteral("<img id=a src='%1'>").arg(server.url(QStringLiteral("/a.png"))));
-    ASSERT_TRUE(QTest::qWaitFor(
+    ASSERT_TRUE(WaitFor(
         [&] { return Evaluate(*view, QStringLiteral("document.getElementById('a').complete")).toBool(); },
         kDeadlineMs));
     EXPECT_EQ(server.connections, 0);
 
     view->SetRemoteResourcesAllowed(true);
     AppendHtml(view.get(), QStringLiteral("<img id=b src='%1'>").arg(server.url(QStringLiteral("/b.png"))));
-    EXPECT_TRUE(QTest::qWaitFor([&] { return !server.requests.empty(); }, kDeadlineMs));
+    EXPECT_TRUE(WaitFor([&] { return !server.requests.empty(); }, kDeadlineMs));
 }
 
 TEST_F(HtmlViewTest, PickedBackgroundIsSetOnTheBody) {
