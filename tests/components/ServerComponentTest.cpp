@@ -245,8 +245,13 @@ TEST_F(ServerSession, RecordingOfTheSessionPlaysBack) {
     ASSERT_TRUE(player.OpenRecording(path));
     EXPECT_TRUE(player.RecordingComplete());
     player.SetPosition(player.Length());
-    const QImage shown = player.grab().toImage().convertToFormat(QImage::Format_RGB32);
-    EXPECT_TRUE(pelio::test::SamePixels(shown.copy(area), drawn));
+    // The frame is decoded off the UI thread and shown when it arrives.
+    EXPECT_TRUE(WaitFor(
+        [&] {
+            const QImage shown = player.grab().toImage().convertToFormat(QImage::Format_RGB32);
+            return pelio::test::SamePixels(shown.copy(area), drawn);
+        },
+        10000));
 }
 
 }  // namespace
