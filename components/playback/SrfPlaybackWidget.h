@@ -2,7 +2,7 @@
 // cursor, scaled to the widget (StretchView) or at full size with scroll bars, scrolling by itself
 // while the mouse rests at an edge (AutoScrollView).
 //
-// Frames are decoded on a thread of its own (SrfFrameWorker): Position changes at once, and the
+// Frames are decoded on a thread of their own (SrfFrameWorker): Position changes at once, and the
 // picture follows through the event loop when its frame is decoded, so that a long seek never holds
 // the window; a newer position replaces an older one that is still being decoded. The position of a
 // playing recording is read from the time source, monotonic milliseconds (a steady clock unless set).

@@ -50,13 +50,13 @@
 // reader refuses a file whose first frame declares a larger screen, and treats a later frame that does
 // as damaged.
 // Seeking decodes from the key frame before the target. The writer writes a key frame at least every
-// 5 seconds, and before the delta frames since the last key frame would number more than
-// MaxDeltaFrames or change more than MaxDeltaPixels pixels (rectangles and cursor shapes counted
-// together). A seek therefore decodes at most one key frame plus 2^30 pixels, about a second on one
-// core whatever the file holds; the reader treats a delta frame beyond either bound as damaged. The
-// recordings of earlier writers stay within them: at 15 frames a second they held at most 75 delta
-// frames between key frames, at most 630 million pixels even on a 4K screen that changed whole in
-// every frame.
+// 5 seconds, and before the delta frames since the last key frame would number more than 1000 or
+// change more than 2^30 pixels (rectangles and cursor shapes counted together). A seek therefore
+// decodes at most one key frame and 2^30 pixels in at most 1000 frames, about a second on one core
+// whatever the file holds; the reader treats a delta frame beyond either bound as damaged. Recordings
+// made before these bounds keep within them: with a key frame every 5 seconds at 15 frames a second or
+// less they hold at most 75 delta frames between key frames, under 630 million pixels even on a 4K
+// screen that changes whole in every frame.
 //
 // Index payload (written once, when the recording is finished):
 //   u32 frame count, u32 length in milliseconds,
