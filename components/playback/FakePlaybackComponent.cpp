@@ -7,7 +7,7 @@ void FakePlaybackComponent::SetOpenResult(bool ok, OpenError error) {
     m_openError = error;
 }
 
-void FakePlaybackComponent::SetLengthOnOpen(int length) {
+void FakePlaybackComponent::SetLengthOnOpen(qint64 length) {
     m_lengthOnOpen = length;
 }
 
@@ -35,7 +35,7 @@ void FakePlaybackComponent::CloseRecording() {
     m_playState = Stopped;
 }
 
-void FakePlaybackComponent::SetPosition(int position) {
+void FakePlaybackComponent::SetPosition(qint64 position) {
     m_calls << QStringLiteral("Position=%1").arg(position);
     m_position = position;
 }

@@ -16,11 +16,11 @@ class FakePlaybackComponent : public PlaybackComponent {
     // What the next OpenRecording calls do: the result, the error reported on failure, and the Length
     // that a successful open sets.
     void SetOpenResult(bool ok, OpenError error = OpenError::NotRecording);
-    void SetLengthOnOpen(int length);
+    void SetLengthOnOpen(qint64 length);
 
     // Set the state as playback would, without recording a call (e.g. playback reaching the end).
-    void SetTestLength(int length) { m_length = length; }
-    void SetTestPosition(int position) { m_position = position; }
+    void SetTestLength(qint64 length) { m_length = length; }
+    void SetTestPosition(qint64 position) { m_position = position; }
     void SetTestPlayState(int state) { m_playState = state; }
 
     // Every call the window made, in order: "OpenRecording(path)", "CloseRecording()", "Position=n",
@@ -32,9 +32,9 @@ class FakePlaybackComponent : public PlaybackComponent {
     bool OpenRecording(const QString& path) override;
     void CloseRecording() override;
     OpenError LastOpenError() const override { return m_lastError; }
-    int Length() const override { return m_length; }
-    int Position() const override { return m_position; }
-    void SetPosition(int position) override;
+    qint64 Length() const override { return m_length; }
+    qint64 Position() const override { return m_position; }
+    void SetPosition(qint64 position) override;
     int PlayState() const override { return m_playState; }
     void SetPlayState(int state) override;
     void SetStretchView(bool stretch) override;
@@ -48,9 +48,9 @@ class FakePlaybackComponent : public PlaybackComponent {
     bool m_openOk = true;
     OpenError m_openError = OpenError::NotRecording;
     OpenError m_lastError = OpenError::None;
-    int m_lengthOnOpen = 60000;
-    int m_length = 0;
-    int m_position = 0;
+    qint64 m_lengthOnOpen = 60000;
+    qint64 m_length = 0;
+    qint64 m_position = 0;
     int m_playState = Stopped;
     bool m_stretch = true;
     bool m_autoScroll = true;

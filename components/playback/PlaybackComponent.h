@@ -6,7 +6,8 @@
 // from Position, 1 pauses, 2 stops and returns to position 0. Writing Position seeks and keeps the
 // play state. While playing, Position advances with the clock; at the end of the recording it stays
 // at Length and PlayState stays 0 (the host notices the end from Position and stops playback itself);
-// EndReached is signalled once when that happens. Positions and Length are in milliseconds.
+// EndReached is signalled once when that happens. Positions and Length are in milliseconds, 64 bits
+// wide: a recording may declare up to 2^32 - 1 ms.
 #pragma once
 
 #include <QString>
@@ -21,9 +22,10 @@ class PlaybackComponent : public QWidget {
 
     using QWidget::QWidget;
 
-    // Opens the recording at path; true on success. False when the file cannot be read, is damaged or
-    // not a recording, or is still being written by a running session; what was open before then stays
-    // open as it was. LastOpenError tells the cases apart.
+    // Releases the recording open before, then opens the one at path; true on success. False when the
+    // file cannot be read, is damaged or not a recording, or is still being written by a running
+    // session; nothing is open then (stopped, Length 0), as after CloseRecording. LastOpenError tells the
+    // cases apart.
     virtual bool OpenRecording(const QString& path) = 0;
     // Releases the open recording; the component shows nothing and is stopped.
     virtual void CloseRecording() = 0;
@@ -31,9 +33,9 @@ class PlaybackComponent : public QWidget {
     enum class OpenError { None, CannotRead, NotRecording, BeingWritten };
     virtual OpenError LastOpenError() const = 0;
 
-    virtual int Length() const = 0;
-    virtual int Position() const = 0;
-    virtual void SetPosition(int position) = 0;
+    virtual qint64 Length() const = 0;
+    virtual qint64 Position() const = 0;
+    virtual void SetPosition(qint64 position) = 0;
     virtual int PlayState() const = 0;
     virtual void SetPlayState(int state) = 0;
 

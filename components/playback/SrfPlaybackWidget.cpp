@@ -1,7 +1,5 @@
 #include "playback/SrfPlaybackWidget.h"
 
-#include "recording/SrfReader.h"
-
 #include <QAbstractScrollArea>
 #include <QMouseEvent>
 #include <QPainter>
@@ -9,6 +7,7 @@
 #include <QVBoxLayout>
 
 #include <algorithm>
+#include <chrono>
 
 namespace pelio::components {
 
@@ -53,9 +52,9 @@ class SrfPlaybackWidget::ScreenView : public QAbstractScrollArea {
     void paintEvent(QPaintEvent*) override {
         QPainter painter(viewport());
         painter.fillRect(viewport()->rect(), Qt::black);
-        const SrfReader& reader = *m_owner->m_reader;
-        if (!reader.IsOpen() || reader.Screen().isNull()) return;
-        const QImage& screen = reader.Screen();
+        const SrfFrameWorker::Frame& frame = m_owner->m_shown;
+        if (frame.screen.isNull()) return;
+        const QImage& screen = frame.screen;
         const QSize area = viewport()->size();
         if (m_owner->m_stretch) {
             const QSize fitted = screen.size().scaled(area, Qt::KeepAspectRatio);
@@ -71,8 +70,8 @@ class SrfPlaybackWidget::ScreenView : public QAbstractScrollArea {
             painter.translate(x, y);
         }
         painter.drawImage(0, 0, screen);
-        if (reader.CursorVisible())
-            painter.drawImage(reader.CursorPosition() - reader.CursorHotSpot(), reader.CursorShape());
+        if (frame.cursorVisible)
+            painter.drawImage(frame.cursorPosition - frame.cursorHotSpot, frame.cursorShape);
     }
 
     void resizeEvent(QResizeEvent* event) override {
@@ -107,10 +106,7 @@ class SrfPlaybackWidget::ScreenView : public QAbstractScrollArea {
     }
 
   private:
-    QSize ScreenSize() const {
-        const SrfReader& reader = *m_owner->m_reader;
-        return reader.IsOpen() ? reader.Screen().size() : QSize();
-    }
+    QSize ScreenSize() const { return m_owner->m_shown.screen.size(); }
 
     void ScrollStepNow() {
         horizontalScrollBar()->setValue(horizontalScrollBar()->value() + m_direction.x() * ScrollStep);
@@ -123,8 +119,14 @@ class SrfPlaybackWidget::ScreenView : public QAbstractScrollArea {
     QSize m_laidOutFor;
 };
 
-SrfPlaybackWidget::SrfPlaybackWidget(QWidget* parent)
-    : PlaybackComponent(parent), m_reader(std::make_unique<SrfReader>()) {
+SrfPlaybackWidget::SrfPlaybackWidget(QWidget* parent) : PlaybackComponent(parent) {
+    m_worker =
+        std::make_unique<SrfFrameWorker>(this, [this](const SrfFrameWorker::Frame& f) { ShowFrame(f); });
+    m_now = [] {
+        return qint64(std::chrono::duration_cast<std::chrono::milliseconds>(
+                          std::chrono::steady_clock::now().time_since_epoch())
+                          .count());
+    };
     m_view = new ScreenView(this);
     m_view->setMinimumSize(1, 1);  // any window size will do; scroll bars appear when needed
     auto* layout = new QVBoxLayout(this);
@@ -136,78 +138,87 @@ SrfPlaybackWidget::SrfPlaybackWidget(QWidget* parent)
 
 SrfPlaybackWidget::~SrfPlaybackWidget() = default;
 
+void SrfPlaybackWidget::SetTimeSource(TimeSource now) {
+    if (!now) return;
+    m_basePosition = Position();
+    m_now = std::move(now);
+    m_startedAt = m_now();
+}
+
 bool SrfPlaybackWidget::OpenRecording(const QString& path) {
-    // A recording that fails to open leaves the one shown before as it was.
-    auto reader = std::make_unique<SrfReader>();
-    const SrfOpenStatus status = reader->Open(path);
-    switch (status) {
+    // Nothing of the recording shown before is kept while the next one is read.
+    m_tick.stop();
+    m_shown = {};
+    m_basePosition = 0;
+    m_endSignalled = false;
+    SrfFrameWorker::Frame first;
+    switch (m_worker->Open(path, &first)) {
         case SrfOpenStatus::Ok:
             m_lastError = OpenError::None;
             break;
         case SrfOpenStatus::CannotRead:
             m_lastError = OpenError::CannotRead;
-            return false;
+            break;
         case SrfOpenStatus::NotRecording:
             m_lastError = OpenError::NotRecording;
-            return false;
+            break;
         case SrfOpenStatus::BeingWritten:
             m_lastError = OpenError::BeingWritten;
-            return false;
+            break;
     }
-    m_tick.stop();
-    m_reader = std::move(reader);
-    m_basePosition = 0;
-    m_endSignalled = false;
+    m_shown = first;
     ChangeState(Stopped);
     m_view->UpdateLayout();
-    return true;
+    return m_lastError == OpenError::None;
 }
 
 void SrfPlaybackWidget::CloseRecording() {
     m_tick.stop();
-    m_reader->Close();
+    m_shown = {};
+    m_worker->Close();
     m_basePosition = 0;
     ChangeState(Stopped);
     m_view->UpdateLayout();
 }
 
-int SrfPlaybackWidget::Length() const {
-    return int(m_reader->LengthMs());
+qint64 SrfPlaybackWidget::Length() const {
+    return m_worker->LengthMs();
 }
 
-int SrfPlaybackWidget::Position() const {
-    if (m_playState != Playing) return int(m_basePosition);
-    return int(std::min<std::int64_t>(m_reader->LengthMs(), m_basePosition + m_clock.elapsed()));
+qint64 SrfPlaybackWidget::Position() const {
+    if (m_playState != Playing) return m_basePosition;
+    return std::min<qint64>(m_worker->LengthMs(),
+                            m_basePosition + std::max<qint64>(0, m_now() - m_startedAt));
 }
 
-void SrfPlaybackWidget::SetPosition(int position) {
-    if (!m_reader->IsOpen()) return;
-    m_basePosition = std::clamp<std::int64_t>(position, 0, m_reader->LengthMs());
-    m_clock.restart();
+void SrfPlaybackWidget::SetPosition(qint64 position) {
+    if (!m_worker->IsOpen()) return;
+    m_basePosition = std::clamp<qint64>(position, 0, m_worker->LengthMs());
+    m_startedAt = m_now();
     m_endSignalled = false;
-    ShowPosition(m_basePosition);
+    m_worker->Request(m_basePosition);
 }
 
 void SrfPlaybackWidget::SetPlayState(int state) {
     if (state < Playing || state > Stopped) return;
     if (state == Playing) {
-        if (!m_reader->IsOpen()) return;
+        if (!m_worker->IsOpen()) return;
         if (m_playState != Playing) {
-            m_clock.restart();
+            m_startedAt = m_now();
             m_tick.start();
         }
     } else {
         m_tick.stop();
         m_basePosition = state == Stopped ? 0 : Position();
         if (state == Stopped) m_endSignalled = false;
-        if (m_reader->IsOpen()) ShowPosition(m_basePosition);
+        m_worker->Request(m_basePosition);
     }
     ChangeState(state);
 }
 
 void SrfPlaybackWidget::ChangeState(int state) {
     if (state == m_playState) return;
-    // Position() of a playing component runs on m_clock: keep the position when leaving that state.
+    // Position() of a playing component runs on the time source: keep the position when leaving that state.
     m_playState = state;
     emit PlayStateChanged(state);
 }
@@ -222,31 +233,28 @@ void SrfPlaybackWidget::SetAutoScrollView(bool autoScroll) {
     m_view->UpdateLayout();
 }
 
-int SrfPlaybackWidget::ShownFrameTime() const {
-    return int(m_reader->CurrentTimeMs());
+qint64 SrfPlaybackWidget::ShownFrameTime() const {
+    return m_shown.timeMs;
 }
 
 bool SrfPlaybackWidget::RecordingComplete() const {
-    return m_reader->IsComplete();
+    return m_worker->IsComplete();
 }
 
 void SrfPlaybackWidget::Tick() {
-    const std::int64_t position = Position();
-    ShowPosition(position);
-    if (position >= m_reader->LengthMs() && !m_endSignalled) {
+    const qint64 position = Position();
+    m_worker->Request(position);
+    if (position >= m_worker->LengthMs() && !m_endSignalled) {
         m_endSignalled = true;
         emit EndReached();
     }
 }
 
-void SrfPlaybackWidget::ShowPosition(std::int64_t position) {
-    const int before = m_reader->CurrentFrame();
+void SrfPlaybackWidget::ShowFrame(const SrfFrameWorker::Frame& frame) {
     // A damaged frame ends the picture where it is; the clock still runs to the end.
-    m_reader->SeekTo(position);
-    if (m_reader->CurrentFrame() != before) {
-        if (m_reader->Screen().size() != m_view->LaidOutFor()) m_view->UpdateLayout();
-        m_view->viewport()->update();
-    }
+    m_shown = frame;
+    if (m_shown.screen.size() != m_view->LaidOutFor()) m_view->UpdateLayout();
+    m_view->viewport()->update();
 }
 
 }  // namespace pelio::components

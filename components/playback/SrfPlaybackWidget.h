@@ -1,19 +1,22 @@
 // The playback component that plays ".srf" recordings: a widget that shows the recorded screen and
 // cursor, scaled to the widget (StretchView) or at full size with scroll bars, scrolling by itself
-// while the mouse rests at an edge (AutoScrollView). Decoding runs on the UI thread, a few frames per
-// tick; a jump further than the nearest key frame starts from that key frame.
+// while the mouse rests at an edge (AutoScrollView).
+//
+// Frames are decoded on a thread of their own (SrfFrameWorker): Position changes at once, and the
+// picture follows through the event loop when its frame is decoded, so that a long seek never holds
+// the window; a newer position replaces an older one that is still being decoded. The position of a
+// playing recording is read from the time source, monotonic milliseconds (a steady clock unless set).
 #pragma once
 
 #include "playback/PlaybackComponent.h"
+#include "playback/SrfFrameWorker.h"
 
-#include <QElapsedTimer>
 #include <QTimer>
 
+#include <functional>
 #include <memory>
 
 namespace pelio::components {
-
-class SrfReader;
 
 class SrfPlaybackWidget : public PlaybackComponent {
     Q_OBJECT
@@ -24,9 +27,9 @@ class SrfPlaybackWidget : public PlaybackComponent {
     bool OpenRecording(const QString& path) override;
     void CloseRecording() override;
     OpenError LastOpenError() const override { return m_lastError; }
-    int Length() const override;
-    int Position() const override;
-    void SetPosition(int position) override;
+    qint64 Length() const override;
+    qint64 Position() const override;
+    void SetPosition(qint64 position) override;
     int PlayState() const override { return m_playState; }
     void SetPlayState(int state) override;
     void SetStretchView(bool stretch) override;
@@ -34,8 +37,14 @@ class SrfPlaybackWidget : public PlaybackComponent {
     void SetAutoScrollView(bool autoScroll) override;
     bool AutoScrollView() const override { return m_autoScroll; }
 
-    // The time of the frame on screen, and whether the open recording was finished by its writer.
-    int ShownFrameTime() const;
+    // The clock that playing advances by: monotonic milliseconds. Playback goes on from the position
+    // it reached.
+    using TimeSource = std::function<qint64()>;
+    void SetTimeSource(TimeSource now);
+
+    // The time of the frame on screen (-1 for none), and whether the open recording was finished by its
+    // writer.
+    qint64 ShownFrameTime() const;
     bool RecordingComplete() const;
 
   private:
@@ -43,14 +52,16 @@ class SrfPlaybackWidget : public PlaybackComponent {
     friend class ScreenView;
 
     void Tick();
-    void ShowPosition(std::int64_t position);
+    void ShowFrame(const SrfFrameWorker::Frame& frame);
     void ChangeState(int state);
 
-    std::unique_ptr<SrfReader> m_reader;
+    SrfFrameWorker::Frame m_shown;
+    std::unique_ptr<SrfFrameWorker> m_worker;
     ScreenView* m_view = nullptr;
     QTimer m_tick;
-    QElapsedTimer m_clock;
-    std::int64_t m_basePosition = 0;  // the position when m_clock was last started or the position held
+    TimeSource m_now;
+    qint64 m_startedAt = 0;     // m_now() when playing last started or the position was last set
+    qint64 m_basePosition = 0;  // the position at m_startedAt, or the position held
     int m_playState = Stopped;
     bool m_endSignalled = false;
     bool m_stretch = true;

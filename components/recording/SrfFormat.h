@@ -28,7 +28,7 @@
 // Frame times never decrease from one frame to the next.
 //
 // Frame payload (key frames and delta frames alike):
-//   u16 screen width, u16 screen height           (1..MaxScreenSide each)
+//   u16 screen width, u16 screen height           (1..MaxScreenSide each, MaxScreenPixels in all)
 //   u8  cursor flags: bit 0 visible, bit 1 a new cursor shape follows
 //   i16 cursor x, i16 cursor y                    (top left of the hot spot, screen coordinates)
 //   if bit 1: u16 shape width, u16 shape height (1..MaxCursorSide), u16 hot x, u16 hot y (inside)
@@ -40,7 +40,23 @@
 // A key frame covers the whole screen with one rectangle and carries the cursor shape; it needs
 // nothing before it. A delta frame changes the rectangles it names on the screen left by the frame
 // before it and must have the same screen size. The first frame and the first frame after a change of
-// screen size are key frames; the writer adds one every few seconds so that seeking decodes little.
+// screen size are key frames.
+//
+// Bounds
+// ------
+// A screen is at most 8192 pixels a side and 8192 x 4320 pixels in all: the largest displays made
+// (8192 x 4320, 7680 x 4320) and desktops of up to four 4K displays (7680 x 4320 as two by two,
+// 7680 x 2160 side by side) fit; what is larger is no real screen, only a file asking for memory. The
+// reader refuses a file whose first frame declares a larger screen, and treats a later frame that does
+// as damaged.
+// Seeking decodes from the key frame before the target. The writer writes a key frame at least every
+// 5 seconds, and before the delta frames since the last key frame would number more than 1000 or
+// change more than 2^30 pixels (rectangles and cursor shapes counted together). A seek therefore
+// decodes at most one key frame and 2^30 pixels in at most 1000 frames, about a second on one core
+// whatever the file holds; the reader treats a delta frame beyond either bound as damaged. Recordings
+// made before these bounds keep within them: with a key frame every 5 seconds at 15 frames a second or
+// less they hold at most 75 delta frames between key frames, under 630 million pixels even on a 4K
+// screen that changes whole in every frame.
 //
 // Index payload (written once, when the recording is finished):
 //   u32 frame count, u32 length in milliseconds,
@@ -77,8 +93,12 @@ inline constexpr std::uint32_t TagIndex = MakeTag('I', 'N', 'D', 'X');
 inline constexpr std::uint8_t CursorVisible = 1;
 inline constexpr std::uint8_t CursorShapeFollows = 2;
 
-// Limits that keep a damaged file from asking for absurd amounts of memory.
+// Limits that keep a damaged file from asking for absurd amounts of memory or work (see "Bounds").
 inline constexpr int MaxScreenSide = 8192;
+inline constexpr std::int64_t MaxScreenPixels = 8192 * 4320;
+inline constexpr int MaxKeyFrameIntervalMs = 5000;
+inline constexpr int MaxDeltaFrames = 1000;
+inline constexpr std::int64_t MaxDeltaPixels = std::int64_t(1) << 30;
 inline constexpr int MaxCursorSide = 256;
 inline constexpr int MaxRects = 65535;
 inline constexpr std::uint32_t MaxChunkPayload = 256u * 1024 * 1024;
@@ -103,6 +123,12 @@ inline std::uint32_t GetU32(const std::uint8_t* p) {
 }
 inline std::uint64_t GetU64(const std::uint8_t* p) {
     return std::uint64_t(GetU32(p)) | std::uint64_t(GetU32(p + 4)) << 32;
+}
+
+// True for a screen size inside the bounds.
+inline constexpr bool ValidScreenSize(int width, int height) {
+    return width >= 1 && height >= 1 && width <= MaxScreenSide && height <= MaxScreenSide &&
+           std::int64_t(width) * height <= MaxScreenPixels;
 }
 
 // CRC-32 (the zlib polynomial) of a chunk: its first 12 header bytes, then the payload.

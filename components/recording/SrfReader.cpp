@@ -12,6 +12,7 @@
 #include <unistd.h>
 #include <algorithm>
 #include <cerrno>
+#include <functional>
 #include <vector>
 
 namespace pelio::components {
@@ -72,6 +73,9 @@ struct SrfReader::Impl {
     std::int64_t length = 0;
     std::vector<Entry> entries;
     int current = -1;
+    // The delta frames decoded since the last key frame, and the pixels they changed.
+    int runFrames = 0;
+    std::int64_t runPixels = 0;
 
     QImage screen;
     QImage cursorShape;
@@ -163,8 +167,7 @@ struct SrfReader::Impl {
         if (!c.Has(9)) return false;
         const int width = c.U16();
         const int height = c.U16();
-        if (width < 1 || height < 1 || width > srf::MaxScreenSide || height > srf::MaxScreenSide)
-            return false;
+        if (!srf::ValidScreenSize(width, height)) return false;
         const QSize size(width, height);
         if (!e.key && screen.size() != size) return false;
         const std::uint8_t flags = c.U8();
@@ -186,17 +189,22 @@ struct SrfReader::Impl {
         if (!c.Has(std::size_t(rectCount) * 8 + 4)) return false;
         std::vector<QRect> rects;
         rects.reserve(std::size_t(rectCount));
-        std::size_t expected = std::size_t(shapeW) * std::size_t(shapeH) * 4;
+        std::size_t rectPixels = 0;
         for (int r = 0; r < rectCount; ++r) {
             const int x = c.U16(), y = c.U16(), w = c.U16(), h = c.U16();
             if (w < 1 || h < 1 || x + w > width || y + h > height) return false;
             rects.emplace_back(x, y, w, h);
-            expected += std::size_t(w) * std::size_t(h) * 3;
+            rectPixels += std::size_t(w) * std::size_t(h);
         }
+        const std::size_t expected = rectPixels * 3 + std::size_t(shapeW) * std::size_t(shapeH) * 4;
         if (e.key && (rectCount != 1 || rects[0] != QRect(QPoint(0, 0), size))) return false;
         // Rectangles of one frame never overlap, so a frame holds at most one screen of pixels.
         if (expected >
             std::size_t(width) * std::size_t(height) * 3 + std::size_t(shapeW) * std::size_t(shapeH) * 4)
+            return false;
+        // Past the bounds on what lies between key frames the writer would have written a key frame.
+        const std::int64_t pixels = std::int64_t(rectPixels) + std::int64_t(shapeW) * shapeH;
+        if (!e.key && (runFrames >= srf::MaxDeltaFrames || runPixels + pixels > srf::MaxDeltaPixels))
             return false;
         if (c.U32() != expected) return false;
         const unsigned long long declared = ZSTD_getFrameContentSize(c.Here(), c.Left());
@@ -233,6 +241,8 @@ struct SrfReader::Impl {
         cursorPos = QPoint(cx, cy);
         cursorVisible = (flags & srf::CursorVisible) != 0 && !cursorShape.isNull();
         current = i;
+        runFrames = e.key ? 0 : runFrames + 1;
+        runPixels = e.key ? 0 : runPixels + pixels;
         return true;
     }
 
@@ -340,7 +350,7 @@ bool SrfReader::NextFrame() {
     return d->Decode(d->current + 1);
 }
 
-bool SrfReader::SeekTo(std::int64_t timeMs) {
+bool SrfReader::SeekTo(std::int64_t timeMs, const std::function<bool()>& interrupted) {
     if (d->fd < 0 || d->entries.empty()) return false;
     const auto it =
         std::upper_bound(d->entries.begin(), d->entries.end(), timeMs,
@@ -352,7 +362,7 @@ bool SrfReader::SeekTo(std::int64_t timeMs) {
     if (d->current >= key && d->current <= target) from = d->current + 1;
     if (from > target && d->current == target) return true;
     for (int i = from; i <= target; ++i)
-        if (!d->Decode(i)) return false;
+        if ((interrupted && interrupted()) || !d->Decode(i)) return false;
     return true;
 }
 

@@ -11,6 +11,7 @@
 #include <QString>
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 
 namespace pelio::components {
@@ -48,8 +49,10 @@ class SrfReader {
     // as it was and the frame counts as the end).
     bool NextFrame();
     // Decodes the last frame whose time is at or before timeMs (the first frame for earlier times),
-    // starting from the nearest key frame before it unless the current frame is closer.
-    bool SeekTo(std::int64_t timeMs);
+    // starting from the nearest key frame before it unless the current frame is closer. The work is
+    // bounded (see "Bounds" in SrfFormat.h). interrupted, when given, is asked before each frame; once
+    // it answers true the seek ends, false, at the frame decoded last.
+    bool SeekTo(std::int64_t timeMs, const std::function<bool()>& interrupted = {});
 
     // The screen of the current frame (RGB32) and the cursor drawn on it.
     const QImage& Screen() const;

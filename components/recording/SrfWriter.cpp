@@ -109,6 +109,9 @@ struct SrfWriter::Impl {
     bool keyDue = true;
     std::int64_t lastTime = -1;
     std::int64_t lastKeyTime = 0;
+    // The delta frames written since the last key frame, and the pixels they changed.
+    int runFrames = 0;
+    std::int64_t runPixels = 0;
     std::uint64_t offset = 0;
     std::vector<IndexEntry> index;
 
@@ -153,17 +156,24 @@ struct SrfWriter::Impl {
     bool CommitLocked(std::int64_t timeMs) {
         if (fd < 0) return false;
         const std::int64_t t = std::clamp<std::int64_t>(std::max(timeMs, lastTime), 0, 0x7fffffff);
-        const bool key = keyDue || lastTime < 0 || t - lastKeyTime >= options.keyFrameIntervalMs;
+        bool key = keyDue || lastTime < 0 || t - lastKeyTime >= options.keyFrameIntervalMs;
         if (!key && dirty.isEmpty() && !cursorChanged && !shapeChanged) return true;
 
         std::vector<QRect> rects;
-        if (key) {
-            rects.push_back(QRect(QPoint(0, 0), size));
-        } else if (dirty.rectCount() > MaxRectsPerFrame) {
-            rects.push_back(dirty.boundingRect());
-        } else {
-            for (const QRect& r : dirty) rects.push_back(r);
+        std::int64_t deltaPixels = 0;
+        if (!key) {
+            if (dirty.rectCount() > MaxRectsPerFrame) {
+                rects.push_back(dirty.boundingRect());
+            } else {
+                for (const QRect& r : dirty) rects.push_back(r);
+            }
+            for (const QRect& r : rects) deltaPixels += std::int64_t(r.width()) * r.height();
+            if (shapeChanged && !cursorShape.isNull())
+                deltaPixels += std::int64_t(cursorShape.width()) * cursorShape.height();
+            // Seeking decodes everything from the last key frame on: keep that within the format's bounds.
+            key = runFrames >= srf::MaxDeltaFrames || runPixels + deltaPixels > srf::MaxDeltaPixels;
         }
+        if (key) rects.assign(1, QRect(QPoint(0, 0), size));
         const bool withShape = !cursorShape.isNull() && (key || shapeChanged);
 
         std::size_t rawSize = 0;
@@ -238,6 +248,8 @@ struct SrfWriter::Impl {
         offset += chunk.size();
         lastTime = t;
         if (key) lastKeyTime = t;
+        runFrames = key ? 0 : runFrames + 1;
+        runPixels = key ? 0 : runPixels + deltaPixels;
         keyDue = false;
         dirty = QRegion();
         cursorChanged = shapeChanged = false;
@@ -300,7 +312,7 @@ SrfWriter::SrfWriter() : SrfWriter(Options{}) {}
 
 SrfWriter::SrfWriter(Options options) : d(std::make_unique<Impl>()) {
     d->options = options;
-    d->options.keyFrameIntervalMs = std::max(100, options.keyFrameIntervalMs);
+    d->options.keyFrameIntervalMs = std::clamp(options.keyFrameIntervalMs, 100, srf::MaxKeyFrameIntervalMs);
     d->cctx = ZSTD_createCCtx();
 }
 
@@ -310,8 +322,7 @@ SrfWriter::~SrfWriter() {
 }
 
 static bool ValidScreenSize(QSize s) {
-    return s.width() >= 1 && s.height() >= 1 && s.width() <= srf::MaxScreenSide &&
-           s.height() <= srf::MaxScreenSide;
+    return srf::ValidScreenSize(s.width(), s.height());
 }
 
 bool SrfWriter::Open(const QString& path, QSize screenSize) {

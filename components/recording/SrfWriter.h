@@ -25,7 +25,7 @@ namespace pelio::components {
 class SrfWriter {
   public:
     struct Options {
-        int keyFrameIntervalMs = 5000;  // at most this long between key frames
+        int keyFrameIntervalMs = 5000;  // at most this long between key frames (100..5000)
         int compressionLevel = 1;       // zstd level; 1 keeps up with a capture thread
     };
 
@@ -36,12 +36,14 @@ class SrfWriter {
     SrfWriter& operator=(const SrfWriter&) = delete;
 
     // Creates the file (replacing an old one unless another writer holds it) for a screen of the given
-    // size, black at first. False when the file cannot be created or locked, or the size is invalid.
+    // size, black at first. False when the file cannot be created or locked, or the size is outside
+    // the format's bounds (SrfFormat.h).
     bool Open(const QString& path, QSize screenSize);
     bool IsOpen() const;
     QString Path() const;
 
-    // A new screen size: the screen turns black and the next frame is a key frame.
+    // A new screen size: the screen turns black and the next frame is a key frame. False, and the
+    // size stays, when the size is outside the format's bounds.
     bool SetScreenSize(QSize screenSize);
     QSize ScreenSize() const;
 

@@ -26,6 +26,9 @@
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
+#include <algorithm>
+#include <limits>
+
 namespace pelio::history {
 
 namespace {
@@ -369,13 +372,25 @@ void frmPlay::OnRecordingClicked(QTreeWidgetItem* item) {
 
 bool frmPlay::OpenRecordingFile(const QString& path) {
     if (!m_playback->OpenRecording(path)) {
+        // The component holds no recording after a failed open: the controls go back to nothing to play.
+        m_timer1.stop();
+        m_cmdPlay->setEnabled(false);
+        m_cmdPause->setEnabled(false);
+        m_sld->setEnabled(false);
+        RecordingLength = 0;
+        {
+            const QSignalBlocker block(m_sld);
+            m_sld->setRange(0, 0);
+        }
         util::MessageBoxes::Show(this, path + kCannotOpen + QStringLiteral("\r\n\r\n") + kCannotOpenNote,
                                  util::MsgIcon::Critical);
         return false;
     }
     m_sld->setEnabled(true);
     m_cmdPlay->setEnabled(true);
-    RecordingLength = m_playback->Length();
+    // The slider holds an int: a recording longer than that (24 days; only a damaged file declares it)
+    // is shown up to there, and playing past it counts as the end.
+    RecordingLength = int(std::min<qint64>(m_playback->Length(), std::numeric_limits<int>::max()));
     {
         // The new recording starts at its start: the slider must not carry the old recording's value
         // over (narrowing the range would otherwise seek the new one to its end).
@@ -429,10 +444,10 @@ void frmPlay::Stop() {
 
 void frmPlay::OnTick() {
     if (PlayState() != components::PlaybackComponent::Playing) return;
-    const int position = m_playback->Position();
+    const qint64 position = m_playback->Position();
     // A position the slider cannot show counts as the end, as a failed read would.
     const bool shown = position >= m_sld->minimum() && position <= m_sld->maximum();
-    if (shown) m_sld->setValue(position);
+    if (shown) m_sld->setValue(int(position));
     if (shown && position < RecordingLength - kEndMargin) return;
 
     m_timer1.stop();

@@ -45,7 +45,8 @@ class frmPlay : public QDialog {
     ~frmPlay() override;
 
     // Opens the recording at path in the playback component and plays it; on failure tells the
-    // customer and leaves the window as it was. Returns whether the recording opened.
+    // customer and, as the component then holds no recording, disables playing. Returns whether the
+    // recording opened.
     bool OpenRecordingFile(const QString& path);
 
     // The length of the recording opened last.

@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QAbstractScrollArea>
 #include <QDir>
 #include <QFile>
 #include <QSignalSpy>
@@ -239,14 +240,21 @@ TEST_F(ServerSession, RecordingOfTheSessionPlaysBack) {
     EXPECT_FALSE(m_server->Recording());
 
     pelio::components::SrfPlaybackWidget player;
-    player.resize(area.size());
+    player.resize(area.size() + QSize(64, 64));  // room for the area beside the scroll bars
     player.SetStretchView(false);
     player.show();
     ASSERT_TRUE(player.OpenRecording(path));
     EXPECT_TRUE(player.RecordingComplete());
     player.SetPosition(player.Length());
-    const QImage shown = player.grab().toImage().convertToFormat(QImage::Format_RGB32);
-    EXPECT_TRUE(pelio::test::SamePixels(shown.copy(area), drawn));
+    // The frame is decoded off the UI thread and shown when it arrives; by then scroll bars have
+    // appeared beside the picture, which the view's viewport leaves out.
+    QWidget* picture = player.findChild<QAbstractScrollArea*>()->viewport();
+    EXPECT_TRUE(WaitFor(
+        [&] {
+            const QImage shown = picture->grab().toImage().convertToFormat(QImage::Format_RGB32);
+            return pelio::test::SamePixels(shown.copy(area), drawn);
+        },
+        10000));
 }
 
 }  // namespace

@@ -12,6 +12,7 @@
 
 using namespace pelio::components;
 using pelio::components::test::ExpectedFrame;
+using pelio::components::test::RawRecording;
 using pelio::components::test::WriteRecording;
 
 namespace {
@@ -29,6 +30,16 @@ class SrfTest : public ::testing::Test {
     static QByteArray ReadAll(const QString& path) {
         QFile f(path);
         return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    }
+
+    // The tags of the chunks in a file, in order ('K' key frame, 'D' delta frame, 'I' index).
+    static QByteArray ChunkKinds(const QByteArray& bytes) {
+        QByteArray kinds;
+        const auto* p = reinterpret_cast<const std::uint8_t*>(bytes.constData());
+        for (std::size_t at = srf::FileHeaderSize; at + srf::ChunkHeaderSize <= std::size_t(bytes.size());
+             at += srf::ChunkHeaderSize + srf::GetU32(p + at + 4))
+            kinds += char(p[at]);
+        return kinds;
     }
 
     static void WriteAll(const QString& path, const QByteArray& bytes) {
@@ -196,6 +207,66 @@ TEST_F(SrfTest, DamagedFrameEndsPlaybackAndDamagedIndexIsRebuilt) {
     EXPECT_EQ(reader.FrameCount(), 10);
     ASSERT_TRUE(reader.SeekTo(900));
     ExpectShows(reader, expected[9]);
+}
+
+TEST_F(SrfTest, ScreensLargerThanAnyRealOneAreRefused) {
+    SrfWriter writer;
+    EXPECT_FALSE(writer.Open(Path("w.srf"), QSize(8192, 8192)));
+    EXPECT_FALSE(writer.Open(Path("w.srf"), QSize(4321, 8192)));
+    ASSERT_TRUE(writer.Open(Path("w.srf"), QSize(64, 48)));
+    EXPECT_FALSE(writer.SetScreenSize(QSize(8192, 4321)));
+    EXPECT_EQ(writer.ScreenSize(), QSize(64, 48));
+    writer.Abandon();
+
+    RawRecording huge;
+    huge.Key(0, QSize(8192, 8192));
+    ASSERT_TRUE(huge.Save(Path("huge.srf")));
+    SrfReader reader;
+    EXPECT_EQ(reader.Open(Path("huge.srf")), SrfOpenStatus::NotRecording);
+    // Grown later: the recording plays up to the frame that asks for too much.
+    RawRecording grows;
+    grows.Key(0, QSize(64, 48), 200);
+    grows.Key(100, QSize(8192, 8192));
+    ASSERT_TRUE(grows.Save(Path("grows.srf")));
+    ASSERT_EQ(reader.Open(Path("grows.srf")), SrfOpenStatus::Ok);
+    EXPECT_FALSE(reader.SeekTo(100));
+    EXPECT_EQ(reader.Screen().size(), QSize(64, 48));
+    EXPECT_EQ(reader.Screen().pixelColor(3, 3), QColor(200, 200, 200));
+}
+
+TEST_F(SrfTest, SeeksDecodeBoundedWorkAndTheWriterStaysWithinIt) {
+    // Delta frames beyond the bound count as damage: the picture stops at the last one inside.
+    RawRecording endless;
+    endless.Key(0, QSize(64, 48));
+    for (int i = 1; i <= srf::MaxDeltaFrames + 5; ++i)
+        endless.Frame(false, i, QSize(64, 48), {{i % 64, 0, 1, 1}}, 9);
+    ASSERT_TRUE(endless.Save(Path("endless.srf")));
+    SrfReader reader;
+    ASSERT_EQ(reader.Open(Path("endless.srf")), SrfOpenStatus::Ok);
+    EXPECT_FALSE(reader.SeekTo(100000));
+    EXPECT_EQ(reader.CurrentFrame(), srf::MaxDeltaFrames);
+
+    // The writer: a key frame at least every 5 s whatever it was asked for, and before too many deltas.
+    SrfWriter::Options options;
+    options.keyFrameIntervalMs = 60000;
+    SrfWriter writer(options);
+    ASSERT_TRUE(writer.Open(Path("w.srf"), QSize(64, 48)));
+    const std::uint32_t pixel = 0xff102030;
+    for (int i = 0; i <= 12; ++i) {
+        writer.UpdateRect(QRect(i, 0, 1, 1), &pixel, 4);
+        ASSERT_TRUE(writer.CommitFrame(i * 1000));
+    }
+    for (int i = 0; i < srf::MaxDeltaFrames + 10; ++i) {
+        writer.UpdateRect(QRect(i % 64, 1, 1, 1), &pixel, 4);
+        ASSERT_TRUE(writer.CommitFrame(12000));
+    }
+    ASSERT_TRUE(writer.Finish(12000));
+    const QByteArray kinds = ChunkKinds(ReadAll(Path("w.srf")));
+    EXPECT_TRUE(kinds.startsWith("KDDDDKDDDDKDDD")) << kinds.left(20).constData();
+    EXPECT_EQ(kinds.lastIndexOf('K'), 11 + srf::MaxDeltaFrames);
+    ASSERT_EQ(reader.Open(Path("w.srf")), SrfOpenStatus::Ok);
+    EXPECT_TRUE(reader.SeekTo(12000));
+    EXPECT_EQ(reader.CurrentFrame(), reader.FrameCount() - 1);
 }
 
 TEST_F(SrfTest, ForeignRandomAndMissingFilesAreRefused) {

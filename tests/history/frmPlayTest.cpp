@@ -11,6 +11,8 @@
 
 #include <gtest/gtest.h>
 
+#include <limits>
+
 #include <QCheckBox>
 #include <QDir>
 #include <QFile>
@@ -267,7 +269,8 @@ TEST_F(frmPlayTest, PlaybackFollowsTheStateTable) {
     EXPECT_EQ(sld()->pageStep(), 100);
     ExpectPlaying();
 
-    // A recording that cannot be opened: the message, and the length and slider stay as they were.
+    // A recording that cannot be opened: the message, and nothing left to play, as the component then
+    // holds no recording.
     playback->SetOpenResult(false);
     boxes.Answer(util::MsgAnswer::Ok);
     const QString bad = recording(QStringLiteral("a.srf"));
@@ -279,10 +282,21 @@ TEST_F(frmPlayTest, PlaybackFollowsTheStateTable) {
         bad + QStringLiteral(" 파일을 열 수 없습니다. 파일이 손상되었거나 형식이 일치하지 않습니다.\r\n\r\n"
                              "현재 원격지원 중인 녹화파일을 선택한 경우에도 이 메시지가 표시됩니다. "
                              "(원격지원 종료 후 볼 수 있음)"));
-    EXPECT_EQ(window->RecordingLength, 1000);
-    EXPECT_EQ(sld()->maximum(), 1000);
-    EXPECT_TRUE(sld()->isEnabled());
-    ExpectStopped();
+    EXPECT_EQ(playback->PlayState(), FakePlaybackComponent::Stopped);
+    EXPECT_EQ(window->RecordingLength, 0);
+    EXPECT_EQ(sld()->maximum(), 0);
+    EXPECT_FALSE(sld()->isEnabled());
+    EXPECT_FALSE(cmdPlay()->isEnabled());
+    EXPECT_FALSE(cmdPause()->isEnabled());
+    EXPECT_FALSE(timer1()->isActive());
+
+    // A length beyond the slider's int range is shown up to its end.
+    playback->SetOpenResult(true);
+    playback->SetLengthOnOpen(qint64(1) << 32);
+    ClickNode(tvRecord(), QStringLiteral("b.srf"));
+    EXPECT_EQ(window->RecordingLength, std::numeric_limits<int>::max());
+    EXPECT_EQ(sld()->maximum(), std::numeric_limits<int>::max());
+    ExpectPlaying();
 }
 
 TEST_F(frmPlayTest, LoadButtonOpensWithoutSwitchingTabsAndTheDialogKeepsItsFolder) {
