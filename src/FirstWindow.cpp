@@ -13,8 +13,11 @@ namespace pelio {
 std::unique_ptr<QWidget> CreateFirstWindow(app::AppContext& context, app::FirstWindow kind) {
     if (kind == app::FirstWindow::History) {
         // "review": the history viewer is the only window, and closing it ends the program.
-        auto window = std::make_unique<history::frmPlay>(context, *context.Platform->files,
-                                                         std::make_unique<components::SrfPlaybackWidget>());
+        // Playback positions run on the program's clock.
+        auto playback = std::make_unique<components::SrfPlaybackWidget>();
+        playback->SetTimeSource([clock = context.Platform->clock.get()] { return clock->NowMs(); });
+        auto window =
+            std::make_unique<history::frmPlay>(context, *context.Platform->files, std::move(playback));
         QObject::connect(window.get(), &QDialog::finished, qApp, &QCoreApplication::quit,
                          Qt::QueuedConnection);
         return window;
