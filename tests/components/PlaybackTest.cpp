@@ -1,4 +1,5 @@
 #include "SrfTestSupport.h"
+#include "support/Wait.h"
 #include "playback/FakePlaybackComponent.h"
 #include "playback/SrfPlaybackWidget.h"
 #include "recording/SrfWriter.h"
@@ -6,13 +7,14 @@
 #include <gtest/gtest.h>
 
 #include <QAbstractScrollArea>
+#include <QCoreApplication>
 #include <QMouseEvent>
 #include <QScrollBar>
 #include <QTemporaryDir>
 
 using namespace pelio::components;
 using pelio::components::test::RawRecording;
-using pelio::components::test::WaitFor;
+using pelio::test::WaitFor;
 using pelio::components::test::WriteRecording;
 
 namespace {

@@ -5,15 +5,12 @@
 #include "recording/SrfFormat.h"
 #include "recording/SrfWriter.h"
 
-#include <QCoreApplication>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QImage>
 #include <QString>
 
 #include <algorithm>
 #include <cstring>
-#include <functional>
 #include <vector>
 
 namespace pelio::components::test {
@@ -121,16 +118,5 @@ class RawRecording {
   private:
     QByteArray m_bytes;
 };
-
-// Processes events until the condition holds or the deadline passes; returns the condition.
-inline bool WaitFor(const std::function<bool()>& condition, int timeoutMs = 5000) {
-    QElapsedTimer clock;
-    clock.start();
-    while (!condition()) {
-        if (clock.elapsed() > timeoutMs) return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-    }
-    return true;
-}
 
 }  // namespace pelio::components::test
