@@ -1,6 +1,7 @@
 #include "web/HttpTransport.h"
 
 #include "util/core/Ansi.h"
+#include "web/WebLog.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -30,7 +31,8 @@ struct Transfer {
     QByteArray body;
     qint64 cap = 0;
     bool capped = false;
-    long status = 0;           // of the response whose headers are being read
+    bool timedOut = false;
+    long status = 0;           // of the response whose headers are being read, then of the final one
     bool bodyStarted = false;  // the final response's headers are complete
     QElapsedTimer readClock;   // runs from then on
 
@@ -69,20 +71,41 @@ struct Transfer {
     }
 };
 
-enum class AttemptResult { Failed, Done, TimedOut };
+// How one attempt ended: whether a reply came back (maybe incomplete) and what fell short.
+struct AttemptOutcome {
+    bool replied = false;
+    NetFailure failure;
+};
 
-AttemptResult Attempt(const QString& url, double timeoutSeconds, const HttpLimits& limits, Transfer& t) {
+// Classifies a finished transfer. A body cut short by the server or by the size cap still counts as
+// a reply.
+AttemptOutcome Finished(CURLcode code, const Transfer& t, const char* errorBuffer) {
+    const QString detail = QString::fromUtf8(errorBuffer);
+    if (code == CURLE_OK) return {true, {}};
+    if (t.capped)
+        return {true,
+                {NetError::SizeCap,
+                 QStringLiteral("the reply is larger than %1 bytes; the rest was not read").arg(t.cap)}};
+    if (t.bodyStarted && (code == CURLE_PARTIAL_FILE || code == CURLE_RECV_ERROR))
+        return {true,
+                {NetError::CutShort, detail.isEmpty() ? QStringLiteral("the reply ended early") : detail}};
+    return {false, CurlFailure(code, detail)};
+}
+
+AttemptOutcome Attempt(const QString& url, double timeoutSeconds, const HttpLimits& limits, Transfer& t) {
     CURL* easy = curl_easy_init();
     CURLM* multi = easy ? curl_multi_init() : nullptr;
     if (!easy || !multi) {
         if (easy) curl_easy_cleanup(easy);
-        return AttemptResult::Failed;
+        return {false, {NetError::Other, QStringLiteral("cannot start a transfer")}};
     }
+    char errorBuffer[CURL_ERROR_SIZE] = {};
     const QByteArray address = url.toUtf8();
     curl_slist* headers = nullptr;
     headers = curl_slist_append(headers, "Cache-Control: no-cache");
     headers = curl_slist_append(headers, "Pragma: no-cache");
     curl_easy_setopt(easy, CURLOPT_URL, address.constData());
+    curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, errorBuffer);
     curl_easy_setopt(easy, CURLOPT_USERAGENT, "vb wininet");
     curl_easy_setopt(easy, CURLOPT_HTTPHEADER, headers);
     curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
@@ -101,37 +124,51 @@ AttemptResult Attempt(const QString& url, double timeoutSeconds, const HttpLimit
     QElapsedTimer openClock;
     openClock.start();
     const qint64 timeoutMs = static_cast<qint64>(timeoutSeconds * 1000.0);
-    AttemptResult result = AttemptResult::Failed;
+    AttemptOutcome outcome;
     for (;;) {
         int running = 0;
-        if (curl_multi_perform(multi, &running) != CURLM_OK) break;
+        const CURLMcode multiCode = curl_multi_perform(multi, &running);
+        if (multiCode != CURLM_OK) {
+            outcome.failure = {NetError::Other, QString::fromUtf8(curl_multi_strerror(multiCode))};
+            break;
+        }
         if (running == 0) {
             int left = 0;
             CURLcode code = CURLE_OK;
             while (CURLMsg* msg = curl_multi_info_read(multi, &left))
                 if (msg->msg == CURLMSG_DONE) code = msg->data.result;
-            // A body cut short by the server or by the size cap still counts as a reply.
-            if (code == CURLE_OK || t.capped || (t.bodyStarted && code == CURLE_PARTIAL_FILE) ||
-                (t.bodyStarted && code == CURLE_RECV_ERROR))
-                result = AttemptResult::Done;
+            outcome = Finished(code, t, errorBuffer);
             break;
         }
         if (t.bodyStarted) {
             if (t.readClock.elapsed() > timeoutMs) {
-                result = AttemptResult::TimedOut;
+                t.timedOut = true;
+                outcome = {
+                    true,
+                    {NetError::TimedOut, QStringLiteral("the reply stopped coming; %1 bytes within %2 s")
+                                             .arg(t.body.size())
+                                             .arg(timeoutSeconds)}};
                 break;
             }
         } else if (openClock.elapsed() > limits.openMs) {
-            break;  // no reply in time: this attempt failed
+            outcome.failure = {NetError::TimedOut,
+                               QStringLiteral("no reply within %1 ms").arg(limits.openMs)};
+            break;
         }
         curl_multi_poll(multi, nullptr, 0, kPollMs, nullptr);
         PumpPendingEvents();
+    }
+    long status = 0;
+    if (outcome.replied && curl_easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &status) == CURLE_OK) {
+        t.status = status;
+        if (status >= 400)
+            outcome.failure = {NetError::HttpStatus, QStringLiteral("HTTP status %1").arg(status)};
     }
     curl_multi_remove_handle(multi, easy);
     curl_easy_cleanup(easy);
     curl_multi_cleanup(multi);
     curl_slist_free_all(headers);
-    return result;
+    return outcome;
 }
 
 }  // namespace
@@ -161,14 +198,24 @@ HttpFetchResult HttpGetBytes(const QString& url, double timeoutSeconds, const Ht
         result.attempts = attempt;
         Transfer t;
         t.cap = limits.maxReplyBytes;
-        const AttemptResult r = Attempt(url, timeoutSeconds, limits, t);
-        if (r != AttemptResult::Failed) {
+        AttemptOutcome r = Attempt(url, timeoutSeconds, limits, t);
+        if (r.replied) {
             result.ok = true;
             result.body = std::move(t.body);
-            result.timedOut = r == AttemptResult::TimedOut;
+            result.timedOut = t.timedOut;
             result.capped = t.capped;
+            result.status = static_cast<int>(t.status);
+            result.failure = std::move(r.failure);
+            if (result.failure.failed())
+                qCDebug(lcWeb).noquote() << "GET" << url << "replied with"
+                                         << NetErrorName(result.failure.kind) << "-" << result.failure.text;
             return result;
         }
+        qCInfo(lcWeb).noquote() << "GET" << url << "attempt" << attempt
+                                << "failed:" << NetErrorName(r.failure.kind) << "-" << r.failure.text;
+        result.failure = std::move(r.failure);
+        // A malformed address or a scheme that is not allowed fails the same way every time.
+        if (result.failure.kind == NetError::BadAddress) break;
         if (attempt == 1) WaitResponsive(kPauseBetweenAttemptsMs);
     }
     return result;

@@ -58,6 +58,7 @@ TEST_F(HttpTransportTest, RepliesOfEverySizeAroundTheReadPieceComeBackWhole) {
         EXPECT_TRUE(r.ok) << bytes;
         EXPECT_EQ(r.attempts, 1);
         EXPECT_EQ(r.body, QByteArray(bytes, 'a')) << bytes;
+        EXPECT_EQ(r.failure.kind, NetError::None) << r.failure.text.toStdString();
     }
     EXPECT_EQ(HttpGetText(Url(QStringLiteral("/_test/exact?bytes=4096")), 5), QString(4096, u'a'));
 }
@@ -88,11 +89,15 @@ TEST_F(HttpTransportTest, ErrorPagesAndEarlyCloseAreRepliesLikeAnyOther) {
     EXPECT_TRUE(missing.ok);  // a 404 is a reply, not a failed request: no second attempt
     EXPECT_EQ(missing.attempts, 1);
     EXPECT_EQ(CountRequests(QStringLiteral("/no/such/page")), 1);
+    EXPECT_EQ(missing.status, 404);
+    EXPECT_EQ(missing.failure.kind, NetError::HttpStatus);
+    EXPECT_TRUE(missing.failure.text.contains(QStringLiteral("404")));
     // The server promised 1,000 bytes and closed after 100: what arrived is the reply.
     const HttpFetchResult r = HttpGetBytes(Url(QStringLiteral("/_test/close-early")), 5);
     EXPECT_TRUE(r.ok);
     EXPECT_EQ(r.attempts, 1);
     EXPECT_EQ(r.body, QByteArray(100, 'c'));
+    EXPECT_EQ(r.failure.kind, NetError::CutShort);
 }
 
 TEST_F(HttpTransportTest, AServerThatHangsAfterTheFirstBytesReturnsWhatCameWithinTheLimit) {
@@ -106,6 +111,7 @@ TEST_F(HttpTransportTest, AServerThatHangsAfterTheFirstBytesReturnsWhatCameWithi
     const qint64 took = clock.elapsed();
     EXPECT_TRUE(r.ok);
     EXPECT_TRUE(r.timedOut);
+    EXPECT_EQ(r.failure.kind, NetError::TimedOut);
     EXPECT_EQ(r.body, QByteArray(700, 'h'));
     EXPECT_LT(took, 20000);  // loose: the server would hang for a minute
     EXPECT_GT(ticks, 0);     // window events ran while the request waited
@@ -120,26 +126,40 @@ TEST_F(HttpTransportTest, SlowFirstByteWithinTheOpenLimitIsFineBeyondItFailsTwic
     EXPECT_FALSE(r.ok);
     EXPECT_EQ(r.attempts, 2);
     EXPECT_EQ(CountRequests(target), 2);
+    EXPECT_EQ(r.failure.kind, NetError::TimedOut);
 }
 
-TEST_F(HttpTransportTest, UnreachablePortAndUnknownHostGiveEmptyAfterTwoAttempts) {
+TEST_F(HttpTransportTest, RequestsThatCannotBeMadeGiveEmptyAndSayWhy) {
     const HttpFetchResult refused =
         HttpGetBytes(QStringLiteral("http://127.0.0.1:%1/x").arg(ClosedPort()), 5);
     EXPECT_FALSE(refused.ok);
     EXPECT_EQ(refused.attempts, 2);
+    EXPECT_EQ(refused.failure.kind, NetError::Refused);
+    EXPECT_FALSE(refused.failure.text.isEmpty());
     EXPECT_TRUE(HttpGetText(QStringLiteral("http://127.0.0.1:%1/x").arg(ClosedPort()), 5).isEmpty());
     const HttpFetchResult unknown = HttpGetBytes(QStringLiteral("http://no-such-host.invalid/x"), 5);
     EXPECT_FALSE(unknown.ok);
     EXPECT_EQ(unknown.attempts, 2);
-    // Not an address at all, and a scheme that is not HTTP.
-    EXPECT_TRUE(HttpGetText(QStringLiteral("::not a url::"), 5).isEmpty());
-    EXPECT_TRUE(HttpGetText(QStringLiteral("file:///etc/passwd"), 5).isEmpty());
+    EXPECT_EQ(unknown.failure.kind, NetError::NameNotResolved);
+    // A secure request to a plain HTTP server.
+    const HttpFetchResult tls = HttpGetBytes(QStringLiteral("https://127.0.0.1:%1/").arg(port), 5);
+    EXPECT_FALSE(tls.ok);
+    EXPECT_EQ(tls.failure.kind, NetError::Tls) << tls.failure.text.toStdString();
+    // Not an address at all, and a scheme that is not HTTP: one attempt is enough.
+    for (const QString& bad : {QStringLiteral("::not a url::"), QStringLiteral("file:///etc/passwd")}) {
+        const HttpFetchResult r = HttpGetBytes(bad, 5);
+        EXPECT_FALSE(r.ok);
+        EXPECT_EQ(r.attempts, 1);
+        EXPECT_EQ(r.failure.kind, NetError::BadAddress) << r.failure.text.toStdString();
+        EXPECT_TRUE(HttpGetText(bad, 5).isEmpty());
+    }
 }
 
 TEST_F(HttpTransportTest, AnEndlessBodyStopsAtTheCap) {
     const HttpFetchResult r = HttpGetBytes(Url(QStringLiteral("/_test/endless")), 60);
     EXPECT_TRUE(r.ok);
     EXPECT_TRUE(r.capped);
+    EXPECT_EQ(r.failure.kind, NetError::SizeCap);
     EXPECT_EQ(r.body.size(), 1 << 20);
     HttpLimits small;
     small.maxReplyBytes = 10000;
