@@ -96,6 +96,15 @@ TEST(ServiceTool, ServesTheDemoDataAndTheDropBoxFiles) {
     EXPECT_EQ(service.exitCode(), 0);
 }
 
+TEST(ServiceTool, StartsWithoutDataAndSaysSo) {
+    QProcess service;
+    ASSERT_GT(StartService(service, {}), 0);
+    service.terminate();
+    ASSERT_TRUE(service.waitForFinished(10000));
+    const QByteArray err = service.readAllStandardError();
+    EXPECT_TRUE(err.startsWith("pelio-service: no --data") && err.count('\n') == 1) << err.constData();
+}
+
 TEST(ServiceTool, RefusesAMalformedDataFile) {
     TempFolder dir;
     QFile bad(dir.file(QStringLiteral("bad.json")));
@@ -108,4 +117,16 @@ TEST(ServiceTool, RefusesAMalformedDataFile) {
     EXPECT_EQ(service.state(), QProcess::NotRunning);
     EXPECT_EQ(service.exitCode(), 1);
     EXPECT_FALSE(service.readAllStandardError().isEmpty());
+}
+
+TEST(ServiceTool, ExitsWithTheUsageOnABadCommandLine) {
+    for (const QStringList& args : {QStringList{QStringLiteral("--data")},
+                                    QStringList{QStringLiteral("--port"), QStringLiteral("http")},
+                                    QStringList{QStringLiteral("--verbose")}}) {
+        QProcess service;
+        service.start(QStringLiteral(PELIO_SERVICE_EXECUTABLE), args);
+        ASSERT_TRUE(service.waitForFinished(10000)) << args.join(u' ').toStdString();
+        EXPECT_EQ(service.exitCode(), 2) << args.join(u' ').toStdString();
+        EXPECT_TRUE(service.readAllStandardError().startsWith("usage:"));
+    }
 }
