@@ -1,10 +1,10 @@
 #include "web/HttpTransport.h"
 
+#include "platform/Clock.h"
 #include "util/core/Ansi.h"
 #include "web/WebLog.h"
 
 #include <QCoreApplication>
-#include <QElapsedTimer>
 #include <QEventLoop>
 #include <QTimer>
 
@@ -34,7 +34,8 @@ struct Transfer {
     bool timedOut = false;
     long status = 0;           // of the response whose headers are being read, then of the final one
     bool bodyStarted = false;  // the final response's headers are complete
-    QElapsedTimer readClock;   // runs from then on
+    const platform::Clock* clock = nullptr;
+    qint64 bodyStartMs = 0;  // when they were
 
     static size_t OnBody(char* data, size_t size, size_t count, void* user) {
         auto* t = static_cast<Transfer*>(user);
@@ -67,7 +68,7 @@ struct Transfer {
     void StartBody() {
         if (bodyStarted) return;
         bodyStarted = true;
-        readClock.start();
+        bodyStartMs = clock->NowMs();
     }
 };
 
@@ -114,15 +115,15 @@ AttemptOutcome Attempt(const QString& url, double timeoutSeconds, const HttpLimi
     curl_easy_setopt(easy, CURLOPT_MAXREDIRS, 10L);
     curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(easy, CURLOPT_BUFFERSIZE, kReadPiece);
-    curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(limits.openMs));
     curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &Transfer::OnBody);
     curl_easy_setopt(easy, CURLOPT_WRITEDATA, &t);
     curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, &Transfer::OnHeader);
     curl_easy_setopt(easy, CURLOPT_HEADERDATA, &t);
     curl_multi_add_handle(multi, easy);
 
-    QElapsedTimer openClock;
-    openClock.start();
+    // The open limit covers connecting too: libcurl's own connect time-out is left at its default, far
+    // beyond it, so that one clock decides.
+    const qint64 openStartMs = t.clock->NowMs();
     const qint64 timeoutMs = static_cast<qint64>(timeoutSeconds * 1000.0);
     AttemptOutcome outcome;
     for (;;) {
@@ -141,7 +142,7 @@ AttemptOutcome Attempt(const QString& url, double timeoutSeconds, const HttpLimi
             break;
         }
         if (t.bodyStarted) {
-            if (t.readClock.elapsed() > timeoutMs) {
+            if (t.clock->NowMs() - t.bodyStartMs > timeoutMs) {
                 t.timedOut = true;
                 outcome = {
                     true,
@@ -150,7 +151,7 @@ AttemptOutcome Attempt(const QString& url, double timeoutSeconds, const HttpLimi
                                              .arg(timeoutSeconds)}};
                 break;
             }
-        } else if (openClock.elapsed() > limits.openMs) {
+        } else if (t.clock->NowMs() - openStartMs > limits.openMs) {
             outcome.failure = {NetError::TimedOut,
                                QStringLiteral("no reply within %1 ms").arg(limits.openMs)};
             break;
@@ -198,6 +199,7 @@ HttpFetchResult HttpGetBytes(const QString& url, double timeoutSeconds, const Ht
         result.attempts = attempt;
         Transfer t;
         t.cap = limits.maxReplyBytes;
+        t.clock = limits.clock ? limits.clock : &platform::DefaultClock();
         AttemptOutcome r = Attempt(url, timeoutSeconds, limits, t);
         if (r.replied) {
             result.ok = true;

@@ -5,6 +5,10 @@
 #include <QByteArray>
 #include <QString>
 
+namespace pelio::platform {
+class Clock;
+}
+
 // The HTTP transport of the web service client, and the two waits that keep the windows alive.
 // Everything runs on the UI thread; window events are processed while a request waits, so handlers
 // of the program may run in between (callers disable their window meanwhile).
@@ -20,6 +24,8 @@ void WaitResponsive(int ms);
 struct HttpLimits {
     int openMs = 5000;               // connecting and receiving the final reply's headers, per attempt
     qint64 maxReplyBytes = 1 << 20;  // what comes after this is not read
+    // The clock both time limits read (the caller keeps it); null means platform::DefaultClock().
+    const platform::Clock* clock = nullptr;
 };
 
 // Fetches `url` with a GET and returns the reply body decoded from code page 949: at most two
