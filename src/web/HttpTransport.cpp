@@ -59,8 +59,11 @@ struct Transfer {
             const QList<QByteArray> parts = line.split(' ');
             t->status = parts.size() > 1 ? parts[1].toLong() : 0;
         } else if (line == "\r\n" || line == "\n") {
-            // The end of a response's headers; a redirect is followed, so its body does not count.
-            if (t->status < 300 || t->status >= 400) t->StartBody();
+            // The end of a response's headers. Only the final response's start the body: an interim
+            // reply (1xx) is followed by the real one, and so is a redirect.
+            const bool interim = t->status >= 100 && t->status < 200;
+            const bool redirect = t->status >= 300 && t->status < 400;
+            if (!interim && !redirect) t->StartBody();
         }
         return n;
     }

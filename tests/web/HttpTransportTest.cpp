@@ -144,6 +144,22 @@ TEST_F(HttpTransportTest, SlowFirstByteWithinTheOpenLimitIsFineBeyondItFailsTwic
     EXPECT_EQ(r.failure.kind, NetError::TimedOut);
 }
 
+TEST_F(HttpTransportTest, AnInterimReplyIsNotTheReplyTheOpenLimitWaitsFor) {
+    // "100 Continue" at once, then no final headers: each attempt ends at the open limit, rather than
+    // at the caller's time-out with an empty body taken for the reply.
+    const QString target = QStringLiteral("/_test/continue-stall?ms=30000");
+    DrivenClock time(1000, [&] { return CountRequests(target) > 0; });
+    HttpLimits limits;
+    limits.clock = &time.clock;
+    const HttpFetchResult r = HttpGetBytes(Url(target), 60, limits);
+    EXPECT_FALSE(r.ok);
+    EXPECT_EQ(r.attempts, 2);
+    EXPECT_EQ(r.failure.kind, NetError::TimedOut);
+    EXPECT_TRUE(r.body.isEmpty());
+    // The real headers right after it: the reply is theirs.
+    EXPECT_EQ(HttpGetText(Url(QStringLiteral("/_test/continue-stall?ms=0")), 5), QStringLiteral("delayed"));
+}
+
 TEST_F(HttpTransportTest, RequestsThatCannotBeMadeGiveEmptyAndSayWhy) {
     const HttpFetchResult refused =
         HttpGetBytes(QStringLiteral("http://127.0.0.1:%1/x").arg(ClosedPort()), 5);

@@ -273,6 +273,21 @@ void ReferenceService::Route() {
             return true;
         });
     });
+    s.Get("/_test/continue-stall", [this](const httplib::Request& req, httplib::Response& res) {
+        const std::string ms = req.get_param_value("ms");
+        const int wait = ms.empty() ? 60000 : std::atoi(ms.c_str());
+        // The interim reply goes out as this response's status line and headers; its "body" is the
+        // real reply, written raw after the wait.
+        static const std::string real =
+            "HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\nContent-Length: 7\r\n\r\ndelayed";
+        res.status = 100;
+        res.set_content_provider(real.size(), kText, [this, wait](size_t, size_t, httplib::DataSink& sink) {
+            Idle(m_stopping, std::chrono::milliseconds(wait));
+            if (m_stopping) return false;
+            sink.write(real.data(), real.size());
+            return true;
+        });
+    });
     s.Get("/_test/error", [](const httplib::Request&, httplib::Response& res) {
         res.status = 500;
         res.set_content(Utf8(DefaultPage(QStringLiteral("500 Internal Server Error"))), kHtml);
