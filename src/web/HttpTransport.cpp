@@ -166,7 +166,8 @@ AttemptOutcome Attempt(const QString& url, double timeoutSeconds, const HttpLimi
     if (outcome.replied && curl_easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &status) == CURLE_OK) {
         t.status = status;
         if (status >= 400)
-            outcome.failure = {NetError::HttpStatus, QStringLiteral("HTTP status %1").arg(status)};
+            outcome.failure = {NetError::HttpStatus,
+                               QStringLiteral("the server answered with status %1").arg(status)};
     }
     curl_multi_remove_handle(multi, easy);
     curl_easy_cleanup(easy);
