@@ -1,5 +1,5 @@
 // pelio-service: the reference web service for tests and the demo.
-//   pelio-service --data FILE [--port N] [--host ADDRESS] [--files FOLDER]
+//   pelio-service [--data FILE] [--port N] [--host ADDRESS] [--files FOLDER]
 // Port 0 (the default) picks a free port. Prints "listening on HOST:PORT" once it serves, then runs
 // until it is terminated. Without --data it says so on standard error and serves no company (the test
 // endpoints and the files still work); a malformed command line exits 2 with the usage.
@@ -49,7 +49,7 @@ int main(int argc, char** argv) {
     }
     if (usage) {
         std::fprintf(stderr,
-                     "usage: pelio-service --data FILE [--port N] [--host ADDRESS] [--files FOLDER]\n");
+                     "usage: pelio-service [--data FILE] [--port N] [--host ADDRESS] [--files FOLDER]\n");
         return 2;
     }
     QJsonObject data;
