@@ -2,8 +2,10 @@
 
 #include <QLoggingCategory>
 
-// The diagnostics of the web folder: category "pelio.web", silent unless QT_LOGGING_RULES turns it on
-// (QT_LOGGING_RULES="pelio.web=true" turns on every level).
 namespace pelio::web {
+
+// "pelio.web": why HTTP requests failed or fell short, and how pages were opened. Silent unless
+// QT_LOGGING_RULES turns it on (see util/core/Diagnostics.h).
 Q_DECLARE_LOGGING_CATEGORY(lcWeb)
-}
+
+}  // namespace pelio::web
