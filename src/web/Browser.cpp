@@ -4,6 +4,7 @@
 #include "util/core/Ansi.h"
 #include "util/core/TextUtil.h"
 #include "util/gui/HtmlView.h"
+#include "web/WebLog.h"
 
 #include <QDir>
 #include <QTemporaryFile>
@@ -79,7 +80,10 @@ void OpenWebPage(const QString& url, const QString& data, bool post, platform::S
         if (opened) opened = shell.Open(QUrl::fromLocalFile(page.fileName()).toString());
         if (!opened) page.remove();
     }
-    if (!opened) shell.Open(AddressWithQuery(url, data));
+    if (!opened) {
+        qCInfo(lcWeb).noquote() << "cannot open a posting page for" << url << "; opening it with a query";
+        shell.Open(AddressWithQuery(url, data));
+    }
 }
 
 }  // namespace pelio::web

@@ -1,4 +1,5 @@
 // The built pelio-agent's value commands, run as a separate program.
+#include "app/Scramble.h"
 #include "app/ValueCipher.h"
 
 #include <gtest/gtest.h>
@@ -55,9 +56,22 @@ TEST(AgentTool, EncryptThenDecryptThroughTheProgram) {
 }
 
 TEST(AgentTool, BadInputAndBadUsage) {
-    const AgentRun junk = RunAgent({QStringLiteral("decrypt"), QStringLiteral("not a cipher text")});
-    EXPECT_EQ(junk.exitCode, 0);
-    EXPECT_EQ(junk.out, QStringLiteral("\n"));
+    // Text that is no cipher text, and Base64 blocks that were never an encrypted value, are refused;
+    // the empty text is the cipher text of the empty value.
+    EXPECT_TRUE(pelio::app::EncryptValue(QString()).isEmpty());
+    const QString notValues[] = {
+        QStringLiteral("not a cipher text"),
+        pelio::app::ScrambleHex(QStringLiteral("eHh4eHh4eHg="), pelio::app::ValueKey),
+    };
+    for (const QString& text : notValues) {
+        const AgentRun r = RunAgent({QStringLiteral("decrypt"), text});
+        EXPECT_EQ(r.exitCode, 1) << text.toStdString();
+        EXPECT_TRUE(r.out.isEmpty());
+        EXPECT_TRUE(r.err.startsWith("pelio-agent: ") && r.err.count('\n') == 1) << r.err.constData();
+    }
+    const AgentRun empty = RunAgent({QStringLiteral("decrypt"), QString()});
+    EXPECT_EQ(empty.exitCode, 0);
+    EXPECT_EQ(empty.out, QStringLiteral("\n"));
 
     for (const QStringList& args : {QStringList{}, QStringList{QStringLiteral("encrypt")},
                                     QStringList{QStringLiteral("scramble"), QStringLiteral("x")}}) {

@@ -28,7 +28,8 @@ int StartService(QProcess& process, const QStringList& args) {
         out += process.readAllStandardOutput();
     }
     const QRegularExpressionMatch m =
-        QRegularExpression(QStringLiteral("^listening on 127\\.0\\.0\\.1:(\\d+)")).match(QString::fromUtf8(out));
+        QRegularExpression(QStringLiteral("^listening on 127\\.0\\.0\\.1:(\\d+)"))
+            .match(QString::fromUtf8(out));
     return m.hasMatch() ? m.captured(1).toInt() : 0;
 }
 
@@ -45,6 +46,15 @@ TEST(ServiceTool, ServesTheDemoDataAndTheDropBoxFiles) {
     ASSERT_TRUE(secret.open(QIODevice::WriteOnly));
     secret.write("outside");
     secret.close();
+    // Symbolic links: one to a file beside the files folder, one to that folder, one that stays inside.
+    TempFolder elsewhere;
+    QFile other(elsewhere.file(QStringLiteral("other.txt")));
+    ASSERT_TRUE(other.open(QIODevice::WriteOnly));
+    other.write("outside");
+    other.close();
+    ASSERT_TRUE(QFile::link(other.fileName(), files.file(QStringLiteral("1234/escape.txt"))));
+    ASSERT_TRUE(QFile::link(elsewhere.path(), files.file(QStringLiteral("1234/escape"))));
+    ASSERT_TRUE(QFile::link(upload.fileName(), files.file(QStringLiteral("1234/alias.txt"))));
 
     QProcess service;
     const int port = StartService(service, {QStringLiteral("--data"), QStringLiteral(PELIO_SERVICE_DEMO_DATA),
@@ -53,7 +63,8 @@ TEST(ServiceTool, ServesTheDemoDataAndTheDropBoxFiles) {
     const ServiceRoots roots{QStringLiteral("http://127.0.0.1:%1/").arg(port),
                              QStringLiteral("http://127.0.0.1:%1/").arg(port)};
 
-    const CodeCheckReply check = CheckCompanyCode(roots, QStringLiteral("1234"), QStringLiteral("EXK4U96B482"));
+    const CodeCheckReply check =
+        CheckCompanyCode(roots, QStringLiteral("1234"), QStringLiteral("EXK4U96B482"));
     EXPECT_EQ(check.Outcome, CodeCheckOutcome::Accepted);
     EXPECT_EQ(check.CompanyName, QStringLiteral("펠리오 상사"));
     const CodeCheckReply refused = CheckCompanyCode(roots, QStringLiteral("7777"), QStringLiteral("X"));
@@ -65,18 +76,33 @@ TEST(ServiceTool, ServesTheDemoDataAndTheDropBoxFiles) {
     EXPECT_FALSE(agents.Records[1].IsAvailable());
 
     const QString fileUrl = UploadedFileAddress(roots, QStringLiteral("1234"), QStringLiteral("설명서.txt"));
-    EXPECT_EQ(HttpGetBytes(QString::fromLatin1(QUrl(fileUrl).toEncoded()), 5).body, QByteArray("drop box content"));
+    EXPECT_EQ(HttpGetBytes(QString::fromLatin1(QUrl(fileUrl).toEncoded()), 5).body,
+              QByteArray("drop box content"));
     // Nothing outside the company folders can be reached.
-    for (const QString& path : {QStringLiteral("userfiles/../secret.txt"), QStringLiteral("userfiles/%2E%2E/secret.txt"),
-                                QStringLiteral("userfiles/1234/..%2F..%2Fsecret.txt")}) {
+    for (const QString& path :
+         {QStringLiteral("userfiles/../secret.txt"), QStringLiteral("userfiles/%2E%2E/secret.txt"),
+          QStringLiteral("userfiles/1234/..%2F..%2Fsecret.txt"), QStringLiteral("userfiles/1234/escape.txt"),
+          QStringLiteral("userfiles/1234/escape/other.txt")}) {
         const HttpFetchResult r = HttpGetBytes(roots.ServiceRoot + path, 5);
         EXPECT_FALSE(r.body.contains("outside")) << path.toStdString();
+        EXPECT_EQ(r.status, 404) << path.toStdString();
     }
+    EXPECT_EQ(HttpGetBytes(roots.ServiceRoot + QStringLiteral("userfiles/1234/alias.txt"), 5).body,
+              QByteArray("drop box content"));
 
     service.terminate();
     ASSERT_TRUE(service.waitForFinished(10000));
     EXPECT_EQ(service.exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(service.exitCode(), 0);
+}
+
+TEST(ServiceTool, StartsWithoutDataAndSaysSo) {
+    QProcess service;
+    ASSERT_GT(StartService(service, {}), 0);
+    service.terminate();
+    ASSERT_TRUE(service.waitForFinished(10000));
+    const QByteArray err = service.readAllStandardError();
+    EXPECT_TRUE(err.startsWith("pelio-service: no --data") && err.count('\n') == 1) << err.constData();
 }
 
 TEST(ServiceTool, RefusesAMalformedDataFile) {
@@ -91,4 +117,16 @@ TEST(ServiceTool, RefusesAMalformedDataFile) {
     EXPECT_EQ(service.state(), QProcess::NotRunning);
     EXPECT_EQ(service.exitCode(), 1);
     EXPECT_FALSE(service.readAllStandardError().isEmpty());
+}
+
+TEST(ServiceTool, ExitsWithTheUsageOnABadCommandLine) {
+    for (const QStringList& args : {QStringList{QStringLiteral("--data")},
+                                    QStringList{QStringLiteral("--port"), QStringLiteral("http")},
+                                    QStringList{QStringLiteral("--verbose")}}) {
+        QProcess service;
+        service.start(QStringLiteral(PELIO_SERVICE_EXECUTABLE), args);
+        ASSERT_TRUE(service.waitForFinished(10000)) << args.join(u' ').toStdString();
+        EXPECT_EQ(service.exitCode(), 2) << args.join(u' ').toStdString();
+        EXPECT_TRUE(service.readAllStandardError().startsWith("usage:"));
+    }
 }

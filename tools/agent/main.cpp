@@ -1,6 +1,8 @@
 // pelio-agent: the agent's side of a support session, for tests and the demo.
 //   pelio-agent encrypt TEXT     prints the hexadecimal cipher text of TEXT
-//   pelio-agent decrypt HEXTEXT  prints the plain text of HEXTEXT
+//   pelio-agent decrypt HEXTEXT  prints the plain text of HEXTEXT; exits 1 with a message when
+//                                HEXTEXT is not the cipher text of a value (the empty text is that
+//                                of the empty value)
 //   pelio-agent listen PORT [--bind ADDRESS] [--busy] [--script FILE]
 //       waits on ADDRESS (default 127.0.0.1) and PORT (0: any free port) for the customer's reverse
 //       connection and runs one session; see AgentSession.h for what it prints and reads.
@@ -36,6 +38,19 @@ int Print(const QString& text) {
     return ok ? 0 : 1;
 }
 
+// The cipher text of a value is exactly what encrypting its plain text gives; anything else (text
+// that is not hexadecimal Base64, blocks that decrypt to nothing or to bytes that are no text) is
+// refused rather than printed as a value.
+int Decrypt(const QString& hexText) {
+    if (hexText.isEmpty()) return Print(QString());
+    const QString plain = pelio::app::DecryptValue(hexText);
+    if (plain.isEmpty() || pelio::app::EncryptValue(plain).compare(hexText, Qt::CaseInsensitive) != 0) {
+        std::fputs("pelio-agent: not an encrypted value\n", stderr);
+        return 1;
+    }
+    return Print(plain);
+}
+
 int Listen(int argc, char** argv) {
     pelio::agent::AgentOptions options;
     char* end = nullptr;
@@ -63,6 +78,6 @@ int main(int argc, char** argv) {
     if (argc != 3) return Usage();
     const QString value = QString::fromUtf8(argv[2]);
     if (std::strcmp(argv[1], "encrypt") == 0) return Print(pelio::app::EncryptValue(value));
-    if (std::strcmp(argv[1], "decrypt") == 0) return Print(pelio::app::DecryptValue(value));
+    if (std::strcmp(argv[1], "decrypt") == 0) return Decrypt(value);
     return Usage();
 }

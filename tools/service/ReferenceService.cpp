@@ -7,12 +7,16 @@
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QLoggingCategory>
 
 #include <httplib.h>
 
 #include <chrono>
 
 namespace pelio::tools {
+
+// The service's diagnostics, silent unless QT_LOGGING_RULES turns on "pelio.service".
+Q_LOGGING_CATEGORY(lcService, "pelio.service", QtCriticalMsg)
 
 namespace {
 
@@ -136,6 +140,8 @@ void ReferenceService::Route() {
         const QJsonObject c = company(req.get_param_value("deptcode"));
         QString reply;
         if (c.isEmpty()) {
+            qCDebug(lcService).noquote()
+                << "checkcodes: unknown company" << Q(req.get_param_value("deptcode"));
             reply = QStringLiteral("-999");
         } else if (c.contains(QStringLiteral("checkReply"))) {
             reply = c.value(QStringLiteral("checkReply")).toString();
@@ -202,16 +208,28 @@ void ReferenceService::Route() {
         res.set_content(Ansi(address), kText);
     });
 
-    // Files of the drop box: userfiles/<company code>/<file name>, from the files folder.
+    // Files of the drop box: userfiles/<company code>/<file name>, from the files folder. A symbolic
+    // link is followed only as far as the files folder: what it reaches must lie inside.
     s.Get(R"(/userfiles/(.+))", [this](const httplib::Request& req, httplib::Response& res) {
-        const QStringList parts = Q(req.matches[1].str()).split(u'/');
+        const QString path = Q(req.matches[1].str());
+        const QStringList parts = path.split(u'/');
         bool safe = !m_files.isEmpty() && !parts.isEmpty();
         for (const QString& p : parts)
             if (p.isEmpty() || p == u'.' || p == QLatin1String("..") || p.contains(u'\\') ||
                 p.contains(QChar(0)))
                 safe = false;
-        QFile f(QDir(m_files).filePath(parts.join(u'/')));
-        if (!safe || !QFileInfo(f).isFile() || !f.open(QIODevice::ReadOnly)) {
+        const QString root = QDir(m_files).canonicalPath();
+        const QFileInfo info(QDir(m_files).filePath(parts.join(u'/')));
+        const QString real = safe ? info.canonicalFilePath() : QString();
+        const bool inside =
+            !root.isEmpty() && !real.isEmpty() && real.startsWith(root.endsWith(u'/') ? root : root + u'/');
+        QFile f(real);
+        if (!inside || !info.isFile() || !f.open(QIODevice::ReadOnly)) {
+            qCInfo(lcService).noquote() << "userfiles:" << path << "refused:"
+                                        << (!safe            ? "not a plain path"
+                                            : real.isEmpty() ? "no such file"
+                                            : !inside        ? "outside the files folder"
+                                                             : "not a readable file");
             res.status = 404;
             res.set_content("not found", kText);
             return;
@@ -252,6 +270,21 @@ void ReferenceService::Route() {
             const size_t n = std::min<size_t>(3, text->size() - offset);
             sink.write(text->data() + offset, n);
             Idle(m_stopping, 15ms);
+            return true;
+        });
+    });
+    s.Get("/_test/continue-stall", [this](const httplib::Request& req, httplib::Response& res) {
+        const std::string ms = req.get_param_value("ms");
+        const int wait = ms.empty() ? 60000 : std::atoi(ms.c_str());
+        // The interim reply goes out as this response's status line and headers; its "body" is the
+        // real reply, written raw after the wait.
+        static const std::string real =
+            "HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\nContent-Length: 7\r\n\r\ndelayed";
+        res.status = 100;
+        res.set_content_provider(real.size(), kText, [this, wait](size_t, size_t, httplib::DataSink& sink) {
+            Idle(m_stopping, std::chrono::milliseconds(wait));
+            if (m_stopping) return false;
+            sink.write(real.data(), real.size());
             return true;
         });
     });

@@ -38,6 +38,8 @@ struct Request;
 // Endpoints under /_test/ misbehave on request:
 //   delay?ms=N              waits N ms before the status line, then answers "delayed"
 //   hang?bytes=N            sends N bytes of a longer body, then sends nothing more
+//   continue-stall?ms=N     sends an interim "100 Continue" at once, the real reply's headers after N ms
+//                           (default: a minute)
 //   split-korean            sends Korean text in chunks that cut double-byte characters in two
 //   error                   answers 500 with an HTML error page
 //   close-early             promises 1000 bytes, sends 100, closes the connection

@@ -1,7 +1,8 @@
 // pelio-service: the reference web service for tests and the demo.
-//   pelio-service --data FILE [--port N] [--host ADDRESS] [--files FOLDER]
+//   pelio-service [--data FILE] [--port N] [--host ADDRESS] [--files FOLDER]
 // Port 0 (the default) picks a free port. Prints "listening on HOST:PORT" once it serves, then runs
-// until it is terminated.
+// until it is terminated. Without --data it says so on standard error and serves no company (the test
+// endpoints and the files still work); a malformed command line exits 2 with the usage.
 #include "ReferenceService.h"
 
 #include <QCoreApplication>
@@ -23,23 +24,33 @@ int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     QString dataFile, host = QStringLiteral("127.0.0.1"), files;
     int port = 0;
+    bool usage = false;
     const QStringList args = app.arguments();
-    for (qsizetype i = 1; i < args.size(); ++i) {
+    for (qsizetype i = 1; i < args.size() && !usage; ++i) {
         const QString& a = args[i];
-        const QString value = i + 1 < args.size() ? args[i + 1] : QString();
-        if (a == QLatin1String("--data"))
-            dataFile = value, ++i;
-        else if (a == QLatin1String("--port"))
-            port = value.toInt(), ++i;
-        else if (a == QLatin1String("--host"))
-            host = value, ++i;
-        else if (a == QLatin1String("--files"))
-            files = value, ++i;
-        else {
-            std::fprintf(stderr,
-                         "usage: pelio-service --data FILE [--port N] [--host ADDRESS] [--files FOLDER]\n");
-            return 2;
+        const bool known = a == QLatin1String("--data") || a == QLatin1String("--port") ||
+                           a == QLatin1String("--host") || a == QLatin1String("--files");
+        if (!known || i + 1 >= args.size() || args[i + 1].isEmpty()) {
+            usage = true;
+            break;
         }
+        const QString value = args[++i];
+        if (a == QLatin1String("--data")) {
+            dataFile = value;
+        } else if (a == QLatin1String("--port")) {
+            bool number = false;
+            port = value.toInt(&number);
+            usage = !number || port < 0 || port > 65535;
+        } else if (a == QLatin1String("--host")) {
+            host = value;
+        } else {
+            files = value;
+        }
+    }
+    if (usage) {
+        std::fprintf(stderr,
+                     "usage: pelio-service [--data FILE] [--port N] [--host ADDRESS] [--files FOLDER]\n");
+        return 2;
     }
     QJsonObject data;
     if (!dataFile.isEmpty()) {
@@ -49,6 +60,9 @@ int main(int argc, char** argv) {
             std::fprintf(stderr, "pelio-service: %s\n", qPrintable(error));
             return 1;
         }
+    } else {
+        // Still useful without data: the test endpoints and the drop box files work alone.
+        std::fputs("pelio-service: no --data given: serving no companies, agents or notices\n", stderr);
     }
     pelio::tools::ReferenceService service(data, files);
     const int bound = service.Start(host, port);
