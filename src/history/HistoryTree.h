@@ -43,7 +43,4 @@ bool IsTranscriptWebAddress(const QString& address);
 // whole number with halves to the even neighbour.
 int SliderLargeStep(int length);
 
-// The end margin: playback counts as finished once the position reaches the length minus this.
-inline constexpr int kEndMargin = 17;
-
 }  // namespace pelio::history

@@ -26,6 +26,9 @@
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
+#include <algorithm>
+#include <limits>
+
 namespace pelio::history {
 
 namespace {
@@ -62,6 +65,11 @@ bool CheckedSetting(const QString& iniFile, const util::settings::Key& key) {
     return ok ? value == 1 : key.defaultValue == QLatin1String("1");
 }
 
+// A slider shows ints: a longer recording's positions are shown at the slider's end.
+int SliderValue(qint64 value) {
+    return static_cast<int>(std::clamp<qint64>(value, 0, std::numeric_limits<int>::max()));
+}
+
 QTreeWidget* NewTree(const QString& name, QWidget* parent) {
     auto* tree = new QTreeWidget(parent);
     tree->setObjectName(name);
@@ -75,7 +83,11 @@ QTreeWidget* NewTree(const QString& name, QWidget* parent) {
 
 frmPlay::frmPlay(app::AppContext& context, platform::FileManager& fileManager,
                  std::unique_ptr<components::PlaybackComponent> playback, QWidget* parent)
-    : QDialog(parent), m_context(context), m_fileManager(fileManager), m_playback(playback.release()) {
+    : QDialog(parent),
+      m_context(context),
+      m_fileManager(fileManager),
+      m_playback(playback.release()),
+      m_control(*m_playback, *this) {
     setObjectName(kName);
     setWindowTitle(app::kReviewWindowTitle);
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinMaxButtonsHint |
@@ -208,14 +220,10 @@ void frmPlay::BuildControls() {
     layout->setContentsMargins(6, 6, 6, 6);
     layout->addWidget(splitter);
 
-    // Before the first recording only loading one is possible.
-    m_cmdPlay->setEnabled(false);
-    m_cmdPause->setEnabled(false);
-    m_sld->setEnabled(false);
-
     m_timer1.setObjectName(QStringLiteral("Timer1"));
     m_timer1.setParent(this);
     m_timer1.setInterval(100);
+    ShowState(m_control.CurrentState(), false);  // before the first recording only loading one
 
     connect(m_tvChat, &QTreeWidget::itemClicked, this,
             [this](QTreeWidgetItem* item) { OnTranscriptClicked(item); });
@@ -224,11 +232,11 @@ void frmPlay::BuildControls() {
     connect(m_cmdExplorer, &QPushButton::clicked, this,
             [this] { util::OpenInExplorer(m_context.HistoryFolder, m_fileManager); });
     connect(m_cmdLoad, &QPushButton::clicked, this, &frmPlay::OnLoadClicked);
-    connect(m_cmdPlay, &QPushButton::clicked, this, &frmPlay::Play);
-    connect(m_cmdPause, &QPushButton::clicked, this, &frmPlay::Pause);
-    connect(m_sld, &QSlider::valueChanged, this, &frmPlay::OnSliderChanged);
+    connect(m_cmdPlay, &QPushButton::clicked, this, [this] { m_control.Play(); });
+    connect(m_cmdPause, &QPushButton::clicked, this, [this] { m_control.Pause(); });
+    connect(m_sld, &QSlider::valueChanged, this, [this](int value) { m_control.SliderMoved(value); });
     connect(m_tabTab, &QTabBar::currentChanged, this, &frmPlay::OnTabChanged);
-    connect(&m_timer1, &QTimer::timeout, this, &frmPlay::OnTick);
+    connect(&m_timer1, &QTimer::timeout, this, [this] { m_control.Tick(); });
     m_sld->installEventFilter(this);
 }
 
@@ -308,23 +316,13 @@ void frmPlay::done(int result) {
         m_closed = true;
         util::SaveWindowPlacement(this, kName,
                                   {m_context.IniFile, m_context.ScreenTwipsX, m_context.ScreenTwipsY});
-        m_timer1.stop();
-        SetPlayState(components::PlaybackComponent::Stopped);
-        m_playback->CloseRecording();
+        m_control.Close();
         util::settings::Write(m_context.IniFile, util::settings::Stretch,
                               m_chkStretch->isChecked() ? QStringLiteral("1") : QStringLiteral("0"));
         util::settings::Write(m_context.IniFile, util::settings::AutoScroll,
                               m_chkAutoScroll->isChecked() ? QStringLiteral("1") : QStringLiteral("0"));
     }
     QDialog::done(result);
-}
-
-int frmPlay::PlayState() const {
-    return m_playback->PlayState();
-}
-
-void frmPlay::SetPlayState(int state) {
-    m_playback->SetPlayState(state);
 }
 
 void frmPlay::OnTranscriptClicked(QTreeWidgetItem* item) {
@@ -362,30 +360,12 @@ void frmPlay::OnRecordingClicked(QTreeWidgetItem* item) {
         item->setExpanded(true);
         return;
     }
-    if (PlayState() == components::PlaybackComponent::Playing) Stop();
     OpenRecordingFile(item->data(0, kKeyRole).toString());
     m_tabTab->setCurrentIndex(kRecordingTab);
 }
 
 bool frmPlay::OpenRecordingFile(const QString& path) {
-    if (!m_playback->OpenRecording(path)) {
-        util::MessageBoxes::Show(this, path + kCannotOpen + QStringLiteral("\r\n\r\n") + kCannotOpenNote,
-                                 util::MsgIcon::Critical);
-        return false;
-    }
-    m_sld->setEnabled(true);
-    m_cmdPlay->setEnabled(true);
-    RecordingLength = m_playback->Length();
-    {
-        // The new recording starts at its start: the slider must not carry the old recording's value
-        // over (narrowing the range would otherwise seek the new one to its end).
-        const QSignalBlocker block(m_sld);
-        m_sld->setValue(0);
-        m_sld->setRange(0, RecordingLength);
-        m_sld->setPageStep(SliderLargeStep(RecordingLength));
-    }
-    Play();
-    return true;
+    return m_control.Open(path);
 }
 
 void frmPlay::OnLoadClicked() {
@@ -401,76 +381,61 @@ void frmPlay::OnLoadClicked() {
     const QString path = answer.files.first();
     m_dialogFolder = util::FolderOfPath(path);
     // The dialog lets only existing files through; a file removed meanwhile fails to open like any other.
-    if (PlayState() == components::PlaybackComponent::Playing) Stop();
     OpenRecordingFile(path);
 }
 
-void frmPlay::Play() {
-    SetPlayState(components::PlaybackComponent::Playing);
-    m_cmdPlay->setEnabled(false);
-    m_cmdPause->setEnabled(true);
-    if (m_cmdPause->isVisible()) m_cmdPause->setFocus();
-    m_timer1.start();
+void frmPlay::ShowState(PlaybackControl::State state, bool moveFocus) {
+    const PlaybackControl::Controls on = PlaybackControl::ControlsIn(state);
+    m_cmdPlay->setEnabled(on.play);
+    m_cmdPause->setEnabled(on.pause);
+    m_sld->setEnabled(on.slider);
+    if (!on.timer)
+        m_timer1.stop();
+    else if (!m_timer1.isActive())
+        m_timer1.start();
+    QPushButton* next = on.play ? m_cmdPlay : m_cmdPause;
+    if (moveFocus && next->isEnabled() && next->isVisible()) next->setFocus();
 }
 
-void frmPlay::Pause() {
-    SetPlayState(components::PlaybackComponent::Paused);
-    m_cmdPlay->setEnabled(true);
-    m_cmdPause->setEnabled(false);
-    if (m_cmdPlay->isVisible()) m_cmdPlay->setFocus();
+void frmPlay::ShowPosition(qint64 position) {
+    // Shown, not chosen by the customer: no seek.
+    const QSignalBlocker block(m_sld);
+    m_sld->setValue(SliderValue(position));
 }
 
-void frmPlay::Stop() {
-    m_timer1.stop();
-    SetPlayState(components::PlaybackComponent::Stopped);
-    m_cmdPlay->setEnabled(true);
-    m_cmdPause->setEnabled(false);
-}
-
-void frmPlay::OnTick() {
-    if (PlayState() != components::PlaybackComponent::Playing) return;
-    const int position = m_playback->Position();
-    // A position the slider cannot show counts as the end, as a failed read would.
-    const bool shown = position >= m_sld->minimum() && position <= m_sld->maximum();
-    if (shown) m_sld->setValue(position);
-    if (shown && position < RecordingLength - kEndMargin) return;
-
-    m_timer1.stop();
-    SetPlayState(components::PlaybackComponent::Stopped);
+void frmPlay::ShowLength(qint64 length) {
+    // The new recording starts at its start: the slider must not carry the old recording's value
+    // over (narrowing the range would otherwise seek the new one to its end).
+    const QSignalBlocker block(m_sld);
     m_sld->setValue(0);
-    m_cmdPlay->setEnabled(true);
-    m_cmdPause->setEnabled(false);
-    m_cmdPlay->setFocus();
+    m_sld->setRange(0, SliderValue(length));
+    m_sld->setPageStep(SliderLargeStep(SliderValue(length)));
+}
+
+void frmPlay::ReportEnd() {
     QApplication::beep();
 }
 
-bool frmPlay::eventFilter(QObject* watched, QEvent* event) {
-    if (watched == m_sld && m_sld->isEnabled()) {
-        if (event->type() == QEvent::MouseButtonPress) {
-            // Playback pauses while the customer drags.
-            if (PlayState() == components::PlaybackComponent::Playing)
-                SetPlayState(components::PlaybackComponent::Paused);
-        } else if (event->type() == QEvent::MouseButtonRelease) {
-            // Only a pause that came from the slider ends here; after the pause button cmdPause is off.
-            if (PlayState() == components::PlaybackComponent::Paused && m_cmdPause->isEnabled()) {
-                m_playback->SetPosition(m_sld->value());
-                SetPlayState(components::PlaybackComponent::Playing);
-            }
-        }
-    }
-    return QDialog::eventFilter(watched, event);
+void frmPlay::ReportOpenFailure(const QString& path) {
+    util::MessageBoxes::Show(this, path + kCannotOpen + QStringLiteral("\r\n\r\n") + kCannotOpenNote,
+                             util::MsgIcon::Critical);
 }
 
-void frmPlay::OnSliderChanged(int value) {
-    if (PlayState() != components::PlaybackComponent::Playing) m_playback->SetPosition(value);
+bool frmPlay::eventFilter(QObject* watched, QEvent* event) {
+    // Raw presses rather than the slider's own signals: a press on the groove counts too.
+    if (watched == m_sld && event->type() == QEvent::MouseButtonPress)
+        m_control.SliderPressed();
+    else if (watched == m_sld && event->type() == QEvent::MouseButtonRelease)
+        m_control.SliderReleased(m_sld->value());
+    return QDialog::eventFilter(watched, event);
 }
 
 void frmPlay::OnTabChanged(int index) {
     for (int i = 0; i < 2; ++i) m_picRight[i]->setVisible(i == index);
-    if (index == kTranscriptTab && PlayState() == components::PlaybackComponent::Playing)
-        Pause();
-    else if (index == kRecordingTab && PlayState() == components::PlaybackComponent::Paused)
-        Play();
+    if (index == kTranscriptTab)
+        m_control.LeaveRecordingTab();
+    else
+        m_control.ShowRecordingTab();
 }
 
 }  // namespace pelio::history

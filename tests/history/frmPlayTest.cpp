@@ -195,7 +195,7 @@ TEST_F(frmPlayTest, PlaybackFollowsTheStateTable) {
     EXPECT_EQ(playback->Calls(),
               (QStringList{QStringLiteral("OpenRecording(%1)").arg(recording(QStringLiteral("a.srf"))),
                            QStringLiteral("PlayState=0")}));
-    EXPECT_EQ(window->RecordingLength, 60000);
+    EXPECT_EQ(window->RecordingLength(), 60000);
     EXPECT_EQ(sld()->minimum(), 0);
     EXPECT_EQ(sld()->maximum(), 60000);
     EXPECT_EQ(sld()->pageStep(), 6000);
@@ -279,7 +279,7 @@ TEST_F(frmPlayTest, PlaybackFollowsTheStateTable) {
         bad + QStringLiteral(" 파일을 열 수 없습니다. 파일이 손상되었거나 형식이 일치하지 않습니다.\r\n\r\n"
                              "현재 원격지원 중인 녹화파일을 선택한 경우에도 이 메시지가 표시됩니다. "
                              "(원격지원 종료 후 볼 수 있음)"));
-    EXPECT_EQ(window->RecordingLength, 1000);
+    EXPECT_EQ(window->RecordingLength(), 1000);
     EXPECT_EQ(sld()->maximum(), 1000);
     EXPECT_TRUE(sld()->isEnabled());
     ExpectStopped();
