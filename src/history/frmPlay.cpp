@@ -70,9 +70,10 @@ int SliderValue(qint64 value) {
     return static_cast<int>(std::clamp<qint64>(value, 0, std::numeric_limits<int>::max()));
 }
 
-QTreeWidget* NewTree(const QString& name, QWidget* parent) {
+QTreeWidget* NewTree(const QString& name, const QString& accessibleName, QWidget* parent) {
     auto* tree = new QTreeWidget(parent);
     tree->setObjectName(name);
+    tree->setAccessibleName(accessibleName);
     tree->setColumnCount(1);
     tree->setHeaderHidden(true);
     tree->setIconSize(QSize(16, 16));
@@ -129,12 +130,13 @@ void frmPlay::BuildControls() {
     left->setContentsMargins(0, 0, 0, 0);
     auto* lblRecord = new QLabel(QStringLiteral("녹화화면"), picLeft);
     lblRecord->setObjectName(QStringLiteral("lblRecord"));
-    m_tvRecord = NewTree(QStringLiteral("tvRecord"), picLeft);
+    m_tvRecord = NewTree(QStringLiteral("tvRecord"), lblRecord->text(), picLeft);
     auto* lblChat = new QLabel(QStringLiteral("대화내용"), picLeft);
     lblChat->setObjectName(QStringLiteral("lblChat"));
-    m_tvChat = NewTree(QStringLiteral("tvChat"), picLeft);
+    m_tvChat = NewTree(QStringLiteral("tvChat"), lblChat->text(), picLeft);
     m_cmdExplorer = new QPushButton(picLeft);
     m_cmdExplorer->setObjectName(QStringLiteral("cmdExplorer"));
+    m_cmdExplorer->setAccessibleName(QStringLiteral("폴더 열기"));
     m_cmdExplorer->setIcon(style()->standardIcon(QStyle::SP_DirOpenIcon));
     m_cmdExplorer->setToolTip(QStringLiteral("탐색기 실행..."));
     m_cmdExplorer->setAutoDefault(false);
@@ -151,6 +153,7 @@ void frmPlay::BuildControls() {
     rightLayout->setSpacing(0);
     m_tabTab = new QTabBar(right);
     m_tabTab->setObjectName(QStringLiteral("tabTab"));
+    m_tabTab->setAccessibleName(QStringLiteral("보기 선택"));
     m_tabTab->addTab(QStringLiteral("대화내용"));
     m_tabTab->addTab(QStringLiteral("녹화화면"));
     m_tabTab->setExpanding(false);
@@ -163,6 +166,7 @@ void frmPlay::BuildControls() {
     transcriptLayout->setContentsMargins(0, 0, 0, 0);
     m_webChat = new util::HtmlView(m_picRight[kTranscriptTab]);
     m_webChat->setObjectName(QStringLiteral("webChat"));
+    m_webChat->setAccessibleName(QStringLiteral("대화내용 본문"));
     m_webChat->SetNavigationHook([this](const util::HtmlView::Navigation& navigation) {
         return DecideTranscriptNavigation(navigation.url.toString(QUrl::FullyEncoded));
     });
@@ -174,33 +178,41 @@ void frmPlay::BuildControls() {
     recordingLayout->setContentsMargins(0, 0, 0, 0);
     m_playback->setParent(m_picRight[kRecordingTab]);
     m_playback->setObjectName(QStringLiteral("Playback1"));
+    m_playback->setAccessibleName(QStringLiteral("녹화화면 재생"));
     recordingLayout->addWidget(m_playback, 1);
 
     auto* picCmd = new QWidget(m_picRight[kRecordingTab]);
     picCmd->setObjectName(QStringLiteral("picCmd"));
     auto* bar = new QHBoxLayout(picCmd);
     bar->setContentsMargins(4, 4, 4, 4);
-    auto makeButton = [&](const QString& name, QStyle::StandardPixmap icon) {
+    // Buttons with an icon only: the description is read out by screen readers and shown on hover.
+    auto makeButton = [&](const QString& name, QStyle::StandardPixmap icon, const QString& description) {
         auto* button = new QPushButton(picCmd);
         button->setObjectName(name);
         button->setIcon(style()->standardIcon(icon));
+        button->setAccessibleName(description);
+        button->setToolTip(description);
         button->setAutoDefault(false);
         bar->addWidget(button);
         return button;
     };
-    m_cmdLoad = makeButton(QStringLiteral("cmdLoad"), QStyle::SP_DialogOpenButton);
-    m_cmdPlay = makeButton(QStringLiteral("cmdPlay"), QStyle::SP_MediaPlay);
-    m_cmdPause = makeButton(QStringLiteral("cmdPause"), QStyle::SP_MediaPause);
+    m_cmdLoad =
+        makeButton(QStringLiteral("cmdLoad"), QStyle::SP_DialogOpenButton, QStringLiteral("녹화 파일 열기"));
+    m_cmdPlay = makeButton(QStringLiteral("cmdPlay"), QStyle::SP_MediaPlay, QStringLiteral("재생"));
+    m_cmdPause = makeButton(QStringLiteral("cmdPause"), QStyle::SP_MediaPause, QStringLiteral("일시 정지"));
     m_sld = new QSlider(Qt::Horizontal, picCmd);
     m_sld->setObjectName(QStringLiteral("sld"));
+    m_sld->setAccessibleName(QStringLiteral("재생 위치"));
     m_sld->setRange(0, 0);
     bar->addWidget(m_sld, 1);
     m_chkStretch = new QCheckBox(QStringLiteral("Stretch"), picCmd);
     m_chkStretch->setObjectName(QStringLiteral("chkStretch"));
+    m_chkStretch->setAccessibleName(m_chkStretch->text());
     m_chkStretch->setToolTip(QStringLiteral("녹화화면 크기를 현재 창에 맞게 늘입니다."));
     bar->addWidget(m_chkStretch);
     m_chkAutoScroll = new QCheckBox(QStringLiteral("자동스크롤"), picCmd);
     m_chkAutoScroll->setObjectName(QStringLiteral("chkAutoScroll"));
+    m_chkAutoScroll->setAccessibleName(m_chkAutoScroll->text());
     m_chkAutoScroll->setToolTip(QStringLiteral("마우스가 화면 모서리로 이동하면 자동으로 스크롤합니다."));
     bar->addWidget(m_chkAutoScroll);
     recordingLayout->addWidget(picCmd);

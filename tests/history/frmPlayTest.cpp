@@ -2,6 +2,7 @@
 #include "history/frmPlay.h"
 #include "platform/FakeServices.h"
 #include "playback/FakePlaybackComponent.h"
+#include "support/AccessibleNames.h"
 #include "support/ScriptedDialogs.h"
 #include "support/ScriptedMessageBoxes.h"
 #include "util/core/Ansi.h"
@@ -157,6 +158,14 @@ TEST_F(frmPlayTest, TreesListBothKindsByFolderAndTheFolderButtonOpensTheHistory)
 
     QTest::mouseClick(Control<QPushButton>("cmdExplorer"), Qt::LeftButton);
     EXPECT_EQ(fakes.files->calls, QStringList{QStringLiteral("folder:") + context.HistoryFolder});
+
+    // Screen readers and automation find every control by its name, icon-only buttons included.
+    EXPECT_EQ(test::ControlsWithoutAccessibleName(window.get()), QStringList());
+    EXPECT_EQ(cmdPlay()->accessibleName(), QStringLiteral("재생"));
+    EXPECT_EQ(sld()->accessibleName(), QStringLiteral("재생 위치"));
+    cmdPlay()->setAccessibleName(QString());
+    EXPECT_EQ(test::ControlsWithoutAccessibleName(window.get()),
+              QStringList{QStringLiteral("QPushButton cmdPlay")});
 }
 
 TEST_F(frmPlayTest, EmptyHistoryIsReportedAndTheWindowCloses) {
