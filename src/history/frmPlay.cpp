@@ -205,7 +205,7 @@ void frmPlay::BuildControls() {
     m_sld->setAccessibleName(QStringLiteral("재생 위치"));
     m_sld->setRange(0, 0);
     bar->addWidget(m_sld, 1);
-    m_chkStretch = new QCheckBox(QStringLiteral("Stretch"), picCmd);
+    m_chkStretch = new QCheckBox(QStringLiteral("화면 맞춤"), picCmd);
     m_chkStretch->setObjectName(QStringLiteral("chkStretch"));
     m_chkStretch->setAccessibleName(m_chkStretch->text());
     m_chkStretch->setToolTip(QStringLiteral("녹화화면 크기를 현재 창에 맞게 늘입니다."));

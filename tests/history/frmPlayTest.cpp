@@ -333,7 +333,7 @@ TEST_F(frmPlayTest, CheckBoxesAndPlacementAreReadAtLoadAndStoredAtClose) {
     Open();
     auto* chkStretch = Control<QCheckBox>("chkStretch");
     auto* chkAutoScroll = Control<QCheckBox>("chkAutoScroll");
-    EXPECT_EQ(chkStretch->text(), QStringLiteral("Stretch"));
+    EXPECT_EQ(chkStretch->text(), QStringLiteral("화면 맞춤"));
     EXPECT_EQ(chkAutoScroll->toolTip(),
               QStringLiteral("마우스가 화면 모서리로 이동하면 자동으로 스크롤합니다."));
     EXPECT_FALSE(chkStretch->isChecked());
