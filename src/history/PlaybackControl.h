@@ -21,12 +21,14 @@ inline constexpr int kEndMargin = 17;
 //
 // State        play  pause  slider  timer   reached by
 // NoRecording  off   off    off     off     start; Close
-// Stopped      on    off    on      off     the end of the recording; Open while Playing (then opens)
-// Playing      off   on     on      on      Open; Play; SliderReleased; ShowRecordingTab after a pause
-// Paused       on    off    on      on      Pause; LeaveRecordingTab while Playing
+// Stopped      on    off    on      off     Tick at the end; Open while Playing (kept if the open fails)
+// Playing      off   on     on      on      Open; Play; SliderReleased; ShowRecordingTab from Paused or
+//                                           Seeking
+// Paused       on    off    on      on      Pause from Playing or Seeking; LeaveRecordingTab while Playing
 // Seeking      off   on     on      on      SliderPressed while Playing (the component is paused)
 //
-// A transition asked for in a state that does not name it does nothing.
+// Open and Close work in every state; any other transition asked for in a state the table does not
+// name for it does nothing.
 class PlaybackControl {
   public:
     enum class State { NoRecording, Stopped, Playing, Paused, Seeking };
@@ -60,7 +62,7 @@ class PlaybackControl {
     PlaybackControl(components::PlaybackComponent& component, View& view);
 
     State CurrentState() const { return m_state; }
-    // The length of the recording opened last; 0 before any.
+    // The length of the open recording; 0 when none is open.
     qint64 Length() const { return m_length; }
 
     // Stops what plays, opens the recording at path and plays it from the start. Returns whether it
