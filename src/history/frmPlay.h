@@ -37,6 +37,8 @@ namespace pelio::history {
 // uses the file manager for its folder button and the transcripts' "explorer::" links; the caller keeps
 // the context and the file manager for the window's life. It may be shown modeless or run modally.
 // When it is first shown and the history holds no folder at all, it tells the customer so and closes.
+// The play, pause and stop rules are PlaybackControl's; the window passes its controls' events to it
+// and shows the state it reports.
 class frmPlay : public QDialog, private PlaybackControl::View {
     Q_OBJECT
 
