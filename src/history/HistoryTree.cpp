@@ -1,10 +1,14 @@
 #include "history/HistoryTree.h"
 
+#include "history/HistoryLog.h"
+
 #include <QDir>
+#include <QDirIterator>
 #include <QFileInfo>
 #include <QSet>
 #include <QUrl>
 
+#include <algorithm>
 #include <cmath>
 
 namespace pelio::history {
@@ -15,40 +19,66 @@ bool EndsWithLower(const QString& name, QLatin1String suffix) {
     return name.right(4).toLower() == suffix;
 }
 
-// More entries than any history holds: links that fan out (folders linked to each other many times
-// over) stop here instead of filling memory.
-constexpr size_t kMaxNodes = 100000;
+struct Scanner {
+    const ScanLimits& limits;
+    HistoryScan& scan;
+    QSet<QString> entered;  // the folders being scanned above the current one
 
-// `entered` holds the folders being scanned above this one: a link back to one of them is listed but
-// not entered again, which ends loops; a folder reached twice by other ways is scanned each time.
-void ScanFolder(const QString& folder, const QString& parentKey, QSet<QString>& entered,
-                std::vector<HistoryNode>& nodes) {
-    const QString canonical = QFileInfo(folder).canonicalFilePath();
-    if (canonical.isEmpty() || entered.contains(canonical)) return;
-    entered.insert(canonical);
-
-    // Name order: Linux file systems list entries in no useful order.
-    const QFileInfoList entries = QDir(folder).entryInfoList(
-        QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name | QDir::IgnoreCase);
-
-    const QString base = folder.endsWith(u'/') ? folder : folder + u'/';
-    for (const QFileInfo& entry : entries) {
-        if (nodes.size() >= kMaxNodes) break;
-        const QString name = entry.fileName();
-        const QString path = base + name;
-        if (entry.isDir()) {
-            HistoryNode node{HistoryNode::Kind::Folder, path + u'/', name, parentKey};
-            nodes.push_back(node);
-            ScanFolder(path, node.key, entered, nodes);
-        } else if (!parentKey.isEmpty()) {
-            if (IsTranscriptName(name))
-                nodes.push_back({HistoryNode::Kind::Transcript, path, name, parentKey});
-            else if (IsRecordingName(name))
-                nodes.push_back({HistoryNode::Kind::Recording, path, name, parentKey});
-        }
+    // True once a limit is reached; from then on nothing more is read.
+    bool Exhausted(bool listingFolder) {
+        if (scan.stoppedAtLimit) return true;
+        const bool full = listingFolder ? scan.foldersListed >= limits.foldersListed
+                                        : scan.entriesExamined >= limits.entriesExamined;
+        if (full) scan.stoppedAtLimit = true;
+        return full;
     }
-    entered.remove(canonical);
-}
+
+    // A link back to a folder being scanned above is listed but not entered again, which ends loops; a
+    // folder reached twice by other ways is scanned each time.
+    void ScanFolder(const QString& folder, const QString& parentKey) {
+        const QString canonical = QFileInfo(folder).canonicalFilePath();
+        if (canonical.isEmpty() || entered.contains(canonical) || Exhausted(true)) return;
+        ++scan.foldersListed;
+
+        // Read one entry at a time so that a huge folder costs no more than the limit allows; a folder
+        // read only in part lists nothing, rather than whichever entries came first.
+        struct Entry {
+            QString name;
+            bool folder;
+        };
+        std::vector<Entry> entries;
+        QDirIterator it(folder, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+        while (it.hasNext()) {
+            if (Exhausted(false)) return;
+            it.next();
+            ++scan.entriesExamined;
+            entries.push_back({it.fileName(), it.fileInfo().isDir()});
+        }
+        // Name order: Linux file systems list entries in no useful order.
+        std::sort(entries.begin(), entries.end(), [](const Entry& a, const Entry& b) {
+            const int order = a.name.compare(b.name, Qt::CaseInsensitive);
+            return order != 0 ? order < 0 : a.name < b.name;
+        });
+
+        entered.insert(canonical);
+        const QString base = folder.endsWith(u'/') ? folder : folder + u'/';
+        for (const Entry& entry : entries) {
+            if (scan.stoppedAtLimit) break;
+            const QString path = base + entry.name;
+            if (entry.folder) {
+                HistoryNode node{HistoryNode::Kind::Folder, path + u'/', entry.name, parentKey};
+                scan.nodes.push_back(node);
+                ScanFolder(path, node.key);
+            } else if (!parentKey.isEmpty()) {
+                if (IsTranscriptName(entry.name))
+                    scan.nodes.push_back({HistoryNode::Kind::Transcript, path, entry.name, parentKey});
+                else if (IsRecordingName(entry.name))
+                    scan.nodes.push_back({HistoryNode::Kind::Recording, path, entry.name, parentKey});
+            }
+        }
+        entered.remove(canonical);
+    }
+};
 
 }  // namespace
 
@@ -60,12 +90,18 @@ bool IsRecordingName(const QString& fileName) {
     return EndsWithLower(fileName, QLatin1String(".srf"));
 }
 
+HistoryScan ScanHistoryWithin(const QString& historyFolder, const ScanLimits& limits) {
+    HistoryScan scan;
+    if (historyFolder.isEmpty()) return scan;
+    Scanner{limits, scan, {}}.ScanFolder(historyFolder, QString());
+    if (scan.stoppedAtLimit)
+        qCWarning(lcHistory) << "history scan stopped at its limit:" << scan.foldersListed << "folders,"
+                             << scan.entriesExamined << "entries," << scan.nodes.size() << "nodes";
+    return scan;
+}
+
 std::vector<HistoryNode> ScanHistory(const QString& historyFolder) {
-    std::vector<HistoryNode> nodes;
-    if (historyFolder.isEmpty()) return nodes;
-    QSet<QString> entered;
-    ScanFolder(historyFolder, QString(), entered, nodes);
-    return nodes;
+    return ScanHistoryWithin(historyFolder).nodes;
 }
 
 std::optional<QString> ExplorerLinkPath(const QString& address) {

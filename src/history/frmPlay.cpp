@@ -65,9 +65,15 @@ bool CheckedSetting(const QString& iniFile, const util::settings::Key& key) {
     return ok ? value == 1 : key.defaultValue == QLatin1String("1");
 }
 
-QTreeWidget* NewTree(const QString& name, QWidget* parent) {
+// A slider shows ints: a longer recording's positions are shown at the slider's end.
+int SliderValue(qint64 value) {
+    return static_cast<int>(std::clamp<qint64>(value, 0, std::numeric_limits<int>::max()));
+}
+
+QTreeWidget* NewTree(const QString& name, const QString& accessibleName, QWidget* parent) {
     auto* tree = new QTreeWidget(parent);
     tree->setObjectName(name);
+    tree->setAccessibleName(accessibleName);
     tree->setColumnCount(1);
     tree->setHeaderHidden(true);
     tree->setIconSize(QSize(16, 16));
@@ -78,7 +84,11 @@ QTreeWidget* NewTree(const QString& name, QWidget* parent) {
 
 frmPlay::frmPlay(app::AppContext& context, platform::FileManager& fileManager,
                  std::unique_ptr<components::PlaybackComponent> playback, QWidget* parent)
-    : QDialog(parent), m_context(context), m_fileManager(fileManager), m_playback(playback.release()) {
+    : QDialog(parent),
+      m_context(context),
+      m_fileManager(fileManager),
+      m_playback(playback.release()),
+      m_control(*m_playback, *this) {
     setObjectName(kName);
     setWindowTitle(app::kReviewWindowTitle);
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinMaxButtonsHint |
@@ -120,12 +130,13 @@ void frmPlay::BuildControls() {
     left->setContentsMargins(0, 0, 0, 0);
     auto* lblRecord = new QLabel(QStringLiteral("녹화화면"), picLeft);
     lblRecord->setObjectName(QStringLiteral("lblRecord"));
-    m_tvRecord = NewTree(QStringLiteral("tvRecord"), picLeft);
+    m_tvRecord = NewTree(QStringLiteral("tvRecord"), lblRecord->text(), picLeft);
     auto* lblChat = new QLabel(QStringLiteral("대화내용"), picLeft);
     lblChat->setObjectName(QStringLiteral("lblChat"));
-    m_tvChat = NewTree(QStringLiteral("tvChat"), picLeft);
+    m_tvChat = NewTree(QStringLiteral("tvChat"), lblChat->text(), picLeft);
     m_cmdExplorer = new QPushButton(picLeft);
     m_cmdExplorer->setObjectName(QStringLiteral("cmdExplorer"));
+    m_cmdExplorer->setAccessibleName(QStringLiteral("폴더 열기"));
     m_cmdExplorer->setIcon(style()->standardIcon(QStyle::SP_DirOpenIcon));
     m_cmdExplorer->setToolTip(QStringLiteral("탐색기 실행..."));
     m_cmdExplorer->setAutoDefault(false);
@@ -142,6 +153,7 @@ void frmPlay::BuildControls() {
     rightLayout->setSpacing(0);
     m_tabTab = new QTabBar(right);
     m_tabTab->setObjectName(QStringLiteral("tabTab"));
+    m_tabTab->setAccessibleName(QStringLiteral("보기 선택"));
     m_tabTab->addTab(QStringLiteral("대화내용"));
     m_tabTab->addTab(QStringLiteral("녹화화면"));
     m_tabTab->setExpanding(false);
@@ -154,6 +166,7 @@ void frmPlay::BuildControls() {
     transcriptLayout->setContentsMargins(0, 0, 0, 0);
     m_webChat = new util::HtmlView(m_picRight[kTranscriptTab]);
     m_webChat->setObjectName(QStringLiteral("webChat"));
+    m_webChat->setAccessibleName(QStringLiteral("대화내용 본문"));
     m_webChat->SetNavigationHook([this](const util::HtmlView::Navigation& navigation) {
         return DecideTranscriptNavigation(navigation.url.toString(QUrl::FullyEncoded));
     });
@@ -165,33 +178,41 @@ void frmPlay::BuildControls() {
     recordingLayout->setContentsMargins(0, 0, 0, 0);
     m_playback->setParent(m_picRight[kRecordingTab]);
     m_playback->setObjectName(QStringLiteral("Playback1"));
+    m_playback->setAccessibleName(QStringLiteral("녹화화면 재생"));
     recordingLayout->addWidget(m_playback, 1);
 
     auto* picCmd = new QWidget(m_picRight[kRecordingTab]);
     picCmd->setObjectName(QStringLiteral("picCmd"));
     auto* bar = new QHBoxLayout(picCmd);
     bar->setContentsMargins(4, 4, 4, 4);
-    auto makeButton = [&](const QString& name, QStyle::StandardPixmap icon) {
+    // Buttons with an icon only: the description is read out by screen readers and shown on hover.
+    auto makeButton = [&](const QString& name, QStyle::StandardPixmap icon, const QString& description) {
         auto* button = new QPushButton(picCmd);
         button->setObjectName(name);
         button->setIcon(style()->standardIcon(icon));
+        button->setAccessibleName(description);
+        button->setToolTip(description);
         button->setAutoDefault(false);
         bar->addWidget(button);
         return button;
     };
-    m_cmdLoad = makeButton(QStringLiteral("cmdLoad"), QStyle::SP_DialogOpenButton);
-    m_cmdPlay = makeButton(QStringLiteral("cmdPlay"), QStyle::SP_MediaPlay);
-    m_cmdPause = makeButton(QStringLiteral("cmdPause"), QStyle::SP_MediaPause);
+    m_cmdLoad =
+        makeButton(QStringLiteral("cmdLoad"), QStyle::SP_DialogOpenButton, QStringLiteral("녹화 파일 열기"));
+    m_cmdPlay = makeButton(QStringLiteral("cmdPlay"), QStyle::SP_MediaPlay, QStringLiteral("재생"));
+    m_cmdPause = makeButton(QStringLiteral("cmdPause"), QStyle::SP_MediaPause, QStringLiteral("일시 정지"));
     m_sld = new QSlider(Qt::Horizontal, picCmd);
     m_sld->setObjectName(QStringLiteral("sld"));
+    m_sld->setAccessibleName(QStringLiteral("재생 위치"));
     m_sld->setRange(0, 0);
     bar->addWidget(m_sld, 1);
-    m_chkStretch = new QCheckBox(QStringLiteral("Stretch"), picCmd);
+    m_chkStretch = new QCheckBox(QStringLiteral("화면 맞춤"), picCmd);
     m_chkStretch->setObjectName(QStringLiteral("chkStretch"));
+    m_chkStretch->setAccessibleName(m_chkStretch->text());
     m_chkStretch->setToolTip(QStringLiteral("녹화화면 크기를 현재 창에 맞게 늘입니다."));
     bar->addWidget(m_chkStretch);
     m_chkAutoScroll = new QCheckBox(QStringLiteral("자동스크롤"), picCmd);
     m_chkAutoScroll->setObjectName(QStringLiteral("chkAutoScroll"));
+    m_chkAutoScroll->setAccessibleName(m_chkAutoScroll->text());
     m_chkAutoScroll->setToolTip(QStringLiteral("마우스가 화면 모서리로 이동하면 자동으로 스크롤합니다."));
     bar->addWidget(m_chkAutoScroll);
     recordingLayout->addWidget(picCmd);
@@ -211,14 +232,10 @@ void frmPlay::BuildControls() {
     layout->setContentsMargins(6, 6, 6, 6);
     layout->addWidget(splitter);
 
-    // Before the first recording only loading one is possible.
-    m_cmdPlay->setEnabled(false);
-    m_cmdPause->setEnabled(false);
-    m_sld->setEnabled(false);
-
     m_timer1.setObjectName(QStringLiteral("Timer1"));
     m_timer1.setParent(this);
     m_timer1.setInterval(100);
+    ShowState(m_control.CurrentState(), false);  // before the first recording only loading one
 
     connect(m_tvChat, &QTreeWidget::itemClicked, this,
             [this](QTreeWidgetItem* item) { OnTranscriptClicked(item); });
@@ -227,11 +244,11 @@ void frmPlay::BuildControls() {
     connect(m_cmdExplorer, &QPushButton::clicked, this,
             [this] { util::OpenInExplorer(m_context.HistoryFolder, m_fileManager); });
     connect(m_cmdLoad, &QPushButton::clicked, this, &frmPlay::OnLoadClicked);
-    connect(m_cmdPlay, &QPushButton::clicked, this, &frmPlay::Play);
-    connect(m_cmdPause, &QPushButton::clicked, this, &frmPlay::Pause);
-    connect(m_sld, &QSlider::valueChanged, this, &frmPlay::OnSliderChanged);
+    connect(m_cmdPlay, &QPushButton::clicked, this, [this] { m_control.Play(); });
+    connect(m_cmdPause, &QPushButton::clicked, this, [this] { m_control.Pause(); });
+    connect(m_sld, &QSlider::valueChanged, this, [this](int value) { m_control.SliderMoved(value); });
     connect(m_tabTab, &QTabBar::currentChanged, this, &frmPlay::OnTabChanged);
-    connect(&m_timer1, &QTimer::timeout, this, &frmPlay::OnTick);
+    connect(&m_timer1, &QTimer::timeout, this, [this] { m_control.Tick(); });
     m_sld->installEventFilter(this);
 }
 
@@ -311,23 +328,13 @@ void frmPlay::done(int result) {
         m_closed = true;
         util::SaveWindowPlacement(this, kName,
                                   {m_context.IniFile, m_context.ScreenTwipsX, m_context.ScreenTwipsY});
-        m_timer1.stop();
-        SetPlayState(components::PlaybackComponent::Stopped);
-        m_playback->CloseRecording();
+        m_control.Close();
         util::settings::Write(m_context.IniFile, util::settings::Stretch,
                               m_chkStretch->isChecked() ? QStringLiteral("1") : QStringLiteral("0"));
         util::settings::Write(m_context.IniFile, util::settings::AutoScroll,
                               m_chkAutoScroll->isChecked() ? QStringLiteral("1") : QStringLiteral("0"));
     }
     QDialog::done(result);
-}
-
-int frmPlay::PlayState() const {
-    return m_playback->PlayState();
-}
-
-void frmPlay::SetPlayState(int state) {
-    m_playback->SetPlayState(state);
 }
 
 void frmPlay::OnTranscriptClicked(QTreeWidgetItem* item) {
@@ -365,42 +372,12 @@ void frmPlay::OnRecordingClicked(QTreeWidgetItem* item) {
         item->setExpanded(true);
         return;
     }
-    if (PlayState() == components::PlaybackComponent::Playing) Stop();
     OpenRecordingFile(item->data(0, kKeyRole).toString());
     m_tabTab->setCurrentIndex(kRecordingTab);
 }
 
 bool frmPlay::OpenRecordingFile(const QString& path) {
-    if (!m_playback->OpenRecording(path)) {
-        // The component holds no recording after a failed open: the controls go back to nothing to play.
-        m_timer1.stop();
-        m_cmdPlay->setEnabled(false);
-        m_cmdPause->setEnabled(false);
-        m_sld->setEnabled(false);
-        RecordingLength = 0;
-        {
-            const QSignalBlocker block(m_sld);
-            m_sld->setRange(0, 0);
-        }
-        util::MessageBoxes::Show(this, path + kCannotOpen + QStringLiteral("\r\n\r\n") + kCannotOpenNote,
-                                 util::MsgIcon::Critical);
-        return false;
-    }
-    m_sld->setEnabled(true);
-    m_cmdPlay->setEnabled(true);
-    // The slider holds an int: a recording longer than that (24 days; only a damaged file declares it)
-    // is shown up to there, and playing past it counts as the end.
-    RecordingLength = int(std::min<qint64>(m_playback->Length(), std::numeric_limits<int>::max()));
-    {
-        // The new recording starts at its start: the slider must not carry the old recording's value
-        // over (narrowing the range would otherwise seek the new one to its end).
-        const QSignalBlocker block(m_sld);
-        m_sld->setValue(0);
-        m_sld->setRange(0, RecordingLength);
-        m_sld->setPageStep(SliderLargeStep(RecordingLength));
-    }
-    Play();
-    return true;
+    return m_control.Open(path);
 }
 
 void frmPlay::OnLoadClicked() {
@@ -416,76 +393,61 @@ void frmPlay::OnLoadClicked() {
     const QString path = answer.files.first();
     m_dialogFolder = util::FolderOfPath(path);
     // The dialog lets only existing files through; a file removed meanwhile fails to open like any other.
-    if (PlayState() == components::PlaybackComponent::Playing) Stop();
     OpenRecordingFile(path);
 }
 
-void frmPlay::Play() {
-    SetPlayState(components::PlaybackComponent::Playing);
-    m_cmdPlay->setEnabled(false);
-    m_cmdPause->setEnabled(true);
-    if (m_cmdPause->isVisible()) m_cmdPause->setFocus();
-    m_timer1.start();
+void frmPlay::ShowState(PlaybackControl::State state, bool moveFocus) {
+    const PlaybackControl::Controls on = PlaybackControl::ControlsIn(state);
+    m_cmdPlay->setEnabled(on.play);
+    m_cmdPause->setEnabled(on.pause);
+    m_sld->setEnabled(on.slider);
+    if (!on.timer)
+        m_timer1.stop();
+    else if (!m_timer1.isActive())
+        m_timer1.start();
+    QPushButton* next = on.play ? m_cmdPlay : m_cmdPause;
+    if (moveFocus && next->isEnabled() && next->isVisible()) next->setFocus();
 }
 
-void frmPlay::Pause() {
-    SetPlayState(components::PlaybackComponent::Paused);
-    m_cmdPlay->setEnabled(true);
-    m_cmdPause->setEnabled(false);
-    if (m_cmdPlay->isVisible()) m_cmdPlay->setFocus();
+void frmPlay::ShowPosition(qint64 position) {
+    // Shown, not chosen by the customer: no seek.
+    const QSignalBlocker block(m_sld);
+    m_sld->setValue(SliderValue(position));
 }
 
-void frmPlay::Stop() {
-    m_timer1.stop();
-    SetPlayState(components::PlaybackComponent::Stopped);
-    m_cmdPlay->setEnabled(true);
-    m_cmdPause->setEnabled(false);
-}
-
-void frmPlay::OnTick() {
-    if (PlayState() != components::PlaybackComponent::Playing) return;
-    const qint64 position = m_playback->Position();
-    // A position the slider cannot show counts as the end, as a failed read would.
-    const bool shown = position >= m_sld->minimum() && position <= m_sld->maximum();
-    if (shown) m_sld->setValue(int(position));
-    if (shown && position < RecordingLength - kEndMargin) return;
-
-    m_timer1.stop();
-    SetPlayState(components::PlaybackComponent::Stopped);
+void frmPlay::ShowLength(qint64 length) {
+    // The new recording starts at its start: the slider must not carry the old recording's value
+    // over (narrowing the range would otherwise seek the new one to its end).
+    const QSignalBlocker block(m_sld);
     m_sld->setValue(0);
-    m_cmdPlay->setEnabled(true);
-    m_cmdPause->setEnabled(false);
-    m_cmdPlay->setFocus();
+    m_sld->setRange(0, SliderValue(length));
+    m_sld->setPageStep(SliderLargeStep(SliderValue(length)));
+}
+
+void frmPlay::ReportEnd() {
     QApplication::beep();
 }
 
-bool frmPlay::eventFilter(QObject* watched, QEvent* event) {
-    if (watched == m_sld && m_sld->isEnabled()) {
-        if (event->type() == QEvent::MouseButtonPress) {
-            // Playback pauses while the customer drags.
-            if (PlayState() == components::PlaybackComponent::Playing)
-                SetPlayState(components::PlaybackComponent::Paused);
-        } else if (event->type() == QEvent::MouseButtonRelease) {
-            // Only a pause that came from the slider ends here; after the pause button cmdPause is off.
-            if (PlayState() == components::PlaybackComponent::Paused && m_cmdPause->isEnabled()) {
-                m_playback->SetPosition(m_sld->value());
-                SetPlayState(components::PlaybackComponent::Playing);
-            }
-        }
-    }
-    return QDialog::eventFilter(watched, event);
+void frmPlay::ReportOpenFailure(const QString& path) {
+    util::MessageBoxes::Show(this, path + kCannotOpen + QStringLiteral("\r\n\r\n") + kCannotOpenNote,
+                             util::MsgIcon::Critical);
 }
 
-void frmPlay::OnSliderChanged(int value) {
-    if (PlayState() != components::PlaybackComponent::Playing) m_playback->SetPosition(value);
+bool frmPlay::eventFilter(QObject* watched, QEvent* event) {
+    // Raw presses rather than the slider's own signals: a press on the groove counts too.
+    if (watched == m_sld && event->type() == QEvent::MouseButtonPress)
+        m_control.SliderPressed();
+    else if (watched == m_sld && event->type() == QEvent::MouseButtonRelease)
+        m_control.SliderReleased(m_sld->value());
+    return QDialog::eventFilter(watched, event);
 }
 
 void frmPlay::OnTabChanged(int index) {
     for (int i = 0; i < 2; ++i) m_picRight[i]->setVisible(i == index);
-    if (index == kTranscriptTab && PlayState() == components::PlaybackComponent::Playing)
-        Pause();
-    else if (index == kRecordingTab && PlayState() == components::PlaybackComponent::Paused)
-        Play();
+    if (index == kTranscriptTab)
+        m_control.LeaveRecordingTab();
+    else
+        m_control.ShowRecordingTab();
 }
 
 }  // namespace pelio::history

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/AppContext.h"
+#include "history/PlaybackControl.h"
 
 #include <QDialog>
 #include <QIcon>
@@ -36,7 +37,9 @@ namespace pelio::history {
 // uses the file manager for its folder button and the transcripts' "explorer::" links; the caller keeps
 // the context and the file manager for the window's life. It may be shown modeless or run modally.
 // When it is first shown and the history holds no folder at all, it tells the customer so and closes.
-class frmPlay : public QDialog {
+// The play, pause and stop rules are PlaybackControl's; the window passes its controls' events to it
+// and shows the state it reports.
+class frmPlay : public QDialog, private PlaybackControl::View {
     Q_OBJECT
 
   public:
@@ -44,13 +47,12 @@ class frmPlay : public QDialog {
             std::unique_ptr<components::PlaybackComponent> playback, QWidget* parent = nullptr);
     ~frmPlay() override;
 
-    // Opens the recording at path in the playback component and plays it; on failure tells the
-    // customer and, as the component then holds no recording, disables playing. Returns whether the
-    // recording opened.
+    // Stops what plays, opens the recording at path in the playback component and plays it; on
+    // failure tells the customer, and nothing is left to play. Returns whether the recording opened.
     bool OpenRecordingFile(const QString& path);
 
-    // The length of the recording opened last.
-    int RecordingLength = 0;
+    // The length of the open recording.
+    qint64 RecordingLength() const { return m_control.Length(); }
 
     // Tab indices of tabTab.
     static constexpr int kTranscriptTab = 0;
@@ -72,16 +74,16 @@ class frmPlay : public QDialog {
     void OnTranscriptClicked(QTreeWidgetItem* item);
     void OnRecordingClicked(QTreeWidgetItem* item);
     void OnLoadClicked();
-    void Play();
-    void Pause();
-    void Stop();
-    void OnTick();
-    void OnSliderChanged(int value);
     void OnTabChanged(int index);
     bool DecideTranscriptNavigation(const QString& address);
     void ShowTranscript(const QString& path);
-    void SetPlayState(int state);
-    int PlayState() const;
+
+    // PlaybackControl::View: the recording controls as the control's state has them.
+    void ShowState(PlaybackControl::State state, bool moveFocus) override;
+    void ShowPosition(qint64 position) override;
+    void ShowLength(qint64 length) override;
+    void ReportEnd() override;
+    void ReportOpenFailure(const QString& path) override;
 
     app::AppContext& m_context;
     platform::FileManager& m_fileManager;
@@ -97,6 +99,7 @@ class frmPlay : public QDialog {
     QWidget* m_picRight[2] = {nullptr, nullptr};
     util::HtmlView* m_webChat = nullptr;
     components::PlaybackComponent* m_playback = nullptr;  // owned as a child widget
+    PlaybackControl m_control;
     QPushButton* m_cmdLoad = nullptr;
     QPushButton* m_cmdPlay = nullptr;
     QPushButton* m_cmdPause = nullptr;

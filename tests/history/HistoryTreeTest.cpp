@@ -98,6 +98,48 @@ TEST(HistoryTree, MissingOrEmptyHistoryAndFolderLoopsEndTheScan) {
               }));
 }
 
+// Links that fan out reach the same folders thousands of times; the scan's work stays within its
+// limits, and what it found before stopping is kept in order.
+TEST(HistoryTree, LinksThatFanOutStopTheScanAtItsLimits) {
+    TempFolder tmp;
+    const ScanLimits limits;
+    auto fanOut = [](const QString& folder, const QString& target) {
+        QDir().mkpath(folder);
+        for (int i = 0; i < 30; ++i)
+            ASSERT_TRUE(QFile::link(target, folder + QStringLiteral("/L%1").arg(i, 2, 10, QChar(u'0'))));
+    };
+
+    // 30 links to a folder of 30 links to one folder of 2,000 other files: 1.8 million entries.
+    const QString h = tmp.file(QStringLiteral("h"));
+    const QString many = tmp.file(QStringLiteral("many"));
+    for (int i = 0; i < 2000; ++i) Touch(many + QStringLiteral("/f%1.txt").arg(i, 4, 10, QChar(u'0')));
+    Touch(many + QStringLiteral("/x.srf"));
+    fanOut(tmp.file(QStringLiteral("mid")), many);
+    fanOut(h + QStringLiteral("/co"), tmp.file(QStringLiteral("mid")));
+    QDir().mkpath(h + QStringLiteral("/zz"));  // after the limit: not reached
+    const HistoryScan scan = ScanHistoryWithin(h);
+    EXPECT_TRUE(scan.stoppedAtLimit);
+    EXPECT_EQ(scan.entriesExamined, limits.entriesExamined);
+    EXPECT_LT(scan.foldersListed, limits.foldersListed);
+    ASSERT_GE(scan.nodes.size(), 4u);
+    EXPECT_EQ(Describe({scan.nodes.begin(), scan.nodes.begin() + 4}, h + u'/'),
+              (QStringList{QStringLiteral("D [] co = co/"), QStringLiteral("D [co/] L00 = co/L00/"),
+                           QStringLiteral("D [co/L00/] L00 = co/L00/L00/"),
+                           QStringLiteral("R [co/L00/L00/] x.srf = co/L00/L00/x.srf")}));
+    EXPECT_NE(scan.nodes.back().text, QStringLiteral("zz"));
+
+    // Three levels of 30 links over an empty folder: 27,000 folders to list, few entries.
+    const QString g = tmp.file(QStringLiteral("g"));
+    QDir().mkpath(tmp.file(QStringLiteral("empty")));
+    fanOut(tmp.file(QStringLiteral("b")), tmp.file(QStringLiteral("empty")));
+    fanOut(tmp.file(QStringLiteral("a")), tmp.file(QStringLiteral("b")));
+    fanOut(g + QStringLiteral("/co"), tmp.file(QStringLiteral("a")));
+    const HistoryScan folders = ScanHistoryWithin(g);
+    EXPECT_TRUE(folders.stoppedAtLimit);
+    EXPECT_EQ(folders.foldersListed, limits.foldersListed);
+    EXPECT_LT(folders.entriesExamined, limits.entriesExamined);
+}
+
 TEST(HistoryTree, ExplorerLinksAndSliderStep) {
     EXPECT_EQ(ExplorerLinkPath(QStringLiteral("explorer::/home/u/a%20b.txt")),
               QStringLiteral("/home/u/a b.txt"));

@@ -2,6 +2,7 @@
 #include "history/frmPlay.h"
 #include "platform/FakeServices.h"
 #include "playback/FakePlaybackComponent.h"
+#include "support/AccessibleNames.h"
 #include "support/ScriptedDialogs.h"
 #include "support/ScriptedMessageBoxes.h"
 #include "util/core/Ansi.h"
@@ -159,6 +160,14 @@ TEST_F(frmPlayTest, TreesListBothKindsByFolderAndTheFolderButtonOpensTheHistory)
 
     QTest::mouseClick(Control<QPushButton>("cmdExplorer"), Qt::LeftButton);
     EXPECT_EQ(fakes.files->calls, QStringList{QStringLiteral("folder:") + context.HistoryFolder});
+
+    // Screen readers and automation find every control by its name, icon-only buttons included.
+    EXPECT_EQ(test::ControlsWithoutAccessibleName(window.get()), QStringList());
+    EXPECT_EQ(cmdPlay()->accessibleName(), QStringLiteral("재생"));
+    EXPECT_EQ(sld()->accessibleName(), QStringLiteral("재생 위치"));
+    cmdPlay()->setAccessibleName(QString());
+    EXPECT_EQ(test::ControlsWithoutAccessibleName(window.get()),
+              QStringList{QStringLiteral("QPushButton cmdPlay")});
 }
 
 TEST_F(frmPlayTest, EmptyHistoryIsReportedAndTheWindowCloses) {
@@ -197,7 +206,7 @@ TEST_F(frmPlayTest, PlaybackFollowsTheStateTable) {
     EXPECT_EQ(playback->Calls(),
               (QStringList{QStringLiteral("OpenRecording(%1)").arg(recording(QStringLiteral("a.srf"))),
                            QStringLiteral("PlayState=0")}));
-    EXPECT_EQ(window->RecordingLength, 60000);
+    EXPECT_EQ(window->RecordingLength(), 60000);
     EXPECT_EQ(sld()->minimum(), 0);
     EXPECT_EQ(sld()->maximum(), 60000);
     EXPECT_EQ(sld()->pageStep(), 6000);
@@ -283,7 +292,7 @@ TEST_F(frmPlayTest, PlaybackFollowsTheStateTable) {
                              "현재 원격지원 중인 녹화파일을 선택한 경우에도 이 메시지가 표시됩니다. "
                              "(원격지원 종료 후 볼 수 있음)"));
     EXPECT_EQ(playback->PlayState(), FakePlaybackComponent::Stopped);
-    EXPECT_EQ(window->RecordingLength, 0);
+    EXPECT_EQ(window->RecordingLength(), 0);
     EXPECT_EQ(sld()->maximum(), 0);
     EXPECT_FALSE(sld()->isEnabled());
     EXPECT_FALSE(cmdPlay()->isEnabled());
@@ -294,7 +303,7 @@ TEST_F(frmPlayTest, PlaybackFollowsTheStateTable) {
     playback->SetOpenResult(true);
     playback->SetLengthOnOpen(qint64(1) << 32);
     ClickNode(tvRecord(), QStringLiteral("b.srf"));
-    EXPECT_EQ(window->RecordingLength, std::numeric_limits<int>::max());
+    EXPECT_EQ(window->RecordingLength(), qint64(1) << 32);
     EXPECT_EQ(sld()->maximum(), std::numeric_limits<int>::max());
     ExpectPlaying();
 }
@@ -338,7 +347,7 @@ TEST_F(frmPlayTest, CheckBoxesAndPlacementAreReadAtLoadAndStoredAtClose) {
     Open();
     auto* chkStretch = Control<QCheckBox>("chkStretch");
     auto* chkAutoScroll = Control<QCheckBox>("chkAutoScroll");
-    EXPECT_EQ(chkStretch->text(), QStringLiteral("Stretch"));
+    EXPECT_EQ(chkStretch->text(), QStringLiteral("화면 맞춤"));
     EXPECT_EQ(chkAutoScroll->toolTip(),
               QStringLiteral("마우스가 화면 모서리로 이동하면 자동으로 스크롤합니다."));
     EXPECT_FALSE(chkStretch->isChecked());

@@ -1,0 +1,7 @@
+#include "history/HistoryLog.h"
+
+namespace pelio::history {
+
+Q_LOGGING_CATEGORY(lcHistory, "pelio.history", QtCriticalMsg)
+
+}  // namespace pelio::history
