@@ -5,6 +5,7 @@
 #include "support/AccessibleNames.h"
 #include "support/ScriptedDialogs.h"
 #include "support/ScriptedMessageBoxes.h"
+#include "support/Wait.h"
 #include "util/core/Ansi.h"
 #include "util/core/IniFile.h"
 #include "util/core/SettingsKeys.h"
@@ -179,7 +180,7 @@ TEST_F(frmPlayTest, EmptyHistoryIsReportedAndTheWindowCloses) {
     QSignalSpy finished(window.get(), &QDialog::finished);
     window->show();
 
-    ASSERT_TRUE(QTest::qWaitFor([&] { return finished.count() == 1; }, kDeadlineMs));
+    ASSERT_TRUE(test::WaitFor([&] { return finished.count() == 1; }, kDeadlineMs));
     EXPECT_FALSE(window->isVisible());
     ASSERT_EQ(boxes.boxes().size(), 1u);
     EXPECT_EQ(boxes.boxes()[0].text, QStringLiteral("지원이력이 하나도 없습니다."));
@@ -218,7 +219,7 @@ TEST_F(frmPlayTest, PlaybackFollowsTheStateTable) {
 
     // The timer mirrors the position on the slider.
     playback->SetTestPosition(30000);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return sld()->value() == 30000; }, kDeadlineMs));
+    ASSERT_TRUE(test::WaitFor([&] { return sld()->value() == 30000; }, kDeadlineMs));
 
     // Slider: pressed pauses, a value set while paused seeks, released resumes from there.
     QTest::mousePress(sld(), Qt::LeftButton, {}, QPoint(sld()->width() / 2, sld()->height() / 2));
@@ -251,10 +252,10 @@ TEST_F(frmPlayTest, PlaybackFollowsTheStateTable) {
 
     // Within 17 of the end playback goes on; at 17 it stops and returns to the start.
     playback->SetTestPosition(60000 - 18);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return sld()->value() == 60000 - 18; }, kDeadlineMs));
+    ASSERT_TRUE(test::WaitFor([&] { return sld()->value() == 60000 - 18; }, kDeadlineMs));
     ExpectPlaying();
     playback->SetTestPosition(60000 - 17);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !timer1()->isActive(); }, kDeadlineMs));
+    ASSERT_TRUE(test::WaitFor([&] { return !timer1()->isActive(); }, kDeadlineMs));
     ExpectStopped();
     EXPECT_EQ(sld()->value(), 0);
     EXPECT_EQ(playback->Position(), 0);
@@ -265,7 +266,7 @@ TEST_F(frmPlayTest, PlaybackFollowsTheStateTable) {
     // Another recording chosen while one plays: the first is stopped before the second opens. A
     // shorter recording starts at its start, whatever the slider showed.
     playback->SetTestPosition(40000);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return sld()->value() == 40000; }, kDeadlineMs));
+    ASSERT_TRUE(test::WaitFor([&] { return sld()->value() == 40000; }, kDeadlineMs));
     playback->SetLengthOnOpen(1000);
     playback->ClearCalls();
     ClickNode(tvRecord(), QStringLiteral("b.srf"));
@@ -418,10 +419,10 @@ TEST_F(frmPlayTest, TranscriptsShowInTheBrowserAndTheirExplorerLinksOpenTheFileM
                               result = v.toString();
                               done = true;
                           });
-        EXPECT_TRUE(QTest::qWaitFor([&] { return done; }, kDeadlineMs));
+        EXPECT_TRUE(test::WaitFor([&] { return done; }, kDeadlineMs));
         return result.trimmed();
     };
-    ASSERT_TRUE(QTest::qWaitFor([&] { return web->HasDocument() && !web->IsLoading(); }, kDeadlineMs));
+    ASSERT_TRUE(test::WaitFor([&] { return web->HasDocument() && !web->IsLoading(); }, kDeadlineMs));
     EXPECT_EQ(text(), QStringLiteral("대화내용 또는 녹화화면의 목록을 클릭하세요."));
 
     // A transcript chosen while a recording plays: shown on the transcript tab, playback paused.
@@ -433,8 +434,7 @@ TEST_F(frmPlayTest, TranscriptsShowInTheBrowserAndTheirExplorerLinksOpenTheFileM
     EXPECT_EQ(tabTab()->currentIndex(), frmPlay::kTranscriptTab);
     EXPECT_TRUE(web->isVisible());
     ExpectPaused(true);
-    ASSERT_TRUE(
-        QTest::qWaitFor([&] { return text().startsWith(QStringLiteral("똠방각하 뷁")); }, kDeadlineMs))
+    ASSERT_TRUE(test::WaitFor([&] { return text().startsWith(QStringLiteral("똠방각하 뷁")); }, kDeadlineMs))
         << text().toStdString();
 
     // The links open the file manager at the file, or at its folder once the file is gone, and the
@@ -442,14 +442,14 @@ TEST_F(frmPlayTest, TranscriptsShowInTheBrowserAndTheirExplorerLinksOpenTheFileM
     // Clicked with the mouse: the browser passes links to unknown schemes on only for a user's click.
     QWidget* input = web->focusProxy() ? web->focusProxy() : web;
     QTest::mouseClick(input, Qt::LeftButton, {}, QPoint(20, 120));
-    ASSERT_TRUE(QTest::qWaitFor([&] { return fakes.files->calls.size() == 1; }, kDeadlineMs));
+    ASSERT_TRUE(test::WaitFor([&] { return fakes.files->calls.size() == 1; }, kDeadlineMs));
     QTest::mouseClick(input, Qt::LeftButton, {}, QPoint(20, 180));
-    ASSERT_TRUE(QTest::qWaitFor([&] { return fakes.files->calls.size() == 2; }, kDeadlineMs));
+    ASSERT_TRUE(test::WaitFor([&] { return fakes.files->calls.size() == 2; }, kDeadlineMs));
     EXPECT_EQ(fakes.files->calls, (QStringList{QStringLiteral("item:") + shared,
                                                QStringLiteral("folder:") + QFileInfo(gone).path() + u'/'}));
     EXPECT_TRUE(text().startsWith(QStringLiteral("똠방각하 뷁")));
 
     ClickNode(tvChat(), QStringLiteral("2026-12-07(0).HTM"));
-    ASSERT_TRUE(QTest::qWaitFor([&] { return text() == QStringLiteral("안녕하세요 햏"); }, kDeadlineMs))
+    ASSERT_TRUE(test::WaitFor([&] { return text() == QStringLiteral("안녕하세요 햏"); }, kDeadlineMs))
         << text().toStdString();
 }

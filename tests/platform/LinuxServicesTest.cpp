@@ -2,12 +2,12 @@
 #include "platform/LinuxSystemIdentity.h"
 #include "platform/LinuxWindowManager.h"
 #include "support/ScriptedMessageBoxes.h"
+#include "support/Wait.h"
 
 #include <gtest/gtest.h>
 
 #include <QDir>
 #include <QFile>
-#include <QTest>
 #include <QWidget>
 
 #include <sys/wait.h>
@@ -137,5 +137,5 @@ TEST(LinuxWindowManager, OffscreenSeesOwnWindowsOnly) {
     EXPECT_EQ(wm.FindWindowByTitle(QStringLiteral("no such title")), 0u);
     shown.showMinimized();
     wm.RestoreAndActivate(h);  // the window system reports the new state to the widget
-    EXPECT_TRUE(QTest::qWaitFor([&] { return !shown.isMinimized(); }, 5000));
+    EXPECT_TRUE(pelio::test::WaitFor([&] { return !shown.isMinimized(); }, 5000));
 }
