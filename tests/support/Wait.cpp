@@ -1,8 +1,8 @@
 #include "Wait.h"
 
-#include <QCoreApplication>
 #include <QDeadlineTimer>
-#include <QThread>
+#include <QEventLoop>
+#include <QTimer>
 
 namespace pelio::test {
 
@@ -10,9 +10,11 @@ bool WaitFor(const std::function<bool()>& condition, int timeoutMs) {
     QDeadlineTimer deadline(timeoutMs);
     while (!condition()) {
         if (deadline.hasExpired()) return condition();
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-        QThread::msleep(10);  // how often the condition is polled, not a synchronisation sleep
+        // Runs the events that come within the next 10 ms, then looks at the condition again (it may
+        // depend on other threads or processes, which post no event).
+        QEventLoop loop;
+        QTimer::singleShot(10, &loop, &QEventLoop::quit);
+        loop.exec();
     }
     return true;
 }
