@@ -215,6 +215,7 @@ TEST_F(ServerSession, AgentInputMovesThePointerAndPressesKeys) {
 TEST_F(ServerSession, RecordingOfTheSessionPlaysBack) {
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("session.srf"));
+    const QString next = dir.filePath(QStringLiteral("next.srf"));
     const QString shot = dir.filePath(QStringLiteral("agent.png"));
     AgentProcess agent;
     const int index = ConnectTo(agent);
@@ -235,18 +236,24 @@ TEST_F(ServerSession, RecordingOfTheSessionPlaysBack) {
                                            drawn);
         },
         10000));
+    // A new recording while the first one is being finished: both files end whole.
+    m_server->StartRecording(next);
+    EXPECT_TRUE(m_server->Recording());
     m_server->StopRecording();
     EXPECT_FALSE(m_server->Recording());
 
-    pelio::components::SrfPlaybackWidget player;
-    player.resize(area.size());
-    player.SetStretchView(false);
-    player.show();
-    ASSERT_TRUE(player.OpenRecording(path));
-    EXPECT_TRUE(player.RecordingComplete());
-    player.SetPosition(player.Length());
-    const QImage shown = player.grab().toImage().convertToFormat(QImage::Format_RGB32);
-    EXPECT_TRUE(pelio::test::SamePixels(shown.copy(area), drawn));
+    for (const QString& file : {path, next}) {
+        pelio::components::SrfPlaybackWidget player;
+        player.resize(area.size());
+        player.SetStretchView(false);
+        player.show();
+        // The file is finished on the recording's own thread, soon after StopRecording returned.
+        ASSERT_TRUE(WaitFor([&] { return player.OpenRecording(file) && player.RecordingComplete(); }, 10000))
+            << file.toStdString();
+        player.SetPosition(player.Length());
+        const QImage shown = player.grab().toImage().convertToFormat(QImage::Format_RGB32);
+        EXPECT_TRUE(pelio::test::SamePixels(shown.copy(area), drawn)) << file.toStdString();
+    }
 }
 
 }  // namespace
