@@ -106,6 +106,16 @@ void CaptureLoop::SetCursor(const QImage& shape, QPoint hot) {
     c->cleanupSource = c->cleanupMask = c->cleanupRichSource = TRUE;
     c->cleanup = FALSE;
     rfbSetCursor(m_screen, c);
+    // The library marks the change but wakes no client: one waiting for an update of a screen that
+    // holds still would not get the new shape.
+    rfbClientIteratorPtr it = rfbGetClientIterator(m_screen);
+    while (rfbClientPtr cl = rfbClientIteratorNext(it)) {
+        if (!cl->enableCursorShapeUpdates) continue;
+        pthread_mutex_lock(&cl->updateMutex);
+        pthread_cond_signal(&cl->updateCond);
+        pthread_mutex_unlock(&cl->updateMutex);
+    }
+    rfbReleaseClientIterator(it);
     m_cursors.push_back(c);
     // Encoders copy the cursor under the cursor lock; a few old shapes are kept for safety.
     while (m_cursors.size() > 8) {

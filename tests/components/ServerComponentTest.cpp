@@ -20,13 +20,14 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <atomic>
-#include <chrono>
+#include <condition_variable>
+#include <mutex>
 #include <set>
 #include <thread>
 
 using pelio::components::VncServerComponent;
 using pelio::test::AgentProcess;
+using pelio::test::ScriptedPeer;
 using pelio::test::WaitFor;
 using pelio::test::XvfbDisplay;
 
@@ -83,6 +84,16 @@ class ServerSession : public ::testing::Test {
     int ConnectTo(AgentProcess& agent) {
         QSignalSpy connected(m_server.get(), &VncServerComponent::Connected);
         EXPECT_TRUE(m_server->Connect(QStringLiteral("127.0.0.1"), agent.port()));
+        EXPECT_TRUE(WaitFor([&] { return !connected.isEmpty(); }, 10000));
+        return connected.isEmpty() ? -1 : connected.first().first().toInt();
+    }
+
+    // Connects to a scripted peer that answers the server's version with `greeting` and waits for
+    // Connected; returns the index.
+    int ConnectTo(ScriptedPeer& peer, const QByteArray& greeting) {
+        QSignalSpy connected(m_server.get(), &VncServerComponent::Connected);
+        EXPECT_TRUE(m_server->Connect(QStringLiteral("127.0.0.1"), peer.port()));
+        if (!peer.Accept() || peer.Read(12).isEmpty() || !peer.Send(greeting)) return -1;
         EXPECT_TRUE(WaitFor([&] { return !connected.isEmpty(); }, 10000));
         return connected.isEmpty() ? -1 : connected.first().first().toInt();
     }
@@ -278,12 +289,17 @@ class MutePeer {
             const int fd = accept(m_listener, nullptr, nullptr);
             if (fd < 0) return;
             (void)!write(fd, "RF", 2);
-            while (!m_stop) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            std::unique_lock lock(m_mutex);
+            m_stopped.wait(lock, [&] { return m_stop; });
             close(fd);
         });
     }
     ~MutePeer() {
-        m_stop = true;
+        {
+            std::lock_guard lock(m_mutex);
+            m_stop = true;
+        }
+        m_stopped.notify_all();
         shutdown(m_listener, SHUT_RDWR);
         m_thread.join();
         close(m_listener);
@@ -293,7 +309,9 @@ class MutePeer {
   private:
     int m_listener = -1;
     int m_port = 0;
-    std::atomic<bool> m_stop{false};
+    std::mutex m_mutex;
+    std::condition_variable m_stopped;
+    bool m_stop = false;
     std::thread m_thread;
 };
 
@@ -329,14 +347,25 @@ TEST_F(ServerSession, APeerThatSpeaksFirstAndFallsSilentNeitherConnectsNorBlocks
 TEST_F(ServerSession, CursorShapesChangingRepeatedlyAreFreedOnce) {
     Display* d = XOpenDisplay(m_x.name().toLatin1().constData());
     ASSERT_NE(d, nullptr);
-    // Each new shape replaces the last in the server; more shapes than it keeps at once.
+    // An agent that takes cursor shapes: a shape that reached it was taken by the server.
+    ScriptedPeer peer;
+    const int index = ConnectTo(peer, ScriptedPeer::Greeting());
+    ASSERT_GT(index, 0);
+    m_server->Client(index)->SetAllowed(true);
+    ASSERT_FALSE(peer.ReadHandshakeReplies().isEmpty());
+    ASSERT_TRUE(
+        peer.Send(ScriptedPeer::SetEncodings({0, -239}) + ScriptedPeer::UpdateRequest(true, QSize(1, 1))));
+    ASSERT_TRUE(peer.WaitCursorShape());
+    // Each new shape replaces the last in the server; more shapes than it keeps at once. Each reaches
+    // the agent, which is waiting for an update, while the screen stays as it is.
     for (unsigned shape : {2u, 34u, 68u, 152u, 58u, 92u, 130u, 24u, 116u, 142u, 150u, 60u}) {
+        ASSERT_TRUE(peer.Send(ScriptedPeer::UpdateRequest(true, QSize(1, 1))));
+        ASSERT_TRUE(WaitFor([&] { return peer.ServerUnread() == 0; }, 10000));  // the request is taken
         Cursor c = XCreateFontCursor(d, shape);
         XDefineCursor(d, DefaultRootWindow(d), c);
         XSync(d, False);
         XFreeCursor(d, c);
-        QCoreApplication::processEvents();
-        std::this_thread::sleep_for(std::chrono::milliseconds(30));  // lets the capture see each one
+        ASSERT_TRUE(peer.WaitCursorShape()) << shape;
     }
     m_server->Stop();
     m_server->Start(18925);
