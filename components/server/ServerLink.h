@@ -14,7 +14,9 @@
 //   Abandoned   Connect gave up on it: it never becomes a session     (only End)
 //   Closed      over; the library's client is gone                    none
 //
-// End leads from every state but Closed to Closed. Any other event leaves the state as it is.
+// End leads from every state but Closed to Closed. Any other event leaves the state as it is. A
+// link raises Disconnected when it closes only if it had raised Connected (Held, Busy, Admitted,
+// Running or Ready).
 #pragma once
 
 #include "server/TextFraming.h"

@@ -67,7 +67,8 @@ void VncServerComponent::Impl::ClientGone(rfbClientPtr cl) {
     self->changed.notify_all();
     cl->clientData = nullptr;
     if (before == LinkState::Running || before == LinkState::Ready) self->input.ReleaseAll();
-    if (self->stopping) return;
+    // Only a link that raised Connected raises Disconnected.
+    if (self->stopping || !IsAnnounced(before)) return;
     const int index = link->index;
     self->Post([self, index] { emit self->q->Disconnected(index); });
 }

@@ -372,3 +372,20 @@ TEST_F(ServerSession, CursorShapesChangingRepeatedlyAreFreedOnce) {
     EXPECT_TRUE(m_server->Active());
     XCloseDisplay(d);
 }
+
+TEST_F(ServerSession, APeerThatNeverSendsItsVersionRaisesNoEvent) {
+    m_server->Stop();
+    m_server->SetGreetingTimeoutMs(300);
+    m_server->Start(18925);
+    QSignalSpy connected(m_server.get(), &VncServerComponent::Connected);
+    QSignalSpy disconnected(m_server.get(), &VncServerComponent::Disconnected);
+    ScriptedPeer silent;
+    EXPECT_TRUE(m_server->Connect(QStringLiteral("127.0.0.1"), silent.port()));
+    ASSERT_TRUE(silent.Accept());
+    EXPECT_TRUE(silent.WaitClosed());  // the server gave up on it
+    // A peer that greets after that is announced; nothing came for the silent one.
+    ScriptedPeer greeting;
+    ASSERT_GT(ConnectTo(greeting, ScriptedPeer::Greeting()), 0);
+    EXPECT_EQ(connected.size(), 1);
+    EXPECT_TRUE(disconnected.isEmpty());
+}
