@@ -21,6 +21,8 @@
 
 #include "server/TextFraming.h"
 
+#include <pthread.h>
+
 #include <deque>
 #include <optional>
 #include <string>
@@ -59,8 +61,9 @@ struct Link {
     // A duplicate of the connection's socket, ours until the component stops: shutting it down ends
     // every blocked read and write on the connection, whoever owns the socket then.
     int wire = -1;
-    bool sending = false;            // the text sender is writing on `cl`; its end waits for that
-    std::deque<std::string> outbox;  // texts for the agent, in order
+    std::optional<pthread_t> thread;  // the library's input thread once started; joined at Stop
+    bool sending = false;             // the text sender is writing on `cl`; its end waits for that
+    std::deque<std::string> outbox;   // texts for the agent, in order
 
     // Owned by the link's input thread.
     framing::TextAssembler assembler;

@@ -10,7 +10,6 @@
 #include <sys/socket.h>
 
 #include <algorithm>
-#include <chrono>
 
 namespace pelio::components {
 
@@ -70,33 +69,27 @@ void VncServerComponent::Impl::StopServer() {
     changed.notify_all();
     for (QEventLoop* loop : connectLoops) loop->quit();
     {
-        // A connector blocked on a peer inside the library returns once its socket is shut.
+        // Every blocked read and write on a link returns once its socket is shut, whatever the peer
+        // does: the connectors', the sender's and the library's own threads'.
         std::lock_guard lock(mutex);
         for (auto& [index, link] : links)
-            if (link->State() == LinkState::Greeting && link->wire >= 0) ReleaseSocket(link->wire);
+            if (link->wire >= 0) ReleaseSocket(link->wire);
     }
     for (std::thread& t : connectors)
         if (t.joinable()) t.join();
     connectors.clear();
     if (sender.joinable()) sender.join();
     if (capture) capture->Stop();
+    // The library's thread of each started link ends on the shut socket and frees its client; no
+    // client may be freed by the cleanup below while its thread still runs.
+    std::vector<pthread_t> threads;
+    {
+        std::lock_guard lock(mutex);
+        for (auto& [index, link] : links)
+            if (link->thread) threads.push_back(*link->thread);
+    }
+    for (pthread_t t : threads) pthread_join(t, nullptr);
     if (screen) {
-        // Close the running links and wait until their threads have finished with them.
-        std::vector<rfbClientPtr> running;
-        {
-            rfbClientIteratorPtr it = rfbGetClientIterator(screen);
-            while (rfbClientPtr cl = rfbClientIteratorNext(it)) running.push_back(cl);
-            rfbReleaseClientIterator(it);
-        }
-        for (rfbClientPtr cl : running) rfbCloseClient(cl);
-        {
-            std::unique_lock lock(mutex);
-            changed.wait_for(lock, std::chrono::seconds(10), [&] {
-                for (auto& [index, link] : links)
-                    if (link->cl) return false;
-                return true;
-            });
-        }
         rfbShutdownServer(screen, FALSE);
         if (capture) capture->ReleaseCursors();
         rfbScreenCleanup(screen);

@@ -251,7 +251,14 @@ void VncServerComponent::Impl::RunConnector(Link* link, std::string host, int po
             if (link->State() == LinkState::Admitted) {
                 link->Apply(LinkEvent::Start);
                 lock.unlock();
+                // The reference keeps the client alive until its thread is known, however quickly the
+                // peer leaves.
+                rfbIncrClientRef(cl);
                 rfbStartOnHoldClient(cl);
+                const pthread_t thread = cl->client_thread;
+                rfbDecrClientRef(cl);
+                lock.lock();
+                link->thread = thread;
                 return;
             }
         }

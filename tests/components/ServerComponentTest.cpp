@@ -373,6 +373,42 @@ TEST_F(ServerSession, CursorShapesChangingRepeatedlyAreFreedOnce) {
     XCloseDisplay(d);
 }
 
+TEST_F(ServerSession, StopEndsAdmittedLinksWhoseAgentsStallOrNeverRead) {
+    // One agent stops in the middle of a message; the other asks for the screen again and again, is
+    // sent texts, and never reads.
+    ScriptedPeer stalled, deaf(4096);
+    const int first = ConnectTo(stalled, ScriptedPeer::Greeting());
+    const int second = ConnectTo(deaf, ScriptedPeer::Greeting());
+    ASSERT_GT(first, 0);
+    ASSERT_GT(second, 0);
+    m_server->Client(first)->SetAllowed(true);
+    m_server->Client(second)->SetAllowed(true);
+    ASSERT_FALSE(stalled.ReadHandshakeReplies().isEmpty());
+    ASSERT_FALSE(deaf.ReadHandshakeReplies().isEmpty());
+    ASSERT_TRUE(stalled.Send(ScriptedPeer::KeyEvent(true, XK_a).left(3)));
+    QByteArray requests;
+    for (int i = 0; i < 30; ++i) requests += ScriptedPeer::UpdateRequest(false, QSize(640, 480));
+    ASSERT_TRUE(deaf.Send(requests));
+    for (int i = 0; i < 20; ++i) m_server->Send(0, Text(3000));
+    // The server has taken the three bytes and waits for the rest; its writes to the other back up.
+    EXPECT_TRUE(WaitFor([&] { return stalled.ServerUnread() == 0; }, 10000));
+    EXPECT_TRUE(WaitFor(
+        [&] {
+            int unread = 0, unsent = 0;
+            return deaf.ServerQueues(unread, unsent) && unsent > 100000;
+        },
+        10000));
+    {
+        pelio::test::Deadline deadline(5000, "Stop");
+        m_server->Stop();
+    }
+    EXPECT_FALSE(m_server->Active());
+    EXPECT_TRUE(stalled.WaitClosed());
+    EXPECT_TRUE(deaf.WaitClosed());
+    m_server->Start(18925);
+    EXPECT_TRUE(m_server->Active());
+}
+
 TEST_F(ServerSession, APeerThatNeverSendsItsVersionRaisesNoEvent) {
     m_server->Stop();
     m_server->SetGreetingTimeoutMs(300);
