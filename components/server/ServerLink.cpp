@@ -2,7 +2,14 @@
 
 #include "server/ServerLog.h"
 
+#include <linux/sockios.h>
+#include <linux/tcp.h>
+#include <netinet/in.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
 #include <unistd.h>
+
+#include <cstddef>
 
 namespace pelio::components {
 
@@ -68,6 +75,36 @@ bool Link::Apply(LinkEvent event, LinkState* before) {
     qCDebug(lcServer, "link %d: %s -> %s", index, LinkStateName(m_state), LinkStateName(*next));
     m_state = *next;
     return true;
+}
+
+bool Link::InputAdmitted() {
+    if (inputOpen) return true;
+    std::uint64_t received = 0, taken = 0;
+    // Without the counters nothing can be told apart: input passes as it always did.
+    if (wire < 0 || !ReadSocketCounters(wire, received, taken) || taken > admittedBytes) inputOpen = true;
+    if (!inputOpen) qCInfo(lcServer, "link %d: input sent before admission dropped", index);
+    return inputOpen;
+}
+
+bool ReadSocketCounters(int fd, std::uint64_t& received, std::uint64_t& taken) {
+    // Bytes received only grow; reading them twice around the unread count gives a consistent pair
+    // when nothing arrived in between (the reader itself is the caller).
+    for (int attempt = 0; attempt < 8; ++attempt) {
+        tcp_info first{}, second{};
+        socklen_t length = sizeof first;
+        if (getsockopt(fd, IPPROTO_TCP, TCP_INFO, &first, &length) != 0 ||
+            length < offsetof(tcp_info, tcpi_bytes_received) + sizeof first.tcpi_bytes_received)
+            return false;
+        int unread = 0;
+        if (ioctl(fd, SIOCINQ, &unread) != 0 || unread < 0) return false;
+        length = sizeof second;
+        if (getsockopt(fd, IPPROTO_TCP, TCP_INFO, &second, &length) != 0) return false;
+        if (first.tcpi_bytes_received != second.tcpi_bytes_received) continue;
+        received = second.tcpi_bytes_received;
+        taken = received >= std::uint64_t(unread) ? received - std::uint64_t(unread) : 0;
+        return true;
+    }
+    return false;
 }
 
 }  // namespace pelio::components

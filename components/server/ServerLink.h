@@ -23,6 +23,7 @@
 
 #include <pthread.h>
 
+#include <cstdint>
 #include <deque>
 #include <optional>
 #include <string>
@@ -67,9 +68,19 @@ struct Link {
 
     // Owned by the link's input thread.
     framing::TextAssembler assembler;
+    // Bytes the peer had sent when it was admitted (set before the input thread starts). Pointer and
+    // key events among them were sent before admission and are dropped.
+    std::uint64_t admittedBytes = 0;
+    bool inputOpen = false;
+    // True when the event the library has just read came after admission (input thread).
+    bool InputAdmitted();
 
   private:
     LinkState m_state = LinkState::Connecting;
 };
+
+// A consistent reading of how many bytes the peer has sent on a TCP socket and how many of them the
+// reader has taken; false when the system does not tell.
+bool ReadSocketCounters(int fd, std::uint64_t& received, std::uint64_t& taken);
 
 }  // namespace pelio::components

@@ -107,12 +107,16 @@ void VncServerComponent::Impl::TextChat(rfbClientPtr cl, int length, char* text)
 
 void VncServerComponent::Impl::Pointer(int mask, int x, int y, rfbClientPtr cl) {
     Impl* self = Of(cl);
+    Link* link = LinkOf(cl);
+    if (!link || !link->InputAdmitted()) return;
     if (!self->viewOnly && !cl->viewOnly) self->input.Pointer(mask, x, y);
     rfbDefaultPtrAddEvent(mask, x, y, cl);
 }
 
 void VncServerComponent::Impl::Key(rfbBool down, rfbKeySym keysym, rfbClientPtr cl) {
     Impl* self = Of(cl);
+    Link* link = LinkOf(cl);
+    if (!link || !link->InputAdmitted()) return;
     if (!self->viewOnly && !cl->viewOnly) self->input.Key(down != 0, std::uint32_t(keysym));
 }
 
@@ -249,6 +253,9 @@ void VncServerComponent::Impl::RunConnector(Link* link, std::string host, int po
                              [&] { return stopping.load() || link->State() == LinkState::Admitted; });
             if (stopping) break;
             if (link->State() == LinkState::Admitted) {
+                // Whatever the peer sent up to now was sent before admission.
+                std::uint64_t received = 0, taken = 0;
+                if (ReadSocketCounters(fd, received, taken)) link->admittedBytes = received;
                 link->Apply(LinkEvent::Start);
                 lock.unlock();
                 // The reference keeps the client alive until its thread is known, however quickly the

@@ -67,6 +67,21 @@ QString Escaped(QString s) {
         .replace('\r', QLatin1String("\\r"));
 }
 
+QPoint PointerOf(Display* d) {
+    Window r = 0, c = 0;
+    int x = 0, y = 0, wx = 0, wy = 0;
+    unsigned mask = 0;
+    XQueryPointer(d, DefaultRootWindow(d), &r, &c, &x, &y, &wx, &wy, &mask);
+    return QPoint(x, y);
+}
+
+bool KeyDown(Display* d, KeySym keysym) {
+    const KeyCode code = XKeysymToKeycode(d, keysym);
+    char keys[32];
+    XQueryKeymap(d, keys);
+    return code != 0 && (keys[code / 8] & (1 << (code % 8))) != 0;
+}
+
 class ServerSession : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -371,6 +386,29 @@ TEST_F(ServerSession, CursorShapesChangingRepeatedlyAreFreedOnce) {
     m_server->Start(18925);
     EXPECT_TRUE(m_server->Active());
     XCloseDisplay(d);
+}
+
+TEST_F(ServerSession, InputSentBeforeAdmissionIsDroppedAndAPointerFloodEndsAtItsLastPosition) {
+    auto* d = static_cast<Display*>(m_x.display());
+    const QPoint start = PointerOf(d);
+    ScriptedPeer peer;
+    // The whole handshake and then input, all before the agent is admitted.
+    const int index = ConnectTo(peer, ScriptedPeer::Greeting() + ScriptedPeer::PointerEvent(1, 50, 60) +
+                                          ScriptedPeer::KeyEvent(true, XK_a));
+    ASSERT_GT(index, 0);
+    m_server->Client(index)->SetAllowed(true);
+    ASSERT_EQ(peer.ReadHandshakeReplies(), QSize(640, 480));
+    // Input is played in order: once a later key is down, the early events would have been played.
+    ASSERT_TRUE(peer.Send(ScriptedPeer::KeyEvent(true, XK_b)));
+    ASSERT_TRUE(WaitFor([&] { return KeyDown(d, XK_b); }, 10000));
+    EXPECT_FALSE(KeyDown(d, XK_a));
+    EXPECT_EQ(PointerOf(d), start);
+
+    QByteArray flood;
+    for (int i = 0; i < 100000; ++i) flood += ScriptedPeer::PointerEvent(i % 2, i % 600, (i * 7) % 400);
+    flood += ScriptedPeer::PointerEvent(0, 321, 123);
+    ASSERT_TRUE(peer.Send(flood));
+    EXPECT_TRUE(WaitFor([&] { return PointerOf(d) == QPoint(321, 123); }, 30000));
 }
 
 TEST_F(ServerSession, StopEndsAdmittedLinksWhoseAgentsStallOrNeverRead) {
