@@ -124,6 +124,7 @@ struct VncServerComponent::Impl {
                       QPointer<QEventLoop> loop);
     // Texts (sender thread).
     void RunSender();
+    bool WriteTextMessage(int fd, const std::string& text);
 
     // Commands (UI thread).
     void Allow(int index);

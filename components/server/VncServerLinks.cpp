@@ -296,14 +296,43 @@ void VncServerComponent::Impl::RunSender() {
         next->outbox.pop_front();
         next->sending = true;
         rfbClientPtr cl = next->cl;
+        const int wire = next->wire;
         lock.unlock();
+        // Under the client's send lock, so that the message does not split a screen update; on our own
+        // descriptor, since the library closes its own before the link's end waits for this write.
         pthread_mutex_lock(&cl->sendMutex);
-        rfbSendTextChatMessage(cl, std::uint32_t(message.size()), message.data());
+        const bool sent = WriteTextMessage(wire, message);
         pthread_mutex_unlock(&cl->sendMutex);
+        if (!sent) {
+            // Part of a message may have gone: the stream is broken, the link ends.
+            qCInfo(lcServer, "link %d: a text could not be sent", next->index);
+            if (wire >= 0) shutdown(wire, SHUT_RDWR);
+        }
         lock.lock();
         next->sending = false;
         changed.notify_all();
     }
+}
+
+bool VncServerComponent::Impl::WriteTextMessage(int fd, const std::string& text) {
+    // RFB text chat: type 11, three bytes of padding, the length (big-endian), the text.
+    const auto length = std::uint32_t(text.size());
+    std::string message{char(rfbTextChat), 0,           0, 0, char(length >> 24), char(length >> 16),
+                        char(length >> 8), char(length)};
+    message += text;
+    std::size_t done = 0;
+    while (fd >= 0 && done < message.size() && !stopping) {
+        const ssize_t n = send(fd, message.data() + done, message.size() - done, MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (n > 0) {
+            done += std::size_t(n);
+        } else if (n < 0 && (errno == EAGAIN || errno == EINTR)) {
+            pollfd p{fd, POLLOUT, 0};
+            poll(&p, 1, 100);
+        } else {
+            return false;
+        }
+    }
+    return done == message.size();
 }
 
 // ---- commands (UI thread) ----
