@@ -55,6 +55,9 @@ QSize CaptureLoop::Size() const {
 void CaptureLoop::Start(_rfbScreenInfo* screen) {
     m_screen = screen;
     SetPixelFormat(screen);
+    // The screen as it is now, before Start returns: a recording started right away has it.
+    m_grabber->Sweep(reinterpret_cast<std::uint32_t*>(m_framebuffer), m_size.width() * 4);
+    m_sink.SetScreen(reinterpret_cast<std::uint32_t*>(m_framebuffer), m_size);
     m_stop = false;
     m_thread = std::thread([this] { Run(); });
 }
@@ -179,8 +182,6 @@ void CaptureLoop::MovePointer(QPoint pos) {
 void CaptureLoop::Run() {
     const bool cursorOn = m_settings.cursor;
     int stride = m_size.width() * 4;
-    m_grabber->Sweep(reinterpret_cast<std::uint32_t*>(m_framebuffer), stride);
-    m_sink.SetScreen(reinterpret_cast<std::uint32_t*>(m_framebuffer), m_size);
     const auto frameInterval = std::chrono::microseconds(1000000 / std::max(1, m_settings.maxFps));
     const auto sweepInterval =
         m_settings.damage ? std::chrono::milliseconds(m_settings.sweepMs) : frameInterval;

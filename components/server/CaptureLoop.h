@@ -41,7 +41,8 @@ class CaptureLoop {
     // The framebuffer to give the screen when it is created (the loop replaces it on a resize).
     char* Framebuffer() const { return m_framebuffer; }
 
-    // Runs the loop on the screen until Stop, which joins the thread.
+    // Takes the screen's current contents, then runs the loop on the screen until Stop, which joins the
+    // thread.
     void Start(_rfbScreenInfo* screen);
     void Stop();
     // Before the screen is cleaned up: the library frees the cursor it shows, the loop the others.
