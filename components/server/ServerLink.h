@@ -59,8 +59,8 @@ struct Link {
     const int index;
     _rfbClientRec* cl = nullptr;  // the library's client, until it is gone
     std::string address;
-    // A duplicate of the connection's socket, ours until the component stops: shutting it down ends
-    // every blocked read and write on the connection, whoever owns the socket then.
+    // A duplicate of the connection's socket, ours until the link ends: shutting it down ends every
+    // blocked read and write on the connection, whoever owns the socket then. Texts are written on it.
     int wire = -1;
     std::optional<pthread_t> thread;  // the library's input thread once started; joined at Stop
     bool sending = false;             // the text sender is writing on `cl`; its end waits for that
