@@ -74,6 +74,11 @@ struct RecordingSink::Impl {
     bool shapeChanged = false, moved = false;
 
     bool HasPendingLocked() const { return !pending.isEmpty() || shapeChanged || moved; }
+    // A recording runs and its file could be created: frames are worth taking.
+    bool Live() const {
+        const int id = current.load();
+        return id != 0 && failed.load() != id;
+    }
 
     // Copies the gathered changes out of the screen into a frame job. `rects` empty: the whole screen.
     void QueueFrameLocked(Clock::time_point now, bool whole) {
@@ -238,8 +243,7 @@ void RecordingSink::Stop() {
 }
 
 bool RecordingSink::Recording() const {
-    const int id = d->current.load();
-    return id != 0 && d->failed.load() != id;
+    return d->Live();
 }
 
 void RecordingSink::SetScreen(const std::uint32_t* pixels, QSize size) {
@@ -258,9 +262,9 @@ void RecordingSink::SetCursorRecorded(bool recorded) {
 }
 
 void RecordingSink::Changed(const QRegion& region) {
-    if (d->current == 0 || region.isEmpty()) return;
+    if (!d->Live() || region.isEmpty()) return;
     std::lock_guard lock(d->mutex);
-    if (d->current != 0) d->pending += region;
+    if (d->Live()) d->pending += region;
 }
 
 void RecordingSink::SetCursorShape(const QImage& shape, QPoint hotSpot) {
@@ -277,15 +281,15 @@ void RecordingSink::SetCursorPosition(QPoint position) {
 }
 
 bool RecordingSink::FrameDue(Clock::time_point now) const {
-    if (d->current == 0) return false;
+    if (!d->Live()) return false;
     std::lock_guard lock(d->mutex);
-    return d->current != 0 && now >= d->nextFrame && d->queuedFrames < MaxQueuedFrames;
+    return d->Live() && now >= d->nextFrame && d->queuedFrames < MaxQueuedFrames;
 }
 
 Clock::time_point RecordingSink::Tick(Clock::time_point now) {
-    if (d->current == 0) return Clock::time_point::max();
+    if (!d->Live()) return Clock::time_point::max();
     std::lock_guard lock(d->mutex);
-    if (d->current == 0 || !d->pixels || !d->HasPendingLocked()) return Clock::time_point::max();
+    if (!d->Live() || !d->pixels || !d->HasPendingLocked()) return Clock::time_point::max();
     if (now < d->nextFrame) return d->nextFrame;
     if (d->queuedFrames >= MaxQueuedFrames) return now + RetryInterval;  // the writer lags
     d->QueueFrameLocked(now, false);
