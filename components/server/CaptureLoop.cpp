@@ -3,6 +3,8 @@
 #include "server/ServerLog.h"
 
 #include <poll.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
@@ -40,12 +42,14 @@ CaptureLoop::CaptureLoop(std::unique_ptr<X11Capture> grabber, RecordingSink& sin
     : m_grabber(std::move(grabber)), m_sink(sink), m_settings(settings) {
     m_size = m_grabber->Size();
     m_framebuffer = NewFramebuffer(m_size);
+    m_wakeFd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
 }
 
 CaptureLoop::~CaptureLoop() {
     Stop();
     for (rfbCursorPtr c : m_cursors) FreeCursor(c);
     free(m_framebuffer);
+    if (m_wakeFd >= 0) close(m_wakeFd);
 }
 
 QSize CaptureLoop::Size() const {
@@ -76,6 +80,11 @@ void CaptureLoop::ReleaseCursors() {
             FreeCursor(c);
     }
     m_cursors.clear();
+}
+
+void CaptureLoop::Wake() {
+    const std::uint64_t one = 1;
+    if (m_wakeFd >= 0) (void)!write(m_wakeFd, &one, sizeof one);
 }
 
 void CaptureLoop::SetCursor(const QImage& shape, QPoint hot) {
@@ -186,7 +195,6 @@ void CaptureLoop::Run() {
     const auto sweepInterval =
         m_settings.damage ? std::chrono::milliseconds(m_settings.sweepMs) : frameInterval;
     constexpr auto pointerInterval = std::chrono::milliseconds(100);
-    constexpr auto requestPollInterval = std::chrono::milliseconds(4);
     auto nextFrame = Clock::now(), nextSweep = Clock::now() + sweepInterval, nextPointer = Clock::now();
     auto nextRecord = Clock::time_point::max();
     X11Capture::Events events;
@@ -201,13 +209,23 @@ void CaptureLoop::Run() {
     while (!m_stop) {
         auto now = Clock::now();
         auto wake = std::min(nextSweep, nextPointer);
-        if (!events.damage.isEmpty()) wake = std::min(wake, std::max(now + requestPollInterval, nextFrame));
+        const bool damaged = !events.damage.isEmpty();
+        if (damaged) {
+            // Damage waits for a viewer's request (or the recording's next frame) and the frame
+            // interval. More damage reports change nothing meanwhile, so the loop does not wake for
+            // them: only a request (Wake) or a timer does.
+            const auto due = UpdateWanted() ? now : m_sink.NextFrameTime();
+            wake = std::min(wake, std::max(due, nextFrame));
+        }
         if (nextRecord != Clock::time_point::max()) wake = std::min(wake, std::max(now, nextRecord));
         // Rounded up: a wait shorter than a millisecond would otherwise spin.
-        const int timeout =
-            int((std::chrono::duration_cast<std::chrono::microseconds>(wake - now).count() + 999) / 1000);
-        pollfd p{m_grabber->Fd(), POLLIN, 0};
-        poll(&p, 1, std::clamp(timeout, 0, 100));
+        const auto wait = std::chrono::duration_cast<std::chrono::microseconds>(wake - now).count();
+        const int timeout = wait > 100000 ? 100 : int((std::max<std::int64_t>(wait, 0) + 999) / 1000);
+        pollfd p[2] = {{m_wakeFd, POLLIN, 0}, {m_grabber->Fd(), POLLIN, 0}};
+        if (poll(p, damaged ? 1 : 2, timeout) > 0 && (p[0].revents & POLLIN)) {
+            std::uint64_t count = 0;
+            (void)!read(m_wakeFd, &count, sizeof count);
+        }
         m_grabber->ProcessEvents(events);
         now = Clock::now();
 

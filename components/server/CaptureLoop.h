@@ -47,6 +47,8 @@ class CaptureLoop {
     void Stop();
     // Before the screen is cleaned up: the library frees the cursor it shows, the loop the others.
     void ReleaseCursors();
+    // A viewer asked for an update (any thread): damage that waits for one is grabbed now.
+    void Wake();
 
   private:
     void Run();
@@ -62,6 +64,7 @@ class CaptureLoop {
     char* m_framebuffer = nullptr;
     QSize m_size;
     std::deque<rfbCursor*> m_cursors;
+    int m_wakeFd = -1;  // an eventfd
     std::atomic<bool> m_stop{false};
     std::thread m_thread;
 };

@@ -286,6 +286,12 @@ bool RecordingSink::FrameDue(Clock::time_point now) const {
     return d->Live() && now >= d->nextFrame && d->queuedFrames < MaxQueuedFrames;
 }
 
+Clock::time_point RecordingSink::NextFrameTime() const {
+    if (!d->Live()) return Clock::time_point::max();
+    std::lock_guard lock(d->mutex);
+    return d->Live() ? d->nextFrame : Clock::time_point::max();
+}
+
 Clock::time_point RecordingSink::Tick(Clock::time_point now) {
     if (!d->Live()) return Clock::time_point::max();
     std::lock_guard lock(d->mutex);

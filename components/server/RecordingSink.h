@@ -52,6 +52,8 @@ class RecordingSink {
     void SetCursorPosition(QPoint position);
     // True when a recording runs and a frame could be taken now: changes are worth grabbing.
     bool FrameDue(Clock::time_point now) const;
+    // When the running recording may take its next frame; time_point::max() when none runs.
+    Clock::time_point NextFrameTime() const;
     // Takes a frame when one is due and changes wait. Returns when to call again: time_point::max()
     // when nothing waits.
     Clock::time_point Tick(Clock::time_point now);

@@ -79,6 +79,7 @@ void VncServerComponent::Impl::UpdateRequested(rfbClientPtr cl, rfbFramebufferUp
         cl->tightQualityLevel = -1;
         cl->turboQualityLevel = -1;
     }
+    if (self->capture) self->capture->Wake();
     Link* link = LinkOf(cl);
     if (!link) return;
     {
