@@ -289,7 +289,10 @@ bool RecordingSink::FrameDue(Clock::time_point now) const {
 Clock::time_point RecordingSink::NextFrameTime() const {
     if (!d->Live()) return Clock::time_point::max();
     std::lock_guard lock(d->mutex);
-    return d->Live() ? d->nextFrame : Clock::time_point::max();
+    if (!d->Live()) return Clock::time_point::max();
+    // While the writer lags, no frame can be taken before it has taken one.
+    if (d->queuedFrames >= MaxQueuedFrames) return std::max(d->nextFrame, Clock::now() + RetryInterval);
+    return d->nextFrame;
 }
 
 Clock::time_point RecordingSink::Tick(Clock::time_point now) {
