@@ -198,6 +198,7 @@ void CaptureLoop::Run() {
     auto nextFrame = Clock::now(), nextSweep = Clock::now() + sweepInterval, nextPointer = Clock::now();
     auto nextRecord = Clock::time_point::max();
     X11Capture::Events events;
+    bool requested = false;  // a viewer asked for an update that no grab has served yet
     QImage shape;
     QPoint hot;
     QPoint cursorPos = m_grabber->Pointer();
@@ -214,18 +215,24 @@ void CaptureLoop::Run() {
             // Damage waits for a viewer's request (or the recording's next frame) and the frame
             // interval. More damage reports change nothing meanwhile, so the loop does not wake for
             // them: only a request (Wake) or a timer does.
-            const auto due = UpdateWanted() ? now : m_sink.NextFrameTime();
+            requested = requested || UpdateWanted();
+            const auto due = requested ? now : m_sink.NextFrameTime();
             wake = std::min(wake, std::max(due, nextFrame));
         }
         if (nextRecord != Clock::time_point::max()) wake = std::min(wake, std::max(now, nextRecord));
-        // Rounded up: a wait shorter than a millisecond would otherwise spin.
-        const auto wait = std::chrono::duration_cast<std::chrono::microseconds>(wake - now).count();
-        const int timeout = wait > 100000 ? 100 : int((std::max<std::int64_t>(wait, 0) + 999) / 1000);
+        // To the microsecond: a wait rounded to milliseconds would put each frame up to one late.
+        const auto wait = std::clamp<std::int64_t>(
+            std::chrono::duration_cast<std::chrono::microseconds>(wake - now).count(), 0, 100000);
+        const timespec timeout{time_t(wait / 1000000), long(wait % 1000000) * 1000};
         pollfd p[2] = {{m_wakeFd, POLLIN, 0}, {m_grabber->Fd(), POLLIN, 0}};
-        if (poll(p, damaged ? 1 : 2, timeout) > 0 && (p[0].revents & POLLIN)) {
+        if (ppoll(p, damaged ? 1 : 2, &timeout, nullptr) > 0 && (p[0].revents & POLLIN)) {
+            // The library calls the request hook before it notes the requested area, so the wake
+            // itself counts as a request.
             std::uint64_t count = 0;
-            (void)!read(m_wakeFd, &count, sizeof count);
+            if (read(m_wakeFd, &count, sizeof count) == sizeof count && count > 0) requested = true;
         }
+        // Frames are paced from the wake-up: reading the reports gathered meanwhile does not delay them.
+        const auto woke = Clock::now();
         m_grabber->ProcessEvents(events);
         now = Clock::now();
 
@@ -238,13 +245,15 @@ void CaptureLoop::Run() {
             changed = QRect(QPoint(0, 0), m_size);
         }
         auto* fb = reinterpret_cast<std::uint32_t*>(m_framebuffer);
-        if (!events.damage.isEmpty() && now >= nextFrame && (UpdateWanted() || m_sink.FrameDue(now))) {
+        if (!events.damage.isEmpty() && now >= nextFrame &&
+            (requested || UpdateWanted() || m_sink.FrameDue(now))) {
+            requested = false;
             // Many small rectangles cost one round trip each: grab their bounding box instead.
             const QRegion region = events.damage & QRect(QPoint(0, 0), m_size);
             changed += m_grabber->GrabChanged(
                 region.rectCount() > 8 ? QRegion(region.boundingRect()) : region, fb, stride);
             events.damage = QRegion();
-            nextFrame = now + frameInterval;
+            nextFrame = woke + frameInterval;
         }
         if (now >= nextSweep) {
             changed += m_grabber->Sweep(fb, stride);
