@@ -239,6 +239,7 @@ void CaptureLoop::Run() {
         QRegion changed;
         if (events.resized) {
             events.resized = false;
+            m_grabber->ResetDamage();  // the whole new screen is taken: damage starts afresh
             Resize();
             stride = m_size.width() * 4;
             events.damage = QRegion();
@@ -248,6 +249,7 @@ void CaptureLoop::Run() {
         if (!events.damage.isEmpty() && now >= nextFrame &&
             (requested || UpdateWanted() || m_sink.FrameDue(now))) {
             requested = false;
+            m_grabber->ResetDamage();
             // Many small rectangles cost one round trip each: grab their bounding box instead.
             const QRegion region = events.damage & QRect(QPoint(0, 0), m_size);
             changed += m_grabber->GrabChanged(

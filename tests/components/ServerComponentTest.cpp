@@ -118,6 +118,10 @@ class ServerSession : public ::testing::Test {
 };
 
 TEST_F(ServerSession, AdmittedAgentGetsTheScreenAndTextsOfAnyLengthBothWays) {
+    // Changes reach the agent through damage reports alone: no full-screen sweep covers a lost one.
+    m_server->Stop();
+    m_server->SetSweepIntervalMs(600000);
+    m_server->Start(18925);
     EXPECT_EQ(OwnListeningSockets(), 0);
     AgentProcess agent;
     ASSERT_GT(agent.port(), 0);
@@ -156,6 +160,16 @@ TEST_F(ServerSession, AdmittedAgentGetsTheScreenAndTextsOfAnyLengthBothWays) {
             agent.Command("\\save " + file);
             if (agent.WaitLine(QStringLiteral("saved"), 2000).isEmpty()) return false;
             return pelio::test::SamePixels(QImage(file).copy(40, 40, 120, 80), expected);
+        },
+        10000));
+    // The same area changing again reaches the agent again.
+    pelio::test::DrawPattern(m_x.display(), QRect(40, 40, 120, 80), 2);
+    const QImage redrawn = pelio::test::GrabScreen(m_x.display(), QRect(40, 40, 120, 80));
+    EXPECT_TRUE(WaitFor(
+        [&] {
+            agent.Command("\\save " + file);
+            if (agent.WaitLine(QStringLiteral("saved"), 2000).isEmpty()) return false;
+            return pelio::test::SamePixels(QImage(file).copy(40, 40, 120, 80), redrawn);
         },
         10000));
     QFile::remove(file);
