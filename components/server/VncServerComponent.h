@@ -8,8 +8,16 @@
 // it until Stop or until the peer closes it (then Disconnected). Otherwise the RFB handshake waits
 // after the protocol version until Allowed is set; no security type is offered but "None".
 //
-// Threads: the library's own threads, one connecting thread per Connect, a capture thread, an input
-// thread and a text-sending thread. Everything they report reaches the UI thread as queued calls.
+// Threads: the library's own threads, one connecting thread per Connect, a capture thread
+// (CaptureLoop.h), an input thread, a text-sending thread and the recording's writer thread
+// (RecordingSink.h). Everything they report reaches the UI thread as queued calls.
+//
+// Recording: StartRecording, StopRecording and Recording return at once; the file is created,
+// written and finished on the writer thread, so it is complete shortly after StopRecording (its
+// writer's lock is released then). Recording turns false again when the file cannot be created.
+// Destroying the component waits until every recording asked for is finished.
+//
+// Diagnostics go to the logging category "pelio.server" (ServerLog.h), silent by default.
 #pragma once
 
 #include "server/ServerComponent.h"

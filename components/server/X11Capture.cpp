@@ -141,7 +141,7 @@ bool X11Capture::Open(const std::string& displayName, bool useDamage) {
     d->fixes = XFixesQueryExtension(d->display, &d->fixesEvent, &error);
     if (d->fixes) XFixesSelectCursorInput(d->display, d->root, XFixesDisplayCursorNotifyMask);
     if (useDamage && d->fixes && XDamageQueryExtension(d->display, &d->damageEvent, &error)) {
-        d->damage = XDamageCreate(d->display, d->root, XDamageReportRawRectangles);
+        d->damage = XDamageCreate(d->display, d->root, XDamageReportDeltaRectangles);
         d->scratch = XFixesCreateRegion(d->display, nullptr, 0);
         d->damageOn = d->damage != 0;
     }
@@ -158,16 +158,15 @@ int X11Capture::Fd() const {
 }
 
 void X11Capture::ProcessEvents(Events& events) {
-    bool damaged = false;
     while (XPending(d->display)) {
         XEvent event;
         XNextEvent(d->display, &event);
         if (d->damageOn && event.type == d->damageEvent + XDamageNotify) {
-            // Raw rectangles: every drawing reports its own bounds in the event, so no round trip to
-            // fetch the region is needed, however busy the X server is.
+            // Delta rectangles: each report carries what a drawing added to the damage, so no round
+            // trip to fetch the region is needed, and drawing over damage already reported costs no
+            // report until ResetDamage.
             const auto& notify = reinterpret_cast<const XDamageNotifyEvent&>(event);
             events.damage += QRect(notify.area.x, notify.area.y, notify.area.width, notify.area.height);
-            damaged = true;
         } else if (d->fixes && event.type == d->fixesEvent + XFixesCursorNotify) {
             events.cursorChanged = true;
         } else if (event.type == ConfigureNotify && event.xconfigure.window == d->root) {
@@ -179,8 +178,11 @@ void X11Capture::ProcessEvents(Events& events) {
             }
         }
     }
-    // Keeps the server's record of damage empty; asynchronous.
-    if (damaged) XDamageSubtract(d->display, d->damage, None, None);
+}
+
+void X11Capture::ResetDamage() {
+    // Asynchronous, and sent before the grab that follows: drawing after it is reported anew.
+    if (d->damageOn) XDamageSubtract(d->display, d->damage, None, None);
 }
 
 bool X11Capture::Grab(const QRegion& region, std::uint32_t* dest, int strideBytes) {

@@ -37,6 +37,9 @@ class X11Capture {
     };
     // Reads every pending event and adds its news to `events`.
     void ProcessEvents(Events& events);
+    // Empties the X server's record of damage. Damage is reported as it grows: call this before
+    // grabbing all damage reported so far, so that drawing after the grab is reported again.
+    void ResetDamage();
 
     // Copies the current contents of each rectangle of `region` into `dest` (a whole-screen buffer,
     // strideBytes per row). Rectangles are clipped to the screen.

@@ -8,6 +8,7 @@
 #include <deque>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <set>
 #include <thread>
 #include <vector>
@@ -17,7 +18,7 @@ namespace pelio::components {
 namespace {
 
 struct Command {
-    enum Kind { PointerEvent, KeyEvent, Release } kind;
+    enum Kind { PointerEvent, KeyEvent, Release } kind = PointerEvent;
     int mask = 0, x = 0, y = 0;
     bool down = false;
     std::uint32_t keysym = 0;
@@ -28,7 +29,9 @@ struct Command {
 struct X11Input::Impl {
     std::mutex mutex;
     std::condition_variable wake;
+    static constexpr std::size_t MaxQueued = 10000;
     std::deque<Command> queue;
+    std::optional<Command> overflow;  // the newest pointer event that found the queue full
     bool stop = false;
     std::thread thread;
 
@@ -118,10 +121,16 @@ struct X11Input::Impl {
     void Run() {
         std::unique_lock lock(mutex);
         while (true) {
-            wake.wait(lock, [&] { return stop || !queue.empty(); });
-            if (queue.empty() && stop) break;
-            Command c = queue.front();
-            queue.pop_front();
+            wake.wait(lock, [&] { return stop || !queue.empty() || overflow; });
+            if (queue.empty() && !overflow && stop) break;
+            Command c;
+            if (!queue.empty()) {
+                c = queue.front();
+                queue.pop_front();
+            } else {
+                c = *overflow;
+                overflow.reset();
+            }
             lock.unlock();
             Play(c);
             lock.lock();
@@ -139,9 +148,27 @@ struct X11Input::Impl {
         {
             std::lock_guard lock(mutex);
             if (!thread.joinable() || stop) return;
-            // A flood of events from the peer must not grow the queue without bound.
-            if (queue.size() > 10000) return;
-            queue.push_back(c);
+            if (overflow && queue.size() < MaxQueued) {
+                // Room again: the event kept aside goes before the newer one.
+                queue.push_back(*overflow);
+                overflow.reset();
+            }
+            Command* last = queue.empty() ? nullptr : &queue.back();
+            if (c.kind == Command::PointerEvent && overflow) {
+                // The queue is still full: the event kept aside is replaced by the newer one.
+                overflow = c;
+            } else if (c.kind == Command::PointerEvent && last && last->kind == Command::PointerEvent &&
+                       last->mask == c.mask) {
+                // Motion with the same buttons: only the newest position matters.
+                last->x = c.x;
+                last->y = c.y;
+            } else if (queue.size() < MaxQueued) {
+                queue.push_back(c);
+            } else if (c.kind == Command::PointerEvent) {
+                // A flood must not grow the queue without bound, but the pointer ends where the
+                // last event put it: that one is kept aside and played once the queue is through.
+                overflow = c;
+            }
         }
         wake.notify_one();
     }
@@ -181,6 +208,7 @@ void X11Input::Stop() {
     if (d->display) XCloseDisplay(d->display);
     d->display = nullptr;
     d->queue.clear();
+    d->overflow.reset();
     d->remapped.clear();
     d->spares.clear();
     d->pressed.clear();

@@ -1,5 +1,7 @@
 // Injects the agent's pointer and key events into an X display through XTest, on a thread of its
-// own with its own X connection. Events are queued by any thread and played in order.
+// own with its own X connection. Events are queued by any thread and played in order; pointer motion
+// that the thread has not played yet is merged into the newest position. Under a flood the queue
+// stays bounded: key events beyond it are dropped, and the pointer still ends at the last position.
 //
 // Keysyms that no key of the keyboard map produces (accented letters, Unicode keysyms, the Hangul
 // key on a map without it) are put on a spare keycode for as long as needed; the spare keycodes are

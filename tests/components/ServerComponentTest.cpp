@@ -21,13 +21,14 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <atomic>
-#include <chrono>
+#include <condition_variable>
+#include <mutex>
 #include <set>
 #include <thread>
 
 using pelio::components::VncServerComponent;
 using pelio::test::AgentProcess;
+using pelio::test::ScriptedPeer;
 using pelio::test::WaitFor;
 using pelio::test::XvfbDisplay;
 
@@ -67,6 +68,21 @@ QString Escaped(QString s) {
         .replace('\r', QLatin1String("\\r"));
 }
 
+QPoint PointerOf(Display* d) {
+    Window r = 0, c = 0;
+    int x = 0, y = 0, wx = 0, wy = 0;
+    unsigned mask = 0;
+    XQueryPointer(d, DefaultRootWindow(d), &r, &c, &x, &y, &wx, &wy, &mask);
+    return QPoint(x, y);
+}
+
+bool KeyDown(Display* d, KeySym keysym) {
+    const KeyCode code = XKeysymToKeycode(d, keysym);
+    char keys[32];
+    XQueryKeymap(d, keys);
+    return code != 0 && (keys[code / 8] & (1 << (code % 8))) != 0;
+}
+
 class ServerSession : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -88,11 +104,25 @@ class ServerSession : public ::testing::Test {
         return connected.isEmpty() ? -1 : connected.first().first().toInt();
     }
 
+    // Connects to a scripted peer that answers the server's version with `greeting` and waits for
+    // Connected; returns the index.
+    int ConnectTo(ScriptedPeer& peer, const QByteArray& greeting) {
+        QSignalSpy connected(m_server.get(), &VncServerComponent::Connected);
+        EXPECT_TRUE(m_server->Connect(QStringLiteral("127.0.0.1"), peer.port()));
+        if (!peer.Accept() || peer.Read(12).isEmpty() || !peer.Send(greeting)) return -1;
+        EXPECT_TRUE(WaitFor([&] { return !connected.isEmpty(); }, 10000));
+        return connected.isEmpty() ? -1 : connected.first().first().toInt();
+    }
+
     XvfbDisplay m_x{QSize(640, 480)};
     std::unique_ptr<VncServerComponent> m_server;
 };
 
 TEST_F(ServerSession, AdmittedAgentGetsTheScreenAndTextsOfAnyLengthBothWays) {
+    // Changes reach the agent through damage reports alone: no full-screen sweep covers a lost one.
+    m_server->Stop();
+    m_server->SetSweepIntervalMs(600000);
+    m_server->Start(18925);
     EXPECT_EQ(OwnListeningSockets(), 0);
     AgentProcess agent;
     ASSERT_GT(agent.port(), 0);
@@ -131,6 +161,16 @@ TEST_F(ServerSession, AdmittedAgentGetsTheScreenAndTextsOfAnyLengthBothWays) {
             agent.Command("\\save " + file);
             if (agent.WaitLine(QStringLiteral("saved"), 2000).isEmpty()) return false;
             return pelio::test::SamePixels(QImage(file).copy(40, 40, 120, 80), expected);
+        },
+        10000));
+    // The same area changing again reaches the agent again.
+    pelio::test::DrawPattern(m_x.display(), QRect(40, 40, 120, 80), 2);
+    const QImage redrawn = pelio::test::GrabScreen(m_x.display(), QRect(40, 40, 120, 80));
+    EXPECT_TRUE(WaitFor(
+        [&] {
+            agent.Command("\\save " + file);
+            if (agent.WaitLine(QStringLiteral("saved"), 2000).isEmpty()) return false;
+            return pelio::test::SamePixels(QImage(file).copy(40, 40, 120, 80), redrawn);
         },
         10000));
     QFile::remove(file);
@@ -216,6 +256,7 @@ TEST_F(ServerSession, AgentInputMovesThePointerAndPressesKeys) {
 TEST_F(ServerSession, RecordingOfTheSessionPlaysBack) {
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("session.srf"));
+    const QString next = dir.filePath(QStringLiteral("next.srf"));
     const QString shot = dir.filePath(QStringLiteral("agent.png"));
     AgentProcess agent;
     const int index = ConnectTo(agent);
@@ -236,25 +277,32 @@ TEST_F(ServerSession, RecordingOfTheSessionPlaysBack) {
                                            drawn);
         },
         10000));
+    // A new recording while the first one is being finished: both files end whole.
+    m_server->StartRecording(next);
+    EXPECT_TRUE(m_server->Recording());
     m_server->StopRecording();
     EXPECT_FALSE(m_server->Recording());
 
-    pelio::components::SrfPlaybackWidget player;
-    player.resize(area.size() + QSize(64, 64));  // room for the area beside the scroll bars
-    player.SetStretchView(false);
-    player.show();
-    ASSERT_TRUE(player.OpenRecording(path));
-    EXPECT_TRUE(player.RecordingComplete());
-    player.SetPosition(player.Length());
-    // The frame is decoded off the UI thread and shown when it arrives; by then scroll bars have
-    // appeared beside the picture, which the view's viewport leaves out.
-    QWidget* picture = player.findChild<QAbstractScrollArea*>()->viewport();
-    EXPECT_TRUE(WaitFor(
-        [&] {
-            const QImage shown = picture->grab().toImage().convertToFormat(QImage::Format_RGB32);
-            return pelio::test::SamePixels(shown.copy(area), drawn);
-        },
-        10000));
+    for (const QString& file : {path, next}) {
+        pelio::components::SrfPlaybackWidget player;
+        player.resize(area.size() + QSize(64, 64));  // room for the area beside the scroll bars
+        player.SetStretchView(false);
+        player.show();
+        // The file is finished on the recording's own thread, soon after StopRecording returned.
+        ASSERT_TRUE(WaitFor([&] { return player.OpenRecording(file) && player.RecordingComplete(); }, 10000))
+            << file.toStdString();
+        player.SetPosition(player.Length());
+        // The frame is decoded off the UI thread and shown when it arrives; by then scroll bars have
+        // appeared beside the picture, which the view's viewport leaves out.
+        QWidget* picture = player.findChild<QAbstractScrollArea*>()->viewport();
+        EXPECT_TRUE(WaitFor(
+            [&] {
+                const QImage shown = picture->grab().toImage().convertToFormat(QImage::Format_RGB32);
+                return pelio::test::SamePixels(shown.copy(area), drawn);
+            },
+            10000))
+            << file.toStdString();
+    }
 }
 
 }  // namespace
@@ -279,12 +327,17 @@ class MutePeer {
             const int fd = accept(m_listener, nullptr, nullptr);
             if (fd < 0) return;
             (void)!write(fd, "RF", 2);
-            while (!m_stop) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            std::unique_lock lock(m_mutex);
+            m_stopped.wait(lock, [&] { return m_stop; });
             close(fd);
         });
     }
     ~MutePeer() {
-        m_stop = true;
+        {
+            std::lock_guard lock(m_mutex);
+            m_stop = true;
+        }
+        m_stopped.notify_all();
         shutdown(m_listener, SHUT_RDWR);
         m_thread.join();
         close(m_listener);
@@ -294,7 +347,9 @@ class MutePeer {
   private:
     int m_listener = -1;
     int m_port = 0;
-    std::atomic<bool> m_stop{false};
+    std::mutex m_mutex;
+    std::condition_variable m_stopped;
+    bool m_stop = false;
     std::thread m_thread;
 };
 
@@ -330,17 +385,104 @@ TEST_F(ServerSession, APeerThatSpeaksFirstAndFallsSilentNeitherConnectsNorBlocks
 TEST_F(ServerSession, CursorShapesChangingRepeatedlyAreFreedOnce) {
     Display* d = XOpenDisplay(m_x.name().toLatin1().constData());
     ASSERT_NE(d, nullptr);
-    // Each new shape replaces the last in the server; more shapes than it keeps at once.
+    // An agent that takes cursor shapes: a shape that reached it was taken by the server.
+    ScriptedPeer peer;
+    const int index = ConnectTo(peer, ScriptedPeer::Greeting());
+    ASSERT_GT(index, 0);
+    m_server->Client(index)->SetAllowed(true);
+    ASSERT_FALSE(peer.ReadHandshakeReplies().isEmpty());
+    ASSERT_TRUE(
+        peer.Send(ScriptedPeer::SetEncodings({0, -239}) + ScriptedPeer::UpdateRequest(true, QSize(1, 1))));
+    ASSERT_TRUE(peer.WaitCursorShape());
+    // Each new shape replaces the last in the server; more shapes than it keeps at once. Each reaches
+    // the agent, which is waiting for an update, while the screen stays as it is.
     for (unsigned shape : {2u, 34u, 68u, 152u, 58u, 92u, 130u, 24u, 116u, 142u, 150u, 60u}) {
+        ASSERT_TRUE(peer.Send(ScriptedPeer::UpdateRequest(true, QSize(1, 1))));
+        ASSERT_TRUE(WaitFor([&] { return peer.ServerUnread() == 0; }, 10000));  // the request is taken
         Cursor c = XCreateFontCursor(d, shape);
         XDefineCursor(d, DefaultRootWindow(d), c);
         XSync(d, False);
         XFreeCursor(d, c);
-        QCoreApplication::processEvents();
-        std::this_thread::sleep_for(std::chrono::milliseconds(30));  // lets the capture see each one
+        ASSERT_TRUE(peer.WaitCursorShape()) << shape;
     }
     m_server->Stop();
     m_server->Start(18925);
     EXPECT_TRUE(m_server->Active());
     XCloseDisplay(d);
+}
+
+TEST_F(ServerSession, InputSentBeforeAdmissionIsDroppedAndAPointerFloodEndsAtItsLastPosition) {
+    auto* d = static_cast<Display*>(m_x.display());
+    const QPoint start = PointerOf(d);
+    ScriptedPeer peer;
+    // The whole handshake and then input, all before the agent is admitted.
+    const int index = ConnectTo(peer, ScriptedPeer::Greeting() + ScriptedPeer::PointerEvent(1, 50, 60) +
+                                          ScriptedPeer::KeyEvent(true, XK_a));
+    ASSERT_GT(index, 0);
+    m_server->Client(index)->SetAllowed(true);
+    ASSERT_EQ(peer.ReadHandshakeReplies(), QSize(640, 480));
+    // Input is played in order: once a later key is down, the early events would have been played.
+    ASSERT_TRUE(peer.Send(ScriptedPeer::KeyEvent(true, XK_b)));
+    ASSERT_TRUE(WaitFor([&] { return KeyDown(d, XK_b); }, 10000));
+    EXPECT_FALSE(KeyDown(d, XK_a));
+    EXPECT_EQ(PointerOf(d), start);
+
+    QByteArray flood;
+    for (int i = 0; i < 100000; ++i) flood += ScriptedPeer::PointerEvent(i % 2, i % 600, (i * 7) % 400);
+    flood += ScriptedPeer::PointerEvent(0, 321, 123);
+    ASSERT_TRUE(peer.Send(flood));
+    EXPECT_TRUE(WaitFor([&] { return PointerOf(d) == QPoint(321, 123); }, 30000));
+}
+
+TEST_F(ServerSession, StopEndsAdmittedLinksWhoseAgentsStallOrNeverRead) {
+    // One agent stops in the middle of a message; the other asks for the screen again and again, is
+    // sent texts, and never reads.
+    ScriptedPeer stalled, deaf(4096);
+    const int first = ConnectTo(stalled, ScriptedPeer::Greeting());
+    const int second = ConnectTo(deaf, ScriptedPeer::Greeting());
+    ASSERT_GT(first, 0);
+    ASSERT_GT(second, 0);
+    m_server->Client(first)->SetAllowed(true);
+    m_server->Client(second)->SetAllowed(true);
+    ASSERT_FALSE(stalled.ReadHandshakeReplies().isEmpty());
+    ASSERT_FALSE(deaf.ReadHandshakeReplies().isEmpty());
+    ASSERT_TRUE(stalled.Send(ScriptedPeer::KeyEvent(true, XK_a).left(3)));
+    QByteArray requests;
+    for (int i = 0; i < 30; ++i) requests += ScriptedPeer::UpdateRequest(false, QSize(640, 480));
+    ASSERT_TRUE(deaf.Send(requests));
+    for (int i = 0; i < 20; ++i) m_server->Send(0, Text(3000));
+    // The server has taken the three bytes and waits for the rest; its writes to the other back up.
+    EXPECT_TRUE(WaitFor([&] { return stalled.ServerUnread() == 0; }, 10000));
+    EXPECT_TRUE(WaitFor(
+        [&] {
+            int unread = 0, unsent = 0;
+            return deaf.ServerQueues(unread, unsent) && unsent > 100000;
+        },
+        10000));
+    {
+        pelio::test::Deadline deadline(5000, "Stop");
+        m_server->Stop();
+    }
+    EXPECT_FALSE(m_server->Active());
+    EXPECT_TRUE(stalled.WaitClosed());
+    EXPECT_TRUE(deaf.WaitClosed());
+    m_server->Start(18925);
+    EXPECT_TRUE(m_server->Active());
+}
+
+TEST_F(ServerSession, APeerThatNeverSendsItsVersionRaisesNoEvent) {
+    m_server->Stop();
+    m_server->SetGreetingTimeoutMs(300);
+    m_server->Start(18925);
+    QSignalSpy connected(m_server.get(), &VncServerComponent::Connected);
+    QSignalSpy disconnected(m_server.get(), &VncServerComponent::Disconnected);
+    ScriptedPeer silent;
+    EXPECT_TRUE(m_server->Connect(QStringLiteral("127.0.0.1"), silent.port()));
+    ASSERT_TRUE(silent.Accept());
+    EXPECT_TRUE(silent.WaitClosed());  // the server gave up on it
+    // A peer that greets after that is announced; nothing came for the silent one.
+    ScriptedPeer greeting;
+    ASSERT_GT(ConnectTo(greeting, ScriptedPeer::Greeting()), 0);
+    EXPECT_EQ(connected.size(), 1);
+    EXPECT_TRUE(disconnected.isEmpty());
 }

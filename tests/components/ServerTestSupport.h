@@ -2,10 +2,15 @@
 // reading an Xvfb display.
 #pragma once
 
+#include <QByteArray>
 #include <QImage>
 #include <QProcess>
 #include <QRect>
 #include <QStringList>
+
+#include <condition_variable>
+#include <mutex>
+#include <thread>
 
 namespace pelio::test {
 
@@ -30,6 +35,62 @@ class AgentProcess {
     QStringList m_lines;
     QStringList m_pending;
     int m_port = 0;
+};
+
+// A scripted RFB viewer on 127.0.0.1 (a port of its own) that does exactly what the test says, including
+// what no viewer should: it takes one connection and runs on the test's thread; every call has a
+// time limit.
+class ScriptedPeer {
+  public:
+    // receiveBuffer > 0 keeps the socket's receive buffer that small, so that a peer that stops reading
+    // soon stops the server's writes.
+    explicit ScriptedPeer(int receiveBuffer = 0);
+    ~ScriptedPeer();
+    int port() const { return m_port; }
+    bool Accept(int ms = 10000);
+    bool Send(const QByteArray& bytes, int ms = 30000);
+    // Exactly n bytes, or empty when they did not come in time.
+    QByteArray Read(int n, int ms = 10000);
+    // True once the server has closed the connection.
+    bool WaitClosed(int ms = 10000);
+    // Reads the server's security types, security result and ServerInit after the peer has sent its
+    // version, its choice of "None" and its ClientInit; the screen size, or an empty size.
+    QSize ReadHandshakeReplies(int ms = 10000);
+    // The queues of the server's end of this connection, which lives in this process: bytes the server
+    // has not read yet, and bytes it wrote that the peer has not taken. False when not found.
+    bool ServerQueues(int& unread, int& unsent) const;
+    int ServerUnread() const {
+        int unread = -1, unsent = 0;
+        return ServerQueues(unread, unsent) ? unread : -1;
+    }
+    // Reads screen updates (raw and full-colour cursor rectangles only, the pixel format the server
+    // proposed) until one brings a cursor shape; false on anything else or when none came in time.
+    bool WaitCursorShape(int ms = 10000);
+
+    static QByteArray Greeting();  // version, security type "None", ClientInit (shared)
+    static QByteArray PointerEvent(int mask, int x, int y);
+    static QByteArray KeyEvent(bool down, quint32 keysym);
+    static QByteArray UpdateRequest(bool incremental, QSize size);
+    static QByteArray SetEncodings(const QList<qint32>& encodings);
+
+  private:
+    int m_listener = -1;
+    int m_fd = -1;
+    int m_port = 0;
+};
+
+// Ends the test program with a message when it is not destroyed within `ms`: a bound on a call that
+// could hang for good (such as Stop against a hostile peer), far above the time it should take.
+class Deadline {
+  public:
+    Deadline(int ms, const char* what);
+    ~Deadline();
+
+  private:
+    std::mutex m_mutex;
+    std::condition_variable m_done;
+    bool m_finished = false;
+    std::thread m_thread;
 };
 
 // Fills a rectangle of the display's root window with a pattern of a few colours (lossless through

@@ -46,6 +46,7 @@ TEST(X11Capture, DamageIsReportedAndOnlyChangedTilesAreTaken) {
         10000));
 
     // The whole screen is offered; only the two 32x32 tiles under the drawing differ.
+    capture.ResetDamage();
     const QRegion changed = capture.GrabChanged(QRect(0, 0, 640, 480), fb.data(), stride);
     EXPECT_EQ(changed, QRegion(QRect(96, 96, 64, 32)));
     EXPECT_EQ(fb[110 * 640 + 120] & 0xffffff, 0xff0000u);
@@ -60,6 +61,7 @@ TEST(X11Capture, DamageIsReportedAndOnlyChangedTilesAreTaken) {
             return !events.damage.isEmpty();
         },
         10000));
+    capture.ResetDamage();
     EXPECT_TRUE(capture.GrabChanged(events.damage, fb.data(), stride).isEmpty());
 
     // A change at the screen's edge is clipped to the screen.

@@ -1,0 +1,283 @@
+#include "server/CaptureLoop.h"
+
+#include "server/ServerLog.h"
+
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
+
+#include <rfb/rfb.h>
+extern "C" {  // the header has no C++ guard of its own
+#include <rfb/rfbregion.h>
+}
+
+namespace pelio::components {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+char* NewFramebuffer(QSize size) {
+    return static_cast<char*>(calloc(std::size_t(size.width()) * std::size_t(size.height()), 4));
+}
+
+void SetPixelFormat(rfbScreenInfoPtr s) {
+    s->serverFormat.redShift = 16;
+    s->serverFormat.greenShift = 8;
+    s->serverFormat.blueShift = 0;
+}
+
+void FreeCursor(rfbCursorPtr c) {
+    c->cleanup = TRUE;
+    rfbFreeCursor(c);
+}
+
+}  // namespace
+
+CaptureLoop::CaptureLoop(std::unique_ptr<X11Capture> grabber, RecordingSink& sink, Settings settings)
+    : m_grabber(std::move(grabber)), m_sink(sink), m_settings(settings) {
+    m_size = m_grabber->Size();
+    m_framebuffer = NewFramebuffer(m_size);
+    m_wakeFd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+}
+
+CaptureLoop::~CaptureLoop() {
+    Stop();
+    for (rfbCursorPtr c : m_cursors) FreeCursor(c);
+    free(m_framebuffer);
+    if (m_wakeFd >= 0) close(m_wakeFd);
+}
+
+QSize CaptureLoop::Size() const {
+    return m_size;
+}
+
+void CaptureLoop::Start(_rfbScreenInfo* screen) {
+    m_screen = screen;
+    SetPixelFormat(screen);
+    // The screen as it is now, before Start returns: a recording started right away has it.
+    m_grabber->Sweep(reinterpret_cast<std::uint32_t*>(m_framebuffer), m_size.width() * 4);
+    m_sink.SetScreen(reinterpret_cast<std::uint32_t*>(m_framebuffer), m_size);
+    m_stop = false;
+    m_thread = std::thread([this] { Run(); });
+}
+
+void CaptureLoop::Stop() {
+    m_stop = true;
+    if (m_thread.joinable()) m_thread.join();
+    m_sink.SetScreen(nullptr, QSize());
+}
+
+void CaptureLoop::ReleaseCursors() {
+    for (rfbCursorPtr c : m_cursors) {
+        if (m_screen && c == m_screen->cursor)
+            c->cleanup = TRUE;  // the library's cleanup frees the one it shows
+        else
+            FreeCursor(c);
+    }
+    m_cursors.clear();
+}
+
+void CaptureLoop::Wake() {
+    const std::uint64_t one = 1;
+    if (m_wakeFd >= 0) (void)!write(m_wakeFd, &one, sizeof one);
+}
+
+void CaptureLoop::SetCursor(const QImage& shape, QPoint hot) {
+    const int w = shape.width(), h = shape.height();
+    auto* c = static_cast<rfbCursorPtr>(calloc(1, sizeof(rfbCursor)));
+    const int rowBytes = (w + 7) / 8;
+    c->width = std::uint16_t(w);
+    c->height = std::uint16_t(h);
+    c->xhot = std::uint16_t(hot.x());
+    c->yhot = std::uint16_t(hot.y());
+    c->source = static_cast<unsigned char*>(calloc(std::size_t(rowBytes) * std::size_t(h), 1));
+    c->mask = static_cast<unsigned char*>(calloc(std::size_t(rowBytes) * std::size_t(h), 1));
+    c->richSource = static_cast<unsigned char*>(calloc(std::size_t(w) * std::size_t(h), 4));
+    c->alphaSource = static_cast<unsigned char*>(calloc(std::size_t(w) * std::size_t(h), 1));
+    c->foreRed = c->foreGreen = c->foreBlue = 0;
+    c->backRed = c->backGreen = c->backBlue = 0xffff;
+    for (int y = 0; y < h; ++y) {
+        const auto* line = reinterpret_cast<const QRgb*>(shape.constScanLine(y));
+        for (int x = 0; x < w; ++x) {
+            const QRgb p = line[x];
+            const std::size_t i = std::size_t(y) * std::size_t(w) + std::size_t(x);
+            reinterpret_cast<std::uint32_t*>(c->richSource)[i] = p & 0xffffff;
+            c->alphaSource[i] = std::uint8_t(qAlpha(p));
+            const unsigned char bit = std::uint8_t(0x80 >> (x % 8));
+            if (qAlpha(p) > 127) c->mask[y * rowBytes + x / 8] |= bit;
+            if (qGray(p) < 128) c->source[y * rowBytes + x / 8] |= bit;
+        }
+    }
+    // The shape's buffers are freed with it; the structure itself is ours to free (cleanup false), so
+    // that the library does not free the previous shape when it takes this one.
+    c->cleanupSource = c->cleanupMask = c->cleanupRichSource = TRUE;
+    c->cleanup = FALSE;
+    rfbSetCursor(m_screen, c);
+    // The library marks the change but wakes no client: one waiting for an update of a screen that
+    // holds still would not get the new shape.
+    rfbClientIteratorPtr it = rfbGetClientIterator(m_screen);
+    while (rfbClientPtr cl = rfbClientIteratorNext(it)) {
+        if (!cl->enableCursorShapeUpdates) continue;
+        pthread_mutex_lock(&cl->updateMutex);
+        pthread_cond_signal(&cl->updateCond);
+        pthread_mutex_unlock(&cl->updateMutex);
+    }
+    rfbReleaseClientIterator(it);
+    m_cursors.push_back(c);
+    // Encoders copy the cursor under the cursor lock; a few old shapes are kept for safety.
+    while (m_cursors.size() > 8) {
+        FreeCursor(m_cursors.front());
+        m_cursors.pop_front();
+    }
+    m_sink.SetCursorShape(shape, hot);
+}
+
+bool CaptureLoop::UpdateWanted() {
+    bool wanted = false;
+    rfbClientIteratorPtr it = rfbGetClientIterator(m_screen);
+    while (rfbClientPtr cl = rfbClientIteratorNext(it)) {
+        pthread_mutex_lock(&cl->updateMutex);
+        wanted = wanted || !sraRgnEmpty(cl->requestedRegion);
+        pthread_mutex_unlock(&cl->updateMutex);
+    }
+    rfbReleaseClientIterator(it);
+    return wanted;
+}
+
+void CaptureLoop::Resize() {
+    m_size = m_grabber->Size();
+    char* old = m_framebuffer;
+    m_framebuffer = NewFramebuffer(m_size);
+    auto* fb = reinterpret_cast<std::uint32_t*>(m_framebuffer);
+    m_grabber->Sweep(fb, m_size.width() * 4);
+    // The recording takes what it gathered from the old buffer and moves to the new one.
+    m_sink.SetScreen(fb, m_size);
+    rfbNewFramebuffer(m_screen, m_framebuffer, m_size.width(), m_size.height(), 8, 3, 4);
+    SetPixelFormat(m_screen);
+    rfbClientIteratorPtr it = rfbGetClientIterator(m_screen);
+    while (rfbClientPtr cl = rfbClientIteratorNext(it)) {
+        pthread_mutex_lock(&cl->sendMutex);
+        m_screen->setTranslateFunction(cl);
+        pthread_mutex_unlock(&cl->sendMutex);
+    }
+    rfbReleaseClientIterator(it);
+    // rfbNewFramebuffer swapped the buffers under every client's send lock: nothing reads the old one.
+    free(old);
+    qCInfo(lcServer, "screen size %dx%d", m_size.width(), m_size.height());
+}
+
+void CaptureLoop::MovePointer(QPoint pos) {
+    m_sink.SetCursorPosition(pos);
+    pthread_mutex_lock(&m_screen->cursorMutex);
+    m_screen->cursorX = pos.x();
+    m_screen->cursorY = pos.y();
+    pthread_mutex_unlock(&m_screen->cursorMutex);
+    rfbClientIteratorPtr it = rfbGetClientIterator(m_screen);
+    while (rfbClientPtr cl = rfbClientIteratorNext(it)) {
+        if (!cl->enableCursorPosUpdates) continue;
+        pthread_mutex_lock(&cl->updateMutex);
+        cl->cursorWasMoved = TRUE;
+        pthread_cond_signal(&cl->updateCond);
+        pthread_mutex_unlock(&cl->updateMutex);
+    }
+    rfbReleaseClientIterator(it);
+}
+
+void CaptureLoop::Run() {
+    const bool cursorOn = m_settings.cursor;
+    int stride = m_size.width() * 4;
+    const auto frameInterval = std::chrono::microseconds(1000000 / std::max(1, m_settings.maxFps));
+    const auto sweepInterval =
+        m_settings.damage ? std::chrono::milliseconds(m_settings.sweepMs) : frameInterval;
+    constexpr auto pointerInterval = std::chrono::milliseconds(100);
+    auto nextFrame = Clock::now(), nextSweep = Clock::now() + sweepInterval, nextPointer = Clock::now();
+    auto nextRecord = Clock::time_point::max();
+    X11Capture::Events events;
+    bool requested = false;  // a viewer asked for an update that no grab has served yet
+    QImage shape;
+    QPoint hot;
+    QPoint cursorPos = m_grabber->Pointer();
+    if (cursorOn) {
+        if (m_grabber->CursorImage(shape, hot)) SetCursor(shape, hot);
+        m_sink.SetCursorPosition(cursorPos);
+    }
+
+    while (!m_stop) {
+        auto now = Clock::now();
+        auto wake = std::min(nextSweep, nextPointer);
+        const bool damaged = !events.damage.isEmpty();
+        if (damaged) {
+            // Damage waits for a viewer's request (or the recording's next frame) and the frame
+            // interval. More damage reports change nothing meanwhile, so the loop does not wake for
+            // them: only a request (Wake) or a timer does.
+            requested = requested || UpdateWanted();
+            const auto due = requested ? now : m_sink.NextFrameTime();
+            wake = std::min(wake, std::max(due, nextFrame));
+        }
+        if (nextRecord != Clock::time_point::max()) wake = std::min(wake, std::max(now, nextRecord));
+        // To the microsecond: a wait rounded to milliseconds would put each frame up to one late.
+        const auto wait = std::clamp<std::int64_t>(
+            std::chrono::duration_cast<std::chrono::microseconds>(wake - now).count(), 0, 100000);
+        const timespec timeout{time_t(wait / 1000000), long(wait % 1000000) * 1000};
+        pollfd p[2] = {{m_wakeFd, POLLIN, 0}, {m_grabber->Fd(), POLLIN, 0}};
+        if (ppoll(p, damaged ? 1 : 2, &timeout, nullptr) > 0 && (p[0].revents & POLLIN)) {
+            // The library calls the request hook before it notes the requested area, so the wake
+            // itself counts as a request.
+            std::uint64_t count = 0;
+            if (read(m_wakeFd, &count, sizeof count) == sizeof count && count > 0) requested = true;
+        }
+        // Frames are paced from the wake-up: reading the reports gathered meanwhile does not delay them.
+        const auto woke = Clock::now();
+        m_grabber->ProcessEvents(events);
+        now = Clock::now();
+
+        QRegion changed;
+        if (events.resized) {
+            events.resized = false;
+            m_grabber->ResetDamage();  // the whole new screen is taken: damage starts afresh
+            Resize();
+            stride = m_size.width() * 4;
+            events.damage = QRegion();
+            changed = QRect(QPoint(0, 0), m_size);
+        }
+        auto* fb = reinterpret_cast<std::uint32_t*>(m_framebuffer);
+        if (!events.damage.isEmpty() && now >= nextFrame &&
+            (requested || UpdateWanted() || m_sink.FrameDue(now))) {
+            requested = false;
+            m_grabber->ResetDamage();
+            // Many small rectangles cost one round trip each: grab their bounding box instead.
+            const QRegion region = events.damage & QRect(QPoint(0, 0), m_size);
+            changed += m_grabber->GrabChanged(
+                region.rectCount() > 8 ? QRegion(region.boundingRect()) : region, fb, stride);
+            events.damage = QRegion();
+            nextFrame = woke + frameInterval;
+        }
+        if (now >= nextSweep) {
+            changed += m_grabber->Sweep(fb, stride);
+            nextSweep = now + sweepInterval;
+        }
+        if (cursorOn && events.cursorChanged) {
+            events.cursorChanged = false;
+            if (m_grabber->CursorImage(shape, hot)) SetCursor(shape, hot);
+        }
+        if (cursorOn && now >= nextPointer) {
+            nextPointer = now + pointerInterval;
+            const QPoint pos = m_grabber->Pointer();
+            if (pos != cursorPos) {
+                cursorPos = pos;
+                MovePointer(pos);
+            }
+        }
+        for (const QRect& r : changed)
+            rfbMarkRectAsModified(m_screen, r.left(), r.top(), r.right() + 1, r.bottom() + 1);
+        m_sink.Changed(changed);
+        nextRecord = m_sink.Tick(now);
+    }
+}
+
+}  // namespace pelio::components

@@ -1,0 +1,72 @@
+// Keeps the served screen up to date on a capture thread of its own. It grabs what the X server
+// reports as damaged when a viewer has asked for an update or the recording is due for a frame (so a
+// slow link is served less often), sweeps the whole screen now and then, follows the pointer and the
+// cursor's shape, and takes a change of screen size. Changes go to the library's clients and to the
+// recording sink.
+//
+// It owns the framebuffer the library serves and the cursor shapes handed to the library. After a
+// change of size the old framebuffer is freed at once: the library swaps buffers while it holds every
+// client's send lock, under which all encoding happens, so no encoder reads the old one afterwards.
+#pragma once
+
+#include "server/RecordingSink.h"
+#include "server/X11Capture.h"
+
+#include <atomic>
+#include <deque>
+#include <memory>
+#include <thread>
+
+struct _rfbScreenInfo;
+struct rfbCursor;
+
+namespace pelio::components {
+
+class CaptureLoop {
+  public:
+    struct Settings {
+        int maxFps = 100;    // the most damage grabs per second
+        int sweepMs = 2000;  // full-screen comparison interval when damage reports are used
+        bool damage = true;  // damage reports; without them every frame is a full comparison
+        bool cursor = true;  // cursor shape and position to the viewers and the recording
+    };
+
+    // Takes an opened capture; allocates the first framebuffer at the capture's size.
+    CaptureLoop(std::unique_ptr<X11Capture> grabber, RecordingSink& sink, Settings settings);
+    ~CaptureLoop();  // stops; frees the framebuffer and the cursor shapes it still holds
+    CaptureLoop(const CaptureLoop&) = delete;
+    CaptureLoop& operator=(const CaptureLoop&) = delete;
+
+    QSize Size() const;
+    // The framebuffer to give the screen when it is created (the loop replaces it on a resize).
+    char* Framebuffer() const { return m_framebuffer; }
+
+    // Takes the screen's current contents, then runs the loop on the screen until Stop, which joins the
+    // thread.
+    void Start(_rfbScreenInfo* screen);
+    void Stop();
+    // Before the screen is cleaned up: the library frees the cursor it shows, the loop the others.
+    void ReleaseCursors();
+    // A viewer asked for an update (any thread): damage that waits for one is grabbed now.
+    void Wake();
+
+  private:
+    void Run();
+    void SetCursor(const QImage& shape, QPoint hot);
+    bool UpdateWanted();
+    void Resize();
+    void MovePointer(QPoint pos);
+
+    std::unique_ptr<X11Capture> m_grabber;
+    RecordingSink& m_sink;
+    Settings m_settings;
+    _rfbScreenInfo* m_screen = nullptr;
+    char* m_framebuffer = nullptr;
+    QSize m_size;
+    std::deque<rfbCursor*> m_cursors;
+    int m_wakeFd = -1;  // an eventfd
+    std::atomic<bool> m_stop{false};
+    std::thread m_thread;
+};
+
+}  // namespace pelio::components

@@ -1,0 +1,86 @@
+// One link of the server component to an agent's program, and the states it passes through. The
+// state changes only through Link::Apply, under the component's lock, along this table:
+//
+//   state       who holds the link, what waits                       events -> next state
+//   Connecting  the connector makes the TCP connection                Up -> Greeting, GiveUp -> Abandoned
+//   Greeting    on hold in the library; the peer's version awaited    Greeted -> Held,
+//                                                                     GreetedBusy -> Busy,
+//                                                                     GiveUp -> Abandoned
+//   Held        Connected raised; on hold until Allowed is set        Allow -> Admitted
+//   Busy        Connected raised ("0.0.0.0"); on hold until it ends   (only End)
+//   Admitted    Allowed set; the connector hands it to the library    Start -> Running
+//   Running     the library's threads run the RFB handshake           FirstRequest -> Ready
+//   Ready       the agent asked for the screen: texts flow            (only End)
+//   Abandoned   Connect gave up on it: it never becomes a session     (only End)
+//   Closed      over; the library's client is gone                    none
+//
+// End leads from every state but Closed to Closed. Any other event leaves the state as it is. A
+// link raises Disconnected when it closes only if it had raised Connected (Held, Busy, Admitted,
+// Running or Ready).
+#pragma once
+
+#include "server/TextFraming.h"
+
+#include <pthread.h>
+
+#include <cstdint>
+#include <deque>
+#include <optional>
+#include <string>
+
+struct _rfbClientRec;
+
+namespace pelio::components {
+
+enum class LinkState { Connecting, Greeting, Held, Busy, Admitted, Running, Ready, Abandoned, Closed };
+
+enum class LinkEvent { Up, Greeted, GreetedBusy, GiveUp, Allow, Start, FirstRequest, End };
+
+// The state that `event` leads to from `state`, or nothing when the event does not apply there.
+std::optional<LinkState> NextLinkState(LinkState state, LinkEvent event);
+
+// True for the states in which Connected has been raised.
+bool IsAnnounced(LinkState state);
+
+const char* LinkStateName(LinkState state);
+
+// Guarded by the component's lock unless noted.
+struct Link {
+    explicit Link(int i) : index(i) {}
+    ~Link();
+    Link(const Link&) = delete;
+    Link& operator=(const Link&) = delete;
+
+    // Moves to the state `event` leads to; false (and no change) when it does not apply. `before`
+    // receives the state it was in.
+    bool Apply(LinkEvent event, LinkState* before = nullptr);
+    LinkState State() const { return m_state; }
+
+    const int index;
+    _rfbClientRec* cl = nullptr;  // the library's client, until it is gone
+    std::string address;
+    // A duplicate of the connection's socket, ours until the link ends: shutting it down ends every
+    // blocked read and write on the connection, whoever owns the socket then. Texts are written on it.
+    int wire = -1;
+    std::optional<pthread_t> thread;  // the library's input thread once started; joined at Stop
+    bool sending = false;             // the text sender is writing on `cl`; its end waits for that
+    std::deque<std::string> outbox;   // texts for the agent, in order
+
+    // Owned by the link's input thread.
+    framing::TextAssembler assembler;
+    // Bytes the peer had sent when it was admitted (set before the input thread starts). Pointer and
+    // key events among them were sent before admission and are dropped.
+    std::uint64_t admittedBytes = 0;
+    bool inputOpen = false;
+    // True when the event the library has just read came after admission (input thread).
+    bool InputAdmitted();
+
+  private:
+    LinkState m_state = LinkState::Connecting;
+};
+
+// A consistent reading of how many bytes the peer has sent on a TCP socket and how many of them the
+// reader has taken; false when the system does not tell.
+bool ReadSocketCounters(int fd, std::uint64_t& received, std::uint64_t& taken);
+
+}  // namespace pelio::components

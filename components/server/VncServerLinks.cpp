@@ -1,0 +1,382 @@
+// The links of the server component: the library's hooks, the connector thread of each Connect and
+// the thread that sends the session's texts.
+#include "server/ServerLog.h"
+#include "server/VncServerImpl.h"
+
+#include <fcntl.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstring>
+
+namespace pelio::components {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr char BusyVersion[] = "RFB 000.000\n";
+constexpr int VersionLength = 12;
+
+thread_local Link* t_newLink = nullptr;
+
+}  // namespace
+
+void ReleaseSocket(int fd) {
+    shutdown(fd, SHUT_RDWR);
+    char buffer[256];
+    while (recv(fd, buffer, sizeof buffer, MSG_DONTWAIT) > 0) {
+    }
+}
+
+// ---- library hooks (library threads) ----
+
+rfbNewClientAction VncServerComponent::Impl::NewClient(rfbClientPtr cl) {
+    Link* link = t_newLink;
+    if (!link) return RFB_CLIENT_REFUSE;  // nobody but our own connector makes clients
+    Impl* self = Of(cl);
+    cl->clientData = link;
+    cl->clientGoneHook = ClientGone;
+    cl->clientFramebufferUpdateRequestHook = UpdateRequested;
+    cl->viewOnly = self->viewOnly ? TRUE : FALSE;
+    std::lock_guard lock(self->mutex);
+    link->cl = cl;
+    link->address = cl->host ? cl->host : "";
+    return RFB_CLIENT_ON_HOLD;
+}
+
+void VncServerComponent::Impl::ClientGone(rfbClientPtr cl) {
+    Impl* self = Of(cl);
+    Link* link = LinkOf(cl);
+    if (!link) return;
+    LinkState before = LinkState::Closed;
+    {
+        std::unique_lock lock(self->mutex);
+        link->Apply(LinkEvent::End, &before);
+        self->changed.wait(lock, [&] { return !link->sending; });
+        link->cl = nullptr;
+        // The library has closed its descriptor: the connection ends with ours.
+        if (link->wire >= 0) close(link->wire);
+        link->wire = -1;
+    }
+    self->changed.notify_all();
+    cl->clientData = nullptr;
+    if (before == LinkState::Running || before == LinkState::Ready) self->input.ReleaseAll();
+    // Only a link that raised Connected raises Disconnected.
+    if (self->stopping || !IsAnnounced(before)) return;
+    const int index = link->index;
+    self->Post([self, index] { emit self->q->Disconnected(index); });
+}
+
+void VncServerComponent::Impl::UpdateRequested(rfbClientPtr cl, rfbFramebufferUpdateRequestMsg*) {
+    Impl* self = Of(cl);
+    if (self->lossless) {
+        cl->tightQualityLevel = -1;
+        cl->turboQualityLevel = -1;
+    }
+    if (self->capture) self->capture->Wake();
+    Link* link = LinkOf(cl);
+    if (!link) return;
+    {
+        std::lock_guard lock(self->mutex);
+        if (!link->Apply(LinkEvent::FirstRequest)) return;
+        // Texts sent before any agent was admitted go to the first one.
+        while (!self->pending.empty()) {
+            link->outbox.push_back(std::move(self->pending.front()));
+            self->pending.pop_front();
+        }
+    }
+    self->changed.notify_all();
+}
+
+void VncServerComponent::Impl::TextChat(rfbClientPtr cl, int length, char* text) {
+    Link* link = LinkOf(cl);
+    if (!link || !text || length <= 0 || length >= rfbTextMaxSize) return;  // controls carry no text
+    std::string complete;
+    if (!link->assembler.Feed(std::string_view(text, std::size_t(length)), complete)) return;
+    Impl* self = Of(cl);
+    const int index = link->index;
+    const int bytes = int(complete.size());
+    QString value = QString::fromUtf8(complete.data(), qsizetype(complete.size()));
+    self->Post([self, index, value, bytes] { emit self->q->TextReceived(index, value, bytes); });
+}
+
+void VncServerComponent::Impl::Pointer(int mask, int x, int y, rfbClientPtr cl) {
+    Impl* self = Of(cl);
+    Link* link = LinkOf(cl);
+    if (!link || !link->InputAdmitted()) return;
+    if (!self->viewOnly && !cl->viewOnly) self->input.Pointer(mask, x, y);
+    rfbDefaultPtrAddEvent(mask, x, y, cl);
+}
+
+void VncServerComponent::Impl::Key(rfbBool down, rfbKeySym keysym, rfbClientPtr cl) {
+    Impl* self = Of(cl);
+    Link* link = LinkOf(cl);
+    if (!link || !link->InputAdmitted()) return;
+    if (!self->viewOnly && !cl->viewOnly) self->input.Key(down != 0, std::uint32_t(keysym));
+}
+
+// ---- connecting (connector thread) ----
+
+int VncServerComponent::Impl::ConnectSocket(const std::string& host, int port) {
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo* found = nullptr;
+    if (getaddrinfo(host.c_str(), std::to_string(port).c_str(), &hints, &found) != 0 || !found) return -1;
+    const auto deadline = Clock::now() + std::chrono::milliseconds(connectTimeoutMs);
+    int result = -1;
+    for (addrinfo* ai = found; ai && result < 0 && !stopping; ai = ai->ai_next) {
+        const int fd = socket(ai->ai_family, ai->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, ai->ai_protocol);
+        if (fd < 0) continue;
+        if (::connect(fd, ai->ai_addr, ai->ai_addrlen) == 0) {
+            result = fd;
+            break;
+        }
+        if (errno != EINPROGRESS) {
+            close(fd);
+            continue;
+        }
+        while (!stopping && Clock::now() < deadline) {
+            pollfd p{fd, POLLOUT, 0};
+            if (poll(&p, 1, 100) > 0) {
+                int error = 0;
+                socklen_t len = sizeof error;
+                getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &len);
+                if (error == 0) result = fd;
+                break;
+            }
+        }
+        if (result != fd) close(fd);
+    }
+    freeaddrinfo(found);
+    if (result >= 0) {
+        fcntl(result, F_SETFL, fcntl(result, F_GETFL) & ~O_NONBLOCK);
+        const int one = 1;
+        setsockopt(result, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    }
+    return result;
+}
+
+// Waits for the peer's 12-byte protocol version without taking it from the socket. 1: busy,
+// 0: a version, -1: closed, stopped or too slow.
+int VncServerComponent::Impl::PeekVersion(int fd) {
+    const auto deadline = Clock::now() + std::chrono::milliseconds(greetingTimeoutMs);
+    char buffer[VersionLength];
+    while (!stopping && Clock::now() < deadline) {
+        pollfd p{fd, POLLIN | POLLRDHUP, 0};
+        if (poll(&p, 1, 100) <= 0) continue;
+        const ssize_t n = recv(fd, buffer, VersionLength, MSG_PEEK | MSG_DONTWAIT);
+        if (n == VersionLength) return std::memcmp(buffer, BusyVersion, VersionLength) == 0 ? 1 : 0;
+        if (n == 0 || (n < 0 && errno != EAGAIN && errno != EINTR)) return -1;
+        if (p.revents & (POLLRDHUP | POLLHUP | POLLERR)) return -1;
+        // Part of the version is there: poll would report it again at once, so wait a little.
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return -1;
+}
+
+void VncServerComponent::Impl::RunConnector(Link* link, std::string host, int port,
+                                            std::shared_ptr<std::atomic<int>> result,
+                                            QPointer<QEventLoop> loop) {
+    auto report = [&](bool ok) {
+        result->store(ok ? 1 : 0);
+        QMetaObject::invokeMethod(
+            q,
+            [loop] {
+                if (loop) loop->quit();
+            },
+            Qt::QueuedConnection);
+    };
+    auto fail = [&](const char* why) {
+        qCInfo(lcServer, "link %d to %s:%d: %s", link->index, host.c_str(), port, why);
+        std::lock_guard lock(mutex);
+        link->Apply(LinkEvent::End);
+        report(false);
+    };
+    const int fd = ConnectSocket(host, port);
+    if (fd < 0) return fail("no connection");
+    {
+        // A viewer waits for the server to speak first. A peer that sends before that is not one,
+        // and a few bytes waiting here would stall the library's protocol sniffing for ever.
+        pollfd p{fd, POLLIN, 0};
+        if (poll(&p, 1, 0) > 0) {
+            close(fd);
+            return fail("the peer spoke first");
+        }
+    }
+    {
+        std::lock_guard lock(mutex);
+        if (stopping || !link->Apply(LinkEvent::Up)) {
+            close(fd);
+            link->Apply(LinkEvent::End);
+            report(false);
+            return;
+        }
+        link->wire = fcntl(fd, F_DUPFD_CLOEXEC, 0);
+    }
+    t_newLink = link;
+    rfbClientPtr cl = rfbNewClient(screen, fd);
+    t_newLink = nullptr;
+    if (!cl) return fail("refused by the library");
+    report(true);
+
+    const int version = PeekVersion(fd);
+    QString address;
+    {
+        std::lock_guard lock(mutex);
+        const bool up =
+            version >= 0 && link->Apply(version == 1 ? LinkEvent::GreetedBusy : LinkEvent::Greeted);
+        if (up) address = version == 1 ? QStringLiteral("0.0.0.0") : QString::fromStdString(link->address);
+    }
+    if (address.isEmpty()) {
+        qCInfo(lcServer, "link %d: no protocol version, or given up", link->index);
+        rfbRefuseOnHoldClient(cl);
+        return;
+    }
+    const int index = link->index;
+    qCInfo(lcServer, "link %d: connected to %s", index, qPrintable(address));
+    Post([this, index, address] {
+        connections[index] = new VncConnection(this, index, address, q);
+        emit q->Connected(index);
+    });
+
+    // On hold until admitted; a busy link stays on hold until it is closed.
+    while (true) {
+        {
+            std::unique_lock lock(mutex);
+            changed.wait_for(lock, std::chrono::milliseconds(100),
+                             [&] { return stopping.load() || link->State() == LinkState::Admitted; });
+            if (stopping) break;
+            if (link->State() == LinkState::Admitted) {
+                // Whatever the peer sent up to now was sent before admission.
+                std::uint64_t received = 0, taken = 0;
+                if (ReadSocketCounters(fd, received, taken)) link->admittedBytes = received;
+                link->Apply(LinkEvent::Start);
+                lock.unlock();
+                // The reference keeps the client alive until its thread is known, however quickly the
+                // peer leaves.
+                rfbIncrClientRef(cl);
+                rfbStartOnHoldClient(cl);
+                const pthread_t thread = cl->client_thread;
+                rfbDecrClientRef(cl);
+                lock.lock();
+                link->thread = thread;
+                return;
+            }
+        }
+        pollfd p{fd, POLLRDHUP, 0};
+        if (poll(&p, 1, 0) > 0 && (p.revents & (POLLRDHUP | POLLHUP | POLLERR))) break;
+    }
+    rfbRefuseOnHoldClient(cl);
+}
+
+// ---- texts (sender thread) ----
+
+void VncServerComponent::Impl::RunSender() {
+    std::unique_lock lock(mutex);
+    while (true) {
+        Link* next = nullptr;
+        changed.wait(lock, [&] {
+            if (stopping) return true;
+            for (auto& [index, link] : links)
+                if (link->State() == LinkState::Ready && !link->sending && !link->outbox.empty() &&
+                    link->cl) {
+                    next = link.get();
+                    return true;
+                }
+            return false;
+        });
+        if (stopping) return;
+        std::string message = std::move(next->outbox.front());
+        next->outbox.pop_front();
+        next->sending = true;
+        rfbClientPtr cl = next->cl;
+        const int wire = next->wire;
+        lock.unlock();
+        // Under the client's send lock, so that the message does not split a screen update; on our own
+        // descriptor, since the library closes its own before the link's end waits for this write.
+        pthread_mutex_lock(&cl->sendMutex);
+        const bool sent = WriteTextMessage(wire, message);
+        pthread_mutex_unlock(&cl->sendMutex);
+        if (!sent) {
+            // Part of a message may have gone: the stream is broken, the link ends.
+            qCInfo(lcServer, "link %d: a text could not be sent", next->index);
+            if (wire >= 0) shutdown(wire, SHUT_RDWR);
+        }
+        lock.lock();
+        next->sending = false;
+        changed.notify_all();
+    }
+}
+
+bool VncServerComponent::Impl::WriteTextMessage(int fd, const std::string& text) {
+    // RFB text chat: type 11, three bytes of padding, the length (big-endian), the text.
+    const auto length = std::uint32_t(text.size());
+    std::string message{char(rfbTextChat), 0,           0, 0, char(length >> 24), char(length >> 16),
+                        char(length >> 8), char(length)};
+    message += text;
+    std::size_t done = 0;
+    while (fd >= 0 && done < message.size() && !stopping) {
+        const ssize_t n = send(fd, message.data() + done, message.size() - done, MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (n > 0) {
+            done += std::size_t(n);
+        } else if (n < 0 && (errno == EAGAIN || errno == EINTR)) {
+            pollfd p{fd, POLLOUT, 0};
+            poll(&p, 1, 100);
+        } else {
+            return false;
+        }
+    }
+    return done == message.size();
+}
+
+// ---- commands (UI thread) ----
+
+void VncServerComponent::Impl::Allow(int index) {
+    {
+        std::lock_guard lock(mutex);
+        const auto it = links.find(index);
+        if (it == links.end()) return;
+        it->second->Apply(LinkEvent::Allow);
+    }
+    changed.notify_all();
+}
+
+void VncServerComponent::Impl::GiveUp(Link* link) {
+    std::lock_guard lock(mutex);
+    const LinkState state = link->State();
+    if (!link->Apply(LinkEvent::GiveUp)) return;
+    // A connector stuck on the peer inside the library returns once the socket is shut.
+    if (state == LinkState::Greeting && link->wire >= 0) ReleaseSocket(link->wire);
+}
+
+void VncServerComponent::Impl::ReleaseHeld() {
+    if (connectDepth > 0 || held.empty()) return;
+    QMetaObject::invokeMethod(
+        q,
+        [this] {
+            if (connectDepth > 0) return;
+            std::vector<std::function<void()>> events;
+            events.swap(held);
+            for (auto& e : events) e();
+        },
+        Qt::QueuedConnection);
+}
+
+void VncConnection::SetAllowed(bool allowed) {
+    if (m_allowed || !allowed) {
+        // Taking admission back is not supported: the agent already has the screen.
+        m_allowed = m_allowed || allowed;
+        return;
+    }
+    m_allowed = true;
+    if (m_address != QLatin1String("0.0.0.0")) m_impl->Allow(m_index);
+}
+
+}  // namespace pelio::components
