@@ -70,7 +70,7 @@ TEST(Layering, EveryIncludePointsDownTheLayers) {
                                                 QRegularExpression::MultilineOption);
     QStringList wrong;
     int files = 0, includes = 0;
-    for (const QString top : {QStringLiteral("src"), QStringLiteral("components"), QStringLiteral("tools")}) {
+    for (const QString& top : {QStringLiteral("src"), QStringLiteral("components"), QStringLiteral("tools")}) {
         QDirIterator it(kSourceRoot + u'/' + top, {QStringLiteral("*.h"), QStringLiteral("*.cpp")},
                         QDir::Files, QDirIterator::Subdirectories);
         while (it.hasNext()) {
