@@ -314,15 +314,7 @@ namespace {
 class MutePeer {
   public:
     MutePeer() {
-        m_listener = socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        bind(m_listener, reinterpret_cast<sockaddr*>(&a), sizeof a);
-        listen(m_listener, 1);
-        socklen_t len = sizeof a;
-        getsockname(m_listener, reinterpret_cast<sockaddr*>(&a), &len);
-        m_port = ntohs(a.sin_port);
+        m_listener = pelio::test::ListenOnLoopback(m_port);
         m_thread = std::thread([this] {
             const int fd = accept(m_listener, nullptr, nullptr);
             if (fd < 0) return;

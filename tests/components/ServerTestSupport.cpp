@@ -77,18 +77,22 @@ bool AgentProcess::WaitExit(int ms) {
         ms);
 }
 
-ScriptedPeer::ScriptedPeer(int receiveBuffer) {
-    m_listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (receiveBuffer > 0)
-        setsockopt(m_listener, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
+int ListenOnLoopback(int& port, int receiveBuffer) {
+    const int listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (receiveBuffer > 0) setsockopt(listener, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
     sockaddr_in a{};
     a.sin_family = AF_INET;
     a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(m_listener, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    listen(m_listener, 1);
+    bind(listener, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    listen(listener, 1);
     socklen_t len = sizeof a;
-    getsockname(m_listener, reinterpret_cast<sockaddr*>(&a), &len);
-    m_port = ntohs(a.sin_port);
+    getsockname(listener, reinterpret_cast<sockaddr*>(&a), &len);
+    port = ntohs(a.sin_port);
+    return listener;
+}
+
+ScriptedPeer::ScriptedPeer(int receiveBuffer) {
+    m_listener = ListenOnLoopback(m_port, receiveBuffer);
 }
 
 ScriptedPeer::~ScriptedPeer() {

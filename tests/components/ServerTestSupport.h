@@ -37,6 +37,10 @@ class AgentProcess {
     int m_port = 0;
 };
 
+// A socket listening on 127.0.0.1 at a port the system picked (returned in `port`), for one peer;
+// receiveBuffer > 0 keeps the receive buffer of the connection it accepts that small.
+int ListenOnLoopback(int& port, int receiveBuffer = 0);
+
 // A scripted RFB viewer on 127.0.0.1 (a port of its own) that does exactly what the test says, including
 // what no viewer should: it takes one connection and runs on the test's thread; every call has a
 // time limit.
