@@ -2,11 +2,17 @@
 // components/ and tools/ points down the layers (platform <- util/core <- util/gui, app <- web <- the
 // windows <- the program; components use nothing of src/; tools use no window code), and the tools
 // that have no windows load neither Qt Widgets nor the browser engine.
+//
+// A window folder (history, request, session, transfer) may also hold plain code: a file that uses no
+// widget, directly or through what it includes (its .cpp counted with its header), such as the FTP
+// client. Plain code stands at the level of web (it may also use components) and is open to the tools.
 #include <gtest/gtest.h>
 
 #include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
+#include <QHash>
+#include <QLibraryInfo>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QSet>
@@ -18,6 +24,80 @@ const QString kSourceRoot = QStringLiteral(PELIO_SOURCE_DIR);
 const QStringList kWindowFolders = {QStringLiteral("history"), QStringLiteral("request"),
                                     QStringLiteral("session"), QStringLiteral("transfer")};
 
+struct SourceFile {
+    QStringList quoted;  // #include "..."
+    QStringList angled;  // #include <...>
+};
+
+// Every source file under src/, components/ and tools/ by its path relative to the source root.
+const QHash<QString, SourceFile>& Sources() {
+    static const QHash<QString, SourceFile> sources = [] {
+        static const QRegularExpression includeLine(
+            QStringLiteral(R"re(^\s*#\s*include\s*([<"])([^">]+)[">])re"),
+            QRegularExpression::MultilineOption);
+        QHash<QString, SourceFile> all;
+        for (const QString& top :
+             {QStringLiteral("src"), QStringLiteral("components"), QStringLiteral("tools")}) {
+            QDirIterator it(kSourceRoot + u'/' + top, {QStringLiteral("*.h"), QStringLiteral("*.cpp")},
+                            QDir::Files, QDirIterator::Subdirectories);
+            while (it.hasNext()) {
+                const QString path = it.next();
+                QFile file(path);
+                if (!file.open(QIODevice::ReadOnly)) continue;
+                SourceFile source;
+                for (auto m = includeLine.globalMatch(QString::fromUtf8(file.readAll())); m.hasNext();) {
+                    const auto match = m.next();
+                    (match.captured(1) == u"\"" ? source.quoted : source.angled) << match.captured(2);
+                }
+                all.insert(path.mid(kSourceRoot.size() + 1), source);
+            }
+        }
+        return all;
+    }();
+    return sources;
+}
+
+bool InWindowFolder(const QString& relative) {
+    const QStringList parts = relative.split(u'/');
+    return parts[0] == u"src" && parts.size() > 2 && kWindowFolders.contains(parts[1]);
+}
+
+// A Qt header of the widget or browser-engine modules.
+bool IsWidgetHeader(const QString& angled) {
+    static const QString qt = QLibraryInfo::path(QLibraryInfo::HeadersPath);
+    for (const char* module : {"QtWidgets", "QtWebEngineWidgets", "QtWebEngineCore"})
+        if (QFileInfo::exists(qt + u'/' + QLatin1String(module) + u'/' + angled)) return true;
+    return false;
+}
+
+// Whether a file uses widgets, itself, through its .cpp or through what it includes.
+bool UsesWidgets(const QString& relative, QSet<QString>& visiting) {
+    static QHash<QString, bool> known;
+    if (known.contains(relative)) return known[relative];
+    if (visiting.contains(relative)) return false;  // an include cycle decides nothing more
+    visiting.insert(relative);
+    QStringList files{relative};
+    if (relative.endsWith(QLatin1String(".h"))) files << relative.chopped(2) + QStringLiteral(".cpp");
+    bool uses = false;
+    for (const QString& f : files) {
+        const SourceFile source = Sources().value(f);
+        for (const QString& a : source.angled) uses = uses || IsWidgetHeader(a);
+        for (const QString& q : source.quoted) {
+            if (q.startsWith(QLatin1String("util/gui/"))) uses = true;
+            for (const QString& target : {QStringLiteral("src/") + q, QStringLiteral("components/") + q})
+                if (Sources().contains(target)) uses = uses || UsesWidgets(target, visiting);
+        }
+    }
+    visiting.remove(relative);
+    known.insert(relative, uses);
+    return uses;
+}
+
+bool UsesWidgets(const QString& relative) {
+    QSet<QString> visiting;
+    return UsesWidgets(relative, visiting);
+}
+
 // The unit a source file belongs to, from its path relative to the source root.
 QString UnitOfFile(const QString& relative) {
     const QStringList parts = relative.split(u'/');
@@ -25,7 +105,8 @@ QString UnitOfFile(const QString& relative) {
     if (parts[0] == u"tools") return QStringLiteral("tools");
     if (parts.size() == 2) return QStringLiteral("program");  // src/main.cpp and the first window
     if (parts[1] == u"util" && parts.size() > 3) return QStringLiteral("util/") + parts[2];
-    if (kWindowFolders.contains(parts[1])) return QStringLiteral("windows");
+    if (InWindowFolder(relative))
+        return UsesWidgets(relative) ? QStringLiteral("windows") : QStringLiteral("plain");
     return parts[1];
 }
 
@@ -33,7 +114,9 @@ QString UnitOfFile(const QString& relative) {
 QString UnitOfInclude(const QString& include) {
     const QString first = include.section(u'/', 0, 0);
     if (first == u"util") return QStringLiteral("util/") + include.section(u'/', 1, 1);
-    if (kWindowFolders.contains(first)) return QStringLiteral("windows");
+    if (kWindowFolders.contains(first))
+        return UsesWidgets(QStringLiteral("src/") + include) ? QStringLiteral("windows")
+                                                             : QStringLiteral("plain");
     if (first == u"platform" || first == u"app" || first == u"web") return first;
     if (QFileInfo(kSourceRoot + QStringLiteral("/components/") + first).isDir())
         return QStringLiteral("components");
@@ -49,15 +132,16 @@ const QHash<QString, QSet<QString>>& Allowed() {
         a[QStringLiteral("util/gui")] =
             a[QStringLiteral("util/core")] + QSet<QString>{QStringLiteral("util/gui")};
         a[QStringLiteral("app")] = a[QStringLiteral("util/core")] + QSet<QString>{QStringLiteral("app")};
-        a[QStringLiteral("web")] =
-            a[QStringLiteral("util/gui")] + a[QStringLiteral("app")] + QSet<QString>{QStringLiteral("web")};
+        a[QStringLiteral("web")] = a[QStringLiteral("app")] + QSet<QString>{QStringLiteral("web")};
+        a[QStringLiteral("plain")] =
+            a[QStringLiteral("web")] + QSet<QString>{QStringLiteral("plain"), QStringLiteral("components")};
         a[QStringLiteral("windows")] =
-            a[QStringLiteral("web")] + QSet<QString>{QStringLiteral("windows"), QStringLiteral("components")};
+            a[QStringLiteral("plain")] + QSet<QString>{QStringLiteral("util/gui"), QStringLiteral("windows"),
+                                                       QStringLiteral("components")};
         a[QStringLiteral("program")] =
             a[QStringLiteral("windows")] + QSet<QString>{QStringLiteral("program")};
         a[QStringLiteral("components")] = {QStringLiteral("components")};
-        a[QStringLiteral("tools")] =
-            a[QStringLiteral("app")] + QSet<QString>{QStringLiteral("web"), QStringLiteral("components")};
+        a[QStringLiteral("tools")] = a[QStringLiteral("plain")];
         return a;
     }();
     return allowed;
@@ -66,45 +150,35 @@ const QHash<QString, QSet<QString>>& Allowed() {
 }  // namespace
 
 TEST(Layering, EveryIncludePointsDownTheLayers) {
-    static const QRegularExpression includeLine(QStringLiteral(R"re(^\s*#\s*include\s*"([^"]+)")re"),
-                                                QRegularExpression::MultilineOption);
     QStringList wrong;
-    int files = 0, includes = 0;
-    for (const QString& top : {QStringLiteral("src"), QStringLiteral("components"), QStringLiteral("tools")}) {
-        QDirIterator it(kSourceRoot + u'/' + top, {QStringLiteral("*.h"), QStringLiteral("*.cpp")},
-                        QDir::Files, QDirIterator::Subdirectories);
-        while (it.hasNext()) {
-            const QString path = it.next();
-            const QString relative = path.mid(kSourceRoot.size() + 1);
-            const QString unit = UnitOfFile(relative);
-            QFile file(path);
-            ASSERT_TRUE(file.open(QIODevice::ReadOnly)) << relative.toStdString();
-            ++files;
-            const QString text = QString::fromUtf8(file.readAll());
-            for (auto m = includeLine.globalMatch(text); m.hasNext();) {
-                const QString include = m.next().captured(1);
-                ++includes;
-                if (!include.contains(u'/')) {  // a header beside the file
-                    if (!QFileInfo::exists(QFileInfo(path).absolutePath() + u'/' + include))
-                        wrong << relative + QStringLiteral(": no such header beside it: ") + include;
-                    continue;
-                }
-                const QString target = UnitOfInclude(include);
-                if (target.isEmpty())
-                    wrong << relative + QStringLiteral(": includes an unknown place: ") + include;
-                else if (!Allowed().value(unit).contains(target))
-                    wrong << relative + QStringLiteral(" (") + unit + QStringLiteral(") must not include ") +
-                                 include;
+    int includes = 0;
+    for (auto it = Sources().cbegin(); it != Sources().cend(); ++it) {
+        const QString& relative = it.key();
+        const QString unit = UnitOfFile(relative);
+        for (const QString& include : it.value().quoted) {
+            ++includes;
+            if (!include.contains(u'/')) {  // a header beside the file
+                if (!QFileInfo::exists(QFileInfo(kSourceRoot + u'/' + relative).absolutePath() + u'/' +
+                                       include))
+                    wrong << relative + QStringLiteral(": no such header beside it: ") + include;
+                continue;
             }
+            const QString target = UnitOfInclude(include);
+            if (target.isEmpty())
+                wrong << relative + QStringLiteral(": includes an unknown place: ") + include;
+            else if (!Allowed().value(unit).contains(target))
+                wrong << relative + QStringLiteral(" (") + unit + QStringLiteral(") must not include ") +
+                             include + QStringLiteral(" (") + target + u')';
         }
     }
-    EXPECT_GT(files, 50);  // the tree was found
+    EXPECT_GT(Sources().size(), 50);  // the tree was found
     EXPECT_GT(includes, 100);
+    EXPECT_TRUE(UsesWidgets(QStringLiteral("src/history/frmPlay.h")));  // widgets are recognised
     EXPECT_TRUE(wrong.isEmpty()) << wrong.join(u'\n').toStdString();
 }
 
 TEST(Layering, ToolsWithoutWindowsLoadNoWidgetsAndNoBrowserEngine) {
-    for (const char* program : {PELIO_AGENT_EXECUTABLE, PELIO_SERVICE_EXECUTABLE, PELIO_RECGEN_EXECUTABLE}) {
+    for (const char* program : {PELIO_TOOLS_WITHOUT_WINDOWS}) {
         SCOPED_TRACE(program);
         QProcess readelf;
         readelf.start(QStringLiteral("readelf"),

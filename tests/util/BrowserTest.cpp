@@ -2,8 +2,8 @@
 #include "platform/FakeServices.h"
 #include "support/ScriptedMessageBoxes.h"
 #include "util/core/Ansi.h"
+#include "util/gui/Browser.h"
 #include "util/gui/HtmlView.h"
-#include "web/Browser.h"
 #include "web/ServiceEndpoints.h"
 
 #include <gtest/gtest.h>
@@ -15,6 +15,7 @@
 #include <QUrl>
 #include <QWebEngineHistory>
 
+using namespace pelio::util;
 using namespace pelio::web;
 using pelio::platform::FakeShell;
 using pelio::tools::ReferenceService;

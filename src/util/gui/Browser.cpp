@@ -1,10 +1,10 @@
-#include "web/Browser.h"
+#include "util/gui/Browser.h"
 
 #include "platform/Shell.h"
 #include "util/core/Ansi.h"
+#include "util/core/Diagnostics.h"
 #include "util/core/TextUtil.h"
 #include "util/gui/HtmlView.h"
-#include "web/WebLog.h"
 
 #include <QDir>
 #include <QTemporaryFile>
@@ -13,7 +13,7 @@
 
 #include <memory>
 
-namespace pelio::web {
+namespace pelio::util {
 
 namespace {
 
@@ -81,9 +81,9 @@ void OpenWebPage(const QString& url, const QString& data, bool post, platform::S
         if (!opened) page.remove();
     }
     if (!opened) {
-        qCInfo(lcWeb).noquote() << "cannot open a posting page for" << url << "; opening it with a query";
+        qCInfo(lcUtil).noquote() << "cannot open a posting page for" << url << "; opening it with a query";
         shell.Open(AddressWithQuery(url, data));
     }
 }
 
-}  // namespace pelio::web
+}  // namespace pelio::util

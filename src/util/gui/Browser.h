@@ -5,12 +5,10 @@
 namespace pelio::platform {
 class Shell;
 }
-namespace pelio::util {
-class HtmlView;
-}
-
 // Opening the service's pages in a browser.
-namespace pelio::web {
+namespace pelio::util {
+
+class HtmlView;
 
 // Opens `url` with optional form data. With `view`, navigates that browser control: a POST of the
 // data's code page 949 bytes with the form content type when data is given, else a plain load.
@@ -27,4 +25,4 @@ QString AddressWithQuery(const QString& url, const QString& data);
 // The page declares code page 949 so that the browser sends the values in it again.
 QString AutoPostPage(const QString& url, const QString& data);
 
-}  // namespace pelio::web
+}  // namespace pelio::util
