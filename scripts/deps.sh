@@ -18,6 +18,8 @@ packages=(
   libgtest-dev libgmock-dev xvfb xauth xdotool x11-utils
   # third-party RFB peers for the server tests and benchmarks
   tigervnc-viewer tigervnc-standalone-server tigervnc-scraping-server x11vnc
+  # FTP drop boxes for the FTP client's tests and the demo
+  python3-pyftpdlib vsftpd
   # web service client and the reference web service
   libcurl4-openssl-dev libcpp-httplib-dev
   # Korean fonts, so that Korean text does not render as boxes

@@ -18,6 +18,8 @@ QString NetErrorName(NetError kind) {
             return QStringLiteral("TLS");
         case NetError::HttpStatus:
             return QStringLiteral("HTTP status");
+        case NetError::ServerRefused:
+            return QStringLiteral("refused by the server");
         case NetError::SizeCap:
             return QStringLiteral("size cap");
         case NetError::CutShort:
@@ -59,6 +61,17 @@ NetError NetErrorOfCurlCode(int curlCode) {
             return NetError::Tls;
         case CURLE_HTTP_RETURNED_ERROR:
             return NetError::HttpStatus;
+        case CURLE_LOGIN_DENIED:
+        case CURLE_REMOTE_ACCESS_DENIED:
+        case CURLE_REMOTE_FILE_NOT_FOUND:
+        case CURLE_REMOTE_FILE_EXISTS:
+        case CURLE_REMOTE_DISK_FULL:
+        case CURLE_QUOTE_ERROR:
+        case CURLE_UPLOAD_FAILED:
+        case CURLE_FTP_COULDNT_RETR_FILE:
+        case CURLE_FTP_COULDNT_SET_TYPE:
+        case CURLE_FTP_COULDNT_USE_REST:
+            return NetError::ServerRefused;
         case CURLE_FILESIZE_EXCEEDED:
             return NetError::SizeCap;
         case CURLE_PARTIAL_FILE:

@@ -13,6 +13,7 @@ enum class NetError {
     TimedOut,         // no reply within the time limit, or the reply stopped coming
     Tls,              // the secure connection could not be set up or its certificate was refused
     HttpStatus,       // the server answered with an error status (the reply may still be used)
+    ServerRefused,    // the server refused the request: a wrong login, no such file, no permission
     SizeCap,          // the reply was larger than the caller accepts; the rest was not read
     CutShort,         // the connection ended before the reply was complete
     BadAddress,       // the address is malformed or its scheme is not allowed

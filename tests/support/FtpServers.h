@@ -1,0 +1,55 @@
+#pragma once
+
+#include <QProcess>
+#include <QString>
+#include <QTemporaryDir>
+
+namespace pelio::test {
+
+// A real FTP server for one test, on 127.0.0.1 at a port it picks itself, serving a temporary folder
+// of its own; stopped on destruction.
+//   PyFtpServer: pyftpdlib (Debian's python3-pyftpdlib) with a user and password; it keeps names as
+//     UTF-8 and replaces bytes that are not.
+//   VsFtpServer: vsftpd, anonymous users only; it keeps names byte for byte as they were sent.
+class FtpServer {
+  public:
+    virtual ~FtpServer();
+    FtpServer(const FtpServer&) = delete;
+    FtpServer& operator=(const FtpServer&) = delete;
+
+    bool ok() const { return m_port > 0; }
+    int port() const { return m_port; }
+    QString address() const { return QStringLiteral("127.0.0.1:%1").arg(m_port); }
+    QString user() const { return m_user; }
+    QString password() const { return m_password; }
+    // The folder it serves, and where a name of the server's login directory lies on disk.
+    QString root() const { return m_root.path(); }
+    // The process id, for tests that stop (SIGSTOP) or kill the server in the middle of a transfer.
+    qint64 pid() const { return m_process.processId(); }
+    QString name() const { return m_name; }
+
+  protected:
+    FtpServer(QString name, QString user, QString password);
+    // Starts the program and waits until it accepts connections on m_port.
+    void Launch(const QString& program, const QStringList& arguments);
+
+    QString m_name, m_user, m_password;
+    QTemporaryDir m_root;
+    QProcess m_process;
+    int m_port = 0;
+};
+
+class PyFtpServer : public FtpServer {
+  public:
+    PyFtpServer();
+};
+
+class VsFtpServer : public FtpServer {
+  public:
+    VsFtpServer();
+
+  private:
+    QTemporaryDir m_config;
+};
+
+}  // namespace pelio::test
