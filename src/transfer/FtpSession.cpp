@@ -65,7 +65,8 @@ bool IsReplyStart(const QByteArray& line) {
 
 struct FtpSession::Impl {
     CURL* easy = nullptr;
-    QByteArray base;  // "ftp://host:port/"
+    CURLM* multi = nullptr;  // holds the connection between requests
+    QByteArray base;         // "ftp://host:port/"
     QByteArray user, password;
     bool active = false;
     FtpLimits limits;
@@ -140,6 +141,25 @@ struct FtpSession::Impl {
         return 0;
     }
 
+    // Runs the request to its end. The wait between steps is capped at a few milliseconds: libcurl's
+    // own wait sometimes misses that a data connection's address is ready and sleeps a whole second.
+    CURLcode PerformOnMulti() {
+        if (curl_multi_add_handle(multi, easy) != CURLM_OK) return CURLE_FAILED_INIT;
+        CURLcode code = CURLE_OK;
+        for (int running = 1; running > 0;) {
+            if (curl_multi_perform(multi, &running) != CURLM_OK) {
+                code = CURLE_FAILED_INIT;
+                break;
+            }
+            if (running > 0) curl_multi_poll(multi, nullptr, 0, 10, nullptr);
+        }
+        int left = 0;
+        while (CURLMsg* message = curl_multi_info_read(multi, &left))
+            if (message->msg == CURLMSG_DONE && message->easy_handle == easy) code = message->data.result;
+        curl_multi_remove_handle(multi, easy);
+        return code;
+    }
+
     Result Run(const Request& r, const QByteArray& url) {
         curl_easy_reset(easy);  // options only: the connection stays open
         request = &r;
@@ -182,7 +202,7 @@ struct FtpSession::Impl {
         for (const QByteArray& c : r.commands) commands = curl_slist_append(commands, c.constData());
         if (commands) curl_easy_setopt(easy, CURLOPT_QUOTE, commands);
 
-        const CURLcode code = curl_easy_perform(easy);
+        const CURLcode code = PerformOnMulti();
         curl_slist_free_all(commands);
         request = nullptr;
 
@@ -225,7 +245,9 @@ FtpSession::Result FtpSession::Open(const QString& server, const QByteArray& use
     GlobalInit();
     Result result;
     d->easy = curl_easy_init();
-    if (!d->easy) {
+    d->multi = curl_multi_init();
+    if (!d->easy || !d->multi) {
+        Close();
         result.code = CURLE_FAILED_INIT;
         result.text = QString::fromUtf8(curl_easy_strerror(CURLE_FAILED_INIT));
         return result;
@@ -276,7 +298,9 @@ bool FtpSession::IsOpen() const {
 }
 
 void FtpSession::Close() {
+    if (d->multi) curl_multi_cleanup(d->multi);  // closes the connection it holds
     if (d->easy) curl_easy_cleanup(d->easy);
+    d->multi = nullptr;
     d->easy = nullptr;
     m_entryPath = "/";
 }

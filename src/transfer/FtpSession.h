@@ -45,7 +45,8 @@ class FtpSession {
         // Bytes moved so far (sent for an upload, received otherwise); false fails the request. Called
         // often while the request runs, also when nothing moves.
         std::function<bool(qint64 moved)> progress;
-        int uploadBufferBytes = 0;  // 0: the library's choice
+        int uploadBufferBytes = 0;   // 0: the library's choice
+        int receiveBufferBytes = 0;  // 0: the library's choice
     };
 
     struct Result {

@@ -3,10 +3,10 @@
 #include "platform/Clock.h"
 #include "transfer/TransferLog.h"
 #include "util/core/Ansi.h"
+#include "util/core/PartFile.h"
 #include "web/HttpTransport.h"
 
 #include <QFile>
-#include <QSaveFile>
 
 #include <curl/curl.h>
 
@@ -207,6 +207,19 @@ qint32 clsFTP::GetFTPFileSize(const QString& sFile) {
         folder = RemotePath(pattern.left(slash + 1));
         pattern = pattern.mid(slash + 1);
     }
+    // A name without wildcards matches only itself: its size is asked for straight away, and only a
+    // refusal (no such file, or a directory) needs the listing.
+    if (!pattern.contains(u'?') && !pattern.contains(u'*') && SafeName(util::ToAnsi(pattern))) {
+        FtpSession::Request size;
+        size.path = ResolveFtpPath(folder, util::ToAnsi(pattern));
+        size.nobody = true;
+        const FtpSession::Result sized = m_session.Perform(size);
+        if (sized.ok()) return qint32(quint32(quint64(std::max<qint64>(sized.size, 0)) & 0xFFFFFFFFu));
+        if (sized.stalled || sized.aborted || sized.replyCode < 500) {
+            RecordResult(sized, QStringLiteral("FtpFindFirstFile"));
+            return -2;
+        }
+    }
     FtpSession::Request list;
     list.path = folder == "/" ? folder : folder + '/';
     list.listNames = true;
@@ -343,9 +356,8 @@ bool clsFTP::Download(const QString& sLocal, const QString& sRemote, bool withEv
     }
     Streaming busy(*this);
     // The file appears under its name only when whole; an old file stays as it was until then.
-    QSaveFile out(sLocal);
-    out.setDirectWriteFallback(false);
-    if (!out.open(QIODevice::WriteOnly)) {
+    util::PartFile out(sLocal);
+    if (!out.Open()) {
         RecordError(-1, failName, QStringLiteral("The local file cannot be written: ") + sLocal);
         return false;
     }
@@ -361,22 +373,32 @@ bool clsFTP::Download(const QString& sLocal, const QString& sRemote, bool withEv
     FtpSession::Request request;
     request.path = RemotePath(sRemote);
     request.ascii = m_transferType == kTypeAscii;
+    request.receiveBufferBytes = 4 * kChunkBytes;
     request.write = [&](const char* data, qint64 n) {
         if (!withEvents) {
             received += n;
-            localFailed = out.write(data, n) != n;
+            localFailed = !out.Write(data, n);
             return !localFailed && !m_closeRequested;
         }
-        while (n > 0) {
+        // A piece completes the chunk that gathers; whole chunks go to the file straight from the
+        // library's buffer, several in one write; the rest gathers. One event per chunk.
+        qint64 chunks = 0;
+        if (!chunk.isEmpty()) {
             const qint64 take = std::min<qint64>(n, kChunkBytes - chunk.size());
             chunk.append(data, qsizetype(take));
             data += take;
             n -= take;
-            if (chunk.size() < kChunkBytes) break;
-            localFailed = out.write(chunk) != chunk.size();
-            if (localFailed) return false;
-            received += chunk.size();
+            if (chunk.size() < kChunkBytes) return !m_closeRequested;
+            if (!out.Write(chunk.constData(), kChunkBytes)) return !(localFailed = true);
             chunk.clear();
+            chunks = 1;
+        }
+        const qint64 whole = n / kChunkBytes * kChunkBytes;
+        if (whole > 0 && !out.Write(data, whole)) return !(localFailed = true);
+        chunk.append(data + whole, qsizetype(n - whole));
+        chunks += whole / kChunkBytes;
+        for (qint64 i = 0; i < chunks; ++i) {
+            received += kChunkBytes;
             web::PumpPendingEvents();
             if (m_closeRequested) return false;
             speed = Speed(received, start);
@@ -387,13 +409,13 @@ bool clsFTP::Download(const QString& sLocal, const QString& sRemote, bool withEv
     request.progress = [&](qint64) { return !m_closeRequested; };
     const FtpSession::Result result = m_session.Perform(request);
     const auto fail = [&](int code, const QString& operation, const QString& text) {
-        out.cancelWriting();
+        out.Cancel();
         RecordError(code, operation, text);
         return false;
     };
     if (localFailed) return fail(-1, failName, QStringLiteral("The local file cannot be written: ") + sLocal);
     if (!result.ok()) {
-        out.cancelWriting();
+        out.Cancel();
         const QString operation =
             !withEvents                                   ? simpleName
             : received == 0 && result.replyCode >= 400    ? QStringLiteral("FtpOpenFile:GetFile")
@@ -403,7 +425,7 @@ bool clsFTP::Download(const QString& sLocal, const QString& sRemote, bool withEv
         return false;
     }
     if (!chunk.isEmpty()) {
-        if (out.write(chunk) != chunk.size())
+        if (!out.Write(chunk.constData(), chunk.size()))
             return fail(-1, failName, QStringLiteral("The local file cannot be written: ") + sLocal);
         received += chunk.size();
     }
@@ -411,7 +433,7 @@ bool clsFTP::Download(const QString& sLocal, const QString& sRemote, bool withEv
     if (withEvents && m_transferType != kTypeAscii && received != size)
         return fail(-1, QStringLiteral("InternetReadFile2"),
                     QStringLiteral("The transfer ended after %1 of %2 bytes").arg(received).arg(size));
-    if (!out.commit())
+    if (!out.Commit())
         return fail(-1, failName, QStringLiteral("The local file cannot be written: ") + sLocal);
     if (withEvents) {
         if (size % kChunkBytes != 0) speed = Speed(size, start);
