@@ -77,6 +77,8 @@ struct FtpSession::Impl {
     QList<QByteArray> replyLines;
     bool replyComplete = true;
     int replyCode = 0;
+    int refusedCode = 0;  // the first reply of a command that was refused (4xx, 5xx)
+    QByteArray refusedReply;
     qint64 lastMoved = -1;
     qint64 lastActivityMs = 0;
     qint64 deadlineMs = 0;  // 0: none
@@ -95,6 +97,10 @@ struct FtpSession::Impl {
             d->replyLines << line;
             d->replyCode = line.left(3).toInt();
             d->replyComplete = line[3] == ' ';
+            if (d->replyComplete && d->replyCode >= 400 && d->refusedCode == 0) {
+                d->refusedCode = d->replyCode;
+                d->refusedReply = d->replyLines.join(' ');
+            }
         } else if (!d->replyComplete) {
             d->replyLines << line;  // the middle of a reply of several lines
         }
@@ -167,6 +173,8 @@ struct FtpSession::Impl {
         replyLines.clear();
         replyComplete = true;
         replyCode = 0;
+        refusedCode = 0;
+        refusedReply.clear();
         lastMoved = -1;
         lastActivityMs = Clock().NowMs();
         stalled = aborted = false;
@@ -199,7 +207,9 @@ struct FtpSession::Impl {
         if (r.uploadBufferBytes > 0)
             curl_easy_setopt(easy, CURLOPT_UPLOAD_BUFFERSIZE, long(r.uploadBufferBytes));
         curl_slist* commands = nullptr;
-        for (const QByteArray& c : r.commands) commands = curl_slist_append(commands, c.constData());
+        // "*": libcurl goes on past a refused command instead of dropping the connection; the refusal
+        // is read from the replies below.
+        for (const QByteArray& c : r.commands) commands = curl_slist_append(commands, ('*' + c).constData());
         if (commands) curl_easy_setopt(easy, CURLOPT_QUOTE, commands);
 
         const CURLcode code = PerformOnMulti();
@@ -216,6 +226,12 @@ struct FtpSession::Impl {
             curl_off_t size = -1;
             if (curl_easy_getinfo(easy, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &size) == CURLE_OK)
                 result.size = size;
+        }
+        if (code == CURLE_OK && !r.commands.isEmpty() && refusedCode != 0) {
+            result.code = CURLE_QUOTE_ERROR;
+            result.replyCode = refusedCode;
+            result.reply = QString::fromLatin1(refusedReply).simplified();
+            result.text = QStringLiteral("The server refused the command: ") + result.reply;
         }
         if (stalled) {
             result.code = CURLE_OPERATION_TIMEDOUT;

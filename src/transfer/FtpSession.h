@@ -32,9 +32,11 @@ class FtpSession {
     struct Request {
         QByteArray path;  // absolute, in the server's bytes; ends with "/" for a directory
         bool nobody = false;
-        bool listNames = false;      // NLST of the directory `path`
-        bool ascii = false;          // TYPE A instead of TYPE I
-        QList<QByteArray> commands;  // sent after the login, before the request (MKD, DELE, ...)
+        bool listNames = false;  // NLST of the directory `path`
+        bool ascii = false;      // TYPE A instead of TYPE I
+        // Sent after the login, before the request (MKD, DELE, ...). The first refused command fails
+        // the request with CURLE_QUOTE_ERROR and its reply; the connection stays up all the same.
+        QList<QByteArray> commands;
         // Upload: the size, and the source asked for up to `max` bytes into `buffer`; returns the
         // bytes given, 0 at the end, or -1 to fail the request.
         bool upload = false;

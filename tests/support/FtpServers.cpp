@@ -36,6 +36,13 @@ FtpServer::~FtpServer() {
     m_process.waitForFinished(5000);
 }
 
+QString FtpServer::Log() {
+    // The server wrote its lines before it answered the client; take in what the pipe holds.
+    do m_log += m_process.readAll();
+    while (m_process.waitForReadyRead(50));
+    return QString::fromUtf8(m_log);
+}
+
 void FtpServer::Launch(const QString& program, const QStringList& arguments) {
     m_process.setProgram(program);
     m_process.setArguments(arguments);

@@ -27,6 +27,8 @@ class FtpServer {
     // The process id, for tests that stop (SIGSTOP) or kill the server in the middle of a transfer.
     qint64 pid() const { return m_process.processId(); }
     QString name() const { return m_name; }
+    // What the server wrote so far (pyftpdlib logs every session and command; vsftpd nothing).
+    QString Log();
 
   protected:
     FtpServer(QString name, QString user, QString password);
@@ -37,6 +39,7 @@ class FtpServer {
     QTemporaryDir m_root;
     QProcess m_process;
     int m_port = 0;
+    QByteArray m_log;
 };
 
 class PyFtpServer : public FtpServer {

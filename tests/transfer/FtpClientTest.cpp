@@ -141,6 +141,10 @@ TEST_P(FtpEveryOperation, Works) {
     ASSERT_TRUE(ftp.FTPDownloadFile(local.file(QStringLiteral("back.txt")), QStringLiteral("text.txt")))
         << ftp.LastErrorMessage().toStdString();
     EXPECT_EQ(ReadFileBytes(local.file(QStringLiteral("back.txt"))), "first\nsecond\n");
+    // One login for all of it, refused commands included.
+    if (!vsftpd) {
+        EXPECT_EQ(server->Log().count(QStringLiteral("logged in.")), 1) << server->Log().toStdString();
+    }
     ftp.CloseConnection();
     EXPECT_TRUE(ftp.FTPDirectory().isEmpty());
 }
