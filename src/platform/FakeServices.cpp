@@ -9,18 +9,24 @@ FakeServices::FakeServices() {
     auto fm = std::make_unique<FakeFileManager>();
     auto sh = std::make_unique<FakeShell>();
     auto ck = std::make_unique<ManualClock>();
+    auto im = std::make_unique<FakeInputMode>();
+    auto uf = std::make_unique<FakeUserFolders>();
     identity = id.get();
     windows = wm.get();
     instances = inst.get();
     files = fm.get();
     shell = sh.get();
     clock = ck.get();
+    inputMode = im.get();
+    folders = uf.get();
     services.identity = std::move(id);
     services.windows = std::move(wm);
     services.instances = std::move(inst);
     services.files = std::move(fm);
     services.shell = std::move(sh);
     services.clock = std::move(ck);
+    services.inputMode = std::move(im);
+    services.folders = std::move(uf);
 }
 
 }  // namespace pelio::platform

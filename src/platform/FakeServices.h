@@ -95,6 +95,20 @@ class FakeFileManager : public FileManager {
     void ShowItem(const QString& file) override { calls << QStringLiteral("item:") + file; }
 };
 
+class FakeInputMode : public InputMode {
+  public:
+    QStringList calls;  // "hangul" or "alphanumeric", in order
+    void SetHangul(bool hangul) override {
+        calls << (hangul ? QStringLiteral("hangul") : QStringLiteral("alphanumeric"));
+    }
+};
+
+class FakeUserFolders : public UserFolders {
+  public:
+    QString documents;  // what DocumentsFolder answers
+    QString DocumentsFolder() override { return documents; }
+};
+
 // All fakes together, with typed access for the test.
 struct FakeServices {
     FakeServices();
@@ -104,6 +118,8 @@ struct FakeServices {
     FakeShell* shell;
     FakeFileManager* files;
     ManualClock* clock;  // starts at 0 and moves only when the test advances it
+    FakeInputMode* inputMode;
+    FakeUserFolders* folders;
     Services services;
 };
 

@@ -1,9 +1,11 @@
 #include "platform/Services.h"
 
 #include "platform/LinuxFileManager.h"
+#include "platform/LinuxInputMode.h"
 #include "platform/LinuxInstanceRegistry.h"
 #include "platform/LinuxShell.h"
 #include "platform/LinuxSystemIdentity.h"
+#include "platform/LinuxUserFolders.h"
 #include "platform/LinuxWindowManager.h"
 #include "platform/PlatformLog.h"
 
@@ -19,6 +21,8 @@ std::unique_ptr<Services> CreateLinuxServices() {
     services->shell = std::make_unique<LinuxShell>();
     services->files = std::make_unique<LinuxFileManager>();
     services->clock = std::make_unique<SteadyClock>();
+    services->inputMode = std::make_unique<LinuxInputMode>();
+    services->folders = std::make_unique<LinuxUserFolders>();
     return services;
 }
 

@@ -2,9 +2,11 @@
 
 #include "platform/Clock.h"
 #include "platform/FileManager.h"
+#include "platform/InputMode.h"
 #include "platform/InstanceRegistry.h"
 #include "platform/Shell.h"
 #include "platform/SystemIdentity.h"
+#include "platform/UserFolders.h"
 #include "platform/WindowManager.h"
 
 #include <memory>
@@ -21,6 +23,8 @@ struct Services {
     std::unique_ptr<Shell> shell;
     std::unique_ptr<FileManager> files;
     std::unique_ptr<Clock> clock;
+    std::unique_ptr<InputMode> inputMode;
+    std::unique_ptr<UserFolders> folders;
 };
 
 // The real services of this system (X11 desktop, /proc, /sys).
