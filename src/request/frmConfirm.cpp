@@ -20,6 +20,7 @@
 #include <QMouseEvent>
 #include <QPushButton>
 #include <QScreen>
+#include <QScrollArea>
 #include <QSignalBlocker>
 #include <QVBoxLayout>
 
@@ -61,9 +62,12 @@ frmConfirm::frmConfirm(app::AppContext& context, platform::Services& services, Q
 
     m_web->LoadUrl(QUrl(web::FirewallPageRequest(m_rules.Roots()).PageAddress));
 
-    // As tall as the controls need, within the screen (the notice gives way first).
+    // As large as the form and a few lines of the notice need, within the screen.
     const QRect screen = this->screen()->availableGeometry();
-    resize(qMin(qMax(sizeHint().width(), 560), screen.width()), qMin(sizeHint().height(), screen.height()));
+    auto* scroll = findChild<QScrollArea*>(QStringLiteral("picBody"));
+    const int wanted = sizeHint().height() - scroll->sizeHint().height() +
+                       scroll->widget()->sizeHint().height() + m_web->fontMetrics().height() * 4;
+    resize(qMin(qMax(sizeHint().width(), 560), screen.width()), qMin(wanted, screen.height()));
     util::CenterWindow(this);
 }
 
@@ -81,15 +85,32 @@ void frmConfirm::BuildControls() {
     m_cmdX->setToolTip(QStringLiteral("닫기"));
     m_cmdX->setAutoDefault(false);
     m_cmdX->setFocusPolicy(Qt::NoFocus);
-    m_cmdX->setStyleSheet(QStringLiteral(
-        "QPushButton#cmdX { background: transparent; color: white; font-size: 16pt; padding: 0 6px; }"
-        "QPushButton#cmdX:hover { background: rgba(255, 255, 255, 40); }"));
+    m_cmdX->setStyleSheet(
+        QStringLiteral("QPushButton#cmdX { background: transparent; color: white; font: 16pt "
+                       "\"NanumGothic\"; padding: 0 6px; }"
+                       "QPushButton#cmdX:hover { background: rgba(255, 255, 255, 40); }"));
     band->layout()->addWidget(m_cmdX);
     layout->addWidget(band);
 
-    auto* body = new QWidget(this);
+    // The form and the notice scroll when the screen is too small for them (200 % on 1024x768);
+    // the caption band and the buttons stay in view.
+    auto* scroll = new QScrollArea(this);
+    scroll->setObjectName(QStringLiteral("picBody"));
+    scroll->setFrameShape(QFrame::NoFrame);
+    scroll->setWidgetResizable(true);
+    scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    auto* body = new QWidget;
+    body->setObjectName(QStringLiteral("picForm"));
+    scroll->setWidget(body);
+    body->setAutoFillBackground(false);
+    // Under the window's style sheet the scroll area's page would not take the window's font.
+    body->setStyleSheet(QStringLiteral("QWidget#picForm, QWidget#picForm QWidget { font-family: \"%1\"; "
+                                       "font-size: %2pt; }")
+                            .arg(font().family())
+                            .arg(font().pointSizeF()));
+    scroll->viewport()->setAutoFillBackground(false);  // the window's own background shows through
     auto* column = new QVBoxLayout(body);
-    column->setContentsMargins(18, 12, 18, 12);
+    column->setContentsMargins(18, 12, 18, 6);
     column->setSpacing(6);
     const char* heading = "font-weight: bold; color: #1F4E79;";
     const char* remark = "color: #666666;";
@@ -98,13 +119,19 @@ void frmConfirm::BuildControls() {
                                 "받을 수 있는 안전한 프로그램입니다."),
                  body));
 
-    // 1. The company.
-    column->addSpacing(4);
-    column->addWidget(NewLabel(QStringLiteral("1. 원격지원 요청할 회사의 회사 코드"), body, heading));
-    column->addWidget(
-        NewLabel(QStringLiteral("전화로 미리 확인하신 회사코드를 입력하십시오."), body, remark));
-    auto* company = new QGridLayout;
-    company->setHorizontalSpacing(8);
+    auto* fields = new QGridLayout;
+    fields->setHorizontalSpacing(8);
+    fields->setVerticalSpacing(6);
+    fields->setColumnStretch(1, 1);
+    auto addLine = [&](QWidget* widget, int top) {
+        const int row = fields->rowCount();
+        if (top > 0) fields->setRowMinimumHeight(row, top);
+        fields->addWidget(widget, top > 0 ? row + 1 : row, 0, 1, 3);
+    };
+
+    // 1. The company: the code with its list and delete button, and the company's name beside it.
+    addLine(NewLabel(QStringLiteral("1. 원격지원 요청할 회사의 회사 코드"), body, heading), 8);
+    addLine(NewLabel(QStringLiteral("전화로 미리 확인하신 회사코드를 입력하십시오."), body, remark), 0);
     m_cboDeptCode = new QComboBox(body);
     m_cboDeptCode->setObjectName(QStringLiteral("cboDeptCode"));
     m_cboDeptCode->setEditable(true);
@@ -112,44 +139,45 @@ void frmConfirm::BuildControls() {
     m_cboDeptCode->setAccessibleName(QStringLiteral("회사코드"));
     m_cboDeptCode->setToolTip(QStringLiteral("처음 지원받는 회사코드는 직접입력하십시오."));
     m_cboDeptCode->setMinimumContentsLength(10);
+    m_cboDeptCode->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
     m_cboDel = NewButton(QStringLiteral("cboDel"), QStringLiteral("삭제"), body);
     m_cboDel->setAccessibleName(QStringLiteral("회사코드 삭제"));
     m_cboDel->setToolTip(QStringLiteral("현재 회사코드를 목록에서 지웁니다."));
+    m_cboDel->setStyleSheet(QStringLiteral("QPushButton#cboDel { padding: 0 10px; min-height: 0; }"));
+    m_cboDel->setFixedHeight(m_cboDeptCode->sizeHint().height());
     m_lblDeptName = NewLabel(QStringLiteral("-"), body, "font-weight: bold; color: #2E75B6;");
     m_lblDeptName->setObjectName(QStringLiteral("lblDeptName"));
     auto* codeRow = new QHBoxLayout;
-    codeRow->addWidget(m_cboDeptCode, 1);
+    codeRow->addWidget(m_cboDeptCode);
     codeRow->addWidget(m_cboDel);
-    company->addWidget(new QLabel(QStringLiteral("회사코드 :"), body), 0, 0);
-    company->addLayout(codeRow, 0, 1);
-    company->addWidget(NewLabel(QStringLiteral("(필수)"), body, remark), 0, 2);
-    company->addWidget(m_lblDeptName, 1, 1, 1, 2);
-    company->setColumnStretch(1, 1);
-    column->addLayout(company);
+    codeRow->addSpacing(6);
+    codeRow->addWidget(m_lblDeptName, 1);
+    int row = fields->rowCount();
+    fields->addWidget(new QLabel(QStringLiteral("회사코드 :"), body), row, 0);
+    fields->addLayout(codeRow, row, 1);
+    fields->addWidget(NewLabel(QStringLiteral("(필수)"), body, remark), row, 2);
 
     // 2. The customer.
-    column->addSpacing(4);
-    column->addWidget(NewLabel(QStringLiteral("2. 원격지원 받을 고객님의 정보"), body, heading));
-    auto* customer = new QGridLayout;
-    customer->setHorizontalSpacing(8);
+    addLine(NewLabel(QStringLiteral("2. 원격지원 받을 고객님의 정보"), body, heading), 8);
     m_txtName = new QLineEdit(body);
     m_txtName->setObjectName(QStringLiteral("txtName"));
     m_txtName->setAccessibleName(QStringLiteral("고객명"));
     m_txtPhone = new QLineEdit(body);
     m_txtPhone->setObjectName(QStringLiteral("txtPhone"));
     m_txtPhone->setAccessibleName(QStringLiteral("전화번호"));
-    customer->addWidget(new QLabel(QStringLiteral("고 객 명 :"), body), 0, 0);
-    customer->addWidget(m_txtName, 0, 1);
-    customer->addWidget(NewLabel(QStringLiteral("(필수)"), body, remark), 0, 2);
-    customer->addWidget(new QLabel(QStringLiteral("전화번호 :"), body), 1, 0);
-    customer->addWidget(m_txtPhone, 1, 1);
-    customer->addWidget(NewLabel(QStringLiteral("(지역번호 포함)"), body, remark), 1, 2);
-    customer->addWidget(NewLabel(QStringLiteral("(고객센터와 통화중인 전화번호)"), body, remark), 2, 1, 1, 2);
-    customer->setColumnStretch(1, 1);
-    column->addLayout(customer);
+    row = fields->rowCount();
+    fields->addWidget(new QLabel(QStringLiteral("고 객 명 :"), body), row, 0);
+    fields->addWidget(m_txtName, row, 1);
+    fields->addWidget(NewLabel(QStringLiteral("(필수)"), body, remark), row, 2);
+    fields->addWidget(new QLabel(QStringLiteral("전화번호 :"), body), row + 1, 0);
+    fields->addWidget(m_txtPhone, row + 1, 1);
+    fields->addWidget(NewLabel(QStringLiteral("(지역번호 포함)"), body, remark), row + 1, 2);
+    fields->addWidget(NewLabel(QStringLiteral("(고객센터와 통화중인 전화번호)"), body, remark), row + 2, 1, 1,
+                      2);
+    column->addLayout(fields);
 
     // The service's firewall notice.
-    column->addSpacing(4);
+    column->addSpacing(6);
     auto* picNotice = new QFrame(body);
     picNotice->setObjectName(QStringLiteral("picNotice"));
     picNotice->setFrameShape(QFrame::StyledPanel);
@@ -158,24 +186,25 @@ void frmConfirm::BuildControls() {
     m_web = new util::HtmlView(picNotice);
     m_web->setObjectName(QStringLiteral("Web"));
     m_web->setAccessibleName(QStringLiteral("방화벽 안내"));
-    m_web->setMinimumHeight(60);
+    m_web->setMinimumHeight(m_web->fontMetrics().height() * 6);
     util::MakeEmbeddedPage(m_web, *m_services.shell, m_context.IsDevelopment);
     noticeLayout->addWidget(m_web);
     column->addWidget(picNotice, 1);
+    layout->addWidget(scroll, 1);
 
     auto* buttons = new QHBoxLayout;
-    buttons->setContentsMargins(0, 6, 0, 0);
-    m_cmdReview = NewButton(QStringLiteral("cmdReview"), QStringLiteral("지원 내역 보기"), body);
+    buttons->setContentsMargins(18, 6, 18, 12);
+    buttons->setSpacing(8);
+    m_cmdReview = NewButton(QStringLiteral("cmdReview"), QStringLiteral("지원 내역 보기"), this);
     m_cmdReview->setToolTip(QStringLiteral("기존에 지원받은 내역을 다시 봅니다."));
-    m_cmdOK = NewButton(QStringLiteral("cmdOK"), QStringLiteral("확인"), body);
+    m_cmdOK = NewButton(QStringLiteral("cmdOK"), QStringLiteral("확인"), this);
     m_cmdOK->setDefault(true);
-    m_cmdCancel = NewButton(QStringLiteral("cmdCancel"), QStringLiteral("취소"), body);
+    m_cmdCancel = NewButton(QStringLiteral("cmdCancel"), QStringLiteral("취소"), this);
     buttons->addWidget(m_cmdReview);
     buttons->addStretch(1);
     buttons->addWidget(m_cmdOK);
     buttons->addWidget(m_cmdCancel);
-    column->addLayout(buttons);
-    layout->addWidget(body, 1);
+    layout->addLayout(buttons);
 
     connect(m_cboDeptCode, &QComboBox::editTextChanged, this,
             [this](const QString& text) { m_rules.CodeEdited(text); });

@@ -8,6 +8,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScreen>
 #include <QShowEvent>
 #include <QVBoxLayout>
 
@@ -78,6 +79,10 @@ frmIP::frmIP(app::AppContext& context, QWidget* parent) : QDialog(parent), m_rul
 
     m_txtIP->setText(m_rules.StoredAddressText());
     m_txtPort->setText(m_rules.StoredPortText());
+    // Wide enough for the guidance on one line, where the screen allows.
+    const int wide = guide->fontMetrics().horizontalAdvance(guide->text()) + 48;
+    resize(qMin(qMax(sizeHint().width(), wide), screen()->availableGeometry().width()), sizeHint().height());
+
     connect(cmdOK, &QPushButton::clicked, this, &frmIP::OnOk);
     connect(cmdCancel, &QPushButton::clicked, this, &QDialog::reject);
 }
