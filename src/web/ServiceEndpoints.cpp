@@ -1,6 +1,7 @@
 #include "web/ServiceEndpoints.h"
 
 #include "app/AppContext.h"
+#include "util/core/Ansi.h"
 #include "util/core/SettingsKeys.h"
 #include "util/core/TextUtil.h"
 #include "web/HttpTransport.h"
@@ -12,6 +13,12 @@ namespace {
 const QString kFieldSeparator = QStringLiteral("#;#");
 const QString kRecordSeparator = QStringLiteral("\r\n");
 const QString kPages = QStringLiteral("pelio/pg/");
+
+// A value for a query or a form body: its code page 949 bytes, every one but letters, digits and
+// "-._~" percent-encoded, so that a value holding "&", "#", "=" or a blank stays one value.
+QString QueryValue(const QString& value) {
+    return QString::fromLatin1(util::ToAnsi(value).toPercentEncoding());
+}
 
 // Blanks only, as the reply format means by "trimmed".
 QString TrimBlanks(const QString& s) {
@@ -47,12 +54,13 @@ ServiceRoots LoadServiceRoots(const QString& iniFile) {
 }
 
 QString CodeCheckAddress(const ServiceRoots& roots, const QString& companyCode, const QString& machineCode) {
-    return roots.ServiceRoot + kPages + QStringLiteral("checkcodes.php?deptcode=") + companyCode +
-           QStringLiteral("&customerid=") + machineCode;
+    return roots.ServiceRoot + kPages + QStringLiteral("checkcodes.php?deptcode=") + QueryValue(companyCode) +
+           QStringLiteral("&customerid=") + QueryValue(machineCode);
 }
 
 QString AgentListAddress(const ServiceRoots& roots, const QString& companyCode) {
-    return roots.ServiceRoot + kPages + QStringLiteral("getagents.php?mode=allagent&deptcode=") + companyCode;
+    return roots.ServiceRoot + kPages + QStringLiteral("getagents.php?mode=allagent&deptcode=") +
+           QueryValue(companyCode);
 }
 
 QString PublicAddressAddress(const ServiceRoots& roots) {
@@ -61,7 +69,7 @@ QString PublicAddressAddress(const ServiceRoots& roots) {
 
 ServicePageRequest NoticePageRequest(const ServiceRoots& roots, const QString& companyCode) {
     return {roots.ServiceRoot + kPages + QStringLiteral("redirect.php?q=remotenotice"),
-            QStringLiteral("id=") + companyCode};
+            QStringLiteral("id=") + QueryValue(companyCode)};
 }
 
 ServicePageRequest UacHelpPageRequest(const ServiceRoots& roots) {

@@ -61,7 +61,9 @@ struct ServicePageRequest {
     QString FormBody;  // empty for a plain navigation
 };
 
-// Addresses of the text endpoints. Neither the company code nor the machine code is URL-encoded.
+// Addresses of the text endpoints. The company code and the machine code are percent-encoded (in code
+// page 949), so that a code holding "&", "#" or a blank cannot add or cut query fields; the codes the
+// service issues (letters and digits) cross unchanged.
 QString CodeCheckAddress(const ServiceRoots& roots, const QString& companyCode, const QString& machineCode);
 QString AgentListAddress(const ServiceRoots& roots, const QString& companyCode);
 QString PublicAddressAddress(const ServiceRoots& roots);

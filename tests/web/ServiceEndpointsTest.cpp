@@ -136,6 +136,10 @@ TEST(ServiceRoots, AddressesAndConfiguration) {
     const ServicePageRequest notice = NoticePageRequest(roots, QStringLiteral("1234"));
     EXPECT_EQ(notice.PageAddress, QStringLiteral("http://s/pelio/pg/redirect.php?q=remotenotice"));
     EXPECT_EQ(notice.FormBody, QStringLiteral("id=1234"));
+    // A code from a command line cannot add fields to a request.
+    EXPECT_EQ(AgentListAddress(roots, QStringLiteral("12 34&mode=x#")),
+              QStringLiteral("http://s/pelio/pg/getagents.php?mode=allagent&deptcode=12%2034%26mode%3Dx%23"));
+    EXPECT_EQ(NoticePageRequest(roots, QStringLiteral("1&a=b")).FormBody, QStringLiteral("id=1%26a%3Db"));
     EXPECT_EQ(UacHelpPageRequest(roots).PageAddress,
               QStringLiteral("http://s/pelio/pg/redirect.php?q=unlockuac"));
     EXPECT_EQ(FirewallPageRequest(roots).PageAddress, QStringLiteral("http://s/pelio/firewall.htm"));
