@@ -10,6 +10,8 @@ namespace pelio::request {
 
 namespace {
 
+// The most of a reply that the customer is shown.
+constexpr int kShownReplyLength = 300;
 const QString kNoListInManualMode = QStringLiteral("상담원 정보를 볼 수 없는 상태입니다.");
 const QString kRetryQuestion = QStringLiteral(
     "상담원이 하나도 없거나 연결문제로 상담원 목록을 불러오지 못했습니다. 다시 시도하시겠습니까?"
@@ -22,10 +24,13 @@ QString ServerFaultText(const web::ServiceRoots& roots) {
 }
 
 QString NotListedText(const QString& rawText) {
+    // A whole error page of the web server would make a box taller than the screen: its start says why.
+    QString shown = rawText.isEmpty() ? QStringLiteral("알 수 없음") : rawText;
+    if (shown.size() > kShownReplyLength) shown = shown.left(kShownReplyLength) + QStringLiteral("…");
     return QStringLiteral(
                "다음과 같은 이유로 상담원 목록을 불러올 수 없습니다. 이용에 불편을 드려 대단히 "
                "죄송합니다.\r\n\r\n서버에서 반환된 내용 : ") +
-           (rawText.isEmpty() ? QStringLiteral("알 수 없음") : rawText);
+           shown;
 }
 
 // An empty text counts as contained in any non-empty Info; an empty Info contains nothing.
