@@ -73,10 +73,12 @@ frmRServer::frmRServer(app::AppContext& context, platform::Services& services,
 
     // Loading: the hint, the start page of the notice, the received-files folder, the list's
     // placeholder and the request text kept from the last run.
-    m_txtStartMent->setPlainText(kRequestHint);
+    m_requestColor = m_txtStartMent->palette().color(QPalette::Text);
+    SetRequestText(kRequestHint);
     m_web->LoadAddress(StartPage());
     m_context.ReceivedFolder = services.folders->DocumentsFolder() + u'/' + kReceivedFolderName;
-    if (!QFileInfo::exists(m_context.ReceivedFolder)) QDir().mkdir(m_context.ReceivedFolder);
+    // A desktop may not have made the documents folder yet: it is made with it.
+    if (!QFileInfo::exists(m_context.ReceivedFolder)) QDir().mkpath(m_context.ReceivedFolder);
     SetStatus(QString());
     auto* placeholder = new QTreeWidgetItem(QStringList{
         QStringLiteral("상담원"), QStringLiteral("여기에 상담원들의 상태가 "), QStringLiteral("표시됩니다")});
@@ -98,10 +100,16 @@ QString frmRServer::RequestFilePath() const {
 void frmRServer::LoadRequestText() {
     const QString path = RequestFilePath();
     if (!util::FileExists(path, false)) return;
+    m_requestColor = QColor(0, 0, 255);
+    SetRequestText(util::ReadTextFile(path, false));
+}
+
+void frmRServer::SetRequestText(const QString& text) {
+    // The hint is shown dimmed, so that it does not read as a request already written.
     QPalette palette = m_txtStartMent->palette();
-    palette.setColor(QPalette::Text, QColor(0, 0, 255));
+    palette.setColor(QPalette::Text, text == kRequestHint ? QColor(Qt::gray) : m_requestColor);
     m_txtStartMent->setPalette(palette);
-    m_txtStartMent->setPlainText(util::ReadTextFile(path, false));
+    m_txtStartMent->setPlainText(text);
 }
 
 void frmRServer::SetStatus(const QString& text) {
@@ -165,9 +173,9 @@ bool frmRServer::eventFilter(QObject* watched, QEvent* event) {
             m_services.inputMode->SetHangul(true);
             QCoreApplication::processEvents();
             m_services.inputMode->SetHangul(true);
-            if (m_txtStartMent->toPlainText() == kRequestHint) m_txtStartMent->clear();
+            if (m_txtStartMent->toPlainText() == kRequestHint) SetRequestText(QString());
         } else if (event->type() == QEvent::FocusOut) {
-            if (m_txtStartMent->toPlainText().trimmed().isEmpty()) m_txtStartMent->setPlainText(kRequestHint);
+            if (m_txtStartMent->toPlainText().trimmed().isEmpty()) SetRequestText(kRequestHint);
         }
     } else if ((watched == m_imgTop || watched == m_lblTitle) && event->type() == QEvent::MouseButtonPress) {
         if (bConnected()) showMinimized();
@@ -178,14 +186,17 @@ bool frmRServer::eventFilter(QObject* watched, QEvent* event) {
 }
 
 void frmRServer::FitTitle() {
-    // The caption keeps its full size when it fits; otherwise one point smaller at a time.
+    // The caption keeps its full size when it fits; otherwise one point smaller at a time, and at the
+    // smallest size whatever does not fit gives way to an ellipsis (the whole caption in the tip).
+    const QString caption = m_lblTitle->toolTip();
     QFont font = m_lblTitle->font();
     font.setPointSizeF(m_titlePointSize);
     const int room = m_lblTitle->contentsRect().width();
     while (font.pointSizeF() - 1 >= kSmallestTitlePoint &&
-           QFontMetrics(font).horizontalAdvance(m_lblTitle->text()) > room)
+           QFontMetrics(font).horizontalAdvance(caption) > room)
         font.setPointSizeF(font.pointSizeF() - 1);
     if (font != m_lblTitle->font()) m_lblTitle->setFont(font);
+    m_lblTitle->setText(QFontMetrics(font).elidedText(caption, Qt::ElideRight, room));
 }
 
 QTreeWidgetItem* frmRServer::SelectedItem() const {
@@ -329,7 +340,7 @@ void frmRServer::ShowReady() {
     m_lvList->setFocus();
     m_services.inputMode->SetHangul(false);
     m_services.inputMode->SetHangul(true);
-    m_lblTitle->setText(kTitleCaption.arg(m_context.DeptName));
+    m_lblTitle->setToolTip(kTitleCaption.arg(m_context.DeptName));
     FitTitle();
 }
 

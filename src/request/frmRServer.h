@@ -6,6 +6,7 @@
 #include "request/OpenWindows.h"
 #include "request/SessionSeam.h"
 
+#include <QColor>
 #include <QIcon>
 #include <QPointer>
 #include <QTimer>
@@ -83,6 +84,7 @@ class frmRServer : public QWidget, private AgentListRules::View {
   private:
     void BuildControls();
     void LoadRequestText();
+    void SetRequestText(const QString& text);
     void FitTitle();
     void OnConnectClicked();
     void OnReviewClicked();
@@ -117,7 +119,8 @@ class frmRServer : public QWidget, private AgentListRules::View {
     bool m_closed = false;
     bool m_loadingFallback = false;
     qreal m_titlePointSize = 0;
-    QIcon m_listIcon;  // the agents' icon
+    QIcon m_listIcon;       // the agents' icon
+    QColor m_requestColor;  // the colour of a request text
 
     QLabel* m_imgTop = nullptr;
     QLabel* m_lblTitle = nullptr;

@@ -26,20 +26,25 @@ namespace pelio::request {
 
 namespace {
 
-// A person: the agents' icon in the list.
+// A person: the agents' icon in the list, white on the selection.
 QIcon PersonIcon(qreal ratio) {
-    QPixmap pixmap(QSize(16, 16) * ratio);
-    pixmap.setDevicePixelRatio(ratio);
-    pixmap.fill(Qt::transparent);
-    QPainter p(&pixmap);
-    p.setRenderHint(QPainter::Antialiasing);
-    p.setPen(Qt::NoPen);
-    p.setBrush(QColor::fromRgb(util::kAccentColor));
-    p.drawEllipse(QRectF(5, 1.5, 6, 6));
-    QPainterPath body;
-    body.addRoundedRect(QRectF(2, 9, 12, 7), 3.5, 3.5);
-    p.drawPath(body);
-    return QIcon(pixmap);
+    const auto paint = [ratio](const QColor& color) {
+        QPixmap pixmap(QSize(16, 16) * ratio);
+        pixmap.setDevicePixelRatio(ratio);
+        pixmap.fill(Qt::transparent);
+        QPainter p(&pixmap);
+        p.setRenderHint(QPainter::Antialiasing);
+        p.setPen(Qt::NoPen);
+        p.setBrush(color);
+        p.drawEllipse(QRectF(5, 1.5, 6, 6));
+        QPainterPath body;
+        body.addRoundedRect(QRectF(2, 9, 12, 7), 3.5, 3.5);
+        p.drawPath(body);
+        return pixmap;
+    };
+    QIcon icon(paint(QColor::fromRgb(util::kAccentColor)));
+    icon.addPixmap(paint(Qt::white), QIcon::Selected);
+    return icon;
 }
 
 // A screen with a headset's microphone: the picture at the top of the window.
@@ -84,6 +89,7 @@ void frmRServer::BuildControls() {
     m_lblTitle->setWordWrap(false);
     m_lblTitle->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     m_lblTitle->setMinimumWidth(40);
+    m_lblTitle->setToolTip(m_lblTitle->text());
     m_titlePointSize = m_lblTitle->font().pointSizeF();
     m_imgTop = new QLabel(band);
     m_imgTop->setObjectName(QStringLiteral("imgTop"));
@@ -141,7 +147,8 @@ void frmRServer::BuildControls() {
     m_txtStartMent->setTabChangesFocus(true);
     const int line = m_txtStartMent->fontMetrics().lineSpacing();
     m_txtStartMent->setMinimumHeight(2 * line + 12);
-    m_txtStartMent->setMaximumHeight(4 * line + 12);
+    m_txtStartMent->setMaximumHeight(3 * line + 12);
+    m_txtStartMent->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Maximum);
 
     m_cmdConnect = NewButton(QStringLiteral("cmdConnect"), QStringLiteral("지원요청..."),
                              QStringLiteral("선택한 상담원에게 원격지원을 요청합니다."), this);
