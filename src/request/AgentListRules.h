@@ -46,12 +46,13 @@ inline constexpr qint64 kRequestKeptUpToSeconds = 200;
 // The caller keeps the context, the session, the clock, the input mode and the view for the rules'
 // life.
 //
-// State       reached by                     what it allows
-// Loaded      construction                   Activate; Refresh; ChooseAgent
-// Activating  Activate, the first time        the activation sequence runs (it waits in modal windows
-//                                             and in requests, during which the window's events run)
-// Ready       the end of the activation      Refresh; ChooseAgent
-// Closed      Closing, from any state         nothing: a sequence under way stops at its next step
+// State       reached by                  what happens in it
+// Loaded      construction                nothing yet; Activate starts the sequence
+// Activating  the first Activate          the sequence runs; it waits in the modal windows and in the
+//                                         requests, while the window's events (Refresh, Tick,
+//                                         ChooseAgent) run
+// Ready       the end of the sequence     Refresh, Tick and ChooseAgent as the customer acts
+// Closed      Closing, from any state     nothing: a sequence under way stops at its next step
 //
 // A refresh is also "loading" while its request runs; a second refresh then does nothing, and the
 // cool-down does not end before the load has.
