@@ -3,10 +3,10 @@
 #include "history/frmPlay.h"
 #include "platform/Services.h"
 #include "playback/SrfPlaybackWidget.h"
+#include "request/SessionStandIn.h"
+#include "request/frmRServer.h"
 
 #include <QCoreApplication>
-#include <QLabel>
-#include <QVBoxLayout>
 
 namespace pelio {
 
@@ -23,19 +23,13 @@ std::unique_ptr<QWidget> CreateFirstWindow(app::AppContext& context, app::FirstW
         return window;
     }
 
-    // Until the agent list window exists, the main window is a plain window that bears its title, so
-    // that start-up, the single-instance test and the demo can run.
-    auto window = std::make_unique<QWidget>();
-    window->setObjectName(QStringLiteral("frmRServer"));
-    window->setWindowTitle(app::ProgramWindowTitle);
-    auto* layout = new QVBoxLayout(window.get());
-    auto* label = new QLabel(QStringLiteral("%1\n%2 %3\n%4 %5")
-                                 .arg(app::ProgramWindowTitle, context.DeptCode, context.DeptName,
-                                      context.CustomerName, context.CustomerPhone),
-                             window.get());
-    label->setObjectName(QStringLiteral("lblInfo"));
-    layout->addWidget(label);
-    window->resize(480, 320);
+    // The agent list window is the main window: closing it ends the program.
+    // The customer entry window is wired here: until then the customer gives up at once.
+    request::EntryOpener openEntry = [](QWidget*) { return request::EntryOutcome{}; };
+    auto window = std::make_unique<request::frmRServer>(
+        context, *context.Platform, std::make_unique<request::SessionStandIn>(), std::move(openEntry));
+    QObject::connect(window.get(), &request::frmRServer::closed, qApp, &QCoreApplication::quit,
+                     Qt::QueuedConnection);
     return window;
 }
 

@@ -1,4 +1,6 @@
-// The built program under a private X server: first window, single-instance test, "review".
+// The built program under a private X server and the reference service: first window, single-instance
+// test, "review".
+#include "ReferenceService.h"
 #include "support/ScriptedMessageBoxes.h"
 #include "support/XvfbDisplay.h"
 
@@ -7,6 +9,8 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonObject>
 #include <QProcess>
 #include <QProcessEnvironment>
 
@@ -19,12 +23,24 @@ using pelio::test::XvfbDisplay;
 namespace {
 
 const QString kMainTitle = QStringLiteral("Pelio 원격지원 고객용");
+// The main window's title names the company code.
+const QString kMainTitle1234 = kMainTitle + QStringLiteral(" [1234]");
 const QString kReviewTitle = QStringLiteral("원격지원 내역 다시 보기");
 constexpr int kWindowWaitMs = 30000;
+
+QJsonObject ServiceData() {
+    QJsonArray agents;
+    for (const char* name : {"Kim", "Lee"})
+        agents << QJsonObject{
+            {"name", name},   {"status", QStringLiteral("지원가능")}, {"publicAddress", "127.0.0.1"},
+            {"port", "5900"}, {"localAddress", "127.0.0.1"},          {"info", ""}};
+    return {{"companies", QJsonObject{{"1234", QJsonObject{{"status", "1"}, {"agents", agents}}}}}};
+}
 
 class ProgramOnDisplay : public ::testing::Test {
   protected:
     XvfbDisplay display;
+    pelio::tools::ReferenceService service{ServiceData()};
     TempFolder programFolder;  // the program runs from here, so its files stay in the test's folder
     TempFolder home;
     QString exe = programFolder.file(QStringLiteral("pelio"));
@@ -34,6 +50,12 @@ class ProgramOnDisplay : public ::testing::Test {
     void SetUp() override {
         if (!display.ok()) GTEST_SKIP() << "Xvfb could not start";
         ASSERT_TRUE(QFile::copy(QStringLiteral(PELIO_EXECUTABLE), exe));
+        // The program asks the reference service, through the settings file beside it.
+        const int port = service.Start();
+        ASSERT_GT(port, 0);
+        QFile ini(programFolder.file(QStringLiteral("PelioRS.ini")));
+        ASSERT_TRUE(ini.open(QIODevice::WriteOnly));
+        ini.write(QStringLiteral("[Service]\r\nServiceRoot=http://127.0.0.1:%1/\r\n").arg(port).toUtf8());
     }
 
     void TearDown() override {
@@ -72,29 +94,35 @@ class ProgramOnDisplay : public ::testing::Test {
 }  // namespace
 
 TEST_F(ProgramOnDisplay, SecondCopyIsRefusedWhileTheFirstShowsItsWindowButReviewStarts) {
-    Start({QStringLiteral("1234/My+Company/홍길동/010-1234-5678")});
-    ASSERT_TRUE(WaitFor([&] { return TitleCount(kMainTitle) == 1; }, kWindowWaitMs));
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("QT_LOGGING_RULES"), QStringLiteral("pelio.request.info=true"));
+    QProcess& first = Start({QStringLiteral("1234/My+Company/홍길동/010-1234-5678")}, env);
+    ASSERT_TRUE(WaitFor([&] { return TitleCount(kMainTitle1234) == 1; }, kWindowWaitMs));
+    // The agent list window loaded the company's two agents.
+    QByteArray log;
+    ASSERT_TRUE(WaitFor([&] { return (log += first.readAllStandardError()).contains("agent list filled 2"); },
+                        kWindowWaitMs));
 
     QProcess& second = Start({QStringLiteral("\"5678/Other\"")});
     ASSERT_TRUE(WaitFor([&] { return second.state() == QProcess::NotRunning; }, kWindowWaitMs));
     EXPECT_EQ(second.exitCode(), 0);
     EXPECT_EQ(Messages(),
               QStringLiteral("1\tPelio원격\tPelio 원격지원 고객용 프로그램이 이미 실행 중입니다.\n"));
-    EXPECT_EQ(TitleCount(kMainTitle), 1);
+    EXPECT_EQ(TitleCount(kMainTitle1234), 1);
 
     // The history viewer stays open once the history holds a company folder.
     ASSERT_TRUE(QDir().mkpath(programFolder.file(QStringLiteral("원격지원 받은 이력/1234-Co"))));
     QProcess& review = Start({QStringLiteral("REVIEW")});
     EXPECT_TRUE(WaitFor([&] { return TitleCount(kReviewTitle) == 1; }, kWindowWaitMs));
     EXPECT_EQ(review.state(), QProcess::Running);
-    EXPECT_EQ(TitleCount(kMainTitle), 1);
+    EXPECT_EQ(TitleCount(kMainTitle1234), 1);
     EXPECT_EQ(Messages().count(u'\n'), 1);  // no further message
 }
 
 TEST_F(ProgramOnDisplay, AnotherProgramsWindowWithTheTitleDoesNotStopStartUp) {
     display.CreateForeignWindow(QStringLiteral("Pelio 원격지원 고객용 - 설명서"));
-    Start({QStringLiteral("1234/Co")});
-    EXPECT_TRUE(WaitFor([&] { return TitleCount(kMainTitle) == 1; }, kWindowWaitMs));
+    Start({QStringLiteral("1234/Co/홍길동/010-1234-5678")});
+    EXPECT_TRUE(WaitFor([&] { return TitleCount(kMainTitle1234) == 1; }, kWindowWaitMs));
     EXPECT_TRUE(Messages().isEmpty());
     // The program made its history folder beside itself.
     EXPECT_TRUE(QFileInfo(programFolder.file(QStringLiteral("원격지원 받은 이력"))).isDir());

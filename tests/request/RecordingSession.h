@@ -1,0 +1,35 @@
+#pragma once
+
+#include "request/SessionSeam.h"
+
+#include <QStringList>
+
+#include <vector>
+
+namespace pelio::test {
+
+// The session as the agent list window sees it, for tests: answers from fields the test sets and
+// records every call ("OpenSession ADDRESS PORT", "CloseSession"; connect requests whole).
+class RecordingSession : public request::SessionSeam {
+  public:
+    bool openResult = false;
+    bool connected = false;
+    qint64 seconds = 0;
+    QStringList calls;
+    std::vector<request::ConnectRequest> connects;
+
+    void RequestConnect(const request::ConnectRequest& request) override { connects.push_back(request); }
+    bool OpenSession(const QString& address, int port) override {
+        calls << QStringLiteral("OpenSession %1 %2").arg(address).arg(port);
+        connected = openResult;
+        return openResult;
+    }
+    bool bConnected() const override { return connected; }
+    qint64 ConnectedSeconds() const override { return seconds; }
+    void CloseSession() override {
+        calls << QStringLiteral("CloseSession");
+        connected = false;
+    }
+};
+
+}  // namespace pelio::test
