@@ -4,6 +4,7 @@
 #include "platform/Services.h"
 #include "playback/SrfPlaybackWidget.h"
 #include "request/SessionStandIn.h"
+#include "request/frmConfirm.h"
 #include "request/frmRServer.h"
 
 #include <QCoreApplication>
@@ -23,9 +24,13 @@ std::unique_ptr<QWidget> CreateFirstWindow(app::AppContext& context, app::FirstW
         return window;
     }
 
-    // The agent list window is the main window: closing it ends the program.
-    // The customer entry window is wired here: until then the customer gives up at once.
-    request::EntryOpener openEntry = [](QWidget*) { return request::EntryOutcome{}; };
+    // The agent list window is the main window: closing it ends the program. It opens the customer
+    // entry window when the customer's details are missing.
+    request::EntryOpener openEntry = [&context](QWidget* parent) {
+        request::frmConfirm entry(context, *context.Platform, parent);
+        entry.exec();
+        return request::EntryOutcome{entry.IsChanged, entry.ConnectNow, entry.ServerIP, entry.ServerPort};
+    };
     auto window = std::make_unique<request::frmRServer>(
         context, *context.Platform, std::make_unique<request::SessionStandIn>(), std::move(openEntry));
     QObject::connect(window.get(), &request::frmRServer::closed, qApp, &QCoreApplication::quit,
