@@ -1,8 +1,6 @@
 // The built program under a private X server and the reference service: first window, single-instance
 // test, "review".
-#include "ReferenceService.h"
-#include "support/ScriptedMessageBoxes.h"
-#include "support/XvfbDisplay.h"
+#include "ProgramOnDisplay.h"
 
 #include <gtest/gtest.h>
 
@@ -16,19 +14,12 @@
 
 #include <tuple>
 
-using pelio::test::TempFolder;
-using pelio::test::WaitFor;
-using pelio::test::XvfbDisplay;
+using namespace pelio::test;
 
 namespace {
 
-const QString kMainTitle = QStringLiteral("Pelio 원격지원 고객용");
-// The main window's title names the company code.
-const QString kMainTitle1234 = kMainTitle + QStringLiteral(" [1234]");
-const QString kReviewTitle = QStringLiteral("원격지원 내역 다시 보기");
-constexpr int kWindowWaitMs = 30000;
-
-QJsonObject ServiceData() {
+// Two agents of company 1234, both available.
+QJsonObject TwoAgents() {
     QJsonArray agents;
     for (const char* name : {"Kim", "Lee"})
         agents << QJsonObject{
@@ -37,63 +28,14 @@ QJsonObject ServiceData() {
     return {{"companies", QJsonObject{{"1234", QJsonObject{{"status", "1"}, {"agents", agents}}}}}};
 }
 
-class ProgramOnDisplay : public ::testing::Test {
+class StartupOnDisplay : public pelio::test::ProgramOnDisplay {
   protected:
-    XvfbDisplay display;
-    pelio::tools::ReferenceService service{ServiceData()};
-    TempFolder programFolder;  // the program runs from here, so its files stay in the test's folder
-    TempFolder home;
-    QString exe = programFolder.file(QStringLiteral("pelio"));
-    QString messageLog = home.file(QStringLiteral("messages.log"));
-    std::vector<std::unique_ptr<QProcess>> processes;
-
-    void SetUp() override {
-        if (!display.ok()) GTEST_SKIP() << "Xvfb could not start";
-        ASSERT_TRUE(QFile::copy(QStringLiteral(PELIO_EXECUTABLE), exe));
-        // The program asks the reference service, through the settings file beside it.
-        const int port = service.Start();
-        ASSERT_GT(port, 0);
-        QFile ini(programFolder.file(QStringLiteral("PelioRS.ini")));
-        ASSERT_TRUE(ini.open(QIODevice::WriteOnly));
-        ini.write(QStringLiteral("[Service]\r\nServiceRoot=http://127.0.0.1:%1/\r\n").arg(port).toUtf8());
-    }
-
-    void TearDown() override {
-        for (auto& p : processes) {
-            p->kill();
-            p->waitForFinished(5000);
-        }
-    }
-
-    QProcess& Start(const QStringList& args,
-                    QProcessEnvironment env = QProcessEnvironment::systemEnvironment()) {
-        auto p = std::make_unique<QProcess>();
-        env.insert(QStringLiteral("DISPLAY"), display.name());
-        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
-        env.insert(QStringLiteral("XDG_CONFIG_HOME"), home.file(QStringLiteral("config")));
-        env.insert(QStringLiteral("XDG_DATA_HOME"), home.file(QStringLiteral("data")));
-        env.insert(QStringLiteral("PELIO_MESSAGE_LOG"), messageLog);
-        p->setProcessEnvironment(env);
-        p->setProgram(exe);
-        p->setArguments(args);
-        p->start();
-        processes.push_back(std::move(p));
-        return *processes.back();
-    }
-
-    int TitleCount(const QString& title) const {
-        return static_cast<int>(display.WindowTitles().count(title));
-    }
-
-    QString Messages() const {
-        QFile f(messageLog);
-        return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()) : QString();
-    }
+    QJsonObject ServiceData() override { return TwoAgents(); }
 };
 
 }  // namespace
 
-TEST_F(ProgramOnDisplay, SecondCopyIsRefusedWhileTheFirstShowsItsWindowButReviewStarts) {
+TEST_F(StartupOnDisplay, SecondCopyIsRefusedWhileTheFirstShowsItsWindowButReviewStarts) {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("QT_LOGGING_RULES"), QStringLiteral("pelio.request.info=true"));
     QProcess& first = Start({QStringLiteral("1234/My+Company/홍길동/010-1234-5678")}, env);
@@ -119,7 +61,7 @@ TEST_F(ProgramOnDisplay, SecondCopyIsRefusedWhileTheFirstShowsItsWindowButReview
     EXPECT_EQ(Messages().count(u'\n'), 1);  // no further message
 }
 
-TEST_F(ProgramOnDisplay, AnotherProgramsWindowWithTheTitleDoesNotStopStartUp) {
+TEST_F(StartupOnDisplay, AnotherProgramsWindowWithTheTitleDoesNotStopStartUp) {
     display.CreateForeignWindow(QStringLiteral("Pelio 원격지원 고객용 - 설명서"));
     Start({QStringLiteral("1234/Co/홍길동/010-1234-5678")});
     EXPECT_TRUE(WaitFor([&] { return TitleCount(kMainTitle1234) == 1; }, kWindowWaitMs));
@@ -128,7 +70,7 @@ TEST_F(ProgramOnDisplay, AnotherProgramsWindowWithTheTitleDoesNotStopStartUp) {
     EXPECT_TRUE(QFileInfo(programFolder.file(QStringLiteral("원격지원 받은 이력"))).isDir());
 }
 
-TEST_F(ProgramOnDisplay, ReviewOfAnEmptyHistoryTellsTheCustomerAndEnds) {
+TEST_F(StartupOnDisplay, ReviewOfAnEmptyHistoryTellsTheCustomerAndEnds) {
     QProcess& review = Start({QStringLiteral("review")});
     ASSERT_TRUE(WaitFor([&] { return review.state() == QProcess::NotRunning; }, kWindowWaitMs));
     EXPECT_EQ(review.exitStatus(), QProcess::NormalExit);
@@ -136,7 +78,7 @@ TEST_F(ProgramOnDisplay, ReviewOfAnEmptyHistoryTellsTheCustomerAndEnds) {
     EXPECT_EQ(Messages(), QStringLiteral("1\tPelio원격\t지원이력이 하나도 없습니다.\n"));
 }
 
-TEST_F(ProgramOnDisplay, StartsWithoutBrowserEngineSettingsAndKeepsTheConsoleQuiet) {
+TEST_F(StartupOnDisplay, StartsWithoutBrowserEngineSettingsAndKeepsTheConsoleQuiet) {
     // A customer's shell sets none of the browser engine's variables and may run the program as root;
     // the test's own environment sets them, so they are taken away here.
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();

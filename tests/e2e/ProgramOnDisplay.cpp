@@ -1,0 +1,73 @@
+#include "ProgramOnDisplay.h"
+
+#include <QFile>
+
+namespace pelio::test {
+
+void ProgramOnDisplay::SetUp() {
+    if (!display.ok()) GTEST_SKIP() << "Xvfb could not start";
+    ASSERT_TRUE(QFile::copy(QStringLiteral(PELIO_EXECUTABLE), exe));
+    service = std::make_unique<tools::ReferenceService>(ServiceData());
+    servicePort = service->Start();
+    ASSERT_GT(servicePort, 0);
+    AddSettings(QStringLiteral("[Service]\r\nServiceRoot=http://127.0.0.1:%1/\r\n").arg(servicePort));
+}
+
+void ProgramOnDisplay::TearDown() {
+    for (auto& p : processes) {
+        p->kill();
+        p->waitForFinished(5000);
+    }
+}
+
+void ProgramOnDisplay::AddSettings(const QString& lines) {
+    QFile ini(programFolder.file(QStringLiteral("PelioRS.ini")));
+    ASSERT_TRUE(ini.open(QIODevice::Append));
+    ini.write(lines.toUtf8());
+}
+
+QProcess& ProgramOnDisplay::Start(const QStringList& args, QProcessEnvironment env) {
+    auto p = std::make_unique<QProcess>();
+    env.insert(QStringLiteral("DISPLAY"), display.name());
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+    env.insert(QStringLiteral("XDG_CONFIG_HOME"), home.file(QStringLiteral("config")));
+    env.insert(QStringLiteral("XDG_DATA_HOME"), home.file(QStringLiteral("data")));
+    env.insert(QStringLiteral("PELIO_MESSAGE_LOG"), messageLog);
+    p->setProcessEnvironment(env);
+    p->setProgram(exe);
+    p->setArguments(args);
+    p->start();
+    processes.push_back(std::move(p));
+    return *processes.back();
+}
+
+int ProgramOnDisplay::TitleCount(const QString& title) const {
+    return static_cast<int>(display.WindowTitles().count(title));
+}
+
+QString ProgramOnDisplay::Messages() const {
+    QFile f(messageLog);
+    return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()) : QString();
+}
+
+QString ProgramOnDisplay::Settings() const {
+    QFile f(programFolder.file(QStringLiteral("PelioRS.ini")));
+    return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()) : QString();
+}
+
+bool ProgramOnDisplay::Xdo(const QStringList& args) const {
+    QProcess xdo;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("DISPLAY"), display.name());
+    xdo.setProcessEnvironment(env);
+    xdo.start(QStringLiteral("xdotool"), args);
+    return xdo.waitForFinished(20000) && xdo.exitCode() == 0;
+}
+
+bool ProgramOnDisplay::Focus(const QString& title) const {
+    return Xdo({QStringLiteral("search"), QStringLiteral("--name"),
+                QStringLiteral("^") + title + QStringLiteral("$"), QStringLiteral("windowfocus"),
+                QStringLiteral("--sync")});
+}
+
+}  // namespace pelio::test

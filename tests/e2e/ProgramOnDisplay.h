@@ -1,0 +1,57 @@
+#pragma once
+
+#include "ReferenceService.h"
+#include "support/ScriptedMessageBoxes.h"
+#include "support/XvfbDisplay.h"
+
+#include <gtest/gtest.h>
+
+#include <QJsonObject>
+#include <QProcess>
+#include <QProcessEnvironment>
+
+#include <memory>
+#include <vector>
+
+namespace pelio::test {
+
+inline const QString kMainTitle = QStringLiteral("Pelio 원격지원 고객용");
+inline const QString kMainTitle1234 = kMainTitle + QStringLiteral(" [1234]");  // it names the code
+inline const QString kReviewTitle = QStringLiteral("원격지원 내역 다시 보기");
+inline const QString kEntryTitle = QStringLiteral("Pelio 원격지원 센터 접속 정보");
+inline const QString kManualTitle = QStringLiteral("IP, 포트 입력");
+inline constexpr int kWindowWaitMs = 30000;
+
+// The built program on a private X server, run from a folder of its own whose settings file points
+// it at the reference service (started here with ServiceData()). Message boxes go to a log file.
+class ProgramOnDisplay : public ::testing::Test {
+  protected:
+    virtual QJsonObject ServiceData() = 0;
+
+    void SetUp() override;
+    void TearDown() override;
+
+    // Adds lines to the settings file beside the program (before it starts).
+    void AddSettings(const QString& lines);
+    // Starts the program with the arguments.
+    QProcess& Start(const QStringList& args,
+                    QProcessEnvironment env = QProcessEnvironment::systemEnvironment());
+    int TitleCount(const QString& title) const;
+    QString Messages() const;
+    QString Settings() const;
+    // Runs xdotool on the display (keys typed go to the window that has the focus).
+    bool Xdo(const QStringList& args) const;
+    // Gives the window with the title the keyboard focus.
+    bool Focus(const QString& title) const;
+
+    XvfbDisplay display;
+    std::unique_ptr<tools::ReferenceService> service;
+    int servicePort = 0;
+    TempFolder programFolder;  // the program runs from here, so its files stay in the test's folder
+    TempFolder home;
+    QString exe = programFolder.file(QStringLiteral("pelio"));
+    QString messageLog = home.file(QStringLiteral("messages.log"));
+    std::vector<std::unique_ptr<QProcess>> processes;
+};
+
+}  // namespace pelio::test
