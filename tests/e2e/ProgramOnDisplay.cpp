@@ -65,9 +65,14 @@ bool ProgramOnDisplay::Xdo(const QStringList& args) const {
 }
 
 bool ProgramOnDisplay::Focus(const QString& title) const {
-    return Xdo({QStringLiteral("search"), QStringLiteral("--name"),
-                QStringLiteral("^") + title + QStringLiteral("$"), QStringLiteral("windowfocus"),
-                QStringLiteral("--sync")});
+    // A window whose title is set may not be mapped yet: ask again until it takes the focus.
+    return WaitFor(
+        [&] {
+            return Xdo({QStringLiteral("search"), QStringLiteral("--onlyvisible"), QStringLiteral("--name"),
+                        QStringLiteral("^") + title + QStringLiteral("$"), QStringLiteral("windowfocus"),
+                        QStringLiteral("--sync")});
+        },
+        kWindowWaitMs);
 }
 
 }  // namespace pelio::test
