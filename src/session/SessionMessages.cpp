@@ -1,0 +1,95 @@
+#include "session/SessionMessages.h"
+
+namespace pelio::session {
+
+namespace {
+
+const QString kCrLf = QStringLiteral("\r\n");
+
+// Lines of a list sent as text: CR LF between them, a lone LF accepted too.
+QStringList ListLines(const QString& text) {
+    QString normal = text;
+    normal.replace(kCrLf, QStringLiteral("\n"));
+    return normal.split(u'\n', Qt::SkipEmptyParts);
+}
+
+}  // namespace
+
+SessionMessage SplitMessage(const QString& text) {
+    const qsizetype colon = text.indexOf(u':');
+    if (colon < 0) return {text.toLower(), QString()};
+    return {text.left(colon).toLower(), text.mid(colon + 1)};
+}
+
+QString JoinMessage(const QString& keyword, const QString& argument) {
+    return argument.isEmpty() ? keyword : keyword + u':' + argument;
+}
+
+QString SessionGreeting(const QString& machineCode, const QString& customerName, const QString& customerPhone,
+                        const QString& accountId) {
+    return QStringLiteral("customer:") + machineCode + u'/' + customerName + u'/' + customerPhone + u'/' +
+           accountId;
+}
+
+std::optional<GreetingFields> ParseGreeting(const QString& message) {
+    const SessionMessage split = SplitMessage(message);
+    if (split.keyword != u"customer") return std::nullopt;
+    const QStringList parts = split.argument.split(u'/');
+    if (parts.size() < 4) return std::nullopt;
+    return GreetingFields{parts[0], parts[1], parts[2], parts.mid(3).join(u'/')};
+}
+
+QStringList ChatMessages(const QString& line) {
+    QStringList messages{QStringLiteral("chatstart")};
+    for (qsizetype at = 0; at < line.size();) {
+        qsizetype length = qMin<qsizetype>(kChatPieceLength, line.size() - at);
+        if (at + length < line.size() && line.at(at + length - 1).isHighSurrogate()) --length;
+        messages << QStringLiteral("chat:") + line.mid(at, length);
+        at += length;
+    }
+    messages << QStringLiteral("chatend");
+    return messages;
+}
+
+void ChatBuffer::Append(const QString& piece) {
+    m_text += piece;
+}
+
+QString ChatBuffer::Take() {
+    QString text;
+    text.swap(m_text);
+    return text;
+}
+
+std::optional<AgentAddress> ParseChangeAgent(const QString& argument, const QString& customerPublicIp) {
+    const QStringList fields = argument.split(u'/');
+    if (fields.size() < 3) return std::nullopt;
+    const QString publicAddress = fields[0].trimmed();
+    const bool behindSameAddress =
+        !customerPublicIp.isEmpty() && publicAddress.compare(customerPublicIp, Qt::CaseInsensitive) == 0;
+    const QString address = behindSameAddress ? fields[1].trimmed() : publicAddress;
+    bool ok = false;
+    const int port = fields[2].trimmed().toInt(&ok);
+    if (address.isEmpty() || !ok || port < 1 || port > 65535) return std::nullopt;
+    return AgentAddress{address, port};
+}
+
+std::optional<ShowMeFields> ParseShowMe(const QString& argument) {
+    const QStringList fields = argument.split(QStringLiteral("#;#"));
+    if (fields.size() < 4) return std::nullopt;
+    return ShowMeFields{fields[0], fields[1], fields[2], fields[3]};
+}
+
+QStringList OfferedFiles(const QString& argument) {
+    return ListLines(argument);
+}
+
+QString SummarizeFileList(const QString& argument) {
+    const QStringList names = ListLines(argument);
+    QString summary;
+    for (qsizetype i = 0; i < qMin<qsizetype>(6, names.size()); ++i) summary += kCrLf + names[i];
+    if (names.size() > 6) summary += QStringLiteral(" 외 %1건").arg(names.size() - 6);
+    return summary;
+}
+
+}  // namespace pelio::session

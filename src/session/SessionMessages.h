@@ -1,0 +1,85 @@
+// The texts of the session messages that the customer's program and the agent's program exchange over
+// the server component, before encryption: a keyword, optionally ":" and an argument.
+//
+// Both sides use these builders and parsers, so the formats live in one place:
+//   customer:MACHINE/NAME/PHONE/ACCOUNT   the greeting, once per session (fields joined as they are)
+//   chatstart, chat:PIECE..., chatend     one chat line in pieces of 300 characters
+//   changeagent:PUBLIC/LOCAL/PORT         the agent hands the session to another agent
+//   showme:NAME#;#FLAG#;#ADDRESS#;#PORT   the agent shows its own screen
+//   filename:<CR LF>NAME<CR LF>NAME...    a file offer, one name per line
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+#include <optional>
+
+namespace pelio::session {
+
+// A received message split at its first ":"; the keyword in lower case.
+struct SessionMessage {
+    QString keyword;
+    QString argument;  // everything after the first ":" (may hold further ":" and "/"); empty without
+};
+
+SessionMessage SplitMessage(const QString& text);
+
+// "keyword:argument", or the keyword alone when the argument is empty.
+QString JoinMessage(const QString& keyword, const QString& argument);
+
+// The greeting the customer's program sends once the agent's program has taken the connection.
+QString SessionGreeting(const QString& machineCode, const QString& customerName, const QString& customerPhone,
+                        const QString& accountId);
+
+// The greeting's fields; nothing when the text is not a greeting. Names with "/" in them cannot be
+// told apart from the field separator: the first three "/" separate, the account keeps the rest.
+struct GreetingFields {
+    QString machineCode, customerName, customerPhone, accountId;
+};
+std::optional<GreetingFields> ParseGreeting(const QString& message);
+
+// One chat line as the messages that carry it, in sending order: "chatstart", "chat:" + each piece of
+// up to kChatPieceLength characters (none for an empty line), "chatend". A piece never ends between
+// the two halves of a surrogate pair, so no character is cut in two.
+inline constexpr int kChatPieceLength = 300;
+QStringList ChatMessages(const QString& line);
+
+// Collects the pieces of a chat line from the other side. A "chatstart" in the middle of a line
+// discards what was collected; pieces without a "chatstart" are added to what is there.
+class ChatBuffer {
+  public:
+    void Start() { m_text.clear(); }
+    void Append(const QString& piece);
+    // The collected line, after which the buffer is empty.
+    QString Take();
+    const QString& Text() const { return m_text; }
+
+  private:
+    QString m_text;
+};
+
+// The agent's address and port in a "changeagent" argument: the public address, or the local address
+// when the public one is the customer's own public address (compared without regard to case). Nothing
+// when a field is missing, the address is empty or the port is not a number in 1..65535.
+struct AgentAddress {
+    QString address;
+    int port = 0;
+};
+std::optional<AgentAddress> ParseChangeAgent(const QString& argument, const QString& customerPublicIp);
+
+// The fields of a "showme" argument, separated by "#;#". Nothing when fewer than four fields.
+struct ShowMeFields {
+    QString agentName;
+    QString controlFlag;
+    QString address;
+    QString port;
+};
+std::optional<ShowMeFields> ParseShowMe(const QString& argument);
+
+// The file names of a "filename" argument, split at CR LF (a lone LF too), without empty lines.
+QStringList OfferedFiles(const QString& argument);
+
+// The first six names of an offer, each after CR LF, and " 외 N건" for the N names beyond six.
+QString SummarizeFileList(const QString& argument);
+
+}  // namespace pelio::session
