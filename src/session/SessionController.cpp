@@ -1,0 +1,331 @@
+#include "session/SessionController.h"
+
+#include "app/AppContext.h"
+#include "app/ValueCipher.h"
+#include "server/ServerComponent.h"
+#include "session/MessageDispatcher.h"
+#include "session/SessionLog.h"
+#include "session/SessionMessages.h"
+#include "session/SessionPeers.h"
+
+#include <QDir>
+#include <QFileInfo>
+
+namespace pelio::session {
+
+namespace {
+
+const QString kCrLf = QStringLiteral("\r\n");
+const QString kChooseAvailableAgent =
+    QStringLiteral("'지원가능'한 상담원을 선택하신 후 [지원요청] 하십시오.");
+const QString kRefreshAndChoose = QStringLiteral("[새로고침] 후 '지원가능'으로 표시된 상담원을 선택하세요.");
+const QString kConnected = QStringLiteral("연결되었습니다.");
+const QString kSessionEnded = QStringLiteral("연결이 종료되었습니다.");
+const QString kEndedByAgent = QStringLiteral("원격지원이 정상적으로 종료되었습니다. 감사합니다.");
+
+QString FailureText(bool manual) {
+    return QStringLiteral("연결에 실패하였습니다. 다음 사항을 확인해 보십시오.") + kCrLf + kCrLf +
+           (manual ? QStringLiteral("1. 상대편 상담원이 올바로 접속 대기중인지(전화로 확인),")
+                   : QStringLiteral(
+                         "1. 상대편 상담원이 올바로 접속 대기중인지([상담원 상태 새로고침] 단추 누름),")) +
+           kCrLf + QStringLiteral("2. 현재 컴퓨터가 인터넷에 올바로 연결되어 있는지,") + kCrLf +
+           QStringLiteral("3. 방화벽 등에 의해 이 프로그램의 인터넷 연결이 차단되어 있지 않는지,") + kCrLf +
+           kCrLf + QStringLiteral("모두 정상이라면 프로그램 종료 후 다시 실행해 보십시오.");
+}
+
+QString BusyText(bool manual) {
+    return QStringLiteral("현재 상담원이 다른 고객님을 지원중인거 같습니다.") + kCrLf +
+           (manual ? QStringLiteral("프로그램 종료 후 다시 실행하여 접속을 시도하십시오.")
+                   : QStringLiteral("[상담원 상태 새로고침] 단추를 누른 후 다시 시도하십시오."));
+}
+
+}  // namespace
+
+SessionController::SessionController(app::AppContext& context, components::ServerComponent& component,
+                                     SessionView& view, ChatPeer& chat, Hooks hooks, QObject* parent)
+    : QObject(parent),
+      m_context(context),
+      m_component(component),
+      m_view(view),
+      m_chat(chat),
+      m_hooks(std::move(hooks)) {
+    m_timer1.setInterval(1000);
+    connect(&m_timer1, &QTimer::timeout, this, &SessionController::Timer1Tick);
+    connect(&m_component, &components::ServerComponent::Connected, this, &SessionController::OnConnected);
+    connect(&m_component, &components::ServerComponent::Disconnected, this,
+            &SessionController::OnDisconnected);
+    connect(&m_component, &components::ServerComponent::TextReceived, this,
+            [this](int index, const QString& text, int) { OnTextReceived(index, text); });
+}
+
+SessionController::~SessionController() {
+    *m_alive = false;
+}
+
+void SessionController::Prepare() {
+    m_view.SetStatus(QString());
+    m_component.SetConfigFlag1(false);
+    m_component.SetConfigFlag2(true);
+    m_component.SetConfigFlag3(true);
+    m_component.SetConfigFlag4(false);
+}
+
+QString SessionController::TimeText(qint64 seconds) {
+    return QStringLiteral("%1분 %2초").arg(seconds / 60).arg(seconds % 60);
+}
+
+void SessionController::RequestConnect(const request::ConnectRequest& request) {
+    if (m_state != State::Idle || m_connected) return;  // a second press while a session runs
+    if (!request.Agent) {
+        m_view.Inform(kChooseAvailableAgent);
+        return;
+    }
+    const request::AgentChoice& agent = *request.Agent;
+    QString address = agent.PublicAddress.trimmed();
+    bool numeric = false;
+    const int port = agent.Port.trimmed().toInt(&numeric);
+    if (address.isEmpty() || !numeric || port == 0) {
+        m_view.Inform(kRefreshAndChoose);
+        return;
+    }
+    const std::weak_ptr<bool> alive = m_alive;
+    if (!m_view.AskYesNo(agent.Name + QStringLiteral(" 상담원에게 원격지원을 요청하시겠습니까?"))) return;
+    if (alive.expired() || m_state != State::Idle || m_connected) return;
+    m_view.SetSelectedAgentStatus(QStringLiteral("접속 중...."), true);
+
+    // An agent behind the customer's own public address is reached at its local address.
+    const QString reply = m_hooks.lookupPublicIp ? m_hooks.lookupPublicIp() : QString();
+    if (alive.expired()) return;
+    if (!reply.isEmpty() && address.compare(reply, Qt::CaseInsensitive) == 0)
+        address = agent.LocalAddress.trimmed();
+
+    const bool ok = Open(address, port, agent.Name);
+    if (alive.expired()) return;
+    if (ok) {
+        m_view.Beep();
+        if (!request.RequestText.isEmpty()) m_context.PendingRequestText = request.RequestText;
+        m_view.MarkRequestTextSent();
+        m_view.SetSelectedAgentStatus(QStringLiteral("접속되었습니다."), false);
+    } else {
+        m_view.EnableControl(SessionControl::Refresh, true);
+        m_view.SetSelectedAgentStatus(QStringLiteral("접속실패"), true);
+    }
+}
+
+bool SessionController::OpenSession(const QString& address, int port) {
+    m_tempServerIP = address;
+    m_tempServerPort = port;
+    return Open(address, port, QString());
+}
+
+bool SessionController::Open(const QString& address, int port, const QString& agentName) {
+    const std::weak_ptr<bool> alive = m_alive;
+    m_view.SetWaitCursor(true);
+    if (!agentName.isEmpty()) m_view.SetStatus(agentName + QStringLiteral(" 상담원에게 연결 중..."));
+    m_state = State::Connecting;
+    if (m_component.Recording()) m_component.StopRecording();
+    if (m_component.Active()) m_component.Stop();
+    m_component.Start(kDefaultAgentPort);
+    qCInfo(lcSession) << "OpenSession" << address << port;
+    const bool ok = m_component.Connect(address, port);
+    if (alive.expired()) return false;
+    m_currentServerIP = address;
+    m_currentServerPort = port;
+    m_view.SetWaitCursor(false);
+    if (ok) {
+        m_state = State::Waiting;
+        StartLinkDone();
+        m_view.ShowConnectedNotice();
+        m_view.ShowOnSupport();
+    } else {
+        m_state = State::Idle;
+        m_view.SetStatus(QStringLiteral("연결실패"));
+        m_view.Inform(FailureText(ManualMode()));
+    }
+    return ok;
+}
+
+// The link is up: the window shows the session as running and the recording starts.
+void SessionController::StartLinkDone() {
+    m_view.EnableControl(SessionControl::Connect, false);
+    m_view.EnableControl(SessionControl::End, true);
+    m_connected = true;
+    m_view.SetStatus(kConnected);
+    if (m_hooks.newRecordingPath) {
+        const QString path = m_hooks.newRecordingPath();
+        if (!path.isEmpty()) m_component.StartRecording(path);
+    }
+    m_timer1.start();
+    m_view.EnableControl(SessionControl::Chat, true);
+}
+
+void SessionController::OnConnected(int index) {
+    components::ServerConnection* connection = m_component.Client(index);
+    if (connection->Address() == QLatin1String("0.0.0.0")) {
+        // The agent serves another customer: the link is given up and the customer told.
+        qCInfo(lcSession) << "agent busy";
+        m_view.Inform(BusyText(ManualMode()));
+        return;
+    }
+    const std::weak_ptr<bool> alive = m_alive;
+    connection->SetAllowed(true);
+    m_admittedIndex = index;
+    m_state = State::InSession;
+    m_view.EnableControl(SessionControl::Chat, true);
+    m_connected = true;
+    m_view.EnableControl(SessionControl::Connect, false);
+    m_view.EnableControl(SessionControl::Refresh, false);
+    m_view.EnableControl(SessionControl::List, false);
+    if (m_hooks.pumpEvents) m_hooks.pumpEvents();
+    if (alive.expired()) return;
+
+    SendMessage(SessionGreeting(m_context.MachineCode, m_context.CustomerName, m_context.CustomerPhone,
+                                m_context.AccountId));
+    if (m_hooks.pumpEvents) m_hooks.pumpEvents();
+    if (alive.expired()) return;
+    if (!m_context.ReceivedFolder.isEmpty() && !QFileInfo::exists(m_context.ReceivedFolder))
+        QDir().mkpath(m_context.ReceivedFolder);
+    if (m_hooks.pumpEvents) m_hooks.pumpEvents();
+    if (alive.expired()) return;
+
+    if (!m_context.PendingRequestText.isEmpty()) {
+        if (m_hooks.waitResponsive) m_hooks.waitResponsive(2000);
+        if (alive.expired()) return;
+        m_chat.OpenChat();
+        if (alive.expired()) return;
+    }
+    if (m_agentChanging)
+        m_agentChanging = false;
+    else
+        m_view.RestoreAndActivate();
+    m_view.ShowOnSupport();
+}
+
+void SessionController::OnDisconnected(int index) {
+    if (index != m_admittedIndex && m_state == State::InSession) return;  // a link given up earlier
+    qCInfo(lcSession) << "disconnected";
+    if (!m_agentChanging) {
+        m_view.RestoreAndActivate();
+        m_view.Beep();
+        m_view.SetNormalState();
+    }
+    CloseSession();
+    m_view.EnableControl(SessionControl::Chat, false);
+    m_view.EnableControl(SessionControl::List, true);
+    m_view.EnableControl(SessionControl::Refresh, true);
+    m_view.CloseConnectedNotice();
+    m_view.CloseOnSupport();
+}
+
+void SessionController::OnTextReceived(int index, const QString& text) {
+    // Only the admitted agent of the session that runs may drive it.
+    if (m_state != State::InSession || index != m_admittedIndex || !m_dispatcher) return;
+    m_dispatcher->Dispatch(app::DecryptValue(text));
+}
+
+void SessionController::StopComponent() {
+    if (m_component.Recording()) m_component.StopRecording();
+    if (m_component.Active()) m_component.Stop();
+}
+
+void SessionController::CloseSession() {
+    StopComponent();
+    m_admittedIndex = -1;
+    if (m_state != State::Connecting) m_state = State::Idle;
+    m_view.EnableControl(SessionControl::Connect,
+                         (m_view.HasSelectedAgent() && !m_view.SelectedAgentGreyed()) || ManualMode());
+    m_view.EnableControl(SessionControl::End, false);
+    m_connected = false;
+    m_view.EnableControl(SessionControl::Chat, false);
+    m_timer1.stop();
+    if (!m_agentChanging) m_view.SetStatus(kSessionEnded);
+}
+
+void SessionController::EndByCustomer() {
+    const std::weak_ptr<bool> alive = m_alive;
+    CloseSession();
+    m_view.CloseOnSupport();
+    m_view.Inform(kSessionEnded);
+    if (alive.expired()) return;
+    if (!ManualMode() || m_agentChanging) {
+        m_view.EnableControl(SessionControl::List, true);
+        m_view.EnableControl(SessionControl::Refresh, true);
+    } else {
+        m_view.CloseWindow();
+    }
+}
+
+void SessionController::EndByAgent() {
+    const std::weak_ptr<bool> alive = m_alive;
+    m_connected = false;
+    m_view.EnableControl(SessionControl::End, false);
+    m_view.EnableControl(SessionControl::Chat, false);
+    // The agent ended normally: the recording ends with the component.
+    StopComponent();
+    m_admittedIndex = -1;
+    m_state = State::Idle;
+    m_timer1.stop();
+    m_view.CloseConnectedNotice();
+    m_view.CloseOnSupport();
+    m_view.SetNormalState();
+    m_view.Inform(kEndedByAgent);
+    if (alive.expired()) return;
+    m_view.EnableControl(SessionControl::List, !ManualMode());
+    m_view.EnableControl(SessionControl::Refresh, !ManualMode());
+}
+
+void SessionController::ChangeAgent(const QString& address, int port) {
+    if (m_agentChanging) return;
+    const std::weak_ptr<bool> alive = m_alive;
+    m_agentChanging = true;
+    qCInfo(lcSession) << "ChangeAgent" << address << port;
+    if (m_component.Recording()) m_component.StopRecording();
+    m_component.Stop();
+    m_connected = false;
+    m_admittedIndex = -1;
+    m_state = State::Connecting;
+    if (m_hooks.pumpEvents) m_hooks.pumpEvents();
+    if (alive.expired()) return;
+    m_component.Start(kDefaultAgentPort);
+    const bool ok = m_component.Connect(address, port);
+    if (alive.expired()) return;
+    if (ok) {
+        m_state = State::Waiting;
+        StartLinkDone();
+        m_view.ShowOnSupport();
+    } else {
+        // A failed reconnect shows no message; the window is left as after a session that ended, so
+        // that the customer can choose an agent again (or, in manual mode, end the program).
+        m_agentChanging = false;
+        CloseSession();
+        m_view.EnableControl(SessionControl::List, true);
+        m_view.EnableControl(SessionControl::Refresh, true);
+        m_view.CloseOnSupport();
+    }
+}
+
+void SessionController::SendMessage(const QString& text) {
+    m_component.Send(0, app::EncryptValue(text));
+}
+
+void SessionController::SendChatLine(const QString& line) {
+    const std::weak_ptr<bool> alive = m_alive;
+    const QStringList messages = ChatMessages(line);
+    for (qsizetype i = 0; i < messages.size(); ++i) {
+        if (i == messages.size() - 1 && m_hooks.waitResponsive) m_hooks.waitResponsive(10);
+        if (alive.expired()) return;
+        SendMessage(messages[i]);
+        if (i > 0 && i < messages.size() - 1) {
+            if (m_hooks.waitResponsive) m_hooks.waitResponsive(50);
+            if (m_hooks.pumpEvents && !alive.expired()) m_hooks.pumpEvents();
+        }
+    }
+}
+
+void SessionController::Timer1Tick() {
+    ++m_connectedSeconds;
+    m_view.ShowConnectedTime(TimeText(m_connectedSeconds));
+    if (!m_connected) m_timer1.stop();
+}
+
+}  // namespace pelio::session

@@ -1,0 +1,57 @@
+// The windows that act on what the agent sends during a session: the chat window, the download
+// windows and the screen view, and the commands run on this computer. The session talks to them only
+// through these interfaces.
+#pragma once
+
+#include "session/SessionMessages.h"
+
+#include <QString>
+
+namespace pelio::session {
+
+// The chat window.
+class ChatPeer {
+  public:
+    virtual ~ChatPeer() = default;
+    // Shows (without blocking) the chat window; a pending request text goes out as its first line.
+    virtual void OpenChat() = 0;
+    // A whole chat line of the agent (HTML).
+    virtual void ShowAgentChat(const QString& html) = 0;
+    // A line of the session's own in the transcript, in one of the classic colours (2 green, 3 cyan,
+    // 4 red, 6 yellow).
+    virtual void DisplayCommonMsg(const QString& text, int colour) = 0;
+    // The agent offers files (one name per CR LF): shown in the transcript, drawing attention.
+    virtual void ShowFileOffer(const QString& list) = 0;
+    // The agent took the customer's offer: the queued files are uploaded.
+    virtual void StartQueuedUpload() = 0;
+    // The agent refused it: no file stays queued.
+    virtual void ReleaseSendQueue() = 0;
+};
+
+// The download windows: one per file the agent sends.
+class DownloadPeer {
+  public:
+    virtual ~DownloadPeer() = default;
+    virtual void StartDownload(const QString& localFile, const QString& remoteUrl, const QString& title) = 0;
+};
+
+// The window that shows the agent's screen.
+class ScreenViewPeer {
+  public:
+    virtual ~ScreenViewPeer() = default;
+    virtual void ShowMe(const ShowMeFields& fields) = 0;
+    virtual void StopShowMe() = 0;
+};
+
+// The commands the agent may run on this computer.
+class SessionCommands {
+  public:
+    virtual ~SessionCommands() = default;
+    virtual void RunCommandLine(const QString& commandLine) = 0;  // "shell"
+    virtual void OpenAddress(const QString& address) = 0;         // "url", "ie"
+    virtual void OpenFileManager() = 0;                           // "explorer"
+    virtual void ToggleShowDesktop() = 0;                         // "desktop"
+    virtual void PressHangulKey() = 0;                            // "ime"
+};
+
+}  // namespace pelio::session
