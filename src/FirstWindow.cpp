@@ -3,9 +3,9 @@
 #include "history/frmPlay.h"
 #include "platform/Services.h"
 #include "playback/SrfPlaybackWidget.h"
-#include "request/SessionStandIn.h"
 #include "request/frmConfirm.h"
 #include "request/frmRServer.h"
+#include "session/ProgramSession.h"
 
 #include <QCoreApplication>
 
@@ -31,8 +31,11 @@ std::unique_ptr<QWidget> CreateFirstWindow(app::AppContext& context, app::FirstW
         entry.exec();
         return request::EntryOutcome{entry.IsChanged, entry.ConnectNow, entry.ServerIP, entry.ServerPort};
     };
-    auto window = std::make_unique<request::frmRServer>(
-        context, *context.Platform, std::make_unique<request::SessionStandIn>(), std::move(openEntry));
+    const request::frmRServer::SessionFactory makeSession = [&context](session::SessionView& view) {
+        return session::CreateProgramSession(context, *context.Platform, view);
+    };
+    auto window =
+        std::make_unique<request::frmRServer>(context, *context.Platform, makeSession, std::move(openEntry));
     QObject::connect(window.get(), &request::frmRServer::closed, qApp, &QCoreApplication::quit,
                      Qt::QueuedConnection);
     return window;

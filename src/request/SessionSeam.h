@@ -38,6 +38,10 @@ class SessionSeam {
     virtual qint64 ConnectedSeconds() const = 0;
     // Ends the session on this side; nothing happens without one.
     virtual void CloseSession() = 0;
+    // The end button: ends the session and tells the customer.
+    virtual void EndSession() = 0;
+    // The chat button: shows the chat window.
+    virtual void ShowChat() = 0;
 };
 
 }  // namespace pelio::request

@@ -3,6 +3,8 @@
 #include "history/frmPlay.h"
 #include "platform/Services.h"
 #include "playback/SrfPlaybackWidget.h"
+#include "session/frmConnected.h"
+#include "session/frmOnSupport.h"
 #include "util/core/Colors.h"
 #include "util/core/TextFiles.h"
 #include "util/gui/Browser.h"
@@ -59,11 +61,11 @@ QString FallbackPage() {
 }  // namespace
 
 frmRServer::frmRServer(app::AppContext& context, platform::Services& services,
-                       std::unique_ptr<SessionSeam> session, EntryOpener openEntry, QWidget* parent)
+                       const SessionFactory& makeSession, EntryOpener openEntry, QWidget* parent)
     : QWidget(parent),
       m_context(context),
       m_services(services),
-      m_session(std::move(session)),
+      m_session(makeSession(*this)),
       m_openEntry(std::move(openEntry)),
       m_roots(web::LoadServiceRoots(context.IniFile)),
       m_rules(context, *m_session, *services.clock, *services.inputMode, *this, m_roots,
@@ -91,6 +93,7 @@ frmRServer::frmRServer(app::AppContext& context, platform::Services& services,
 
 frmRServer::~frmRServer() {
     delete m_review.data();
+    delete m_onSupport.data();  // the indicator has no owner
 }
 
 QString frmRServer::RequestFilePath() const {
@@ -157,6 +160,7 @@ void frmRServer::RunClosingSteps() {
         case AgentListRules::RequestFileAction::Keep:
             break;
     }
+    CloseOnSupport();
     CloseOtherWindows();
     emit closed();
 }
@@ -284,6 +288,7 @@ void frmRServer::ShowAgents(const QList<web::AgentRecord>& records) {
         item->setIcon(0, m_listIcon);
         item->setData(0, kTagRole, agent.PublicAddress + u',' + agent.LocalAddress);
         item->setData(0, kIndexRole, i);
+        item->setData(0, kGreyRole, !agent.IsAvailable());
         if (!agent.IsAvailable())
             for (int c = 0; c < item->columnCount(); ++c) item->setForeground(c, grey);
         items << item;

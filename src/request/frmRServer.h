@@ -5,6 +5,7 @@
 #include "request/EntryWindowSeam.h"
 #include "request/OpenWindows.h"
 #include "request/SessionSeam.h"
+#include "session/SessionView.h"
 
 #include <QColor>
 #include <QIcon>
@@ -12,6 +13,7 @@
 #include <QTimer>
 #include <QWidget>
 
+#include <functional>
 #include <memory>
 
 class QLabel;
@@ -30,6 +32,10 @@ class HtmlView;
 namespace pelio::history {
 class frmPlay;
 }
+namespace pelio::session {
+class frmConnected;
+class frmOnSupport;
+}  // namespace pelio::session
 
 namespace pelio::request {
 
@@ -43,17 +49,20 @@ namespace pelio::request {
 // the company code or the phone number is missing. The list, refresh and start-up rules are
 // AgentListRules'; the window passes its controls' events to them and shows what they report. The
 // caller keeps the context and the services for the window's life.
-class frmRServer : public QWidget, private AgentListRules::View {
+class frmRServer : public QWidget, private AgentListRules::View, private session::SessionView {
     Q_OBJECT
 
   public:
-    frmRServer(app::AppContext& context, platform::Services& services, std::unique_ptr<SessionSeam> session,
+    // Makes the window's session, which reaches the window through the view it is given.
+    using SessionFactory = std::function<std::unique_ptr<SessionSeam>(session::SessionView& view)>;
+
+    frmRServer(app::AppContext& context, platform::Services& services, const SessionFactory& makeSession,
                EntryOpener openEntry, QWidget* parent = nullptr);
     ~frmRServer() override;
 
     // The window title: "Pelio 원격지원 고객용", then " [" + DeptCode + "]" when there is a company code,
     // then " - " + text when text is not empty.
-    void SetStatus(const QString& text);
+    void SetStatus(const QString& text) override;
     // Closes every other window of the program, from the last opened to the first.
     void CloseOtherWindows();
 
@@ -65,6 +74,8 @@ class frmRServer : public QWidget, private AgentListRules::View {
     // Item data of lvList: the tag (public + "," + local address) and the agent's index in the rules.
     static constexpr int kTagRole = Qt::UserRole;
     static constexpr int kIndexRole = Qt::UserRole + 1;
+    // Whether the agent of the item is greyed (not available, or a connection to it failed).
+    static constexpr int kGreyRole = Qt::UserRole + 2;
     // The hidden column with the agent's port.
     static constexpr int kPortColumn = 3;
 
@@ -109,6 +120,22 @@ class frmRServer : public QWidget, private AgentListRules::View {
     void ShowReady() override;
     void CloseWindow() override;
 
+    // session::SessionView (Inform, AskYesNo, SetStatus and CloseWindow above serve both)
+    void SetWaitCursor(bool waiting) override;
+    void EnableControl(session::SessionControl control, bool enabled) override;
+    bool HasSelectedAgent() const override;
+    bool SelectedAgentGreyed() const override;
+    void SetSelectedAgentStatus(const QString& text, bool grey) override;
+    void ShowConnectedTime(const QString& text) override;
+    void MarkRequestTextSent() override;
+    void ShowConnectedNotice() override;
+    void CloseConnectedNotice() override;
+    void ShowOnSupport() override;
+    void CloseOnSupport() override;
+    void RestoreAndActivate() override;
+    void SetNormalState() override;
+    void Beep() override;
+
     app::AppContext& m_context;
     platform::Services& m_services;
     std::unique_ptr<SessionSeam> m_session;
@@ -133,6 +160,12 @@ class frmRServer : public QWidget, private AgentListRules::View {
     QPushButton* m_cmdRefresh = nullptr;
     QPushButton* m_cmdReview = nullptr;
     QPushButton* m_cmdExit = nullptr;
+    QPushButton* m_cmdEnd = nullptr;
+    QPushButton* m_cmdChat = nullptr;
+    QPushButton* m_cmdExplorer = nullptr;
+    QLabel* m_lblTime = nullptr;
+    QPointer<session::frmConnected> m_connectedNotice;
+    QPointer<session::frmOnSupport> m_onSupport;
     QStatusBar* m_statusBar = nullptr;
     QTimer m_timer2;
     QPointer<history::frmPlay> m_review;

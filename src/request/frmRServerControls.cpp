@@ -159,6 +159,17 @@ void frmRServer::BuildControls() {
                             QStringLiteral("지난 원격지원의 대화내용과 녹화화면을 봅니다."), this);
     m_cmdExit = NewButton(QStringLiteral("cmdExit"), QStringLiteral("종료"),
                           QStringLiteral("프로그램을 마칩니다."), this);
+    m_cmdEnd = NewButton(QStringLiteral("cmdEnd"), QStringLiteral("연결끊기"),
+                         QStringLiteral("원격지원 연결을 끊습니다."), this);
+    m_cmdEnd->setEnabled(false);
+    m_cmdChat = NewButton(QStringLiteral("cmdChat"), QStringLiteral("대화하기..."),
+                          QStringLiteral("상담원과 대화합니다."), this);
+    m_cmdChat->setEnabled(false);
+    m_cmdExplorer = NewButton(QStringLiteral("cmdExplorer"), QStringLiteral("받은파일..."),
+                              QStringLiteral("상담원에게서 받은 파일이 있는 폴더를 엽니다."), this);
+    m_lblTime = new QLabel(this);
+    m_lblTime->setObjectName(QStringLiteral("lblTime"));
+    m_lblTime->setAccessibleName(QStringLiteral("연결 시간"));
     m_statusBar = new QStatusBar(this);
     m_statusBar->setObjectName(QStringLiteral("StatusBar"));
     m_statusBar->setSizeGripEnabled(false);
@@ -167,7 +178,11 @@ void frmRServer::BuildControls() {
     buttons->setSpacing(6);
     buttons->addWidget(m_cmdConnect);
     buttons->addWidget(m_cmdRefresh);
+    buttons->addWidget(m_cmdEnd);
+    buttons->addWidget(m_cmdChat);
+    buttons->addWidget(m_cmdExplorer);
     buttons->addStretch(1);
+    buttons->addWidget(m_lblTime);
     buttons->addWidget(m_cmdReview);
     buttons->addWidget(m_cmdExit);
 
@@ -205,6 +220,11 @@ void frmRServer::BuildControls() {
     connect(m_cmdRefresh, &QPushButton::clicked, this, [this] { m_rules.Refresh(); });
     connect(m_cmdReview, &QPushButton::clicked, this, &frmRServer::OnReviewClicked);
     connect(m_cmdExit, &QPushButton::clicked, this, &QWidget::close);
+    connect(m_cmdEnd, &QPushButton::clicked, this, [this] { m_session->EndSession(); });
+    connect(m_cmdChat, &QPushButton::clicked, this, [this] { m_session->ShowChat(); });
+    connect(m_cmdExplorer, &QPushButton::clicked, this, [this] {
+        if (!m_context.ReceivedFolder.isEmpty()) m_services.files->ShowFolder(m_context.ReceivedFolder);
+    });
     connect(&m_timer2, &QTimer::timeout, this, [this] { m_rules.Tick(); });
     connect(m_web, &util::HtmlView::documentLoaded, this, &frmRServer::OnNoticeLoaded);
     connect(m_lblHome, &QLabel::linkActivated, this, [this] {

@@ -126,7 +126,7 @@ bool SessionController::Open(const QString& address, int port, const QString& ag
     if (m_component.Recording()) m_component.StopRecording();
     if (m_component.Active()) m_component.Stop();
     m_component.Start(kDefaultAgentPort);
-    qCInfo(lcSession) << "OpenSession" << address << port;
+    qCInfo(lcSession).noquote() << "OpenSession" << address << port;
     const bool ok = m_component.Connect(address, port);
     if (alive.expired()) return false;
     m_currentServerIP = address;
@@ -302,6 +302,10 @@ void SessionController::ChangeAgent(const QString& address, int port) {
         m_view.EnableControl(SessionControl::Refresh, true);
         m_view.CloseOnSupport();
     }
+}
+
+void SessionController::ShowChat() {
+    m_chat.OpenChat();
 }
 
 void SessionController::SendMessage(const QString& text) {

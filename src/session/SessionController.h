@@ -65,6 +65,8 @@ class SessionController : public QObject, public request::SessionSeam {
     bool bConnected() const override { return m_connected; }
     qint64 ConnectedSeconds() const override { return m_connectedSeconds; }
     void CloseSession() override;
+    void EndSession() override { EndByCustomer(); }
+    void ShowChat() override;
 
     // The end button.
     void EndByCustomer();

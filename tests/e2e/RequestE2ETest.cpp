@@ -19,7 +19,8 @@ class RequestOnDisplay : public ProgramOnDisplay {
     // Starts the program with the request folder's diagnostics on its standard error.
     QProcess& StartLogged(const QStringList& args) {
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("QT_LOGGING_RULES"), QStringLiteral("pelio.request.info=true"));
+        env.insert(QStringLiteral("QT_LOGGING_RULES"),
+                   QStringLiteral("pelio.request.info=true\npelio.session.info=true"));
         return Start(args, env);
     }
 

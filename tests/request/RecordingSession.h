@@ -30,6 +30,8 @@ class RecordingSession : public request::SessionSeam {
         calls << QStringLiteral("CloseSession");
         connected = false;
     }
+    void EndSession() override { calls << QStringLiteral("EndSession"); }
+    void ShowChat() override { calls << QStringLiteral("ShowChat"); }
 };
 
 }  // namespace pelio::test

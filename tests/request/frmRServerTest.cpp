@@ -94,9 +94,12 @@ class frmRServerTest : public ::testing::Test {
 
     // Opens the window; with ready, waits for the end of its first activation.
     void Open(bool ready = true) {
-        auto recording = std::make_unique<test::RecordingSession>();
-        session = recording.get();
-        window = std::make_unique<frmRServer>(context, fakes.services, std::move(recording), openEntry);
+        const frmRServer::SessionFactory makeSession = [this](session::SessionView&) {
+            auto recording = std::make_unique<test::RecordingSession>();
+            session = recording.get();
+            return recording;
+        };
+        window = std::make_unique<frmRServer>(context, fakes.services, makeSession, openEntry);
         QObject::connect(window.get(), &frmRServer::closed, [this] { ++closings; });
         window->show();
         if (!ready) return;  // the window may close again at once

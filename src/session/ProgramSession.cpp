@@ -1,0 +1,120 @@
+#include "session/ProgramSession.h"
+
+#include "app/AppContext.h"
+#include "platform/Services.h"
+#include "server/VncServerComponent.h"
+#include "session/MessageDispatcher.h"
+#include "session/SessionController.h"
+#include "session/SessionLog.h"
+#include "session/SessionPeers.h"
+#include "util/core/Paths.h"
+#include "web/HttpTransport.h"
+#include "web/ServiceEndpoints.h"
+
+#include <QProcess>
+
+namespace pelio::session {
+
+namespace {
+
+// Stand-ins for the chat window, the download windows and the screen view (see the header).
+class LoggingPeers : public ChatPeer, public DownloadPeer, public ScreenViewPeer {
+  public:
+    explicit LoggingPeers(app::AppContext& context) : m_context(context) {}
+    void SetSession(SessionController* session) { m_session = session; }
+
+    void OpenChat() override {
+        qCInfo(lcSession) << "chat opened";
+        if (m_context.PendingRequestText.isEmpty() || !m_session) return;
+        const QString line = m_context.PendingRequestText;
+        m_context.PendingRequestText.clear();
+        m_session->SendChatLine(line);
+    }
+    void ShowAgentChat(const QString& html) override { qCInfo(lcSession).noquote() << "agent chat" << html; }
+    void DisplayCommonMsg(const QString& text, int colour) override {
+        qCInfo(lcSession).noquote() << "common" << colour << text;
+    }
+    void ShowFileOffer(const QString& list) override { qCInfo(lcSession).noquote() << "file offer" << list; }
+    void StartQueuedUpload() override { qCInfo(lcSession) << "upload queued files"; }
+    void ReleaseSendQueue() override { qCInfo(lcSession) << "send queue released"; }
+    void StartDownload(const QString& localFile, const QString& remoteUrl, const QString&) override {
+        qCInfo(lcSession).noquote() << "download" << remoteUrl << "->" << localFile;
+    }
+    void ShowMe(const ShowMeFields& fields) override {
+        qCInfo(lcSession).noquote() << "showme" << fields.address << fields.port;
+    }
+    void StopShowMe() override { qCInfo(lcSession) << "stopshowme"; }
+
+  private:
+    app::AppContext& m_context;
+    SessionController* m_session = nullptr;
+};
+
+// The agent's commands, run through the platform services.
+class PlatformCommands : public SessionCommands {
+  public:
+    explicit PlatformCommands(platform::Services& services) : m_services(services) {}
+    void RunCommandLine(const QString& commandLine) override {
+        QStringList words = QProcess::splitCommand(commandLine);
+        if (words.isEmpty()) return;
+        const QString program = words.takeFirst();
+        if (!QProcess::startDetached(program, words)) qCWarning(lcSession) << "could not run" << program;
+    }
+    void OpenAddress(const QString& address) override { m_services.shell->Open(address); }
+    void OpenFileManager() override { m_services.files->ShowDefault(); }
+    void ToggleShowDesktop() override { qCInfo(lcSession) << "show desktop"; }
+    void PressHangulKey() override { qCInfo(lcSession) << "hangul key"; }
+
+  private:
+    platform::Services& m_services;
+};
+
+class ProgramSession : public request::SessionSeam {
+  public:
+    ProgramSession(app::AppContext& context, platform::Services& services, SessionView& view)
+        : m_peers(context), m_commands(services) {
+        SessionController::Hooks hooks;
+        const web::ServiceRoots roots = web::LoadServiceRoots(context.IniFile);
+        hooks.lookupPublicIp = [roots, &context] { return web::LookupPublicIp(roots, context); };
+        hooks.waitResponsive = [](int ms) { web::WaitResponsive(ms); };
+        hooks.pumpEvents = [] { web::PumpPendingEvents(); };
+        hooks.newRecordingPath = [&context] {
+            return util::NewHistoryFilePath(false, context.HistoryFolder, context.DeptCode, context.DeptName);
+        };
+        m_controller = std::make_unique<SessionController>(context, m_component, view, m_peers, hooks);
+        m_dispatcher = std::make_unique<MessageDispatcher>(
+            context, *m_controller, view, MessageDispatcher::Peers{m_peers, m_peers, m_peers, m_commands},
+            roots.ServiceRoot);
+        m_controller->SetDispatcher(m_dispatcher.get());
+        m_peers.SetSession(m_controller.get());
+        m_controller->Prepare();
+    }
+
+    void RequestConnect(const request::ConnectRequest& request) override {
+        m_controller->RequestConnect(request);
+    }
+    bool OpenSession(const QString& address, int port) override {
+        return m_controller->OpenSession(address, port);
+    }
+    bool bConnected() const override { return m_controller->bConnected(); }
+    qint64 ConnectedSeconds() const override { return m_controller->ConnectedSeconds(); }
+    void CloseSession() override { m_controller->CloseSession(); }
+    void EndSession() override { m_controller->EndByCustomer(); }
+    void ShowChat() override { m_controller->ShowChat(); }
+
+  private:
+    components::VncServerComponent m_component;
+    LoggingPeers m_peers;
+    PlatformCommands m_commands;
+    std::unique_ptr<SessionController> m_controller;
+    std::unique_ptr<MessageDispatcher> m_dispatcher;
+};
+
+}  // namespace
+
+std::unique_ptr<request::SessionSeam> CreateProgramSession(app::AppContext& context,
+                                                           platform::Services& services, SessionView& view) {
+    return std::make_unique<ProgramSession>(context, services, view);
+}
+
+}  // namespace pelio::session
