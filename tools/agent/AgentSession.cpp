@@ -1,7 +1,9 @@
 #include "AgentSession.h"
 
+#include "AgentCommands.h"
 #include "app/ValueCipher.h"
 #include "server/TextFraming.h"
+#include "session/SessionMessages.h"
 
 #include <QImage>
 #include <QString>
@@ -13,6 +15,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -73,11 +76,47 @@ struct CommandQueue {
     }
 };
 
+// A greeting field: escaped like a message text, and a TAB as \t so that the columns stay apart.
+std::string EscapeField(const QString& field) {
+    std::string out;
+    for (char c : Escape(field.toStdString())) {
+        if (c == '\t')
+            out += "\\t";
+        else
+            out += c;
+    }
+    return out;
+}
+
 struct Session {
     framing::TextAssembler assembler;
+    session::ChatBuffer chat;
+    bool chatOpen = false;  // a "chatstart" or a piece came since the last "chatend"
     int width = 0, height = 0;
     bool quit = false;
 };
+
+// The lines that a decrypted message adds after its "message" line: the customer's greeting, and a
+// chat line once its last piece has come.
+void PrintEvents(Session& session, const QString& plain) {
+    if (const auto greeting = session::ParseGreeting(plain)) {
+        PrintLine("greeting " + EscapeField(greeting->machineCode) + '\t' +
+                  EscapeField(greeting->customerName) + '\t' + EscapeField(greeting->customerPhone) + '\t' +
+                  EscapeField(greeting->accountId));
+        return;
+    }
+    const session::SessionMessage message = session::SplitMessage(plain);
+    if (message.keyword == u"chatstart") {
+        session.chat.Start();
+        session.chatOpen = true;
+    } else if (message.keyword == u"chat") {
+        session.chat.Append(message.argument);
+        session.chatOpen = true;
+    } else if (message.keyword == u"chatend" && session.chatOpen) {
+        session.chatOpen = false;
+        PrintLine("chat " + Escape(session.chat.Take().toStdString()));
+    }
+}
 
 Session* SessionOf(rfbClient* client) {
     return static_cast<Session*>(rfbClientGetClientData(client, nullptr));
@@ -91,8 +130,10 @@ void OnText(rfbClient* client, int value, char* text) {
     const QString plain = app::DecryptValue(QString::fromUtf8(complete.data(), qsizetype(complete.size())));
     if (plain.isEmpty() && !complete.empty())
         PrintLine("undecryptable " + Escape(complete));
-    else
+    else {
         PrintLine("message " + Escape(plain.toStdString()));
+        PrintEvents(*session, plain);
+    }
 }
 
 void OnUpdate(rfbClient* client, int, int, int, int) {
@@ -120,47 +161,57 @@ std::uint32_t ParseKeysym(const std::string& word) {
     return std::uint32_t(std::strtoul(word.c_str(), nullptr, 0));
 }
 
+bool SendMessage(rfbClient* client, const QString& plain) {
+    return SendText(client, app::EncryptValue(plain).toStdString());
+}
+
 // Plays one command line; false when the link failed.
 bool Play(rfbClient* client, Session& session, const std::string& line) {
-    if (line.empty() || line[0] != '\\') {
-        const QString cipher = app::EncryptValue(QString::fromUtf8(line.data(), qsizetype(line.size())));
-        return SendText(client, cipher.toStdString());
-    }
-    if (line.size() > 1 && line[1] == '\\') {
-        const std::string text = line.substr(1);
-        return SendText(
-            client, app::EncryptValue(QString::fromUtf8(text.data(), qsizetype(text.size()))).toStdString());
-    }
-    std::istringstream words(line.substr(1));
-    std::string command;
-    words >> command;
-    if (command == "pointer") {
-        int x = 0, y = 0, mask = 0;
-        words >> x >> y >> mask;
-        return SendPointerEvent(client, x, y, mask);
-    }
-    if (command == "key") {
-        std::string keysym, state;
-        words >> keysym >> state;
-        return SendKeyEvent(client, ParseKeysym(keysym), state == "down" ? TRUE : FALSE);
-    }
-    if (command == "type") {
-        std::string keysym;
-        words >> keysym;
-        return SendKeyEvent(client, ParseKeysym(keysym), TRUE) &&
-               SendKeyEvent(client, ParseKeysym(keysym), FALSE);
-    }
-    if (command == "save") {
-        std::string file;
-        std::getline(words >> std::ws, file);
-        if (client->frameBuffer && client->width > 0 && client->height > 0) {
-            const QImage image(client->frameBuffer, client->width, client->height, client->width * 4,
-                               QImage::Format_RGBX8888);
-            if (image.save(QString::fromStdString(file))) PrintLine("saved " + file);
+    if (line.size() > 1 && line[0] == '\\' && line[1] != '\\') {
+        std::istringstream words(line.substr(1));
+        std::string command;
+        words >> command;
+        if (command == "pointer") {
+            int x = 0, y = 0, mask = 0;
+            words >> x >> y >> mask;
+            return SendPointerEvent(client, x, y, mask);
         }
+        if (command == "key") {
+            std::string keysym, state;
+            words >> keysym >> state;
+            return SendKeyEvent(client, ParseKeysym(keysym), state == "down" ? TRUE : FALSE);
+        }
+        if (command == "type") {
+            std::string keysym;
+            words >> keysym;
+            return SendKeyEvent(client, ParseKeysym(keysym), TRUE) &&
+                   SendKeyEvent(client, ParseKeysym(keysym), FALSE);
+        }
+        if (command == "save") {
+            std::string file;
+            std::getline(words >> std::ws, file);
+            if (client->frameBuffer && client->width > 0 && client->height > 0) {
+                const QImage image(client->frameBuffer, client->width, client->height, client->width * 4,
+                                   QImage::Format_RGBX8888);
+                if (image.save(QString::fromStdString(file))) PrintLine("saved " + file);
+            }
+            return true;
+        }
+        if (command == "quit") {
+            session.quit = true;
+            return true;
+        }
+    }
+    const CommandMessages result = MessagesForLine(QString::fromUtf8(line.data(), qsizetype(line.size())));
+    if (result.refused()) {
+        std::fprintf(stderr, "pelio-agent: %s\n", result.error.toUtf8().constData());
         return true;
     }
-    if (command == "quit") session.quit = true;
+    for (const OutgoingMessage& message : result.messages) {
+        if (!SendMessage(client, message.text)) return false;
+        if (message.pauseAfterMs > 0)
+            std::this_thread::sleep_for(std::chrono::milliseconds(message.pauseAfterMs));
+    }
     return true;
 }
 

@@ -7,6 +7,13 @@
 //   busy                    (--busy) the component was told that this agent is busy
 //   screen WIDTHxHEIGHT     the first screen, and each change of its size
 //   message TEXT            a session message, decrypted; "\" "\n" "\r" escaped as \\ \n \r
+//   greeting FIELDS         after the "message" line of the customer's greeting: "greeting " and the
+//                           machine code, name, phone and account, each separated by one TAB and
+//                           escaped like TEXT with a TAB in a field as \t (an empty field is an empty
+//                           column)
+//   chat TEXT               after the "message" line of a "chatend": the chat line its pieces made,
+//                           escaped like the message texts (a "chatend" with nothing since the last
+//                           one prints no line)
 //   undecryptable TEXT      a received text that is not a session message
 //   saved FILE              after "\save"
 //   disconnected            the link ended; the program exits 0
@@ -18,7 +25,23 @@
 //   \save FILE              saves the received screen as an image (format from the file name)
 //   \quit                   closes the link and exits
 //   \\TEXT                  sends the message "\TEXT"
-// Texts travel in the framing of TextFraming.h.
+// and the commands that send session messages (arguments as AgentCommands.h reads them):
+//   \chat TEXT              one chat line: "chatstart", "chat:" pieces, "chatend", paced like the
+//                           customer's program (50 ms after each piece, 10 ms more before the end)
+//   \end                    "end"
+//   \changeagent P/L/PORT   "changeagent:P/L/PORT"
+//   \showme NAME FLAG ADDRESS PORT
+//                           "showme:" and the four words joined by "#;#"
+//   \stopshowme, \desktop, \ime, \explorer, \ie
+//                           the keyword alone
+//   \url ADDRESS            "url:ADDRESS"
+//   \shell COMMAND LINE     "shell:COMMAND LINE"
+//   \offer NAME...          "filename:" and CR LF before each name
+//   \download URL           "downloadthis:URL"
+//   \lastfile NAME          "lastfile:NAME"
+// A command that is none of these, or lacks what it needs, sends nothing: the reason goes to standard
+// error as one line starting with "pelio-agent: ". Each message is encrypted on its own, and texts
+// travel in the framing of TextFraming.h.
 #pragma once
 
 #include <string>

@@ -5,7 +5,8 @@
 //                                of the empty value)
 //   pelio-agent listen PORT [--bind ADDRESS] [--busy] [--script FILE]
 //       waits on ADDRESS (default 127.0.0.1) and PORT (0: any free port) for the customer's reverse
-//       connection and runs one session; see AgentSession.h for what it prints and reads.
+//       connection and runs one session; see AgentSession.h for what it prints and for the commands
+//       it reads (sending a chat line, a file offer, ...).
 // Arguments are read as UTF-8 and results are printed as UTF-8 followed by a line break.
 #include "AgentSession.h"
 #include "app/ValueCipher.h"
@@ -24,7 +25,13 @@ int Usage() {
     std::fputs(
         "usage: pelio-agent encrypt TEXT\n"
         "       pelio-agent decrypt HEXTEXT\n"
-        "       pelio-agent listen PORT [--bind ADDRESS] [--busy] [--script FILE]\n",
+        "       pelio-agent listen PORT [--bind ADDRESS] [--busy] [--script FILE]\n"
+        "listen reads one command per line: a plain line is sent as a session message;\n"
+        "  link:     \\pointer X Y MASK, \\key KEYSYM down|up, \\type KEYSYM, \\save FILE, \\quit\n"
+        "  messages: \\chat TEXT, \\end, \\changeagent PUBLIC/LOCAL/PORT,\n"
+        "            \\showme NAME FLAG ADDRESS PORT, \\stopshowme, \\url ADDRESS, \\shell COMMAND LINE,\n"
+        "            \\desktop, \\ime, \\explorer, \\ie, \\offer NAME..., \\download URL, \\lastfile NAME,\n"
+        "            \\\\TEXT (the message \"\\TEXT\")\n",
         stderr);
     return 2;
 }
