@@ -16,6 +16,8 @@ packages=(
   libzstd-dev zlib1g-dev
   # tests
   libgtest-dev libgmock-dev xvfb xauth xdotool x11-utils
+  # a window manager for the tests of desktop behaviour (show desktop)
+  openbox
   # third-party RFB peers for the server tests and benchmarks
   tigervnc-viewer tigervnc-standalone-server tigervnc-scraping-server x11vnc
   # FTP drop boxes for the FTP client's tests and the demo

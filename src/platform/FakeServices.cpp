@@ -11,6 +11,7 @@ FakeServices::FakeServices() {
     auto ck = std::make_unique<ManualClock>();
     auto im = std::make_unique<FakeInputMode>();
     auto uf = std::make_unique<FakeUserFolders>();
+    auto dt = std::make_unique<FakeDesktop>();
     identity = id.get();
     windows = wm.get();
     instances = inst.get();
@@ -19,6 +20,7 @@ FakeServices::FakeServices() {
     clock = ck.get();
     inputMode = im.get();
     folders = uf.get();
+    desktop = dt.get();
     services.identity = std::move(id);
     services.windows = std::move(wm);
     services.instances = std::move(inst);
@@ -27,6 +29,7 @@ FakeServices::FakeServices() {
     services.clock = std::move(ck);
     services.inputMode = std::move(im);
     services.folders = std::move(uf);
+    services.desktop = std::move(dt);
 }
 
 }  // namespace pelio::platform

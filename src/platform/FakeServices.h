@@ -109,6 +109,30 @@ class FakeUserFolders : public UserFolders {
     QString DocumentsFolder() override { return documents; }
 };
 
+// Records the desktop commands: "run:LINE", "toggle-desktop", "hangul-key", "sound:PATH", "flash";
+// answers with the results the test sets.
+class FakeDesktop : public Desktop {
+  public:
+    QStringList calls;
+    bool runResult = true;
+    bool toggleResult = true;
+    bool hangulResult = true;
+    bool RunCommandLine(const QString& commandLine) override {
+        calls << QStringLiteral("run:") + commandLine;
+        return runResult;
+    }
+    bool ToggleShowDesktop() override {
+        calls << QStringLiteral("toggle-desktop");
+        return toggleResult;
+    }
+    bool PressHangulKey() override {
+        calls << QStringLiteral("hangul-key");
+        return hangulResult;
+    }
+    void PlaySound(const QString& path) override { calls << QStringLiteral("sound:") + path; }
+    void FlashWindow(QWindow*) override { calls << QStringLiteral("flash"); }
+};
+
 // All fakes together, with typed access for the test.
 struct FakeServices {
     FakeServices();
@@ -120,6 +144,7 @@ struct FakeServices {
     ManualClock* clock;  // starts at 0 and moves only when the test advances it
     FakeInputMode* inputMode;
     FakeUserFolders* folders;
+    FakeDesktop* desktop;
     Services services;
 };
 

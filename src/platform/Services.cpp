@@ -1,5 +1,6 @@
 #include "platform/Services.h"
 
+#include "platform/LinuxDesktop.h"
 #include "platform/LinuxFileManager.h"
 #include "platform/LinuxInputMode.h"
 #include "platform/LinuxInstanceRegistry.h"
@@ -23,6 +24,7 @@ std::unique_ptr<Services> CreateLinuxServices() {
     services->clock = std::make_unique<SteadyClock>();
     services->inputMode = std::make_unique<LinuxInputMode>();
     services->folders = std::make_unique<LinuxUserFolders>();
+    services->desktop = std::make_unique<LinuxDesktop>();
     return services;
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/Clock.h"
+#include "platform/Desktop.h"
 #include "platform/FileManager.h"
 #include "platform/InputMode.h"
 #include "platform/InstanceRegistry.h"
@@ -25,6 +26,7 @@ struct Services {
     std::unique_ptr<Clock> clock;
     std::unique_ptr<InputMode> inputMode;
     std::unique_ptr<UserFolders> folders;
+    std::unique_ptr<Desktop> desktop;
 };
 
 // The real services of this system (X11 desktop, /proc, /sys).
