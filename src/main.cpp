@@ -21,9 +21,10 @@ namespace {
 
 // With PELIO_MESSAGE_LOG set (unattended runs: demos, end-to-end tests), message boxes are not shown:
 // each is appended to that file as one line "icon<TAB>title<TAB>text" and answered with its default.
+// PELIO_MESSAGE_ANSWERS ("yes,no,...") answers the questions in turn instead, until the list runs out.
 class MessageLog : public pelio::util::MessageBoxProvider {
   public:
-    explicit MessageLog(QString path) : m_path(std::move(path)) {}
+    MessageLog(QString path, QStringList answers) : m_path(std::move(path)), m_answers(std::move(answers)) {}
     pelio::util::MsgAnswer ShowMessage(const pelio::util::MessageBoxRequest& box) override {
         QFile log(m_path);
         if (log.open(QIODevice::Append)) {
@@ -32,17 +33,23 @@ class MessageLog : public pelio::util::MessageBoxProvider {
             log.write(
                 QStringLiteral("%1\t%2\t%3\n").arg(static_cast<int>(box.icon)).arg(box.title, text).toUtf8());
         }
+        if (box.buttons == pelio::util::MsgButtons::YesNo && !m_answers.isEmpty())
+            return m_answers.takeFirst().trimmed().compare(QLatin1String("yes"), Qt::CaseInsensitive) == 0
+                       ? pelio::util::MsgAnswer::Yes
+                       : pelio::util::MsgAnswer::No;
         return pelio::util::DefaultAnswer(box);
     }
 
   private:
     QString m_path;
+    QStringList m_answers;
 };
 
 void UseMessageLogIfAsked() {
     const QString path = qEnvironmentVariable("PELIO_MESSAGE_LOG");
     if (path.isEmpty()) return;
-    static MessageLog log(path);
+    static MessageLog log(path,
+                          qEnvironmentVariable("PELIO_MESSAGE_ANSWERS").split(u',', Qt::SkipEmptyParts));
     pelio::util::MessageBoxes::SetProvider(&log);
 }
 

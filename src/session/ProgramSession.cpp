@@ -11,8 +11,6 @@
 #include "web/HttpTransport.h"
 #include "web/ServiceEndpoints.h"
 
-#include <QProcess>
-
 namespace pelio::session {
 
 namespace {
@@ -55,15 +53,18 @@ class PlatformCommands : public SessionCommands {
   public:
     explicit PlatformCommands(platform::Services& services) : m_services(services) {}
     void RunCommandLine(const QString& commandLine) override {
-        QStringList words = QProcess::splitCommand(commandLine);
-        if (words.isEmpty()) return;
-        const QString program = words.takeFirst();
-        if (!QProcess::startDetached(program, words)) qCWarning(lcSession) << "could not run" << program;
+        if (!m_services.desktop->RunCommandLine(commandLine))
+            qCWarning(lcSession) << "could not run" << commandLine;
     }
     void OpenAddress(const QString& address) override { m_services.shell->Open(address); }
     void OpenFileManager() override { m_services.files->ShowDefault(); }
-    void ToggleShowDesktop() override { qCInfo(lcSession) << "show desktop"; }
-    void PressHangulKey() override { qCInfo(lcSession) << "hangul key"; }
+    void ToggleShowDesktop() override {
+        if (!m_services.desktop->ToggleShowDesktop()) qCWarning(lcSession) << "no show-desktop state here";
+    }
+    void PressHangulKey() override {
+        if (!m_services.desktop->PressHangulKey())
+            qCWarning(lcSession) << "the Hangul key could not be pressed";
+    }
 
   private:
     platform::Services& m_services;

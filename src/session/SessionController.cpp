@@ -278,7 +278,7 @@ void SessionController::ChangeAgent(const QString& address, int port) {
     if (m_agentChanging) return;
     const std::weak_ptr<bool> alive = m_alive;
     m_agentChanging = true;
-    qCInfo(lcSession) << "ChangeAgent" << address << port;
+    qCInfo(lcSession).noquote() << "ChangeAgent" << address << port;
     if (m_component.Recording()) m_component.StopRecording();
     m_component.Stop();
     m_connected = false;

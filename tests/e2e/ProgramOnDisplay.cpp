@@ -65,11 +65,17 @@ bool ProgramOnDisplay::Xdo(const QStringList& args) const {
 }
 
 bool ProgramOnDisplay::Focus(const QString& title) const {
+    // xdotool reads the name as an extended regular expression: the title's own brackets are escaped.
+    QString pattern;
+    for (const QChar c : title) {
+        if (QStringLiteral(".[]{}()*+?^$|\\").contains(c)) pattern += u'\\';
+        pattern += c;
+    }
     // A window whose title is set may not be mapped yet: ask again until it takes the focus.
     return WaitFor(
         [&] {
             return Xdo({QStringLiteral("search"), QStringLiteral("--onlyvisible"), QStringLiteral("--name"),
-                        QStringLiteral("^") + title + QStringLiteral("$"), QStringLiteral("windowfocus"),
+                        QStringLiteral("^") + pattern + QStringLiteral("$"), QStringLiteral("windowfocus"),
                         QStringLiteral("--sync")});
         },
         kWindowWaitMs);

@@ -1,0 +1,282 @@
+// A whole support session of the built program under a private X server: the reference service lists
+// reference agents (pelio-agent) started by the test, the customer asks one of them for support, and
+// the agent drives the session with its messages. The program's session diagnostics go to its
+// standard error; its message boxes go to the message log and its questions are answered Yes.
+#include "ProgramOnDisplay.h"
+#include "recording/SrfReader.h"
+
+#include <gtest/gtest.h>
+#include <QDir>
+#include <QDirIterator>
+#include <QFile>
+#include <QJsonArray>
+
+#include <X11/Xatom.h>
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+
+using namespace pelio::test;
+
+namespace {
+
+// A pelio-agent waiting for the customer's connection, read line by line.
+class Agent {
+  public:
+    explicit Agent(const QStringList& extra = {}) {
+        m_process.setProgram(QStringLiteral(PELIO_AGENT_EXECUTABLE));
+        m_process.setArguments(QStringList{QStringLiteral("listen"), QStringLiteral("0")} + extra);
+        m_process.start();
+        pelio::test::WaitFor([&] { return Has("listening "); }, kWindowWaitMs);
+        const qsizetype at = m_out.indexOf("listening ");
+        if (at >= 0) port = m_out.mid(at + 10, m_out.indexOf('\n', at) - at - 10).toInt();
+    }
+    ~Agent() {
+        m_process.kill();
+        m_process.waitForFinished(5000);
+    }
+    bool Has(const QByteArray& text) {
+        m_out += m_process.readAllStandardOutput();
+        return m_out.contains(text);
+    }
+    bool WaitFor(const QByteArray& text) {
+        return pelio::test::WaitFor([&] { return Has(text); }, kWindowWaitMs);
+    }
+    void Send(const QString& line) { m_process.write((line + u'\n').toUtf8()); }
+    QByteArray Output() {
+        Has(QByteArray());
+        return m_out;
+    }
+
+    int port = 0;
+
+  private:
+    QProcess m_process;
+    QByteArray m_out;
+};
+
+class SessionOnDisplay : public ProgramOnDisplay {
+  protected:
+    // The demo data with the first agent of company 1234 at the port of the test's agent.
+    QJsonObject ServiceData() override {
+        QJsonObject data = pelio::tools::ReferenceService::LoadData(QStringLiteral(PELIO_SERVICE_DEMO_DATA));
+        QJsonObject companies = data.value(QStringLiteral("companies")).toObject();
+        QJsonObject company = companies.value(QStringLiteral("1234")).toObject();
+        QJsonArray agents = company.value(QStringLiteral("agents")).toArray();
+        QJsonObject first = agents.at(0).toObject();
+        first.insert(QStringLiteral("port"), QString::number(agent->port));
+        agents.replace(0, first);
+        company.insert(QStringLiteral("agents"), agents);
+        companies.insert(QStringLiteral("1234"), company);
+        data.insert(QStringLiteral("companies"), companies);
+        return data;
+    }
+
+    void SetUp() override {
+        agent = std::make_unique<Agent>(agentOptions);
+        ASSERT_GT(agent->port, 0) << agent->Output().constData();
+        ProgramOnDisplay::SetUp();
+        // A stand-in for the desktop's address handler that notes what it was asked to open.
+        QDir().mkpath(home.file(QStringLiteral("bin")));
+        QFile opener(home.file(QStringLiteral("bin/xdg-open")));
+        ASSERT_TRUE(opener.open(QIODevice::WriteOnly));
+        opener.write(QStringLiteral("#!/bin/sh\necho \"$@\" >> '%1'\n").arg(opened).toUtf8());
+        opener.close();
+        opener.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    }
+
+    // Starts the program for company 1234 with the customer's details, chooses the first agent and
+    // presses the connect button; the question is answered Yes.
+    QProcess& StartAndConnect() {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("QT_LOGGING_RULES"),
+                   QStringLiteral("pelio.request.info=true\npelio.session.info=true"));
+        env.insert(QStringLiteral("PELIO_MESSAGE_ANSWERS"), QStringLiteral("yes,yes,yes"));
+        env.insert(QStringLiteral("PATH"),
+                   home.file(QStringLiteral("bin")) + u':' + env.value(QStringLiteral("PATH")));
+        QProcess& program = Start({QStringLiteral("1234/My+Company/홍길동/010-1234-5678/hong")}, env);
+        EXPECT_TRUE(WaitFor([&] { return Log(program, "agent list filled 2"); }, kWindowWaitMs))
+            << log.constData();
+        EXPECT_TRUE(Focus(kMainTitle1234));
+        // The list has the focus: the first agent, then past the request box to the connect button.
+        Xdo({QStringLiteral("key"), QStringLiteral("--delay"), QStringLiteral("100"), QStringLiteral("Home"),
+             QStringLiteral("Tab"), QStringLiteral("Tab"), QStringLiteral("space")});
+        return program;
+    }
+
+    bool Log(QProcess& program, const char* line) {
+        log += program.readAllStandardError();
+        return log.contains(line);
+    }
+    bool WaitLog(QProcess& program, const char* line) {
+        return WaitFor([&] { return Log(program, line); }, kWindowWaitMs);
+    }
+    QString Opened() const {
+        QFile f(opened);
+        return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()) : QString();
+    }
+    QStringList Recordings() const {
+        QStringList found;
+        QDirIterator it(programFolder.file(QStringLiteral("원격지원 받은 이력")), {QStringLiteral("*.srf")},
+                        QDir::Files, QDirIterator::Subdirectories);
+        while (it.hasNext()) found << it.next();
+        return found;
+    }
+
+    QStringList agentOptions;
+    std::unique_ptr<Agent> agent;
+    QString opened = home.file(QStringLiteral("opened.txt"));
+    QByteArray log;
+};
+
+// The session with openbox as the customer's window manager, for the commands that act on the desktop.
+class SessionUnderWindowManager : public SessionOnDisplay {
+  protected:
+    void SetUp() override {
+        SessionOnDisplay::SetUp();
+        if (IsSkipped() || HasFatalFailure()) return;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("DISPLAY"), display.name());
+        env.insert(QStringLiteral("XDG_DATA_DIRS"), QStringLiteral("/usr/share"));
+        windowManager.setProcessEnvironment(env);
+        windowManager.start(QStringLiteral("openbox"), {QStringLiteral("--sm-disable")});
+        ASSERT_TRUE(windowManager.waitForStarted(10000));
+        ASSERT_TRUE(WaitFor([&] { return RootCardinal("_NET_SUPPORTED") >= 0; }, kWindowWaitMs));
+    }
+    void TearDown() override {
+        SessionOnDisplay::TearDown();
+        windowManager.kill();
+        windowManager.waitForFinished(5000);
+    }
+
+    // The first value of a property of the root window (its first item for a list); -1 without it.
+    long RootCardinal(const char* name) const {
+        auto* d = static_cast<Display*>(display.display());
+        Atom type = None;
+        int format = 0;
+        unsigned long count = 0, after = 0;
+        unsigned char* data = nullptr;
+        long value = -1;
+        if (XGetWindowProperty(d, DefaultRootWindow(d), XInternAtom(d, name, False), 0, 1, False,
+                               AnyPropertyType, &type, &format, &count, &after, &data) == Success &&
+            data && count > 0 && format == 32)
+            value = *reinterpret_cast<long*>(data);
+        if (data) XFree(data);
+        return value;
+    }
+
+    QProcess windowManager;
+};
+
+class BusyAgentOnDisplay : public SessionOnDisplay {
+  protected:
+    void SetUp() override {
+        agentOptions = {QStringLiteral("--busy")};
+        SessionOnDisplay::SetUp();
+    }
+};
+
+}  // namespace
+
+TEST_F(SessionOnDisplay, TheAgentIsGreetedChatsRunsCommandsAndEndsTheSession) {
+    // A request prepared in the last run goes to the agent as the customer's first chat line.
+    QFile request(programFolder.file(QStringLiteral("요청내용.txt")));
+    ASSERT_TRUE(request.open(QIODevice::WriteOnly));
+    request.write("화면이 멈췄어요");
+    request.close();
+
+    QProcess& program = StartAndConnect();
+    ASSERT_TRUE(agent->WaitFor("greeting ")) << log.constData() << Messages().toStdString();
+    EXPECT_TRUE(agent->Has("\t홍길동\t010-1234-5678\thong\n")) << agent->Output().constData();
+    ASSERT_TRUE(agent->WaitFor("chat 화면이 멈췄어요\n")) << agent->Output().constData();
+
+    QString line(650, u'x');
+    agent->Send(QStringLiteral("\\chat ") + line);
+    EXPECT_TRUE(WaitLog(program, QStringLiteral("agent chat %1\n").arg(line).toUtf8().constData()));
+
+    agent->Send(QStringLiteral("URL:http://127.0.0.1:8080/a/b?c=d"));
+    EXPECT_TRUE(WaitFor([&] { return Opened().contains(QStringLiteral("http://127.0.0.1:8080/a/b?c=d")); },
+                        kWindowWaitMs));
+
+    agent->Send(QStringLiteral("\\end"));
+    EXPECT_TRUE(agent->WaitFor("disconnected"));
+    EXPECT_TRUE(WaitFor(
+        [&] {
+            return Messages().contains(QStringLiteral("원격지원이 정상적으로 종료되었습니다. 감사합니다."));
+        },
+        kWindowWaitMs));
+    // The session's recording is in the history and plays.
+    ASSERT_TRUE(WaitFor([&] { return !Recordings().isEmpty(); }, kWindowWaitMs));
+    pelio::components::SrfReader reader;
+    EXPECT_EQ(reader.Open(Recordings().first()), pelio::components::SrfOpenStatus::Ok);
+    EXPECT_GE(reader.FrameCount(), 1);
+}
+
+TEST_F(SessionOnDisplay, TheSessionMovesToASecondAgentAndEndsWhenThatAgentQuits) {
+    Agent second;
+    ASSERT_GT(second.port, 0);
+    QProcess& program = StartAndConnect();
+    ASSERT_TRUE(agent->WaitFor("greeting ")) << log.constData() << Messages().toStdString();
+
+    agent->Send(QStringLiteral("\\changeagent 127.0.0.1/127.0.0.1/%1").arg(second.port));
+    ASSERT_TRUE(second.WaitFor("greeting ")) << log.constData();
+    EXPECT_TRUE(agent->WaitFor("disconnected"));
+    EXPECT_TRUE(WaitLog(program, "ChangeAgent 127.0.0.1"));
+
+    second.Send(QStringLiteral("\\quit"));
+    EXPECT_TRUE(WaitLog(program, "disconnected"));
+    // No message box for an agent who left; the title says the session ended.
+    EXPECT_TRUE(
+        WaitFor([&] { return TitleCount(kMainTitle1234 + QStringLiteral(" - 연결이 종료되었습니다.")) == 1; },
+                kWindowWaitMs))
+        << display.WindowTitles().join(u'|').toStdString() << log.constData();
+}
+
+TEST_F(BusyAgentOnDisplay, ABusyAgentIsToldAboutAndNotGreeted) {
+    StartAndConnect();
+    EXPECT_TRUE(WaitFor(
+        [&] {
+            return Messages().contains(QStringLiteral("현재 상담원이 다른 고객님을 지원중인거 같습니다."));
+        },
+        kWindowWaitMs))
+        << log.constData();
+    EXPECT_FALSE(agent->Has("greeting "));
+}
+
+TEST_F(SessionUnderWindowManager, TheAgentsCommandsActOnTheCustomersDesktop) {
+    QProcess& program = StartAndConnect();
+    ASSERT_TRUE(agent->WaitFor("greeting ")) << log.constData() << Messages().toStdString();
+
+    // "shell" starts a program with its arguments.
+    const QString ran = home.file(QStringLiteral("ran by the agent"));
+    agent->Send(QStringLiteral("\\shell touch \"%1\"").arg(ran));
+    EXPECT_TRUE(WaitFor([&] { return QFile::exists(ran); }, kWindowWaitMs)) << log.constData();
+
+    // "desktop" shows the desktop, and brings the windows back the second time.
+    agent->Send(QStringLiteral("\\desktop"));
+    EXPECT_TRUE(WaitFor([&] { return RootCardinal("_NET_SHOWING_DESKTOP") == 1; }, kWindowWaitMs));
+    agent->Send(QStringLiteral("\\desktop"));
+    EXPECT_TRUE(WaitFor([&] { return RootCardinal("_NET_SHOWING_DESKTOP") == 0; }, kWindowWaitMs));
+
+    // "ime" presses the Hangul key into the window that has the focus: here one of the test's own.
+    auto* d = static_cast<Display*>(display.display());
+    const Window w = XCreateSimpleWindow(d, DefaultRootWindow(d), 0, 0, 120, 80, 0, 0, 0);
+    XSelectInput(d, w, KeyPressMask | KeyReleaseMask | StructureNotifyMask);
+    XMapWindow(d, w);
+    XEvent ev{};
+    ASSERT_TRUE(WaitFor([&] { return XCheckTypedWindowEvent(d, w, MapNotify, &ev); }, kWindowWaitMs));
+    XSetInputFocus(d, w, RevertToParent, CurrentTime);
+    XSync(d, False);
+    agent->Send(QStringLiteral("\\ime"));
+    bool hangulPressed = false;
+    EXPECT_TRUE(WaitFor(
+        [&] {
+            while (XCheckWindowEvent(d, w, KeyPressMask | KeyReleaseMask, &ev))
+                hangulPressed =
+                    hangulPressed || (ev.type == KeyPress && XLookupKeysym(&ev.xkey, 0) == 0xff31);
+            return hangulPressed;
+        },
+        kWindowWaitMs))
+        << log.constData();
+    XDestroyWindow(d, w);
+    program.kill();
+}
