@@ -37,6 +37,14 @@ port=$(sed -n 's/^listening on 127\.0\.0\.1:\([0-9]*\)$/\1/p' "$demo/service.out
 [ -n "$port" ] || { echo "demo: the reference service did not start" >&2; cat "$demo/service.out" >&2; exit 1; }
 echo "demo: reference web service on http://127.0.0.1:$port/"
 
+# The reference agent 김상담 of company 1234 (port 5500 in the demo data) waits for the customer. Its
+# commands are read from a pipe: echo '\chat 안녕하세요' > "$demo/agent.in" (see tools/agent/AgentSession.h).
+rm -f "$demo/agent.in" && mkfifo "$demo/agent.in"
+exec 3<>"$demo/agent.in"  # held open, so that each echo into the pipe does not end the agent's input
+"$build/tools/agent/pelio-agent" listen 5500 < "$demo/agent.in" > "$demo/agent.out" 2>&1 &
+pids+=($!)
+echo "demo: reference agent on 127.0.0.1:5500; its output in $demo/agent.out, its commands into $demo/agent.in"
+
 # Point the program at it (section "Service" of its settings file).
 ini="$demo/PelioRS.ini"
 touch "$ini"

@@ -18,7 +18,8 @@ namespace {
 // Stand-ins for the chat window, the download windows and the screen view (see the header).
 class LoggingPeers : public ChatPeer, public DownloadPeer, public ScreenViewPeer {
   public:
-    explicit LoggingPeers(app::AppContext& context) : m_context(context) {}
+    LoggingPeers(app::AppContext& context, platform::Desktop& desktop)
+        : m_context(context), m_desktop(desktop) {}
     void SetSession(SessionController* session) { m_session = session; }
 
     void OpenChat() override {
@@ -32,7 +33,11 @@ class LoggingPeers : public ChatPeer, public DownloadPeer, public ScreenViewPeer
     void DisplayCommonMsg(const QString& text, int colour) override {
         qCInfo(lcSession).noquote() << "common" << colour << text;
     }
-    void ShowFileOffer(const QString& list) override { qCInfo(lcSession).noquote() << "file offer" << list; }
+    void ShowFileOffer(const QString& list) override {
+        qCInfo(lcSession).noquote() << "file offer" << list;
+        // The customer's attention is drawn to the question that follows.
+        m_desktop.PlaySound(m_context.AppFolder + QStringLiteral("/system/chat.wav"));
+    }
     void StartQueuedUpload() override { qCInfo(lcSession) << "upload queued files"; }
     void ReleaseSendQueue() override { qCInfo(lcSession) << "send queue released"; }
     void StartDownload(const QString& localFile, const QString& remoteUrl, const QString&) override {
@@ -45,6 +50,7 @@ class LoggingPeers : public ChatPeer, public DownloadPeer, public ScreenViewPeer
 
   private:
     app::AppContext& m_context;
+    platform::Desktop& m_desktop;
     SessionController* m_session = nullptr;
 };
 
@@ -73,7 +79,7 @@ class PlatformCommands : public SessionCommands {
 class ProgramSession : public request::SessionSeam {
   public:
     ProgramSession(app::AppContext& context, platform::Services& services, SessionView& view)
-        : m_peers(context), m_commands(services) {
+        : m_peers(context, *services.desktop), m_commands(services) {
         SessionController::Hooks hooks;
         const web::ServiceRoots roots = web::LoadServiceRoots(context.IniFile);
         hooks.lookupPublicIp = [roots, &context] { return web::LookupPublicIp(roots, context); };

@@ -4,8 +4,8 @@
 // The chat window, the download windows and the screen view are not part of the program yet: until
 // they are, stand-ins take their place. They log what reaches them on "pelio.session" ("agent chat
 // TEXT", "common COLOUR TEXT", "file offer LIST", "download URL -> PATH", "showme ADDRESS PORT",
-// "stopshowme"), and the chat stand-in sends the pending request text as the customer's first chat
-// line when the chat is opened.
+// "stopshowme"; a file offer also plays AppFolder/system/chat.wav), and the chat stand-in sends the
+// pending request text as the customer's first chat line when the chat is opened.
 #pragma once
 
 #include "request/SessionSeam.h"

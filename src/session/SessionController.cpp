@@ -268,6 +268,8 @@ void SessionController::EndByAgent() {
     m_view.CloseConnectedNotice();
     m_view.CloseOnSupport();
     m_view.SetNormalState();
+    // The title said "연결되었습니다." until now.
+    m_view.SetStatus(kSessionEnded);
     m_view.Inform(kEndedByAgent);
     if (alive.expired()) return;
     m_view.EnableControl(SessionControl::List, !ManualMode());

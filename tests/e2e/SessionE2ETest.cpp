@@ -204,6 +204,9 @@ TEST_F(SessionOnDisplay, TheAgentIsGreetedChatsRunsCommandsAndEndsTheSession) {
             return Messages().contains(QStringLiteral("원격지원이 정상적으로 종료되었습니다. 감사합니다."));
         },
         kWindowWaitMs));
+    EXPECT_TRUE(
+        WaitFor([&] { return TitleCount(kMainTitle1234 + QStringLiteral(" - 연결이 종료되었습니다.")) == 1; },
+                kWindowWaitMs));
     // The session's recording is in the history and plays.
     ASSERT_TRUE(WaitFor([&] { return !Recordings().isEmpty(); }, kWindowWaitMs));
     pelio::components::SrfReader reader;
