@@ -122,6 +122,17 @@ TEST(LinuxDesktop, TogglesTheDesktopOnlyWhileAWindowManagerRuns) {
     openbox.setProcessEnvironment(env);
     openbox.start(QStringLiteral("openbox"), {QStringLiteral("--sm-disable")});
     ASSERT_TRUE(WaitFor([&] { return RootCardinal(d, "_NET_SHOWING_DESKTOP") == 0; }, 30000));
+    // openbox sets its properties before it handles requests: once it has framed a new window it does.
+    const Window probe = XCreateSimpleWindow(d, DefaultRootWindow(d), 0, 0, 10, 10, 0, 0, 0);
+    XMapWindow(d, probe);
+    ASSERT_TRUE(WaitFor(
+        [&] {
+            Window root = 0, parent = 0, *children = nullptr;
+            unsigned int count = 0;
+            if (XQueryTree(d, probe, &root, &parent, &children, &count) && children) XFree(children);
+            return parent != 0 && parent != root;
+        },
+        30000));
     ASSERT_TRUE(desktop.ToggleShowDesktop());
     EXPECT_TRUE(WaitFor([&] { return RootCardinal(d, "_NET_SHOWING_DESKTOP") == 1; }));
     ASSERT_TRUE(desktop.ToggleShowDesktop());
