@@ -1,0 +1,91 @@
+#pragma once
+
+#include <QByteArray>
+#include <QColor>
+#include <QDateTime>
+#include <QString>
+#include <Qt>
+
+#include <functional>
+
+// The chat window's rules about text, without widgets: the HTML fragment sent for the customer's
+// input, the conversation lines, the view's pages, the transcript, and what links, keys and drops do.
+// All functions are pure.
+namespace pelio::transfer {
+
+// How the customer's input is written: font, size in points, weight, slant and colour.
+struct ChatInputStyle {
+    QString fontName = QStringLiteral("굴림");
+    double pointSize = 11;
+    bool bold = false;
+    bool italic = false;
+    QColor color = Qt::black;
+};
+
+// The HTML fragment for the customer's input (line ends CR LF; a lone LF counts as CR LF).
+// Input that, without its blanks and line breaks, begins with "<" and ends with ">" is the customer's
+// own HTML and comes back as it is. Any other input is plain text: "<", ">" and double quotes are
+// escaped (the ampersand is not), words that look like web addresses become links that open in a new
+// window, line breaks become "<br>" CR LF, runs of two blanks and tabs become non-breaking spaces, and
+// the whole is set in the style's font, colour and size, bold and italic. Plain text never yields a
+// tag or an attribute of its own: a link address that could end early is quoted, and a word whose
+// address would run a script ("javascript:", "vbscript:", "data:") stays plain text.
+QString GetHtml(const QString& input, const ChatInputStyle& style);
+
+// One line of the conversation as the customer sent it:
+// CR LF + "<br><font size=2 color=#008000>" + name + " / " + phone + " (" + GeneralDateTime(when)
+// + ")</font>:<br>" + fragment + "<br>" + CR LF. "<" and ">" in the name and phone are escaped.
+QString ChatLineHtml(const QString& customerName, const QString& customerPhone, const QDateTime& when,
+                     const QString& fragment);
+
+// The date and time as the system's general date-time format shows it to a Korean user:
+// "2026-12-07 오후 4:05:09" (yyyy-MM-dd, 오전/오후, hour 1..12 without leading zero, mm:ss).
+// An invalid date and time gives empty text.
+QString GeneralDateTime(const QDateTime& when);
+
+// The conversation view's start page, an "about:" address: the page style with the background colour
+// and the hint to type below and press Enter or the send button.
+QString ChatStartPage(const QColor& background);
+
+// The page the view loads after the customer changes the background colour: the same hint, with a
+// grey border around the page.
+QString ChatBackgroundPage(const QColor& background);
+
+// The transcript file's text from the view's body as outer HTML: everything up to and including the
+// first "<br>" (any case; the start page's hint) is dropped (nothing when there is none), every
+// "<br>" is followed by CR LF, and the whole is wrapped in "<html>" ... "</html>".
+QString TranscriptFromBody(const QString& bodyOuterHtml);
+
+// What a navigation request in the conversation view does.
+//   Allow: the view's own "about:" pages load.
+//   ShowInFileManager: target (an existing file or folder) is shown; a folder opens, a file is shown
+//     selected in its folder.
+//   ShowFolder: target is the folder of a path that does not exist (empty when the path names none;
+//     then nothing is shown).
+//   OpenOutside: target (the address) opens in the desktop's browser or program for it.
+struct ChatNavigation {
+    enum Kind { Allow, ShowInFileManager, ShowFolder, OpenOutside } kind;
+    QString target;
+};
+
+// Decides a navigation to address. "explorer::PATH" (the first part in any case; "%20" in PATH reads
+// as a blank) shows PATH when fileExists(PATH), else its folder; an address that begins with "about"
+// (any case) is allowed; any other opens outside.
+ChatNavigation DecideChatNavigation(const QString& address,
+                                    const std::function<bool(const QString&)>& fileExists);
+
+// What a key press in the input box does.
+enum class ChatKey { Send, LineBreak, InsertDateTime, Default };
+
+// F8 inserts the date and time; Enter or Return with exactly Shift or exactly Alt breaks the line, with
+// any other modifiers (none, Ctrl, two or more) sends; other keys do what they usually do. The keypad
+// modifier is ignored.
+ChatKey ChatKeyAction(int key, Qt::KeyboardModifiers modifiers);
+
+// The text a drop of "HTML Format" clipboard data gives (bytes in code page 949): the part between
+// "<!--StartFragment-->" and the following "<!--EndFragment-->", wrapped as "<p>" + part + "</p>".
+// Empty when the data is not single-byte text or lacks the markers; the caller then takes the plain
+// text.
+QString DroppedHtmlFragment(const QByteArray& htmlFormat);
+
+}  // namespace pelio::transfer

@@ -1,0 +1,185 @@
+#include "transfer/ChatHtml.h"
+
+#include <gtest/gtest.h>
+
+#include <QSet>
+
+#include <ostream>
+
+// Failures show the text itself.
+void PrintTo(const QString& text, std::ostream* os) {
+    *os << '"' << text.toStdString() << '"';
+}
+
+using namespace pelio::transfer;
+
+namespace {
+
+const QString kOpen = QStringLiteral("<font face='굴림' color='#000000'><span style='font-size:11pt;'>");
+const QString kClose = QStringLiteral("</span></font>");
+
+// The fragment for input in the default style, without the font wrapper.
+QString Body(const QString& input) {
+    const QString html = GetHtml(input, ChatInputStyle{});
+    if (!html.startsWith(kOpen) || !html.endsWith(kClose)) return QStringLiteral("NO WRAPPER: ") + html;
+    return html.mid(kOpen.size(), html.size() - kOpen.size() - kClose.size());
+}
+
+QString Link(const QString& href, const QString& text) {
+    return QStringLiteral("<a href=%1 target=_blank>%2</a>").arg(href, text);
+}
+
+}  // namespace
+
+TEST(ChatHtml, BlanksLineBreaksAndTabs) {
+    EXPECT_EQ(Body(QStringLiteral("  ")), QStringLiteral("&nbsp;&nbsp;"));
+    EXPECT_EQ(Body(QStringLiteral(" ")), QString());
+    EXPECT_EQ(Body(QStringLiteral("a  b")), QStringLiteral("a&nbsp;&nbsp;b"));
+    // A single line that begins with two blanks keeps them; one leading blank, and the leading blanks
+    // of a text of several lines, are dropped.
+    EXPECT_EQ(Body(QStringLiteral("  a")), QStringLiteral("&nbsp;&nbsp;a"));
+    EXPECT_EQ(Body(QStringLiteral(" a")), QStringLiteral("a"));
+    EXPECT_EQ(Body(QStringLiteral("  a\r\nb")), QStringLiteral("a<br>\r\nb"));
+    // A lone LF is a line break too; an empty line gives two breaks.
+    EXPECT_EQ(Body(QStringLiteral("a\nb\r\n\r\nc")), QStringLiteral("a<br>\r\nb<br>\r\n<br>\r\nc"));
+    EXPECT_EQ(Body(QStringLiteral("a\tb")), QStringLiteral("a&nbsp;&nbsp;&nbsp;&nbsp;b"));
+    EXPECT_EQ(Body(QStringLiteral("1 < 2 \"q\" & r")), QStringLiteral("1 &lt; 2 &quot;q&quot; & r"));
+}
+
+TEST(ChatHtml, CustomerHtmlComesBackUnwrapped) {
+    EXPECT_EQ(GetHtml(QStringLiteral("<b>굵게</b>"), ChatInputStyle{}), QStringLiteral("<b>굵게</b>"));
+    EXPECT_EQ(GetHtml(QStringLiteral(" <b>x</b>\n "), ChatInputStyle{}), QStringLiteral(" <b>x</b>\r\n "));
+    // Not both ends: plain text.
+    EXPECT_EQ(Body(QStringLiteral("<b>x")), QStringLiteral("&lt;b&gt;x"));
+}
+
+TEST(ChatHtml, WordsThatLookLikeAddressesBecomeLinks) {
+    EXPECT_EQ(Body(QStringLiteral("see a.b now")),
+              QStringLiteral("see ") + Link(QStringLiteral("http://a.b"), QStringLiteral("a.b")) +
+                  QStringLiteral(" now"));
+    // With ":" the word is its own address.
+    EXPECT_EQ(Body(QStringLiteral("https://x.y/z")),
+              Link(QStringLiteral("https://x.y/z"), QStringLiteral("https://x.y/z")));
+    EXPECT_EQ(Body(QStringLiteral("a.b/x?y=1&z=2")),
+              Link(QStringLiteral("http://a.b/x?y=1&z=2"), QStringLiteral("a.b/x?y=1&z=2")));
+    // "@" keeps a word plain unless it names the web.
+    EXPECT_EQ(Body(QStringLiteral("me@a.b")), QStringLiteral("me@a.b"));
+    EXPECT_EQ(Body(QStringLiteral("me@WWW.a.b")),
+              Link(QStringLiteral("http://me@WWW.a.b"), QStringLiteral("me@WWW.a.b")));
+    // Hangul words link only with "www." or "http" and a dot.
+    EXPECT_EQ(Body(QStringLiteral("홈.페이지")), QStringLiteral("홈.페이지"));
+    EXPECT_EQ(Body(QStringLiteral("www.홈.kr")),
+              Link(QStringLiteral("http://www.홈.kr"), QStringLiteral("www.홈.kr")));
+    EXPECT_EQ(Body(QStringLiteral("http홈")), QStringLiteral("http홈"));
+}
+
+TEST(ChatHtml, PlainTextNeverAddsAttributesOrScriptLinks) {
+    // A carriage return or a quote inside an unquoted address would end it; the rest would become an
+    // attribute of the link.
+    EXPECT_EQ(Body(QStringLiteral("a.b\ronmouseover=alert(1)")),
+              Link(QStringLiteral("\"http://a.b\ronmouseover=alert(1)\""),
+                   QStringLiteral("a.b\ronmouseover=alert(1)")));
+    EXPECT_EQ(Body(QStringLiteral("a.b/x'onx=")),
+              Link(QStringLiteral("\"http://a.b/x'onx=\""), QStringLiteral("a.b/x'onx=")));
+    EXPECT_EQ(Body(QStringLiteral("a.b/x\"y")),
+              Link(QStringLiteral("http://a.b/x&quot;y"), QStringLiteral("a.b/x&quot;y")));
+    // Addresses that would run a script stay text, however the scheme is spelt.
+    EXPECT_EQ(Body(QStringLiteral("JavaScript:alert(1).x")), QStringLiteral("JavaScript:alert(1).x"));
+    EXPECT_EQ(Body(QStringLiteral("java\tscript:x.y")),
+              QStringLiteral("java&nbsp;&nbsp;&nbsp;&nbsp;script:x.y"));
+    EXPECT_EQ(Body(QStringLiteral("java&#115;cript:x.y")), QStringLiteral("java&#115;cript:x.y"));
+    // A font name cannot end its attribute either.
+    ChatInputStyle style;
+    style.fontName = QStringLiteral("A' onload='x");
+    EXPECT_TRUE(
+        GetHtml(QStringLiteral("a"), style).startsWith(QStringLiteral("<font face='A&#39; onload=&#39;x'")));
+}
+
+TEST(ChatHtml, StyleWrapsBoldInsideItalicAndWritesTheSize) {
+    ChatInputStyle style;
+    style.fontName = QStringLiteral("Nanum");
+    style.pointSize = 10.5;
+    style.bold = true;
+    style.italic = true;
+    style.color = QColor(0x12, 0xAB, 0xEF);
+    EXPECT_EQ(GetHtml(QStringLiteral("x"), style),
+              QStringLiteral("<font face='Nanum' color='#12ABEF'><span style='font-size:10.5pt;'>"
+                             "<i><b>x</b></i></span></font>"));
+}
+
+TEST(ChatHtml, ChatLineAndGeneralDateTime) {
+    EXPECT_EQ(GeneralDateTime(QDateTime(QDate(2026, 12, 7), QTime(16, 5, 9))),
+              QStringLiteral("2026-12-07 오후 4:05:09"));
+    EXPECT_EQ(GeneralDateTime(QDateTime(QDate(2026, 1, 2), QTime(0, 0, 0))),
+              QStringLiteral("2026-01-02 오전 12:00:00"));
+    EXPECT_EQ(GeneralDateTime(QDateTime(QDate(2026, 1, 2), QTime(12, 30, 0))),
+              QStringLiteral("2026-01-02 오후 12:30:00"));
+    EXPECT_EQ(GeneralDateTime(QDateTime()), QString());
+
+    // The caller cuts a line into pieces of 300 characters; their sum must be the line exactly.
+    const QString head = QStringLiteral(
+        "\r\n<br><font size=2 color=#008000>홍길동 / 010-1234-5678 (2026-12-07 오전 9:01:02)</font>:<br>");
+    const QString tail = QStringLiteral("<br>\r\n");
+    const QString fragment(650 - head.size() - tail.size(), u'가');
+    const QString line = ChatLineHtml(QStringLiteral("홍길동"), QStringLiteral("010-1234-5678"),
+                                      QDateTime(QDate(2026, 12, 7), QTime(9, 1, 2)), fragment);
+    ASSERT_EQ(line.size(), 650);
+    EXPECT_EQ(line.left(300), head + fragment.left(300 - head.size()));
+    EXPECT_EQ(line.mid(300, 300), fragment.mid(300 - head.size(), 300));
+    EXPECT_EQ(line.mid(600), fragment.right(50 - tail.size()) + tail);
+    // The customer's name and phone are text.
+    EXPECT_TRUE(ChatLineHtml(QStringLiteral("<b>"), QStringLiteral("1>"), QDateTime(), QString())
+                    .contains(QStringLiteral("&lt;b&gt; / 1&gt; ()")));
+}
+
+TEST(ChatHtml, TranscriptDropsTheHintAndBreaksLines) {
+    EXPECT_EQ(TranscriptFromBody(QStringLiteral("<body><div>hint</div><hr><BR>a<Br>b<br></body>")),
+              QStringLiteral("<html>a<br>\r\nb<br>\r\n</body></html>"));
+    EXPECT_EQ(TranscriptFromBody(QStringLiteral("<body>x</body>")),
+              QStringLiteral("<html><body>x</body></html>"));
+}
+
+TEST(ChatHtml, Navigation) {
+    const QSet<QString> existing{QStringLiteral("/no/such/my file.txt")};
+    const auto exists = [&](const QString& p) { return existing.contains(p); };
+    const auto decide = [&](const char* address) {
+        const ChatNavigation n = DecideChatNavigation(QString::fromUtf8(address), exists);
+        return std::make_pair(n.kind, n.target);
+    };
+    using N = ChatNavigation;
+    EXPECT_EQ(decide("explorer::/no/such/my%20file.txt"),
+              std::make_pair(N::ShowInFileManager, QStringLiteral("/no/such/my file.txt")));
+    EXPECT_EQ(decide("Explorer::/no/such/gone.txt"),
+              std::make_pair(N::ShowFolder, QStringLiteral("/no/such/")));
+    EXPECT_EQ(decide("explorer::/no/such/a::b"), std::make_pair(N::ShowFolder, QStringLiteral("/no/such/")));
+    EXPECT_EQ(decide("explorer::"), std::make_pair(N::ShowFolder, QString()));
+    EXPECT_EQ(decide("about:blank"), std::make_pair(N::Allow, QString()));
+    EXPECT_EQ(decide("ABOUT:<b>x</b>"), std::make_pair(N::Allow, QString()));
+    EXPECT_EQ(decide("http://a.b/x::y"), std::make_pair(N::OpenOutside, QStringLiteral("http://a.b/x::y")));
+    EXPECT_EQ(DecideChatNavigation(QStringLiteral("explorer::/x"), nullptr).kind, N::ShowFolder);
+}
+
+TEST(ChatHtml, Keys) {
+    EXPECT_EQ(ChatKeyAction(Qt::Key_F8, Qt::NoModifier), ChatKey::InsertDateTime);
+    EXPECT_EQ(ChatKeyAction(Qt::Key_F8, Qt::ControlModifier), ChatKey::InsertDateTime);
+    for (const int key : {Qt::Key_Return, Qt::Key_Enter}) {
+        EXPECT_EQ(ChatKeyAction(key, Qt::NoModifier), ChatKey::Send);
+        EXPECT_EQ(ChatKeyAction(key, Qt::KeypadModifier), ChatKey::Send);
+        EXPECT_EQ(ChatKeyAction(key, Qt::ControlModifier), ChatKey::Send);
+        EXPECT_EQ(ChatKeyAction(key, Qt::ShiftModifier | Qt::AltModifier), ChatKey::Send);
+        EXPECT_EQ(ChatKeyAction(key, Qt::ShiftModifier), ChatKey::LineBreak);
+        EXPECT_EQ(ChatKeyAction(key, Qt::AltModifier | Qt::KeypadModifier), ChatKey::LineBreak);
+    }
+    EXPECT_EQ(ChatKeyAction(Qt::Key_A, Qt::ShiftModifier), ChatKey::Default);
+}
+
+TEST(ChatHtml, DroppedHtmlFragment) {
+    EXPECT_EQ(
+        DroppedHtmlFragment("Version:0.9\r\n<html><!--StartFragment--><b>x</b><!--EndFragment--></html>"),
+        QStringLiteral("<p><b>x</b></p>"));
+    EXPECT_EQ(DroppedHtmlFragment("<!--EndFragment--><!--StartFragment-->x"), QString());
+    EXPECT_EQ(DroppedHtmlFragment("<b>x</b>"), QString());
+    // Double-byte text (가 in code page 949) and bytes that are no code page 949 text.
+    EXPECT_EQ(DroppedHtmlFragment("<!--StartFragment-->\xB0\xA1<!--EndFragment-->"), QString());
+    EXPECT_EQ(DroppedHtmlFragment("<!--StartFragment-->\xFF<!--EndFragment-->"), QString());
+}
