@@ -6,6 +6,7 @@
 #include "request/frmConfirm.h"
 #include "request/frmRServer.h"
 #include "session/ProgramSession.h"
+#include "transfer/ChatWindowHost.h"
 
 #include <QCoreApplication>
 
@@ -32,7 +33,10 @@ std::unique_ptr<QWidget> CreateFirstWindow(app::AppContext& context, app::FirstW
         return request::EntryOutcome{entry.IsChanged, entry.ConnectNow, entry.ServerIP, entry.ServerPort};
     };
     const request::frmRServer::SessionFactory makeSession = [&context](session::SessionView& view) {
-        return session::CreateProgramSession(context, *context.Platform, view);
+        return session::CreateProgramSession(
+            context, *context.Platform, view, [&context](transfer::ChatLink& link) {
+                return std::make_unique<transfer::ChatWindowHost>(context, *context.Platform, link);
+            });
     };
     auto window =
         std::make_unique<request::frmRServer>(context, *context.Platform, makeSession, std::move(openEntry));

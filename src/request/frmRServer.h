@@ -134,6 +134,7 @@ class frmRServer : public QWidget, private AgentListRules::View, private session
     void CloseOnSupport() override;
     void RestoreAndActivate() override;
     void SetNormalState() override;
+    void Minimize() override;
     void Beep() override;
 
     app::AppContext& m_context;

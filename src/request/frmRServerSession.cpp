@@ -106,6 +106,10 @@ void frmRServer::SetNormalState() {
     setWindowState(windowState() & ~(Qt::WindowMinimized | Qt::WindowMaximized | Qt::WindowFullScreen));
 }
 
+void frmRServer::Minimize() {
+    showMinimized();
+}
+
 void frmRServer::Beep() {
     QApplication::beep();
 }

@@ -76,10 +76,13 @@ class PlatformCommands : public SessionCommands {
     platform::Services& m_services;
 };
 
-class ProgramSession : public request::SessionSeam {
+class ProgramSession : public request::SessionSeam, public transfer::ChatLink {
   public:
-    ProgramSession(app::AppContext& context, platform::Services& services, SessionView& view)
-        : m_peers(context, *services.desktop), m_commands(services) {
+    ProgramSession(app::AppContext& context, platform::Services& services, SessionView& view,
+                   const ChatFactory& makeChat)
+        : m_view(view), m_peers(context, *services.desktop), m_commands(services) {
+        if (makeChat) m_chat = makeChat(*this);
+        ChatPeer& chat = m_chat ? *m_chat : static_cast<ChatPeer&>(m_peers);
         SessionController::Hooks hooks;
         const web::ServiceRoots roots = web::LoadServiceRoots(context.IniFile);
         hooks.lookupPublicIp = [roots, &context] { return web::LookupPublicIp(roots, context); };
@@ -88,9 +91,9 @@ class ProgramSession : public request::SessionSeam {
         hooks.newRecordingPath = [&context] {
             return util::NewHistoryFilePath(false, context.HistoryFolder, context.DeptCode, context.DeptName);
         };
-        m_controller = std::make_unique<SessionController>(context, m_component, view, m_peers, hooks);
+        m_controller = std::make_unique<SessionController>(context, m_component, view, chat, hooks);
         m_dispatcher = std::make_unique<MessageDispatcher>(
-            context, *m_controller, view, MessageDispatcher::Peers{m_peers, m_peers, m_peers, m_commands},
+            context, *m_controller, view, MessageDispatcher::Peers{chat, m_peers, m_peers, m_commands},
             roots.ServiceRoot);
         m_controller->SetDispatcher(m_dispatcher.get());
         m_peers.SetSession(m_controller.get());
@@ -109,10 +112,22 @@ class ProgramSession : public request::SessionSeam {
     void EndSession() override { m_controller->EndByCustomer(); }
     void ShowChat() override { m_controller->ShowChat(); }
 
+    // --- transfer::ChatLink ---
+    bool Connected() const override { return m_controller->bConnected(); }
+    void SendChatLine(const QString& line) override { m_controller->SendChatLine(line); }
+    void MinimizeMainWindow() override { m_view.Minimize(); }
+    void RestoreMainWindow() override {
+        m_view.SetNormalState();
+        m_view.RestoreAndActivate();
+    }
+    void CloseConnectedNotice() override { m_view.CloseConnectedNotice(); }
+
   private:
+    SessionView& m_view;
     components::VncServerComponent m_component;
     LoggingPeers m_peers;
     PlatformCommands m_commands;
+    std::unique_ptr<ChatPeer> m_chat;
     std::unique_ptr<SessionController> m_controller;
     std::unique_ptr<MessageDispatcher> m_dispatcher;
 };
@@ -120,8 +135,9 @@ class ProgramSession : public request::SessionSeam {
 }  // namespace
 
 std::unique_ptr<request::SessionSeam> CreateProgramSession(app::AppContext& context,
-                                                           platform::Services& services, SessionView& view) {
-    return std::make_unique<ProgramSession>(context, services, view);
+                                                           platform::Services& services, SessionView& view,
+                                                           const ChatFactory& makeChat) {
+    return std::make_unique<ProgramSession>(context, services, view, makeChat);
 }
 
 }  // namespace pelio::session

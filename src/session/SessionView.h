@@ -40,6 +40,7 @@ class SessionView {
 
     virtual void RestoreAndActivate() = 0;
     virtual void SetNormalState() = 0;
+    virtual void Minimize() = 0;
     virtual void Beep() = 0;
     // Closes the window, which ends the program.
     virtual void CloseWindow() = 0;

@@ -2,6 +2,11 @@
 
 #include <QFile>
 
+#include <functional>
+
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+
 namespace pelio::test {
 
 void ProgramOnDisplay::SetUp() {
@@ -79,6 +84,47 @@ bool ProgramOnDisplay::Focus(const QString& title) const {
                         QStringLiteral("--sync")});
         },
         kWindowWaitMs);
+}
+
+bool ProgramOnDisplay::AskToClose(const QString& title) const {
+    auto* d = static_cast<Display*>(display.display());
+    const Atom netWmName = XInternAtom(d, "_NET_WM_NAME", False);
+    const Atom utf8 = XInternAtom(d, "UTF8_STRING", False);
+    // Top-level windows, and their children for window managers that frame them.
+    std::function<Window(Window, int)> find = [&](Window parent, int depth) -> Window {
+        Window root = 0, up = 0, *children = nullptr;
+        unsigned int count = 0;
+        if (!XQueryTree(d, parent, &root, &up, &children, &count)) return 0;
+        Window found = 0;
+        for (unsigned int i = 0; i < count && !found; ++i) {
+            Atom type = 0;
+            int format = 0;
+            unsigned long items = 0, after = 0;
+            unsigned char* data = nullptr;
+            if (XGetWindowProperty(d, children[i], netWmName, 0, 1024, False, utf8, &type, &format, &items,
+                                   &after, &data) == Success &&
+                data) {
+                if (QString::fromUtf8(reinterpret_cast<const char*>(data), qsizetype(items)) == title)
+                    found = children[i];
+                XFree(data);
+            }
+            if (!found && depth > 0) found = find(children[i], depth - 1);
+        }
+        if (children) XFree(children);
+        return found;
+    };
+    const Window window = find(DefaultRootWindow(d), 1);
+    if (!window) return false;
+    XEvent event{};
+    event.xclient.type = ClientMessage;
+    event.xclient.window = window;
+    event.xclient.message_type = XInternAtom(d, "WM_PROTOCOLS", False);
+    event.xclient.format = 32;
+    event.xclient.data.l[0] = static_cast<long>(XInternAtom(d, "WM_DELETE_WINDOW", False));
+    event.xclient.data.l[1] = CurrentTime;
+    XSendEvent(d, window, False, NoEventMask, &event);
+    XFlush(d);
+    return true;
 }
 
 }  // namespace pelio::test

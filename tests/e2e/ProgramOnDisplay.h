@@ -43,6 +43,8 @@ class ProgramOnDisplay : public ::testing::Test {
     bool Xdo(const QStringList& args) const;
     // Gives the window with the title the keyboard focus.
     bool Focus(const QString& title) const;
+    // Asks the window with the title to close, as its close box would (WM_DELETE_WINDOW).
+    bool AskToClose(const QString& title) const;
 
     XvfbDisplay display;
     std::unique_ptr<tools::ReferenceService> service;

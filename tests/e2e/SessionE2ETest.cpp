@@ -88,8 +88,9 @@ class SessionOnDisplay : public ProgramOnDisplay {
     // presses the connect button; the question is answered Yes.
     QProcess& StartAndConnect() {
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("QT_LOGGING_RULES"),
-                   QStringLiteral("pelio.request.info=true\npelio.session.info=true"));
+        env.insert(
+            QStringLiteral("QT_LOGGING_RULES"),
+            QStringLiteral("pelio.request.info=true\npelio.session.info=true\npelio.transfer.info=true"));
         env.insert(QStringLiteral("PELIO_MESSAGE_ANSWERS"), QStringLiteral("yes,yes,yes"));
         env.insert(QStringLiteral("PATH"),
                    home.file(QStringLiteral("bin")) + u':' + env.value(QStringLiteral("PATH")));
@@ -114,10 +115,11 @@ class SessionOnDisplay : public ProgramOnDisplay {
         QFile f(opened);
         return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()) : QString();
     }
-    QStringList Recordings() const {
+    // Files of the session history: "*.srf" recordings, "*.htm" transcripts.
+    QStringList History(const QString& pattern = QStringLiteral("*.srf")) const {
         QStringList found;
-        QDirIterator it(programFolder.file(QStringLiteral("원격지원 받은 이력")), {QStringLiteral("*.srf")},
-                        QDir::Files, QDirIterator::Subdirectories);
+        QDirIterator it(programFolder.file(QStringLiteral("원격지원 받은 이력")), {pattern}, QDir::Files,
+                        QDirIterator::Subdirectories);
         while (it.hasNext()) found << it.next();
         return found;
     }
@@ -187,11 +189,16 @@ TEST_F(SessionOnDisplay, TheAgentIsGreetedChatsRunsCommandsAndEndsTheSession) {
     QProcess& program = StartAndConnect();
     ASSERT_TRUE(agent->WaitFor("greeting ")) << log.constData() << Messages().toStdString();
     EXPECT_TRUE(agent->Has("\t홍길동\t010-1234-5678\thong\n")) << agent->Output().constData();
-    ASSERT_TRUE(agent->WaitFor("chat 화면이 멈췄어요\n")) << agent->Output().constData();
+    // The chat window sends it as its first line: the customer's header, then the text in its font.
+    ASSERT_TRUE(agent->WaitFor("화면이 멈췄어요</span></font><br>")) << agent->Output().constData();
+    EXPECT_TRUE(agent->WaitFor("chat \\r\\n<br><font size=2 color=#008000>홍길동 / 010-1234-5678 ("))
+        << agent->Output().constData();
 
     QString line(650, u'x');
     agent->Send(QStringLiteral("\\chat ") + line);
     EXPECT_TRUE(WaitLog(program, QStringLiteral("agent chat %1\n").arg(line).toUtf8().constData()));
+    agent->Send(QStringLiteral("\\chat 똠 뷁 상담원입니다"));
+    EXPECT_TRUE(WaitLog(program, "agent chat 똠 뷁 상담원입니다\n"));
 
     agent->Send(QStringLiteral("URL:http://127.0.0.1:8080/a/b?c=d"));
     EXPECT_TRUE(WaitFor([&] { return Opened().contains(QStringLiteral("http://127.0.0.1:8080/a/b?c=d")); },
@@ -207,10 +214,21 @@ TEST_F(SessionOnDisplay, TheAgentIsGreetedChatsRunsCommandsAndEndsTheSession) {
     EXPECT_TRUE(
         WaitFor([&] { return TitleCount(kMainTitle1234 + QStringLiteral(" - 연결이 종료되었습니다.")) == 1; },
                 kWindowWaitMs));
+    // Closing the chat window writes the whole conversation into the history, in UTF-8 with a BOM.
+    ASSERT_TRUE(AskToClose(QStringLiteral("상담원과 대화하기")));
+    ASSERT_TRUE(WaitFor([&] { return !History(QStringLiteral("*.htm")).isEmpty(); }, kWindowWaitMs));
+    QFile transcript(History(QStringLiteral("*.htm")).first());
+    ASSERT_TRUE(transcript.open(QIODevice::ReadOnly));
+    const QByteArray bytes = transcript.readAll();
+    EXPECT_TRUE(bytes.startsWith("\xEF\xBB\xBF<html>"));
+    const QString text = QString::fromUtf8(bytes);
+    EXPECT_TRUE(text.contains(QStringLiteral("화면이 멈췄어요")));
+    EXPECT_TRUE(text.contains(line));
+    EXPECT_TRUE(text.contains(QStringLiteral("똠 뷁 상담원입니다")));
     // The session's recording is in the history and plays.
-    ASSERT_TRUE(WaitFor([&] { return !Recordings().isEmpty(); }, kWindowWaitMs));
+    ASSERT_TRUE(WaitFor([&] { return !History().isEmpty(); }, kWindowWaitMs));
     pelio::components::SrfReader reader;
-    EXPECT_EQ(reader.Open(Recordings().first()), pelio::components::SrfOpenStatus::Ok);
+    EXPECT_EQ(reader.Open(History().first()), pelio::components::SrfOpenStatus::Ok);
     EXPECT_GE(reader.FrameCount(), 1);
 }
 

@@ -46,6 +46,7 @@ class RecordingView : public SessionView {
     void CloseOnSupport() override { calls << QStringLiteral("close-onsupport"); }
     void RestoreAndActivate() override { calls << QStringLiteral("restore"); }
     void SetNormalState() override { calls << QStringLiteral("normal"); }
+    void Minimize() override { calls << QStringLiteral("minimize"); }
     void Beep() override { calls << QStringLiteral("beep"); }
     void CloseWindow() override { calls << QStringLiteral("close"); }
 

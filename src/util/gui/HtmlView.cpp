@@ -1,5 +1,7 @@
 #include "util/gui/HtmlView.h"
 
+#include "util/gui/WindowLook.h"
+
 #include <QBuffer>
 #include <QHash>
 #include <QWebEngineHttpRequest>
@@ -157,6 +159,10 @@ HtmlView::HtmlView(QWidget* parent)
     settings->setAttribute(QWebEngineSettings::LocalContentCanAccessFileUrls, false);
     settings->setAttribute(QWebEngineSettings::PluginsEnabled, false);
     settings->setAttribute(QWebEngineSettings::FocusOnNavigationEnabled, false);
+    // Faces a page names that this system lacks ("굴림" and other Windows faces) fall back to the
+    // program's Korean font rather than to a serif face.
+    settings->setFontFamily(QWebEngineSettings::StandardFont, kProductFont);
+    settings->setFontFamily(QWebEngineSettings::SansSerifFont, kProductFont);
     m_page->setUrlRequestInterceptor(m_interceptor.get());
     setPage(m_page);
 

@@ -1,0 +1,65 @@
+#include "transfer/ChatWindowHost.h"
+
+#include "transfer/TransferLog.h"
+#include "transfer/frmChat.h"
+
+#include <QCoreApplication>
+
+namespace pelio::transfer {
+
+ChatWindowHost::ChatWindowHost(app::AppContext& context, platform::Services& services, ChatLink& link)
+    : m_context(context), m_services(services), m_link(link) {}
+
+ChatWindowHost::~ChatWindowHost() {
+    delete m_window.data();
+}
+
+frmChat* ChatWindowHost::Window() {
+    if (!m_window) {
+        m_window = new frmChat(m_context, m_services, m_link);
+        m_window->setAttribute(Qt::WA_DeleteOnClose);
+    }
+    return m_window;
+}
+
+frmChat* ChatWindowHost::ShownWindow() {
+    frmChat* window = Window();
+    if (!window->isVisible()) window->show();
+    return window;
+}
+
+void ChatWindowHost::OpenChat() {
+    frmChat* window = ShownWindow();
+    if (window->isMinimized()) window->showNormal();
+    window->raise();
+    window->activateWindow();
+}
+
+void ChatWindowHost::ShowAgentChat(const QString& html) {
+    qCInfo(lcTransfer).noquote() << "agent chat" << html;
+    QPointer<frmChat> window = ShownWindow();
+    window->Conversation().MarkChanged();
+    window->DrawAttention();
+    QCoreApplication::processEvents();
+    if (window) window->Conversation().ShowAgentLine(html);
+}
+
+void ChatWindowHost::DisplayCommonMsg(const QString& text, int colour) {
+    Window()->Conversation().DisplayCommonMsg(text, colour);
+}
+
+void ChatWindowHost::ShowFileOffer(const QString& list) {
+    frmChat* window = ShownWindow();
+    window->DrawAttention();
+    window->Conversation().ShowFileOffer(list);
+}
+
+void ChatWindowHost::StartQueuedUpload() {
+    qCInfo(lcTransfer) << "upload queued files";
+}
+
+void ChatWindowHost::ReleaseSendQueue() {
+    qCInfo(lcTransfer) << "send queue released";
+}
+
+}  // namespace pelio::transfer

@@ -1,0 +1,418 @@
+#include "transfer/frmChat.h"
+
+#include "app/AppContext.h"
+#include "platform/Services.h"
+#include "transfer/ChatLink.h"
+#include "util/core/Colors.h"
+#include "util/core/IniFile.h"
+#include "util/core/Paths.h"
+#include "util/core/SettingsKeys.h"
+#include "util/core/TextFiles.h"
+#include "util/gui/Browser.h"
+#include "util/gui/Dialogs.h"
+#include "util/gui/HtmlUtil.h"
+#include "util/gui/HtmlView.h"
+#include "util/gui/MessageBoxes.h"
+#include "util/gui/WindowLook.h"
+#include "util/gui/WindowRoutines.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QDropEvent>
+#include <QFileInfo>
+#include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QMenu>
+#include <QMimeData>
+#include <QPainter>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSizeGrip>
+#include <QTextEdit>
+#include <QToolBar>
+#include <QToolButton>
+#include <QVBoxLayout>
+#include <QWindow>
+
+namespace pelio::transfer {
+
+namespace {
+
+const QString kCaption = QStringLiteral("상담원과 대화하기");
+
+struct PaletteEntry {
+    const char* name;
+    unsigned rgb;
+};
+// The text colours of the toolbar's colour band.
+constexpr PaletteEntry kPalette[] = {
+    {"black", 0x000000},     {"gray", 0x808080},        {"darkblue", 0x000080}, {"darkcyan", 0x008080},
+    {"darkgreen", 0x008000}, {"darkmagenta", 0x800080}, {"darkred", 0x800000},  {"darkyellow", 0x808000},
+    {"blue", 0x0000FF},      {"green", 0x00FF00},       {"red", 0xFF0000},      {"yellow", 0xFFFF00},
+    {"magenta", 0xFF00FF}};
+
+QIcon Swatch(const QColor& colour) {
+    QPixmap pixmap(16, 16);
+    pixmap.fill(Qt::transparent);
+    QPainter p(&pixmap);
+    p.setPen(QColor(0x60, 0x60, 0x60));
+    p.setBrush(colour);
+    p.drawRect(1, 1, 13, 13);
+    return QIcon(pixmap);
+}
+
+QColor FromOle(util::OleColor ole) {
+    const util::ColorParts parts = util::ColorChannels(ole);
+    return QColor(parts.red, parts.green, parts.blue);
+}
+
+util::OleColor ToOle(const QColor& colour) {
+    return util::ColorFromChannels(colour.red(), colour.green(), colour.blue());
+}
+
+}  // namespace
+
+frmChat::frmChat(app::AppContext& context, platform::Services& services, ChatLink& link, QWidget* parent)
+    : QWidget(parent),
+      m_context(context),
+      m_services(services),
+      m_link(link),
+      m_conversation(link, [this](const QString& html) { util::AppendHtml(m_webChat, html); }) {
+    setObjectName(QStringLiteral("frmChat"));
+    setWindowTitle(kCaption);
+    util::ApplyWindowLook(this);
+    m_activateStage = 1;
+    BuildControls();
+    LoadSettings();
+    m_transcriptPath =
+        util::NewHistoryFilePath(true, m_context.HistoryFolder, m_context.DeptCode, m_context.DeptName);
+    m_save->setToolTip(QStringLiteral("대화내용저장 >> ") + util::FileNameOfPath(m_transcriptPath));
+    m_chatLoaded = true;
+    resize(520, 560);
+    util::CenterWindow(this);
+}
+
+frmChat::~frmChat() = default;
+
+void frmChat::BuildControls() {
+    m_webChat = new util::HtmlView(this);
+    m_webChat->setObjectName(QStringLiteral("webChat"));
+    m_webChat->setAccessibleName(QStringLiteral("대화 내용"));
+    m_webChat->setContextMenuPolicy(Qt::NoContextMenu);
+    m_webChat->SetNavigationHook([this](const util::HtmlView::Navigation& nav) {
+        if (!nav.mainFrame) return false;
+        return OnNavigation(nav.url);
+    });
+
+    m_ab = new QToolBar(this);
+    m_ab->setObjectName(QStringLiteral("AB"));
+    m_ab->setAccessibleName(QStringLiteral("도구 모음"));
+    m_ab->setToolButtonStyle(Qt::ToolButtonTextOnly);
+    auto addTool = [this](const QString& name, const QString& caption, const QString& tip) {
+        QAction* action = m_ab->addAction(caption);
+        action->setObjectName(name);
+        action->setToolTip(tip.isEmpty() ? caption : tip);
+        return action;
+    };
+    QAction* backcolor = addTool(QStringLiteral("backcolor"), QStringLiteral("배경색"),
+                                 QStringLiteral("대화창 배경색 변경..."));
+    QAction* font = addTool(QStringLiteral("font"), QStringLiteral("글꼴"), QStringLiteral("글꼴 변경..."));
+    m_bold = addTool(QStringLiteral("bold"), QStringLiteral("굵게"), QString());
+    m_bold->setCheckable(true);
+    m_italic = addTool(QStringLiteral("italic"), QStringLiteral("이탤릭"), QString());
+    m_italic->setCheckable(true);
+    // "색깔" drops down the colour band.
+    auto* colourMenu = new QMenu(this);
+    colourMenu->setObjectName(QStringLiteral("Color"));
+    for (const PaletteEntry& entry : kPalette) {
+        const QColor colour(QRgb(entry.rgb));
+        QAction* tool = colourMenu->addAction(Swatch(colour), QString::fromLatin1(entry.name));
+        tool->setObjectName(QString::fromLatin1(entry.name));
+        connect(tool, &QAction::triggered, this,
+                [this, entry, colour] { OnToolColour(QString::fromLatin1(entry.name), colour); });
+    }
+    auto* colourButton = new QToolButton(m_ab);
+    colourButton->setObjectName(QStringLiteral("color"));
+    colourButton->setText(QStringLiteral("색깔"));
+    colourButton->setToolTip(QStringLiteral("글자 색깔 변경..."));
+    colourButton->setAccessibleName(QStringLiteral("색깔"));
+    colourButton->setMenu(colourMenu);
+    colourButton->setPopupMode(QToolButton::InstantPopup);
+    m_ab->addWidget(colourButton);
+    QAction* sendfile = addTool(QStringLiteral("sendfile"), QStringLiteral("파일전송..."),
+                                QStringLiteral("상담원에게 파일을 전송합니다."));
+    m_save = addTool(QStringLiteral("save"), QStringLiteral("대화내용 저장"), QString());
+    for (QAction* action : m_ab->actions())
+        if (QWidget* button = m_ab->widgetForAction(action)) button->setAccessibleName(action->text());
+
+    connect(backcolor, &QAction::triggered, this, &frmChat::OnBackColor);
+    connect(font, &QAction::triggered, this, &frmChat::OnFont);
+    connect(m_bold, &QAction::triggered, this, [this](bool on) {
+        m_style.bold = on;
+        ApplyInputStyle(m_style);
+    });
+    connect(m_italic, &QAction::triggered, this, [this](bool on) {
+        m_style.italic = on;
+        ApplyInputStyle(m_style);
+    });
+    connect(sendfile, &QAction::triggered, this, [] {});  // the file exchange picks files here
+    connect(m_save, &QAction::triggered, this, [this] { SaveTranscript(true); });
+
+    m_picFile = new QWidget(this);
+    m_picFile->setObjectName(QStringLiteral("picFile"));
+    m_picFile->setVisible(false);
+    auto* fileRow = new QVBoxLayout(m_picFile);
+    m_lblFile = new QLabel(m_picFile);
+    m_lblFile->setObjectName(QStringLiteral("lblFile"));
+    m_pb = new QProgressBar(m_picFile);
+    m_pb->setObjectName(QStringLiteral("pb"));
+    m_pb->setAccessibleName(QStringLiteral("파일 전송 진행"));
+    fileRow->addWidget(m_lblFile);
+    fileRow->addWidget(m_pb);
+
+    m_txtChat = new QTextEdit(this);
+    m_txtChat->setObjectName(QStringLiteral("txtChat"));
+    m_txtChat->setAccessibleName(QStringLiteral("보낼 내용"));
+    m_txtChat->setAcceptRichText(false);
+    m_txtChat->setToolTip(
+        QStringLiteral("여러줄을 입력하려면 <Shift+Enter>를 치세요. (Enter키만 단독으로 치면 전송됩니다.)"));
+    m_txtChat->setFixedHeight(m_txtChat->fontMetrics().lineSpacing() * 3 + 12);
+    m_txtChat->installEventFilter(this);
+    m_cmdSend = new QPushButton(QStringLiteral("보내기"), this);
+    m_cmdSend->setObjectName(QStringLiteral("cmdSend"));
+    m_cmdSend->setAccessibleName(QStringLiteral("보내기"));
+    m_cmdSend->setToolTip(QStringLiteral("입력한 내용을 상담원에게 보냅니다."));
+    connect(m_cmdSend, &QPushButton::clicked, this, &frmChat::cmdSend_Click);
+    auto* grip = new QSizeGrip(this);
+    grip->setObjectName(QStringLiteral("lblResize"));
+    grip->setAccessibleName(QStringLiteral("창 크기 조절"));
+
+    auto* input = new QHBoxLayout;
+    input->setSpacing(4);
+    input->addWidget(m_txtChat, 1);
+    auto* sendColumn = new QVBoxLayout;
+    sendColumn->addWidget(m_cmdSend);
+    sendColumn->addStretch(1);
+    sendColumn->addWidget(grip, 0, Qt::AlignRight | Qt::AlignBottom);
+    input->addLayout(sendColumn);
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(4, 4, 4, 4);
+    layout->setSpacing(2);
+    layout->addWidget(m_webChat, 1);
+    layout->addWidget(m_picFile);
+    layout->addWidget(m_ab);
+    layout->addLayout(input);
+
+    m_timerFileSend.setObjectName(QStringLiteral("TimerFileSend"));
+}
+
+void frmChat::LoadSettings() {
+    const QString& ini = m_context.IniFile;
+    namespace s = util::settings;
+    const util::OleColor back = util::OleColor(
+        util::IniReadInt(ini, s::ChatBackColor.section, s::ChatBackColor.key, int(util::kWhite)));
+    m_webChat->LoadAddress(ChatStartPage(FromOle(back)));
+    ChatInputStyle style;
+    style.fontName =
+        util::IniRead(ini, s::ChatFontName.section, s::ChatFontName.key, s::ChatFontName.defaultValue);
+    style.pointSize = util::IniReadDouble(ini, s::ChatFontSize.section, s::ChatFontSize.key, 11);
+    if (style.pointSize <= 0) style.pointSize = 11;
+    style.bold = util::IniReadBool(ini, s::ChatFontBold.section, s::ChatFontBold.key, false);
+    style.italic = util::IniReadBool(ini, s::ChatFontItalic.section, s::ChatFontItalic.key, false);
+    style.color =
+        FromOle(util::OleColor(util::IniReadInt(ini, s::ChatForeColor.section, s::ChatForeColor.key, 0)));
+    ApplyInputStyle(style);
+}
+
+void frmChat::SaveSettings() {
+    const QString& ini = m_context.IniFile;
+    namespace s = util::settings;
+    s::Write(ini, s::ChatFontName, m_style.fontName);
+    s::Write(ini, s::ChatFontSize, QString::number(m_style.pointSize));
+    s::Write(ini, s::ChatFontBold, m_style.bold ? QStringLiteral("True") : QStringLiteral("False"));
+    s::Write(ini, s::ChatFontItalic, m_style.italic ? QStringLiteral("True") : QStringLiteral("False"));
+    s::Write(ini, s::ChatForeColor, QString::number(ToOle(m_style.color)));
+}
+
+ChatInputStyle frmChat::InputStyle() const {
+    return m_style;
+}
+
+void frmChat::ApplyInputStyle(const ChatInputStyle& style) {
+    m_style = style;
+    QFont font(style.fontName);
+    font.setPointSizeF(style.pointSize);
+    font.setBold(style.bold);
+    font.setItalic(style.italic);
+    m_txtChat->setFont(font);
+    m_txtChat->setTextColor(style.color);
+    QPalette palette = m_txtChat->palette();
+    palette.setColor(QPalette::Text, style.color);
+    m_txtChat->setPalette(palette);
+    m_bold->setChecked(style.bold);
+    m_italic->setChecked(style.italic);
+}
+
+void frmChat::OnToolColour(const QString&, const QColor& colour) {
+    m_style.color = colour;
+    ApplyInputStyle(m_style);
+}
+
+void frmChat::OnFont() {
+    QFont initial(m_style.fontName);
+    initial.setPointSizeF(m_style.pointSize);
+    initial.setBold(m_style.bold);
+    initial.setItalic(m_style.italic);
+    if (const auto font = util::Dialogs::PickFont({this, initial})) {
+        m_style.fontName = font->family();
+        if (font->pointSizeF() > 0) m_style.pointSize = font->pointSizeF();
+        m_style.bold = font->bold();
+        m_style.italic = font->italic();
+    }
+    ApplyInputStyle(m_style);
+}
+
+void frmChat::OnBackColor() {
+    const QString colour = util::PickPageBackground(this, m_webChat, true);
+    if (!colour.isEmpty()) {
+        const QColor picked(colour);
+        if (picked.isValid())
+            util::settings::Write(m_context.IniFile, util::settings::ChatBackColor,
+                                  QString::number(ToOle(picked)));
+    }
+    m_txtChat->setFocus();
+}
+
+bool frmChat::OnNavigation(const QUrl& url) {
+    const ChatNavigation decision =
+        DecideChatNavigation(url.toString(), [](const QString& path) { return QFileInfo::exists(path); });
+    switch (decision.kind) {
+        case ChatNavigation::Allow:
+            return true;
+        case ChatNavigation::ShowInFileManager:
+            m_services.files->ShowItem(decision.target);
+            return false;
+        case ChatNavigation::ShowFolder:
+            m_services.files->ShowFolder(decision.target);
+            return false;
+        case ChatNavigation::OpenOutside:
+            util::OpenWebPage(decision.target, QString(), false, *m_services.shell);
+            return false;
+    }
+    return false;
+}
+
+void frmChat::cmdSend_Click() {
+    if (!m_cmdSend->isEnabled()) return;
+    QString input = m_txtChat->toPlainText();
+    input.replace(u'\n', QStringLiteral("\r\n"));
+    const QPointer<frmChat> alive(this);
+    switch (m_conversation.Send(input, m_style, m_context.CustomerName, m_context.CustomerPhone,
+                                QDateTime::currentDateTime())) {
+        case ChatConversation::SendResult::Nothing:
+            return;
+        case ChatConversation::SendResult::Disconnected:
+            util::MessageBoxes::Inform(this, QStringLiteral("상담원과의 연결이 끊어졌습니다."));
+            return;
+        case ChatConversation::SendResult::Sent:
+            break;
+    }
+    if (!alive) return;
+    m_txtChat->clear();
+    m_txtChat->setFocus();
+}
+
+void frmChat::SaveTranscript(bool showMessage) {
+    // A failed write keeps the last good transcript; the customer is told all the same.
+    util::WriteTextFile(m_transcriptPath, QChar(0xFEFF) + m_conversation.Transcript(), false);
+    m_conversation.MarkSaved();
+    if (showMessage)
+        util::MessageBoxes::Inform(
+            this, QStringLiteral("대화 내용이 저장되었습니다.\r\n\r\n파일명 : ") + m_transcriptPath +
+                      QStringLiteral(
+                          "\r\n\r\n이 내용을 후에 다시 보려면 [지원내역 다시보기] 단추를 누르시면 됩니다."));
+}
+
+void frmChat::DrawAttention() {
+    if (!isMinimized() && isActiveWindow()) return;
+    m_services.desktop->PlaySound(m_context.AppFolder + QStringLiteral("/system/chat.wav"));
+    m_services.desktop->FlashWindow(windowHandle());
+}
+
+bool frmChat::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == m_txtChat) {
+        switch (event->type()) {
+            case QEvent::KeyPress: {
+                auto* key = static_cast<QKeyEvent*>(event);
+                switch (ChatKeyAction(key->key(), key->modifiers())) {
+                    case ChatKey::Send:
+                        cmdSend_Click();
+                        return true;
+                    case ChatKey::LineBreak:
+                        m_txtChat->textCursor().insertText(QStringLiteral("\n"));
+                        return true;
+                    case ChatKey::InsertDateTime:
+                        m_txtChat->textCursor().insertText(GeneralDateTime(QDateTime::currentDateTime()));
+                        return true;
+                    case ChatKey::Default:
+                        break;
+                }
+                break;
+            }
+            case QEvent::FocusIn:
+            case QEvent::FocusOut: {
+                QPalette palette = m_txtChat->palette();
+                palette.setColor(QPalette::Base, event->type() == QEvent::FocusIn ? QColor(0xFF, 0xFF, 0xFF)
+                                                                                  : QColor(0xFF, 0xFF, 0xC0));
+                m_txtChat->setPalette(palette);
+                break;
+            }
+            case QEvent::Drop: {
+                const QMimeData* dropped = static_cast<QDropEvent*>(event)->mimeData();
+                const QString htmlFormat =
+                    QStringLiteral("application/x-qt-windows-mime;value=\"HTML Format\"");
+                QString text;
+                if (dropped->hasFormat(htmlFormat)) text = DroppedHtmlFragment(dropped->data(htmlFormat));
+                if (text.isEmpty() && dropped->hasText()) text = dropped->text();
+                if (text.isEmpty()) return true;  // nothing to send: the drop is refused
+                m_txtChat->setPlainText(text);
+                cmdSend_Click();
+                return true;
+            }
+            default:
+                break;
+        }
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+void frmChat::changeEvent(QEvent* event) {
+    QWidget::changeEvent(event);
+    if (event->type() == QEvent::ActivationChange && isActiveWindow()) OnActivated();
+}
+
+void frmChat::OnActivated() {
+    if (m_link.Connected()) m_link.MinimizeMainWindow();
+    util::AppendHtml(m_webChat, QString());
+    if (m_activateStage == 2) return;
+    m_activateStage = 2;
+    m_link.CloseConnectedNotice();
+    m_txtChat->setFocus();
+    m_services.inputMode->SetHangul(true);
+    if (!m_context.PendingRequestText.isEmpty()) {
+        m_txtChat->setPlainText(m_context.PendingRequestText);
+        m_context.PendingRequestText.clear();
+        cmdSend_Click();
+    }
+}
+
+void frmChat::closeEvent(QCloseEvent* event) {
+    SaveSettings();
+    if (m_conversation.bChated()) SaveTranscript(false);
+    m_link.RestoreMainWindow();
+    m_chatLoaded = false;
+    QWidget::closeEvent(event);
+}
+
+}  // namespace pelio::transfer

@@ -1,0 +1,91 @@
+// "상담원과 대화하기": the chat with the agent during a support session. The conversation is one HTML
+// document in a browser control where page scripts never run and remote resources stay blocked; the
+// customer writes in txtChat with the font, colour, bold and italic of the toolbar, and every line of
+// either side goes into the transcript, written whole into the history folder at each save and,
+// silently, when the window closes with unsaved lines. The window exists at most once (see
+// ChatWindowHost); each opening starts a new transcript.
+#pragma once
+
+#include "transfer/ChatConversation.h"
+
+#include <QPointer>
+#include <QTimer>
+#include <QWidget>
+
+class QAction;
+class QLabel;
+class QProgressBar;
+class QPushButton;
+class QTextEdit;
+class QToolBar;
+
+namespace pelio::app {
+struct AppContext;
+}
+namespace pelio::platform {
+struct Services;
+}
+namespace pelio::util {
+class HtmlView;
+}
+
+namespace pelio::transfer {
+
+class frmChat : public QWidget {
+    Q_OBJECT
+  public:
+    frmChat(app::AppContext& context, platform::Services& services, ChatLink& link,
+            QWidget* parent = nullptr);
+    ~frmChat() override;
+
+    ChatConversation& Conversation() { return m_conversation; }
+    bool ChatLoaded() const { return m_chatLoaded; }
+    QString TranscriptPath() const { return m_transcriptPath; }
+
+    // The send button.
+    void cmdSend_Click();
+    // Writes the whole transcript; with showMessage the customer is told where it went.
+    void SaveTranscript(bool showMessage);
+    // Draws the customer's attention when the window is minimised or not in front.
+    void DrawAttention();
+
+  protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    void changeEvent(QEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+
+  private:
+    void BuildControls();
+    void LoadSettings();
+    void SaveSettings();
+    void OnActivated();
+    void OnToolColour(const QString& name, const QColor& colour);
+    void OnFont();
+    void OnBackColor();
+    bool OnNavigation(const QUrl& url);
+    ChatInputStyle InputStyle() const;
+    void ApplyInputStyle(const ChatInputStyle& style);
+
+    app::AppContext& m_context;
+    platform::Services& m_services;
+    ChatLink& m_link;
+    ChatConversation m_conversation;
+    QString m_transcriptPath;
+    int m_activateStage = 0;
+    bool m_chatLoaded = false;
+    ChatInputStyle m_style;
+
+    util::HtmlView* m_webChat = nullptr;
+    QToolBar* m_ab = nullptr;
+    QAction* m_bold = nullptr;
+    QAction* m_italic = nullptr;
+    QAction* m_save = nullptr;
+    QWidget* m_picFile = nullptr;
+    QLabel* m_lblFile = nullptr;
+    QProgressBar* m_pb = nullptr;
+    QTextEdit* m_txtChat = nullptr;
+    QPushButton* m_cmdSend = nullptr;
+    QTimer m_timerFileSend;
+};
+
+}  // namespace pelio::transfer
