@@ -54,8 +54,11 @@ QString ToJsString(const QString& text) {
 void AppendHtml(HtmlView* view, const QString& html) {
     if (!view) return;
     QString script = QStringLiteral("(function(){var b=document.body;if(!b)return;");
+    // Each addition in a block of its own: the browser then lays out only the new block, where text
+    // added straight into a long body made it lay out the whole conversation again at every line.
     if (!html.isEmpty())
-        script += QStringLiteral("b.insertAdjacentHTML('beforeend',%1);").arg(ToJsString(html));
+        script += QStringLiteral("var d=document.createElement('div');d.innerHTML=%1;b.appendChild(d);")
+                      .arg(ToJsString(html));
     // Twice, as the first scroll may change the layout (scroll bars appearing).
     script += QStringLiteral(
         "var "

@@ -13,7 +13,8 @@ class HtmlView;
 // The text as a JavaScript string literal, safe to embed in a script.
 QString ToJsString(const QString& text);
 
-// Inserts html at the end of the document's body, scrolls the view to the bottom, and makes the web
+// Adds html at the end of the document's body, in a block of its own (so that a long page is not laid
+// out again whole at every addition), scrolls the view to the bottom, and makes the web
 // links of the document open in a new window. Empty html only scrolls. A view without a document does
 // nothing; while its document is loading the work waits for it, in the order of the calls.
 void AppendHtml(HtmlView* view, const QString& html);
