@@ -101,8 +101,15 @@ void frmChat::BuildControls() {
     m_webChat->setAccessibleName(QStringLiteral("대화 내용"));
     m_webChat->setContextMenuPolicy(Qt::NoContextMenu);
     m_webChat->SetNavigationHook([this](const util::HtmlView::Navigation& nav) {
+        // Only the customer's click on a link acts, and never inside the view: what a line asks for by
+        // itself (a refresh, a redirect, a form, a frame) is refused, so that an agent's line cannot
+        // open pages or take the conversation away.
         if (!nav.mainFrame) return false;
-        return OnNavigation(nav.url);
+        if (nav.kind != util::HtmlView::NavigationKind::Link &&
+            nav.kind != util::HtmlView::NavigationKind::NewWindow)
+            return false;
+        OnNavigation(nav.url);
+        return false;
     });
 
     m_ab = new QToolBar(this);
@@ -289,7 +296,7 @@ bool frmChat::OnNavigation(const QUrl& url) {
         DecideChatNavigation(url.toString(), [](const QString& path) { return QFileInfo::exists(path); });
     switch (decision.kind) {
         case ChatNavigation::Allow:
-            return true;
+            return false;  // the view keeps the conversation
         case ChatNavigation::ShowInFileManager:
             m_services.files->ShowItem(decision.target);
             return false;

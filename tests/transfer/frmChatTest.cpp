@@ -1,0 +1,90 @@
+// The chat window with a browser engine, offscreen: an agent's line cannot run scripts, open pages or
+// take the conversation away, and closing the window writes the transcript.
+#include "app/AppContext.h"
+#include "platform/FakeServices.h"
+#include "support/ScriptedMessageBoxes.h"
+#include "support/Wait.h"
+#include "transfer/ChatLink.h"
+#include "transfer/frmChat.h"
+#include "util/gui/HtmlView.h"
+
+#include <gtest/gtest.h>
+#include <QDir>
+#include <QTcpServer>
+
+using namespace pelio;
+
+namespace {
+
+class IdleLink : public transfer::ChatLink {
+  public:
+    bool Connected() const override { return true; }
+    void SendChatLine(const QString& line) override { sent << line; }
+    void MinimizeMainWindow() override {}
+    void RestoreMainWindow() override {}
+    void CloseConnectedNotice() override {}
+    QStringList sent;
+};
+
+// Reads a value of the view's document back (after every earlier script has run).
+QVariant Read(util::HtmlView* view, const QString& expression) {
+    QVariant value;
+    bool done = false;
+    view->RunDomScript(expression, [&](const QVariant& v) {
+        value = v;
+        done = true;
+    });
+    test::WaitFor([&] { return done; }, 20000);
+    return value;
+}
+
+}  // namespace
+
+TEST(frmChat, AnAgentsLineRunsNothingAndOpensNothing) {
+    test::TempFolder folder;
+    app::AppContext context;
+    context.AppFolder = folder.path();
+    context.IniFile = folder.file(QStringLiteral("PelioRS.ini"));
+    context.HistoryFolder = folder.file(QStringLiteral("history"));
+    context.DeptCode = QStringLiteral("1234");
+    platform::FakeServices fakes;
+    IdleLink link;
+    // A local server that would see any request the page made.
+    QTcpServer watcher;
+    ASSERT_TRUE(watcher.listen(QHostAddress::LocalHost, 0));
+    const QString target = QStringLiteral("http://127.0.0.1:%1/x").arg(watcher.serverPort());
+
+    auto* chat = new transfer::frmChat(context, fakes.services, link);
+    chat->setAttribute(Qt::WA_DeleteOnClose);
+    chat->show();
+    auto* view = chat->findChild<util::HtmlView*>(QStringLiteral("webChat"));
+    ASSERT_TRUE(view);
+    const QString hostile =
+        QStringLiteral(
+            "<script>document.title='script'</script><img src='%1' onerror=\"document.title='onerror'\">"
+            "<meta http-equiv=refresh content='0;url=%1'><iframe src='%1'></iframe>"
+            "<form id=f action='%1'><input name=a></form><a id=j "
+            "href=\"javascript:document.title='js'\">j</a>"
+            "<span id=mark>끝</span>")
+            .arg(target);
+    chat->Conversation().ShowAgentLine(hostile);
+    ASSERT_EQ(Read(view, QStringLiteral("document.getElementById('mark') ? 1 : 0")).toInt(), 1);
+    // Nothing of it may happen: a bounded wait for any sign that it did.
+    EXPECT_FALSE(test::WaitFor(
+        [&] {
+            return watcher.hasPendingConnections() || !fakes.shell->opened.isEmpty() ||
+                   !Read(view, QStringLiteral("document.title")).toString().isEmpty();
+        },
+        2000));
+    EXPECT_EQ(Read(view, QStringLiteral("document.getElementById('mark') ? 1 : 0")).toInt(), 1);
+    EXPECT_EQ(Read(view, QStringLiteral("document.title")).toString(), QString());
+    EXPECT_FALSE(watcher.hasPendingConnections());
+    EXPECT_TRUE(fakes.shell->opened.isEmpty());
+
+    // Closing writes the conversation, as it was shown, into the history.
+    const QString transcript = chat->TranscriptPath();
+    chat->close();
+    QFile file(transcript);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(QString::fromUtf8(file.readAll()).contains(QStringLiteral("<span id=mark>끝</span>")));
+}
