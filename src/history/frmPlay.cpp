@@ -168,6 +168,11 @@ void frmPlay::BuildControls() {
     m_webChat->setObjectName(QStringLiteral("webChat"));
     m_webChat->setAccessibleName(QStringLiteral("대화내용 본문"));
     m_webChat->SetNavigationHook([this](const util::HtmlView::Navigation& navigation) {
+        // Only the customer's clicks: a refresh, redirect, form or frame inside a transcript (written
+        // by the agent's lines) goes nowhere.
+        if (!navigation.mainFrame || (navigation.kind != util::HtmlView::NavigationKind::Link &&
+                                      navigation.kind != util::HtmlView::NavigationKind::NewWindow))
+            return false;
         return DecideTranscriptNavigation(navigation.url.toString(QUrl::FullyEncoded));
     });
     transcriptLayout->addWidget(m_webChat);
