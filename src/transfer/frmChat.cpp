@@ -42,15 +42,24 @@ namespace {
 const QString kCaption = QStringLiteral("상담원과 대화하기");
 
 struct PaletteEntry {
-    const char* name;
+    const char* name;         // the tool's name
+    const char16_t* caption;  // what the customer reads beside its swatch
     unsigned rgb;
 };
 // The text colours of the toolbar's colour band.
-constexpr PaletteEntry kPalette[] = {
-    {"black", 0x000000},     {"gray", 0x808080},        {"darkblue", 0x000080}, {"darkcyan", 0x008080},
-    {"darkgreen", 0x008000}, {"darkmagenta", 0x800080}, {"darkred", 0x800000},  {"darkyellow", 0x808000},
-    {"blue", 0x0000FF},      {"green", 0x00FF00},       {"red", 0xFF0000},      {"yellow", 0xFFFF00},
-    {"magenta", 0xFF00FF}};
+constexpr PaletteEntry kPalette[] = {{"black", u"검정", 0x000000},
+                                     {"gray", u"회색", 0x808080},
+                                     {"darkblue", u"남색", 0x000080},
+                                     {"darkcyan", u"청록", 0x008080},
+                                     {"darkgreen", u"짙은 녹색", 0x008000},
+                                     {"darkmagenta", u"보라", 0x800080},
+                                     {"darkred", u"짙은 빨강", 0x800000},
+                                     {"darkyellow", u"올리브", 0x808000},
+                                     {"blue", u"파랑", 0x0000FF},
+                                     {"green", u"초록", 0x00FF00},
+                                     {"red", u"빨강", 0xFF0000},
+                                     {"yellow", u"노랑", 0xFFFF00},
+                                     {"magenta", u"자홍", 0xFF00FF}};
 
 QIcon Swatch(const QColor& colour) {
     QPixmap pixmap(16, 16);
@@ -134,7 +143,7 @@ void frmChat::BuildControls() {
     colourMenu->setObjectName(QStringLiteral("Color"));
     for (const PaletteEntry& entry : kPalette) {
         const QColor colour(QRgb(entry.rgb));
-        QAction* tool = colourMenu->addAction(Swatch(colour), QString::fromLatin1(entry.name));
+        QAction* tool = colourMenu->addAction(Swatch(colour), QString::fromUtf16(entry.caption));
         tool->setObjectName(QString::fromLatin1(entry.name));
         connect(tool, &QAction::triggered, this,
                 [this, entry, colour] { OnToolColour(QString::fromLatin1(entry.name), colour); });
