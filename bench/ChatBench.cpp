@@ -4,6 +4,7 @@
 // Side by side in the same run: the same lines appended to a QTextBrowser. The append is timed until a
 // script run after it has read the document back, so it includes one such read, timed on its own too.
 // Usage: pelio-chat-bench [LINES] [ROUNDS]   (defaults 1000 and 50)
+#include "BenchSupport.h"
 #include "app/AppContext.h"
 #include "platform/FakeServices.h"
 #include "transfer/ChatLink.h"
@@ -24,6 +25,8 @@
 #include <vector>
 
 using namespace pelio;
+using pelio::bench::PssKb;
+using pelio::bench::Until;
 
 namespace {
 
@@ -35,29 +38,6 @@ class IdleLink : public transfer::ChatLink {
     void RestoreMainWindow() override {}
     void CloseConnectedNotice() override {}
 };
-
-qint64 PssKb(qint64 pid) {
-    qint64 total = 0;
-    QFile rollup(QStringLiteral("/proc/%1/smaps_rollup").arg(pid));
-    if (rollup.open(QIODevice::ReadOnly))
-        for (const QByteArray& line : rollup.readAll().split('\n'))
-            if (line.startsWith("Pss:")) total += line.mid(4).trimmed().split(' ').value(0).toLongLong();
-    QFile children(QStringLiteral("/proc/%1/task/%1/children").arg(pid));
-    if (children.open(QIODevice::ReadOnly))
-        for (const QByteArray& child : children.readAll().split(' '))
-            if (!child.trimmed().isEmpty()) total += PssKb(child.trimmed().toLongLong());
-    return total;
-}
-
-bool Until(const std::function<bool()>& condition, int ms = 30000) {
-    QElapsedTimer timer;
-    timer.start();
-    while (!condition()) {
-        if (timer.elapsed() > ms) return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 2);
-    }
-    return true;
-}
 
 // The number of line breaks in the view's document, read back from the page.
 int DocumentBreaks(util::HtmlView* view) {

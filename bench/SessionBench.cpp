@@ -7,6 +7,7 @@
 //            before the end, as the customer's program does too).
 // Usage: pelio-session-bench [ROUNDS]   (default 20); prints the median and the range of each.
 #include "../tests/session/SessionDoubles.h"
+#include "BenchSupport.h"
 #include "app/AppContext.h"
 #include "server/VncServerComponent.h"
 #include "session/MessageDispatcher.h"
@@ -24,17 +25,9 @@
 
 using namespace pelio;
 
-namespace {
+using pelio::bench::Until;
 
-bool Until(const std::function<bool()>& condition, int ms = 20000) {
-    QElapsedTimer timer;
-    timer.start();
-    while (!condition()) {
-        if (timer.elapsed() > ms) return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 2);
-    }
-    return true;
-}
+namespace {
 
 // A pelio-agent listening on a free port.
 struct Agent {

@@ -18,24 +18,15 @@
 #include <QTemporaryDir>
 #include <QThread>
 
+#include "BenchSupport.h"
+
 #include <algorithm>
 #include <cstdio>
 #include <vector>
 
-namespace {
+using pelio::bench::PssKb;
 
-qint64 PssKb(qint64 pid) {
-    QFile rollup(QStringLiteral("/proc/%1/smaps_rollup").arg(pid));
-    qint64 total = 0;
-    if (rollup.open(QIODevice::ReadOnly))
-        for (const QByteArray& line : rollup.readAll().split('\n'))
-            if (line.startsWith("Pss:")) total += line.mid(4).trimmed().split(' ').value(0).toLongLong();
-    QFile children(QStringLiteral("/proc/%1/task/%1/children").arg(pid));
-    if (children.open(QIODevice::ReadOnly))
-        for (const QByteArray& child : children.readAll().split(' '))
-            if (!child.trimmed().isEmpty()) total += PssKb(child.trimmed().toLongLong());
-    return total;
-}
+namespace {
 
 struct Start {
     double seconds = -1;

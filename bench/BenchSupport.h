@@ -1,0 +1,38 @@
+// Small helpers the benchmarks share: the memory of a process tree and waiting for a condition while
+// the event loop runs.
+#pragma once
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QFile>
+
+#include <functional>
+
+namespace pelio::bench {
+
+// PSS of the process and all its descendants, in KiB (from /proc/PID/smaps_rollup).
+inline qint64 PssKb(qint64 pid) {
+    qint64 total = 0;
+    QFile rollup(QStringLiteral("/proc/%1/smaps_rollup").arg(pid));
+    if (rollup.open(QIODevice::ReadOnly))
+        for (const QByteArray& line : rollup.readAll().split('\n'))
+            if (line.startsWith("Pss:")) total += line.mid(4).trimmed().split(' ').value(0).toLongLong();
+    QFile children(QStringLiteral("/proc/%1/task/%1/children").arg(pid));
+    if (children.open(QIODevice::ReadOnly))
+        for (const QByteArray& child : children.readAll().split(' '))
+            if (!child.trimmed().isEmpty()) total += PssKb(child.trimmed().toLongLong());
+    return total;
+}
+
+// Runs the event loop until the condition holds; false after ms milliseconds without it.
+inline bool Until(const std::function<bool()>& condition, int ms = 30000) {
+    QElapsedTimer timer;
+    timer.start();
+    while (!condition()) {
+        if (timer.elapsed() > ms) return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 2);
+    }
+    return true;
+}
+
+}  // namespace pelio::bench
