@@ -1,5 +1,6 @@
 #include "history/frmPlay.h"
 
+#include "history/HistoryLog.h"
 #include "history/HistoryTree.h"
 #include "playback/PlaybackComponent.h"
 #include "util/core/Ansi.h"
@@ -246,6 +247,27 @@ void frmPlay::BuildControls() {
             [this](QTreeWidgetItem* item) { OnTranscriptClicked(item); });
     connect(m_tvRecord, &QTreeWidget::itemClicked, this,
             [this](QTreeWidgetItem* item) { OnRecordingClicked(item); });
+    // Moving through a tree with the keyboard acts as a click on the node reached, so that a customer
+    // without a mouse, or a screen reader's user, can open the files too. A change made by a mouse
+    // press is left to the click that follows it.
+    const auto byKeyboard = [](QTreeWidget* tree) {
+        return tree->hasFocus() && QGuiApplication::mouseButtons() == Qt::NoButton;
+    };
+    connect(m_tvChat, &QTreeWidget::currentItemChanged, this, [this, byKeyboard](QTreeWidgetItem* item) {
+        if (byKeyboard(m_tvChat)) OnTranscriptClicked(item);
+    });
+    connect(m_tvRecord, &QTreeWidget::currentItemChanged, this, [this, byKeyboard](QTreeWidgetItem* item) {
+        if (byKeyboard(m_tvRecord)) OnRecordingClicked(item);
+    });
+    connect(m_webChat, &util::HtmlView::documentLoaded, this, [this](bool ok) {
+        if (!lcHistory().isInfoEnabled() || m_shownTranscript.isEmpty()) return;
+        m_webChat->RunDomScript(QStringLiteral("document.body ? document.body.innerText.length : 0"),
+                                [this, ok](const QVariant& length) {
+                                    qCInfo(lcHistory).noquote()
+                                        << "transcript shown" << m_shownTranscript << (ok ? "ok" : "failed")
+                                        << length.toInt() << "characters";
+                                });
+    });
     connect(m_cmdExplorer, &QPushButton::clicked, this,
             [this] { util::OpenInExplorer(m_context.HistoryFolder, m_fileManager); });
     connect(m_cmdLoad, &QPushButton::clicked, this, &frmPlay::OnLoadClicked);
@@ -354,6 +376,7 @@ void frmPlay::OnTranscriptClicked(QTreeWidgetItem* item) {
 void frmPlay::ShowTranscript(const QString& path) {
     m_tabTab->setCurrentIndex(kTranscriptTab);
     m_webChat->hide();
+    m_shownTranscript = path;
     // Read here rather than by the browser: transcripts are UTF-8 or, made on Windows, code page 949,
     // which the browser engine would decode as EUC-KR and garble.
     QFile file(path);

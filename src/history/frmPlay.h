@@ -89,7 +89,8 @@ class frmPlay : public QDialog, private PlaybackControl::View {
     platform::FileManager& m_fileManager;
     int m_state = 0;  // 1 after loading, 2 once first shown
     bool m_closed = false;
-    QString m_dialogFolder;  // where the recording dialog opens; empty until first used
+    QString m_dialogFolder;     // where the recording dialog opens; empty until first used
+    QString m_shownTranscript;  // the transcript last put into the view
 
     QMap<QString, QIcon> m_iml;
     QTreeWidget* m_tvRecord = nullptr;

@@ -156,11 +156,9 @@ QString ChatStartPage(const QColor& background) {
            HtmlColor(background) + QStringLiteral(";} a:link, a:visited {color:#0000CC;}</style>") + kHint;
 }
 
-QString ChatBackgroundPage(const QColor& background) {
-    return QStringLiteral(
-               "about:<style type='text/css'>body {border:1px solid #999999;margin:3px;"
-               "font-size:12px;background-color:") +
-           HtmlColor(background) + QStringLiteral(";}</style>") + kHint;
+QString ChatBackgroundStyle(const QColor& background) {
+    return QStringLiteral("body {border:1px solid #999999;margin:3px;font-size:12px;background-color:") +
+           HtmlColor(background) + QStringLiteral(";}");
 }
 
 QString TranscriptFromBody(const QString& bodyOuterHtml) {

@@ -47,9 +47,9 @@ QString GeneralDateTime(const QDateTime& when);
 // and the hint to type below and press Enter or the send button.
 QString ChatStartPage(const QColor& background);
 
-// The page the view loads after the customer changes the background colour: the same hint, with a
-// grey border around the page.
-QString ChatBackgroundPage(const QColor& background);
+// The page style after the customer changes the background colour: a grey border around the page and
+// no link colour of its own.
+QString ChatBackgroundStyle(const QColor& background);
 
 // The transcript file's text from the view's body as outer HTML: everything up to and including the
 // first "<br>" (any case; the start page's hint) is dropped (nothing when there is none), every

@@ -291,11 +291,18 @@ void frmChat::OnFont() {
 
 void frmChat::OnBackColor() {
     const QString colour = util::PickPageBackground(this, m_webChat, true);
-    if (!colour.isEmpty()) {
-        const QColor picked(colour);
-        if (picked.isValid())
-            util::settings::Write(m_context.IniFile, util::settings::ChatBackColor,
-                                  QString::number(ToOle(picked)));
+    const QColor picked(colour);
+    if (!colour.isEmpty() && picked.isValid()) {
+        util::settings::Write(m_context.IniFile, util::settings::ChatBackColor,
+                              QString::number(ToOle(picked)));
+        // The page's style is replaced where it stands rather than by loading the page again, so that a
+        // line arriving meanwhile cannot be lost between the reload and putting the conversation back.
+        m_webChat->RunDomScript(
+            QStringLiteral("(function(){var s=document.querySelector('style');"
+                           "if(!s){s=document.createElement('style');document.head.appendChild(s);}"
+                           "s.textContent=%1;var e=document.scrollingElement||document.body;"
+                           "e.scrollTop+=20000;e.scrollTop+=20000;})();")
+                .arg(util::ToJsString(ChatBackgroundStyle(picked))));
     }
     m_txtChat->setFocus();
 }

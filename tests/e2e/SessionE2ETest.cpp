@@ -9,7 +9,9 @@
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonArray>
+#include <QRegularExpression>
 
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
@@ -225,6 +227,26 @@ TEST_F(SessionOnDisplay, TheAgentIsGreetedChatsRunsCommandsAndEndsTheSession) {
     EXPECT_TRUE(text.contains(QStringLiteral("화면이 멈췄어요")));
     EXPECT_TRUE(text.contains(line));
     EXPECT_TRUE(text.contains(QStringLiteral("똠 뷁 상담원입니다")));
+    // The history viewer shows it: the keyboard reaches the transcript's tree and its one file.
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("QT_LOGGING_RULES"), QStringLiteral("pelio.history.info=true"));
+    QProcess& review = Start({QStringLiteral("review")}, env);
+    ASSERT_TRUE(Focus(kReviewTitle));
+    Xdo({QStringLiteral("key"), QStringLiteral("--delay"), QStringLiteral("200"), QStringLiteral("Tab"),
+         QStringLiteral("Down"), QStringLiteral("Down")});
+    QByteArray shown;
+    const QRegularExpression shownLine(QStringLiteral("transcript shown (.*\\.htm) ok (\\d+) characters"));
+    QRegularExpressionMatch match;
+    EXPECT_TRUE(WaitFor(
+        [&] {
+            shown += review.readAllStandardError();
+            match = shownLine.match(QString::fromUtf8(shown));
+            return match.hasMatch();
+        },
+        kWindowWaitMs))
+        << shown.constData();
+    EXPECT_EQ(QFileInfo(match.captured(1)).fileName(), QFileInfo(transcript).fileName());
+    EXPECT_GT(match.captured(2).toInt(), line.size());  // the whole conversation, not an error page
     // The session's recording is in the history and plays.
     ASSERT_TRUE(WaitFor([&] { return !History().isEmpty(); }, kWindowWaitMs));
     pelio::components::SrfReader reader;

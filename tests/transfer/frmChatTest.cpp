@@ -2,15 +2,20 @@
 // take the conversation away, and closing the window writes the transcript.
 #include "app/AppContext.h"
 #include "platform/FakeServices.h"
+#include "support/ScriptedDialogs.h"
 #include "support/ScriptedMessageBoxes.h"
 #include "support/Wait.h"
 #include "transfer/ChatLink.h"
 #include "transfer/frmChat.h"
+#include "util/core/IniFile.h"
 #include "util/gui/HtmlView.h"
 
 #include <gtest/gtest.h>
+#include <QAction>
 #include <QDir>
 #include <QTcpServer>
+#include <QTest>
+#include <QTextEdit>
 
 using namespace pelio;
 
@@ -38,15 +43,20 @@ QVariant Read(util::HtmlView* view, const QString& expression) {
     return value;
 }
 
-}  // namespace
-
-TEST(frmChat, AnAgentsLineRunsNothingAndOpensNothing) {
-    test::TempFolder folder;
+app::AppContext ContextIn(const test::TempFolder& folder) {
     app::AppContext context;
     context.AppFolder = folder.path();
     context.IniFile = folder.file(QStringLiteral("PelioRS.ini"));
     context.HistoryFolder = folder.file(QStringLiteral("history"));
     context.DeptCode = QStringLiteral("1234");
+    return context;
+}
+
+}  // namespace
+
+TEST(frmChat, AnAgentsLineRunsNothingAndOpensNothing) {
+    test::TempFolder folder;
+    app::AppContext context = ContextIn(folder);
     platform::FakeServices fakes;
     IdleLink link;
     // A local server that would see any request the page made.
@@ -87,4 +97,66 @@ TEST(frmChat, AnAgentsLineRunsNothingAndOpensNothing) {
     QFile file(transcript);
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));
     EXPECT_TRUE(QString::fromUtf8(file.readAll()).contains(QStringLiteral("<span id=mark>끝</span>")));
+}
+
+// The keys of the input box, the background tool, and closing with nothing unsaved.
+TEST(frmChat, KeysBackgroundAndClosingWithNothingUnsaved) {
+    test::TempFolder folder;
+    app::AppContext context = ContextIn(folder);
+    context.CustomerName = QStringLiteral("홍길동");
+    platform::FakeServices fakes;
+    IdleLink link;
+    test::ScriptedDialogs dialogs;
+
+    auto* chat = new transfer::frmChat(context, fakes.services, link);
+    chat->setAttribute(Qt::WA_DeleteOnClose);
+    chat->show();
+    auto* view = chat->findChild<util::HtmlView*>(QStringLiteral("webChat"));
+    auto* input = chat->findChild<QTextEdit*>(QStringLiteral("txtChat"));
+    ASSERT_TRUE(view && input);
+
+    // Shift+Enter and Alt+Enter break the line; Ctrl+Enter sends, and so does Shift+Ctrl+Enter.
+    input->setFocus();
+    input->insertPlainText(QStringLiteral("똠"));
+    QTest::keyClick(input, Qt::Key_Return, Qt::ShiftModifier);
+    input->insertPlainText(QStringLiteral("뷁"));
+    QTest::keyClick(input, Qt::Key_Return, Qt::AltModifier);
+    input->insertPlainText(QStringLiteral("끝"));
+    EXPECT_EQ(input->toPlainText(), QStringLiteral("똠\n뷁\n끝"));
+    EXPECT_TRUE(link.sent.isEmpty());
+    QTest::keyClick(input, Qt::Key_Return, Qt::ControlModifier);
+    ASSERT_EQ(link.sent.size(), 1);
+    EXPECT_TRUE(link.sent[0].contains(QStringLiteral("똠<br>\r\n뷁<br>\r\n끝")));
+    EXPECT_TRUE(input->toPlainText().isEmpty());
+    input->insertPlainText(QStringLiteral("둘"));
+    QTest::keyClick(input, Qt::Key_Enter, Qt::ShiftModifier | Qt::ControlModifier | Qt::KeypadModifier);
+    EXPECT_EQ(link.sent.size(), 2);
+
+    // Cancelling the colour dialog, or picking black, changes neither the page nor the setting.
+    const QString background = QStringLiteral("getComputedStyle(document.body).backgroundColor");
+    const QString before = Read(view, background).toString();
+    auto* tool = chat->findChild<QAction*>(QStringLiteral("backcolor"));
+    ASSERT_TRUE(tool);
+    dialogs.colorAnswers = {std::nullopt, util::OleColor(0)};
+    tool->trigger();
+    tool->trigger();
+    EXPECT_EQ(Read(view, background).toString(), before);
+    EXPECT_EQ(util::IniRead(context.IniFile, QStringLiteral("Chat"), QStringLiteral("BackColor"),
+                            QStringLiteral("unset")),
+              QStringLiteral("unset"));
+    // Red is blended with white, stored, and shown behind the conversation, which stays whole.
+    dialogs.colorAnswers = {util::OleColor(0x0000FF)};
+    tool->trigger();
+    EXPECT_EQ(Read(view, background).toString(), QStringLiteral("rgb(255, 128, 128)"));
+    EXPECT_EQ(util::IniReadInt(context.IniFile, QStringLiteral("Chat"), QStringLiteral("BackColor"), 0),
+              0x8080FF);
+    EXPECT_TRUE(
+        Read(view, QStringLiteral("document.body.innerText")).toString().contains(QStringLiteral("뷁")));
+
+    // Saved, then closed with no new line: the transcript is not written again.
+    chat->SaveTranscript(false);
+    const QString transcript = chat->TranscriptPath();
+    ASSERT_TRUE(QFile::remove(transcript));
+    chat->close();
+    EXPECT_FALSE(QFile::exists(transcript));
 }
