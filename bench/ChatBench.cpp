@@ -34,6 +34,7 @@ class IdleLink : public transfer::ChatLink {
   public:
     bool Connected() const override { return true; }
     void SendChatLine(const QString&) override {}
+    void SendMessage(const QString&) override {}
     void MinimizeMainWindow() override {}
     void RestoreMainWindow() override {}
     void CloseConnectedNotice() override {}

@@ -115,6 +115,7 @@ class ProgramSession : public request::SessionSeam, public transfer::ChatLink {
     // --- transfer::ChatLink ---
     bool Connected() const override { return m_controller->bConnected(); }
     void SendChatLine(const QString& line) override { m_controller->SendChatLine(line); }
+    void SendMessage(const QString& message) override { m_controller->SendMessage(message); }
     void MinimizeMainWindow() override { m_view.Minimize(); }
     void RestoreMainWindow() override {
         m_view.SetNormalState();

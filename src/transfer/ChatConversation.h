@@ -36,6 +36,11 @@ class ChatConversation {
     void DisplayCommonMsg(const QString& text, int colour);
     // The agent offers files (names separated by CR LF).
     void ShowFileOffer(const QString& list);
+    // Any other line of the session (file transfers), HTML, kept in the transcript.
+    void AddLine(const QString& html) {
+        m_chated = true;
+        Append(html);
+    }
 
     // The transcript has lines that were not saved yet.
     bool bChated() const { return m_chated; }

@@ -12,6 +12,8 @@ class ChatLink {
     virtual bool Connected() const = 0;
     // Sends one chat line (HTML) to the agent in its framing, pausing between the pieces.
     virtual void SendChatLine(const QString& line) = 0;
+    // Sends one session message to the agent ("filename:...", "downloadthis:...").
+    virtual void SendMessage(const QString& message) = 0;
     // The agent list window: minimised while the chat is in front during a session, restored and
     // focused when the chat closes.
     virtual void MinimizeMainWindow() = 0;

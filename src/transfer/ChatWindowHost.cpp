@@ -55,11 +55,14 @@ void ChatWindowHost::ShowFileOffer(const QString& list) {
 }
 
 void ChatWindowHost::StartQueuedUpload() {
+    // The queue lives in the window: without one there is nothing to send.
     qCInfo(lcTransfer) << "upload queued files";
+    if (m_window) m_window->StartQueuedUpload();
 }
 
 void ChatWindowHost::ReleaseSendQueue() {
     qCInfo(lcTransfer) << "send queue released";
+    if (m_window) m_window->ReleaseSendQueue();
 }
 
 }  // namespace pelio::transfer

@@ -3,6 +3,7 @@
 #include "app/AppContext.h"
 #include "platform/Services.h"
 #include "transfer/ChatLink.h"
+#include "transfer/FileSend.h"
 #include "util/core/Colors.h"
 #include "util/core/IniFile.h"
 #include "util/core/Paths.h"
@@ -76,6 +77,17 @@ QColor FromOle(util::OleColor ole) {
     return QColor(parts.red, parts.green, parts.blue);
 }
 
+// The local files of a drop, in order; empty when anything dropped is not a local file.
+QStringList DroppedFiles(const QMimeData* data) {
+    QStringList files;
+    if (!data || !data->hasUrls()) return files;
+    for (const QUrl& url : data->urls()) {
+        if (!url.isLocalFile()) return {};
+        files << url.toLocalFile();
+    }
+    return files;
+}
+
 util::OleColor ToOle(const QColor& colour) {
     return util::ColorFromChannels(colour.red(), colour.green(), colour.blue());
 }
@@ -102,7 +114,9 @@ frmChat::frmChat(app::AppContext& context, platform::Services& services, ChatLin
     util::CenterWindow(this);
 }
 
-frmChat::~frmChat() = default;
+frmChat::~frmChat() {
+    StopUpload();
+}
 
 void frmChat::BuildControls() {
     m_webChat = new util::HtmlView(this);
@@ -172,7 +186,7 @@ void frmChat::BuildControls() {
         m_style.italic = on;
         ApplyInputStyle(m_style);
     });
-    connect(sendfile, &QAction::triggered, this, [] {});  // the file exchange picks files here
+    connect(sendfile, &QAction::triggered, this, &frmChat::PickFilesToSend);
     connect(m_save, &QAction::triggered, this, [this] { SaveTranscript(true); });
 
     m_picFile = new QWidget(this);
@@ -184,8 +198,22 @@ void frmChat::BuildControls() {
     m_pb = new QProgressBar(m_picFile);
     m_pb->setObjectName(QStringLiteral("pb"));
     m_pb->setAccessibleName(QStringLiteral("파일 전송 진행"));
+    m_pb->setRange(0, 100);
+    // The customer may stop a large file on a slow link.
+    m_cmdCancelFile = new QPushButton(QStringLiteral("취소"), m_picFile);
+    m_cmdCancelFile->setObjectName(QStringLiteral("cmdCancelFile"));
+    m_cmdCancelFile->setAccessibleName(QStringLiteral("파일 전송 취소"));
+    connect(m_cmdCancelFile, &QPushButton::clicked, this, [this] {
+        if (!m_upload) return;
+        m_cmdCancelFile->setEnabled(false);
+        m_upload->Cancel();
+    });
+    auto* progressRow = new QHBoxLayout;
+    progressRow->addWidget(m_pb, 1);
+    progressRow->addWidget(m_cmdCancelFile);
+    fileRow->setContentsMargins(0, 2, 0, 2);
     fileRow->addWidget(m_lblFile);
-    fileRow->addWidget(m_pb);
+    fileRow->addLayout(progressRow);
 
     m_txtChat = new QTextEdit(this);
     m_txtChat->setObjectName(QStringLiteral("txtChat"));
@@ -221,6 +249,9 @@ void frmChat::BuildControls() {
     layout->addLayout(input);
 
     m_timerFileSend.setObjectName(QStringLiteral("TimerFileSend"));
+    m_timerFileSend.setInterval(10);
+    m_timerFileSend.setSingleShot(true);
+    connect(&m_timerFileSend, &QTimer::timeout, this, &frmChat::RunUpload);
 }
 
 void frmChat::LoadSettings() {
@@ -391,12 +422,32 @@ bool frmChat::eventFilter(QObject* watched, QEvent* event) {
                 m_txtChat->setPalette(palette);
                 break;
             }
+            case QEvent::DragEnter:
+            case QEvent::DragMove: {
+                auto* drag = static_cast<QDragMoveEvent*>(event);
+                if (!DroppedFiles(drag->mimeData()).isEmpty()) {
+                    drag->acceptProposedAction();
+                    return true;
+                }
+                break;
+            }
             case QEvent::Drop: {
                 const QMimeData* dropped = static_cast<QDropEvent*>(event)->mimeData();
                 const QString htmlFormat =
                     QStringLiteral("application/x-qt-windows-mime;value=\"HTML Format\"");
                 QString text;
                 if (dropped->hasFormat(htmlFormat)) text = DroppedHtmlFragment(dropped->data(htmlFormat));
+                const QStringList files = DroppedFiles(dropped);
+                if (text.isEmpty() && !files.isEmpty()) {
+                    auto* drop = static_cast<QDropEvent*>(event);
+                    if (DropFiles(files)) {
+                        drop->acceptProposedAction();
+                    } else {
+                        drop->setDropAction(Qt::IgnoreAction);
+                        drop->accept();
+                    }
+                    return true;
+                }
                 if (text.isEmpty() && dropped->hasText()) text = dropped->text();
                 if (text.isEmpty()) return true;  // nothing to send: the drop is refused
                 m_txtChat->setPlainText(text);
@@ -431,6 +482,8 @@ void frmChat::OnActivated() {
 }
 
 void frmChat::closeEvent(QCloseEvent* event) {
+    StopUpload();
+    m_fileCol.clear();
     SaveSettings();
     if (m_conversation.bChated()) SaveTranscript(false);
     m_link.RestoreMainWindow();

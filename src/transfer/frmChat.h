@@ -17,6 +17,7 @@ class QLabel;
 class QProgressBar;
 class QPushButton;
 class QTextEdit;
+class QThread;
 class QToolBar;
 
 namespace pelio::app {
@@ -30,6 +31,8 @@ class HtmlView;
 }
 
 namespace pelio::transfer {
+
+class UploadRun;
 
 class frmChat : public QWidget {
     Q_OBJECT
@@ -49,6 +52,15 @@ class frmChat : public QWidget {
     // Draws the customer's attention when the window is minimised or not in front.
     void DrawAttention();
 
+    // Files for the agent: the send-file tool, the offer of a checked choice, and the agent's answer
+    // (accepted: the queued files are uploaded; refused: the queue is emptied).
+    void PickFilesToSend();
+    void AnnounceFiles(const QString& pathList, const QString& names);
+    void StartQueuedUpload();
+    void ReleaseSendQueue();
+    QStringList SendQueue() const { return m_fileCol; }
+    bool Uploading() const { return m_upload != nullptr; }
+
   protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
     void changeEvent(QEvent* event) override;
@@ -63,6 +75,15 @@ class frmChat : public QWidget {
     void OnFont();
     void OnBackColor();
     bool OnNavigation(const QUrl& url);
+    // Files dropped on the input: false when the drop is refused.
+    bool DropFiles(const QStringList& paths);
+    // Checks a choice of files and offers it; false when a file was too large.
+    bool QueueFiles(const QStringList& paths);
+    void RunUpload();
+    void EndUpload();
+    // Stops a running upload and waits for its end.
+    void StopUpload();
+    void Relayout();
     ChatInputStyle InputStyle() const;
     void ApplyInputStyle(const ChatInputStyle& style);
 
@@ -85,7 +106,12 @@ class frmChat : public QWidget {
     QProgressBar* m_pb = nullptr;
     QTextEdit* m_txtChat = nullptr;
     QPushButton* m_cmdSend = nullptr;
+    QPushButton* m_cmdCancelFile = nullptr;
     QTimer m_timerFileSend;
+    QStringList m_fileCol;
+    QString m_lastFolder;
+    UploadRun* m_upload = nullptr;
+    QThread* m_uploadThread = nullptr;
 };
 
 }  // namespace pelio::transfer

@@ -57,14 +57,19 @@ void FtpServer::Launch(const QString& program, const QStringList& arguments) {
         m_port = port;
 }
 
-PyFtpServer::PyFtpServer()
+PyFtpServer::PyFtpServer(bool dropBox)
     : FtpServer(QStringLiteral("pyftpdlib"), QStringLiteral("pelio"), QStringLiteral("s3cret")) {
     // Debian's interpreter, whatever python3 comes first on the path: the module is Debian's package.
     m_process.setProgram(QStringLiteral("/usr/bin/python3"));
-    m_process.setArguments({QStringLiteral("-m"), QStringLiteral("pyftpdlib"), QStringLiteral("-i"),
-                            QStringLiteral("127.0.0.1"), QStringLiteral("-p"), QStringLiteral("0"),
-                            QStringLiteral("-w"), QStringLiteral("-d"), root(), QStringLiteral("-u"), user(),
-                            QStringLiteral("-P"), password()});
+    if (dropBox)
+        m_process.setArguments({QStringLiteral(PELIO_DROPBOX_SCRIPT), QStringLiteral("--port"),
+                                QStringLiteral("0"), QStringLiteral("--root"), root(),
+                                QStringLiteral("--user"), user(), QStringLiteral("--password"), password()});
+    else
+        m_process.setArguments({QStringLiteral("-m"), QStringLiteral("pyftpdlib"), QStringLiteral("-i"),
+                                QStringLiteral("127.0.0.1"), QStringLiteral("-p"), QStringLiteral("0"),
+                                QStringLiteral("-w"), QStringLiteral("-d"), root(), QStringLiteral("-u"),
+                                user(), QStringLiteral("-P"), password()});
     m_process.setProcessChannelMode(QProcess::MergedChannels);
     m_process.start();
     if (!m_process.waitForStarted(10000)) return;

@@ -44,7 +44,9 @@ class FtpServer {
 
 class PyFtpServer : public FtpServer {
   public:
-    PyFtpServer();
+    // dropBox: the program's own drop box on pyftpdlib, which reads and lists names in code page 949
+    // and keeps them in UTF-8 on disk.
+    explicit PyFtpServer(bool dropBox = false);
 };
 
 class VsFtpServer : public FtpServer {

@@ -20,6 +20,7 @@ class RecordingLink : public ChatLink {
         return connected;
     }
     void SendChatLine(const QString& line) override { sent << line; }
+    void SendMessage(const QString&) override {}
     void MinimizeMainWindow() override {}
     void RestoreMainWindow() override {}
     void CloseConnectedNotice() override {}

@@ -25,10 +25,12 @@ class IdleLink : public transfer::ChatLink {
   public:
     bool Connected() const override { return true; }
     void SendChatLine(const QString& line) override { sent << line; }
+    void SendMessage(const QString& message) override { messages << message; }
     void MinimizeMainWindow() override {}
     void RestoreMainWindow() override {}
     void CloseConnectedNotice() override {}
     QStringList sent;
+    QStringList messages;
 };
 
 // Reads a value of the view's document back (after every earlier script has run).

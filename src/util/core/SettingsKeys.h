@@ -35,6 +35,11 @@ inline const Key AutoScroll{QStringLiteral("Settings"), QStringLiteral("AutoScro
 
 // Chat window. Colours are decimal integers, blue * 65536 + green * 256 + red.
 inline const Key LastFolder{QStringLiteral("FileSend"), QStringLiteral("LastFolder"), QString()};
+// The FTP drop box for files sent to the agent: "host" or "host:port", user and password, each kept
+// enciphered as a hex text (ScrambleHex with the value key). Empty: the built-in drop box.
+inline const Key DropBoxHost{QStringLiteral("FileSend"), QStringLiteral("DropBoxHost"), QString()};
+inline const Key DropBoxUser{QStringLiteral("FileSend"), QStringLiteral("DropBoxUser"), QString()};
+inline const Key DropBoxPassword{QStringLiteral("FileSend"), QStringLiteral("DropBoxPassword"), QString()};
 inline const Key ChatBackColor{QStringLiteral("Chat"), QStringLiteral("BackColor"),
                                QStringLiteral("16777215")};
 inline const Key ChatFontName{QStringLiteral("Chat"), QStringLiteral("FontName"), QStringLiteral("굴림")};
@@ -60,10 +65,11 @@ inline const QString kUserApplication = QStringLiteral("PelioRS");
 inline const Key MachineCodeStore{QStringLiteral("Settings"), QStringLiteral("MyC"), QString()};
 
 // Every fixed key above, for code that lists or checks them all.
-inline const Key* const kAllKeys[] = {
-    &LastDeptCode, &MyName,         &MyPhone,       &CodeHistory,   &LastIP,       &LastPort,
-    &Stretch,      &AutoScroll,     &LastFolder,    &ChatBackColor, &ChatFontName, &ChatFontSize,
-    &ChatFontBold, &ChatFontItalic, &ChatForeColor, &ServiceRoot,   &IpLookupRoot};
+inline const Key* const kAllKeys[] = {&LastDeptCode, &MyName,         &MyPhone,       &CodeHistory,
+                                      &LastIP,       &LastPort,       &Stretch,       &AutoScroll,
+                                      &LastFolder,   &ChatBackColor,  &ChatFontName,  &ChatFontSize,
+                                      &ChatFontBold, &ChatFontItalic, &ChatForeColor, &ServiceRoot,
+                                      &IpLookupRoot, &DropBoxHost,    &DropBoxUser,   &DropBoxPassword};
 
 // Reads and writes of the settings file by table entry.
 inline QString Read(const QString& iniFile, const Key& k) {
