@@ -173,6 +173,9 @@ void frmChat::BuildControls() {
     QAction* sendfile = addTool(QStringLiteral("sendfile"), QStringLiteral("파일전송..."),
                                 QStringLiteral("상담원에게 파일을 전송합니다."));
     m_save = addTool(QStringLiteral("save"), QStringLiteral("대화내용 저장"), QString());
+    // For the keyboard: Ctrl+O picks files to send, Ctrl+S saves the conversation.
+    sendfile->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_O));
+    m_save->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_S));
     for (QAction* action : m_ab->actions())
         if (QWidget* button = m_ab->widgetForAction(action)) button->setAccessibleName(action->text());
 

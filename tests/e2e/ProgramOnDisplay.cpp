@@ -12,8 +12,8 @@ namespace pelio::test {
 void ProgramOnDisplay::SetUp() {
     if (!display.ok()) GTEST_SKIP() << "Xvfb could not start";
     ASSERT_TRUE(QFile::copy(QStringLiteral(PELIO_EXECUTABLE), exe));
-    service = std::make_unique<tools::ReferenceService>(ServiceData());
-    servicePort = service->Start();
+    service = std::make_unique<tools::ReferenceService>(ServiceData(), ServiceFiles());
+    servicePort = service->Start(QStringLiteral("127.0.0.1"), ServicePort());
     ASSERT_GT(servicePort, 0);
     AddSettings(QStringLiteral("[Service]\r\nServiceRoot=http://127.0.0.1:%1/\r\n").arg(servicePort));
 }

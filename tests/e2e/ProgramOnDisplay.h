@@ -27,6 +27,9 @@ inline constexpr int kWindowWaitMs = 30000;
 class ProgramOnDisplay : public ::testing::Test {
   protected:
     virtual QJsonObject ServiceData() = 0;
+    // The folder the service publishes as "userfiles/", and the port it listens on (0: any free one).
+    virtual QString ServiceFiles() { return QString(); }
+    virtual int ServicePort() { return 0; }
 
     void SetUp() override;
     void TearDown() override;

@@ -1,6 +1,7 @@
 #include "AgentSession.h"
 
 #include "AgentCommands.h"
+#include "AgentFiles.h"
 #include "app/ValueCipher.h"
 #include "server/TextFraming.h"
 #include "session/SessionMessages.h"
@@ -90,6 +91,8 @@ std::string EscapeField(const QString& field) {
 
 struct Session {
     framing::TextAssembler assembler;
+    AgentFiles* files = nullptr;
+    CommandQueue* commands = nullptr;
     session::ChatBuffer chat;
     bool chatOpen = false;  // a "chatstart" or a piece came since the last "chatend"
     int width = 0, height = 0;
@@ -133,6 +136,9 @@ void OnText(rfbClient* client, int value, char* text) {
     else {
         PrintLine("message " + Escape(plain.toStdString()));
         PrintEvents(*session, plain);
+        // Answers of the file exchange go out with the next commands (none starts with "\").
+        for (const QString& answer : session->files->OnMessage(plain))
+            session->commands->Push(answer.toStdString());
     }
 }
 
@@ -202,7 +208,12 @@ bool Play(rfbClient* client, Session& session, const std::string& line) {
             return true;
         }
     }
-    const CommandMessages result = MessagesForLine(QString::fromUtf8(line.data(), qsizetype(line.size())));
+    const QString text = QString::fromUtf8(line.data(), qsizetype(line.size()));
+    static const QString offer = QStringLiteral("\\offer");
+    const bool sharedOffer = session.files->Sharing() && text.startsWith(offer) &&
+                             (text.size() == offer.size() || text[offer.size()].isSpace());
+    const CommandMessages result =
+        sharedOffer ? session.files->Offer(text.mid(offer.size()).trimmed()) : MessagesForLine(text);
     if (result.refused()) {
         std::fprintf(stderr, "pelio-agent: %s\n", result.error.toUtf8().constData());
         return true;
@@ -307,7 +318,10 @@ int RunAgent(const AgentOptions& options) {
     rfbClientLog = Silent;
     rfbClientErr = Silent;
     rfbClient* client = rfbGetClient(8, 3, 4);
+    AgentFiles files(options.files, PrintLine);
     Session session;
+    session.files = &files;
+    session.commands = &commands;
     rfbClientSetClientData(client, nullptr, &session);
     client->sock = fd;
     client->listenSpecified = TRUE;

@@ -16,6 +16,8 @@
 //                           one prints no line)
 //   undecryptable TEXT      a received text that is not a session message
 //   saved FILE              after "\save"
+//   offer accepted, offer refused, fetched NAME SIZE SHA256, fetch failed ADDRESS: REASON
+//                           the file exchange (see AgentFiles.h)
 //   disconnected            the link ended; the program exits 0
 // Standard input and the --script file (which is played first) hold one command per line. A line is
 // a plain session message that is encrypted and sent, unless it starts with "\":
@@ -36,13 +38,16 @@
 //                           the keyword alone
 //   \url ADDRESS            "url:ADDRESS"
 //   \shell COMMAND LINE     "shell:COMMAND LINE"
-//   \offer NAME...          "filename:" and CR LF before each name
+//   \offer NAME...          "filename:" and CR LF before each name; with --share, the names
+//                           are paths of files that the agent shares (see AgentFiles.h)
 //   \download URL           "downloadthis:URL"
 //   \lastfile NAME          "lastfile:NAME"
 // A command that is none of these, or lacks what it needs, sends nothing: the reason goes to standard
 // error as one line starting with "pelio-agent: ". Each message is encrypted on its own, and texts
 // travel in the framing of TextFraming.h.
 #pragma once
+
+#include "AgentFiles.h"
 
 #include <string>
 
@@ -53,6 +58,7 @@ struct AgentOptions {
     std::string bindAddress = "127.0.0.1";
     bool busy = false;
     std::string scriptFile;
+    FileOptions files;
 };
 
 // Returns the process exit code.

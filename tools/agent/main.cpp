@@ -3,12 +3,18 @@
 //   pelio-agent decrypt HEXTEXT  prints the plain text of HEXTEXT; exits 1 with a message when
 //                                HEXTEXT is not the cipher text of a value (the empty text is that
 //                                of the empty value)
-//   pelio-agent listen PORT [--bind ADDRESS] [--busy] [--script FILE]
+//   pelio-agent scramble TEXT    prints TEXT scrambled as a hex text with the value key (the form of
+//                                the drop box's settings)
+//   pelio-agent listen PORT [--bind ADDRESS] [--busy] [--script FILE] [--answer-files accept|refuse]
+//                           [--share DIR URL] [--received DIR]
 //       waits on ADDRESS (default 127.0.0.1) and PORT (0: any free port) for the customer's reverse
 //       connection and runs one session; see AgentSession.h for what it prints and for the commands
-//       it reads (sending a chat line, a file offer, ...).
+//       it reads (sending a chat line, a file offer, ...). --answer-files answers the customer's file
+//       offers; --share offers files by copying them into DIR, which the web site publishes at URL;
+//       --received keeps the files the customer sends in DIR (see AgentFiles.h).
 // Arguments are read as UTF-8 and results are printed as UTF-8 followed by a line break.
 #include "AgentSession.h"
+#include "app/Scramble.h"
 #include "app/ValueCipher.h"
 
 #include <QByteArray>
@@ -25,7 +31,9 @@ int Usage() {
     std::fputs(
         "usage: pelio-agent encrypt TEXT\n"
         "       pelio-agent decrypt HEXTEXT\n"
+        "       pelio-agent scramble TEXT\n"
         "       pelio-agent listen PORT [--bind ADDRESS] [--busy] [--script FILE]\n"
+        "                          [--answer-files accept|refuse] [--share DIR URL] [--received DIR]\n"
         "listen reads one command per line: a plain line is sent as a session message;\n"
         "  link:     \\pointer X Y MASK, \\key KEYSYM down|up, \\type KEYSYM, \\save FILE, \\quit\n"
         "  messages: \\chat TEXT, \\end, \\changeagent PUBLIC/LOCAL/PORT,\n"
@@ -71,6 +79,15 @@ int Listen(int argc, char** argv) {
             options.bindAddress = argv[++i];
         } else if (std::strcmp(argv[i], "--script") == 0 && i + 1 < argc) {
             options.scriptFile = argv[++i];
+        } else if (std::strcmp(argv[i], "--answer-files") == 0 && i + 1 < argc &&
+                   (std::strcmp(argv[i + 1], "accept") == 0 || std::strcmp(argv[i + 1], "refuse") == 0)) {
+            options.files.answer = QString::fromUtf8(argv[++i]);
+        } else if (std::strcmp(argv[i], "--share") == 0 && i + 2 < argc) {
+            options.files.shareDir = QString::fromUtf8(argv[++i]);
+            options.files.shareUrl = QString::fromUtf8(argv[++i]);
+            if (!options.files.shareUrl.endsWith(u'/')) options.files.shareUrl += u'/';
+        } else if (std::strcmp(argv[i], "--received") == 0 && i + 1 < argc) {
+            options.files.receivedDir = QString::fromUtf8(argv[++i]);
         } else {
             return Usage();
         }
@@ -86,5 +103,7 @@ int main(int argc, char** argv) {
     const QString value = QString::fromUtf8(argv[2]);
     if (std::strcmp(argv[1], "encrypt") == 0) return Print(pelio::app::EncryptValue(value));
     if (std::strcmp(argv[1], "decrypt") == 0) return Decrypt(value);
+    if (std::strcmp(argv[1], "scramble") == 0)
+        return Print(pelio::app::ScrambleHex(value, pelio::app::ValueKey));
     return Usage();
 }
