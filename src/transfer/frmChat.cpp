@@ -252,6 +252,7 @@ void frmChat::BuildControls() {
     layout->addLayout(input);
 
     m_timerFileSend.setObjectName(QStringLiteral("TimerFileSend"));
+    m_timerFileSend.setParent(this);
     m_timerFileSend.setInterval(10);
     m_timerFileSend.setSingleShot(true);
     connect(&m_timerFileSend, &QTimer::timeout, this, &frmChat::RunUpload);

@@ -162,3 +162,47 @@ TEST(frmChat, KeysBackgroundAndClosingWithNothingUnsaved) {
     chat->close();
     EXPECT_FALSE(QFile::exists(transcript));
 }
+
+// Files for the agent: a choice with a file over the limit sends nothing; a refused offer leaves
+// nothing for a late acceptance to upload.
+TEST(frmChat, AChoiceOverTheLimitOrARefusedOfferSendsNothing) {
+    test::TempFolder folder;
+    app::AppContext context = ContextIn(folder);
+    platform::FakeServices fakes;
+    IdleLink link;
+    test::ScriptedDialogs dialogs;
+    test::ScriptedMessageBoxes boxes;
+    const QString small = folder.file(QStringLiteral("a.txt"));
+    const QString big = folder.file(QStringLiteral("big.iso"));
+    test::WriteFileBytes(small, "a");
+    QFile sparse(big);
+    ASSERT_TRUE(sparse.open(QIODevice::WriteOnly) && sparse.resize(31 << 20));
+    sparse.close();
+
+    auto* chat = new transfer::frmChat(context, fakes.services, link);
+    chat->setAttribute(Qt::WA_DeleteOnClose);
+    chat->show();
+    util::OpenFilesAnswer answer;
+    answer.files = QStringList{small, big, small};
+    dialogs.fileAnswers.push_back(answer);
+    boxes.Answer(util::MsgAnswer::Ok);
+    chat->PickFilesToSend();
+    ASSERT_EQ(boxes.boxes().size(), 1u);
+    EXPECT_TRUE(boxes.boxes()[0].text.contains(QStringLiteral("(31MB)가 너무 큽니다.")));
+    EXPECT_TRUE(link.messages.isEmpty());
+    EXPECT_TRUE(chat->SendQueue().isEmpty());
+
+    answer.files = QStringList{small};
+    dialogs.fileAnswers.push_back(answer);
+    chat->PickFilesToSend();
+    EXPECT_EQ(link.messages, QStringList{QStringLiteral("filename:\r\na.txt")});
+    chat->ReleaseSendQueue();
+    chat->StartQueuedUpload();
+    auto* timer = chat->findChild<QTimer*>(QStringLiteral("TimerFileSend"));
+    ASSERT_TRUE(timer);
+    ASSERT_TRUE(test::WaitFor([&] { return !timer->isActive(); }, 5000));
+    EXPECT_FALSE(chat->Uploading());
+    EXPECT_FALSE(context.FileTransferBusy);
+    EXPECT_EQ(link.messages.size(), 1);
+    chat->close();
+}
