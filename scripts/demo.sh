@@ -37,11 +37,22 @@ port=$(sed -n 's/^listening on 127\.0\.0\.1:\([0-9]*\)$/\1/p' "$demo/service.out
 [ -n "$port" ] || { echo "demo: the reference service did not start" >&2; cat "$demo/service.out" >&2; exit 1; }
 echo "demo: reference web service on http://127.0.0.1:$port/"
 
+# The FTP drop box for the customer's files, on the folder the service publishes as userfiles/, at the
+# program's built-in drop box address (127.0.0.1:2121, user pelio, password pelio).
+/usr/bin/python3 tools/dropbox/pelio-dropbox.py --root "$demo/userfiles" --port 2121 > "$demo/dropbox.out" 2>&1 &
+pids+=($!)
+for _ in $(seq 50); do grep -q 'starting FTP server' "$demo/dropbox.out" 2>/dev/null && break; sleep 0.1; done
+grep -q 'starting FTP server' "$demo/dropbox.out" ||
+  echo "demo: the FTP drop box did not start (is port 2121 taken?); sending files will fail" >&2
+
 # The reference agent 김상담 of company 1234 (port 5500 in the demo data) waits for the customer. Its
 # commands are read from a pipe: echo '\chat 안녕하세요' > "$demo/agent.in" (see tools/agent/AgentSession.h).
+# It takes the customer's files (kept in agent-received/) and offers its own through userfiles/agent/.
 rm -f "$demo/agent.in" && mkfifo "$demo/agent.in"
 exec 3<>"$demo/agent.in"  # held open, so that each echo into the pipe does not end the agent's input
-"$build/tools/agent/pelio-agent" listen 5500 < "$demo/agent.in" > "$demo/agent.out" 2>&1 &
+"$build/tools/agent/pelio-agent" listen 5500 --answer-files accept \
+  --share "$demo/userfiles/agent" "http://127.0.0.1:$port/userfiles/agent/" --received "$demo/agent-received" \
+  < "$demo/agent.in" > "$demo/agent.out" 2>&1 &
 pids+=($!)
 echo "demo: reference agent on 127.0.0.1:5500; its output in $demo/agent.out, its commands into $demo/agent.in"
 
