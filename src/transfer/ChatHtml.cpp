@@ -112,6 +112,30 @@ QString EscapeAngles(QString text) {
     return text;
 }
 
+// Every "%" followed by two hexadecimal digits read as that byte, the bytes as UTF-8; a "%" without
+// two digits, or with those of a control character, stays as it is.
+QString DecodePercentEscapes(const QString& text) {
+    if (!text.contains(u'%')) return text;
+    const QByteArray bytes = text.toUtf8();
+    QByteArray out;
+    out.reserve(bytes.size());
+    const auto hex = [](char c) {
+        return (c >= '0' && c <= '9')   ? c - '0'
+               : (c >= 'a' && c <= 'f') ? c - 'a' + 10
+               : (c >= 'A' && c <= 'F') ? c - 'A' + 10
+                                        : -1;
+    };
+    for (qsizetype i = 0; i < bytes.size(); ++i) {
+        if (bytes[i] == '%' && i + 2 < bytes.size() && hex(bytes[i + 1]) >= 2 && hex(bytes[i + 2]) >= 0) {
+            out += char(hex(bytes[i + 1]) * 16 + hex(bytes[i + 2]));
+            i += 2;
+        } else {
+            out += bytes[i];
+        }
+    }
+    return QString::fromUtf8(out);
+}
+
 }  // namespace
 
 QString GetHtml(const QString& input, const ChatInputStyle& style) {
@@ -177,7 +201,7 @@ ChatNavigation DecideChatNavigation(const QString& address,
     if (first.compare(QStringLiteral("explorer"), Qt::CaseInsensitive) == 0) {
         // The rest of the address is the path, even when it holds "::" itself.
         QString path = split < 0 ? QString() : address.mid(split + separator.size());
-        path.replace(QStringLiteral("%20"), QStringLiteral(" "));
+        path = DecodePercentEscapes(path);
         if (!path.isEmpty() && fileExists && fileExists(path))
             return {ChatNavigation::ShowInFileManager, path};
         return {ChatNavigation::ShowFolder, util::FolderOfPath(path)};

@@ -68,9 +68,10 @@ struct ChatNavigation {
     QString target;
 };
 
-// Decides a navigation to address. "explorer::PATH" (the first part in any case; "%20" in PATH reads
-// as a blank) shows PATH when fileExists(PATH), else its folder; an address that begins with "about"
-// (any case) is allowed; any other opens outside.
+// Decides a navigation to address. "explorer::PATH" (the first part in any case; a percent escape in
+// PATH reads as its byte of UTF-8: "%20" a blank, "%25" a "%", "%EB%82%B4" 내) shows PATH when
+// fileExists(PATH), else its folder; an address that begins with "about" (any case) is allowed; any other
+// opens outside.
 ChatNavigation DecideChatNavigation(const QString& address,
                                     const std::function<bool(const QString&)>& fileExists);
 
