@@ -25,6 +25,9 @@ constexpr long kReceiveBufferBytes = 256 * 1024;
 // The longest the worker waits for the network before it looks at the clock again (Cancel wakes it
 // at once).
 constexpr int kPollMs = 1000;
+// Progress reaches the owning thread at most this often (the end always shows the last figures): a
+// window shows a percentage, and every event wakes its thread.
+constexpr qint64 kProgressIntervalMs = 50;
 
 qint64 NowMs() {
     return std::chrono::duration_cast<std::chrono::milliseconds>(
@@ -56,6 +59,14 @@ struct HttpDownload::Transfer {
     qint64 received = 0;
     bool tooLarge = false;
     bool writeFailed = false;
+    qint64 lastNoticeMs = 0;
+
+    // Tells the owner that the figures changed, now when `now` or else when the last notice is old enough.
+    void Notice(qint64 nowMs, bool now) {
+        if (!now && nowMs - lastNoticeMs < kProgressIntervalMs) return;
+        lastNoticeMs = nowMs;
+        owner->PostProgress();
+    }
 
     static size_t OnWrite(char* data, size_t size, size_t count, void* user) {
         auto* t = static_cast<Transfer*>(user);
@@ -71,9 +82,10 @@ struct HttpDownload::Transfer {
             return 0;
         }
         t->received += n;
+        const qint64 nowMs = NowMs();
         t->owner->m_received.store(t->received);
-        t->owner->m_lastArrivalMs.store(NowMs());
-        t->owner->PostProgress();
+        t->owner->m_lastArrivalMs.store(nowMs);
+        t->Notice(nowMs, false);
         return size_t(n);
     }
 
@@ -82,7 +94,7 @@ struct HttpDownload::Transfer {
         if (t->owner->m_cancel.load()) return 1;  // ends the transfer with CURLE_ABORTED_BY_CALLBACK
         if (qint64(dltotal) != t->owner->m_total.load()) {
             t->owner->m_total.store(qint64(dltotal));
-            t->owner->PostProgress();
+            t->Notice(NowMs(), true);
         }
         return 0;
     }

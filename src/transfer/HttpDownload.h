@@ -34,8 +34,9 @@ struct DownloadLimits {
 // An address with blanks or characters outside ASCII has them sent percent-encoded (UTF-8), as
 // browsers do; escapes already in it stay as they are.
 //
-// Signals arrive on the thread that owns the object: progress while bytes come (coalesced: the
-// newest figures, not one event per piece), then exactly one finished. The object may be destroyed at
+// Signals arrive on the thread that owns the object: progress while bytes come (the newest
+// figures, at most about 20 times a second; the last figures before the end), then exactly one
+// finished. The object may be destroyed at
 // any time: that cancels a running download and waits for its worker to stop (which it does
 // promptly); destroying it from a handler of its own signals must go through deleteLater.
 class HttpDownload : public QObject {
