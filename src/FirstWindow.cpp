@@ -7,6 +7,7 @@
 #include "request/frmRServer.h"
 #include "session/ProgramSession.h"
 #include "transfer/ChatWindowHost.h"
+#include "transfer/DownloadWindows.h"
 
 #include <QCoreApplication>
 
@@ -33,9 +34,18 @@ std::unique_ptr<QWidget> CreateFirstWindow(app::AppContext& context, app::FirstW
         return request::EntryOutcome{entry.IsChanged, entry.ConnectNow, entry.ServerIP, entry.ServerPort};
     };
     const request::frmRServer::SessionFactory makeSession = [&context](session::SessionView& view) {
+        // The download windows belong to the agent list window, which hosts the session.
+        QWidget* owner = dynamic_cast<QWidget*>(&view);
         return session::CreateProgramSession(
-            context, *context.Platform, view, [&context](transfer::ChatLink& link) {
+            context, *context.Platform, view,
+            [&context](transfer::ChatLink& link) {
                 return std::make_unique<transfer::ChatWindowHost>(context, *context.Platform, link);
+            },
+            [&context, owner](session::ChatPeer& chat) {
+                return std::make_unique<transfer::DownloadWindows>(
+                    context, [owner] { return owner; },
+                    [&chat](const QString& html) { chat.AppendLine(html); },
+                    [&chat](const QString& text, int colour) { chat.DisplayCommonMsg(text, colour); });
             });
     };
     auto window =

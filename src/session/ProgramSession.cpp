@@ -40,6 +40,7 @@ class LoggingPeers : public ChatPeer, public DownloadPeer, public ScreenViewPeer
     }
     void StartQueuedUpload() override { qCInfo(lcSession) << "upload queued files"; }
     void ReleaseSendQueue() override { qCInfo(lcSession) << "send queue released"; }
+    void AppendLine(const QString& html) override { qCInfo(lcSession).noquote() << "line" << html; }
     void StartDownload(const QString& localFile, const QString& remoteUrl, const QString&) override {
         qCInfo(lcSession).noquote() << "download" << remoteUrl << "->" << localFile;
     }
@@ -79,10 +80,12 @@ class PlatformCommands : public SessionCommands {
 class ProgramSession : public request::SessionSeam, public transfer::ChatLink {
   public:
     ProgramSession(app::AppContext& context, platform::Services& services, SessionView& view,
-                   const ChatFactory& makeChat)
+                   const ChatFactory& makeChat, const DownloadFactory& makeDownloads)
         : m_view(view), m_peers(context, *services.desktop), m_commands(services) {
         if (makeChat) m_chat = makeChat(*this);
         ChatPeer& chat = m_chat ? *m_chat : static_cast<ChatPeer&>(m_peers);
+        if (makeDownloads) m_downloads = makeDownloads(chat);
+        DownloadPeer& downloads = m_downloads ? *m_downloads : static_cast<DownloadPeer&>(m_peers);
         SessionController::Hooks hooks;
         const web::ServiceRoots roots = web::LoadServiceRoots(context.IniFile);
         hooks.lookupPublicIp = [roots, &context] { return web::LookupPublicIp(roots, context); };
@@ -93,7 +96,7 @@ class ProgramSession : public request::SessionSeam, public transfer::ChatLink {
         };
         m_controller = std::make_unique<SessionController>(context, m_component, view, chat, hooks);
         m_dispatcher = std::make_unique<MessageDispatcher>(
-            context, *m_controller, view, MessageDispatcher::Peers{chat, m_peers, m_peers, m_commands},
+            context, *m_controller, view, MessageDispatcher::Peers{chat, downloads, m_peers, m_commands},
             roots.ServiceRoot);
         m_controller->SetDispatcher(m_dispatcher.get());
         m_peers.SetSession(m_controller.get());
@@ -129,6 +132,7 @@ class ProgramSession : public request::SessionSeam, public transfer::ChatLink {
     LoggingPeers m_peers;
     PlatformCommands m_commands;
     std::unique_ptr<ChatPeer> m_chat;
+    std::unique_ptr<DownloadPeer> m_downloads;
     std::unique_ptr<SessionController> m_controller;
     std::unique_ptr<MessageDispatcher> m_dispatcher;
 };
@@ -137,8 +141,9 @@ class ProgramSession : public request::SessionSeam, public transfer::ChatLink {
 
 std::unique_ptr<request::SessionSeam> CreateProgramSession(app::AppContext& context,
                                                            platform::Services& services, SessionView& view,
-                                                           const ChatFactory& makeChat) {
-    return std::make_unique<ProgramSession>(context, services, view, makeChat);
+                                                           const ChatFactory& makeChat,
+                                                           const DownloadFactory& makeDownloads) {
+    return std::make_unique<ProgramSession>(context, services, view, makeChat, makeDownloads);
 }
 
 }  // namespace pelio::session

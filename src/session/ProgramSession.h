@@ -1,8 +1,8 @@
 // The support session as the program runs it: the real server component, the controller, the
 // dispatcher, and the commands run on this computer through the platform services.
 //
-// The download windows and the screen view (and, without a chat factory, the chat window) are not
-// part of the program yet: until they are, stand-ins take their place. They log what reaches them on
+// The screen view (and, without factories, the chat window and the download windows) is not part of
+// the program yet: until it is, stand-ins take its place. They log what reaches them on
 // "pelio.session" ("agent chat TEXT", "common COLOUR TEXT", "file offer LIST", "download URL -> PATH",
 // "showme ADDRESS PORT", "stopshowme"; a file offer also plays AppFolder/system/chat.wav), and the chat
 // stand-in sends the pending request text as the customer's first chat line when the chat is opened.
@@ -29,11 +29,14 @@ class SessionView;
 // Makes the chat window's side of the session; it reaches the session and the agent list window
 // through the link, which lives as long as the session.
 using ChatFactory = std::function<std::unique_ptr<ChatPeer>(transfer::ChatLink& link)>;
+// Makes the download windows' side; they tell how each file ended through the chat.
+using DownloadFactory = std::function<std::unique_ptr<DownloadPeer>(ChatPeer& chat)>;
 
 // The service's addresses come from the settings file (context.IniFile). Without a chat factory a
 // stand-in logs what would reach the chat window.
 std::unique_ptr<request::SessionSeam> CreateProgramSession(app::AppContext& context,
                                                            platform::Services& services, SessionView& view,
-                                                           const ChatFactory& makeChat = {});
+                                                           const ChatFactory& makeChat = {},
+                                                           const DownloadFactory& makeDownloads = {});
 
 }  // namespace pelio::session

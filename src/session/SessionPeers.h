@@ -26,6 +26,8 @@ class ChatPeer {
     virtual void StartQueuedUpload() = 0;
     // The agent refused it: no file stays queued.
     virtual void ReleaseSendQueue() = 0;
+    // Any other line of the session in the transcript (HTML): how a file from the agent ended.
+    virtual void AppendLine(const QString& html) = 0;
 };
 
 // The download windows: one per file the agent sends.

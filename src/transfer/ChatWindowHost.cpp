@@ -45,6 +45,7 @@ void ChatWindowHost::ShowAgentChat(const QString& html) {
 }
 
 void ChatWindowHost::DisplayCommonMsg(const QString& text, int colour) {
+    qCInfo(lcTransfer).noquote() << "common" << colour << text;
     Window()->Conversation().DisplayCommonMsg(text, colour);
 }
 
@@ -58,6 +59,11 @@ void ChatWindowHost::StartQueuedUpload() {
     // The queue lives in the window: without one there is nothing to send.
     qCInfo(lcTransfer) << "upload queued files";
     if (m_window) m_window->StartQueuedUpload();
+}
+
+void ChatWindowHost::AppendLine(const QString& html) {
+    qCInfo(lcTransfer).noquote() << "line" << html.trimmed();
+    ShownWindow()->Conversation().AddLine(html);
 }
 
 void ChatWindowHost::ReleaseSendQueue() {

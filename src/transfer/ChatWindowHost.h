@@ -32,6 +32,7 @@ class ChatWindowHost : public session::ChatPeer {
     void ShowFileOffer(const QString& list) override;
     void StartQueuedUpload() override;
     void ReleaseSendQueue() override;
+    void AppendLine(const QString& html) override;
 
   private:
     // Shows the window without taking it to the front when it is not shown.

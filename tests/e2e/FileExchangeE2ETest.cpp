@@ -131,3 +131,39 @@ TEST_F(FilesOnDisplay, TheRunGoesOnPastADropBoxThatStopped) {
     EXPECT_TRUE(WaitLog(program, "upload run ended")) << log.constData();
     EXPECT_TRUE(Log(program, "</b> 파일 전송 실패"));
 }
+
+TEST_F(FilesOnDisplay, FilesOfTheAgentAreSavedWholeAndAFailedOneLeavesNothing) {
+    TempFolder offered;
+    QStringList paths;
+    for (const auto& [name, content] : {std::pair{QStringLiteral("설명서 최신.txt"), Pattern(300000, 6)},
+                                        std::pair{QStringLiteral("two words.bin"), Pattern(1 << 20, 7)},
+                                        std::pair{QStringLiteral("big30.bin"), Pattern(30 << 20, 8)}}) {
+        WriteFileBytes(offered.file(name), content);
+        digests.insert(name, QCryptographicHash::hash(content, QCryptographicHash::Sha256).toHex());
+        paths << u'"' + offered.file(name) + u'"';
+    }
+    QProcess& program = StartAndConnect();
+    ASSERT_TRUE(agent->WaitFor("greeting ")) << log.constData();
+    agent->Send(QStringLiteral("\\offer ") + paths.join(u' '));
+    ASSERT_TRUE(agent->WaitFor("offer accepted")) << agent->Output().constData() << log.constData();
+    // The last file of the batch closes it in the chat.
+    EXPECT_TRUE(WaitLog(program, "파일 전송이 완료되었습니다.")) << log.constData();
+    const QString received = home.file(QStringLiteral("문서/Pelio 받은파일"));
+    QHash<QString, QByteArray> saved;
+    EXPECT_TRUE(WaitFor(
+        [&] {
+            saved.clear();
+            for (const QString& name : QDir(received).entryList(QDir::Files))
+                saved.insert(name, QCryptographicHash::hash(ReadFileBytes(received + u'/' + name),
+                                                            QCryptographicHash::Sha256)
+                                       .toHex());
+            return saved == digests;
+        },
+        kWindowWaitMs));
+    EXPECT_EQ(saved, digests);
+
+    // An address the web site does not have: the failure line, and no file.
+    agent->Send(QStringLiteral("\\download http://127.0.0.1:%1/userfiles/agent/없는 파일.txt").arg(port));
+    EXPECT_TRUE(WaitLog(program, "<b>없는 파일.txt</b> 파일 전송에 실패하였습니다.")) << log.constData();
+    EXPECT_EQ(QDir(received).entryList(QDir::Files | QDir::Hidden).size(), 3);
+}

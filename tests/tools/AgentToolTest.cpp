@@ -69,12 +69,16 @@ TEST(AgentTool, BadInputAndBadUsage) {
         EXPECT_TRUE(r.out.isEmpty());
         EXPECT_TRUE(r.err.startsWith("pelio-agent: ") && r.err.count('\n') == 1) << r.err.constData();
     }
+    // A drop box setting scrambled on the command line reads back as the program reads it.
+    const AgentRun scrambled = RunAgent({QStringLiteral("scramble"), QStringLiteral("127.0.0.1:2121")});
+    EXPECT_EQ(pelio::app::UnscrambleHex(scrambled.out.trimmed(), pelio::app::ValueKey),
+              QStringLiteral("127.0.0.1:2121"));
     const AgentRun empty = RunAgent({QStringLiteral("decrypt"), QString()});
     EXPECT_EQ(empty.exitCode, 0);
     EXPECT_EQ(empty.out, QStringLiteral("\n"));
 
     for (const QStringList& args : {QStringList{}, QStringList{QStringLiteral("encrypt")},
-                                    QStringList{QStringLiteral("scramble"), QStringLiteral("x")}}) {
+                                    QStringList{QStringLiteral("shuffle"), QStringLiteral("x")}}) {
         const AgentRun r = RunAgent(args);
         EXPECT_EQ(r.exitCode, 2);
         EXPECT_TRUE(r.out.isEmpty());
