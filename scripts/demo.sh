@@ -17,6 +17,7 @@ cmake --build "$build" -j "$(nproc)" --target pelio pelio-service pelio-agent pe
 demo="${DEMO_DIR:-$build/demo}"
 mkdir -p "$demo/userfiles/1234"
 cp "$build/src/pelio" "$demo/pelio"
+cp -r packaging/system "$demo/"
 
 # Qt keeps runtime files in XDG_RUNTIME_DIR; a shell without a desktop session may not set it.
 if [ -z "${XDG_RUNTIME_DIR:-}" ]; then

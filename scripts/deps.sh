@@ -26,6 +26,8 @@ packages=(
   libcurl4-openssl-dev libcpp-httplib-dev
   # Korean fonts, so that Korean text does not render as boxes
   fonts-nanum
+  # the Debian package: its dependencies are found with dpkg-shlibdeps
+  dpkg-dev xdg-utils
 )
 
 missing=()
