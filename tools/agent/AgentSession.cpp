@@ -1,6 +1,7 @@
 #include "AgentSession.h"
 
 #include "AgentCommands.h"
+#include "AgentScreen.h"
 #include "app/ValueCipher.h"
 #include "server/TextFraming.h"
 #include "session/SessionMessages.h"
@@ -23,6 +24,7 @@
 #include <fstream>
 #include <iostream>
 #include <mutex>
+#include <optional>
 #include <sstream>
 #include <thread>
 
@@ -94,6 +96,7 @@ struct Session {
     bool chatOpen = false;  // a "chatstart" or a piece came since the last "chatend"
     int width = 0, height = 0;
     bool quit = false;
+    AgentScreen* screen = nullptr;  // with --screen
 };
 
 // The lines that a decrypted message adds after its "message" line: the customer's greeting, and a
@@ -202,7 +205,15 @@ bool Play(rfbClient* client, Session& session, const std::string& line) {
             return true;
         }
     }
-    const CommandMessages result = MessagesForLine(QString::fromUtf8(line.data(), qsizetype(line.size())));
+    std::string played = line;
+    if (session.screen) {
+        const std::optional<std::string> expanded = session.screen->Expand(line);
+        if (!expanded) return true;
+        if (*expanded != line) PrintLine("showing " + std::to_string(session.screen->Port()));
+        played = *expanded;
+    }
+    const CommandMessages result =
+        MessagesForLine(QString::fromUtf8(played.data(), qsizetype(played.size())));
     if (result.refused()) {
         std::fprintf(stderr, "pelio-agent: %s\n", result.error.toUtf8().constData());
         return true;
@@ -212,6 +223,7 @@ bool Play(rfbClient* client, Session& session, const std::string& line) {
         if (message.pauseAfterMs > 0)
             std::this_thread::sleep_for(std::chrono::milliseconds(message.pauseAfterMs));
     }
+    if (session.screen && AgentScreen::Stops(line)) session.screen->Stop();
     return true;
 }
 
@@ -308,6 +320,9 @@ int RunAgent(const AgentOptions& options) {
     rfbClientErr = Silent;
     rfbClient* client = rfbGetClient(8, 3, 4);
     Session session;
+    std::optional<AgentScreen> screen;
+    if (!options.screenDisplay.empty())
+        session.screen = &screen.emplace(options.screenDisplay, options.bindAddress);
     rfbClientSetClientData(client, nullptr, &session);
     client->sock = fd;
     client->listenSpecified = TRUE;

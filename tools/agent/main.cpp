@@ -3,10 +3,11 @@
 //   pelio-agent decrypt HEXTEXT  prints the plain text of HEXTEXT; exits 1 with a message when
 //                                HEXTEXT is not the cipher text of a value (the empty text is that
 //                                of the empty value)
-//   pelio-agent listen PORT [--bind ADDRESS] [--busy] [--script FILE]
+//   pelio-agent listen PORT [--bind ADDRESS] [--busy] [--script FILE] [--screen DISPLAY]
 //       waits on ADDRESS (default 127.0.0.1) and PORT (0: any free port) for the customer's reverse
 //       connection and runs one session; see AgentSession.h for what it prints and for the commands
-//       it reads (sending a chat line, a file offer, ...).
+//       it reads (sending a chat line, a file offer, ...). --screen names the agent's X display that
+//       "\showme NAME FLAG" shows to the customer through a VNC server (x11vnc).
 // Arguments are read as UTF-8 and results are printed as UTF-8 followed by a line break.
 #include "AgentSession.h"
 #include "app/ValueCipher.h"
@@ -25,11 +26,12 @@ int Usage() {
     std::fputs(
         "usage: pelio-agent encrypt TEXT\n"
         "       pelio-agent decrypt HEXTEXT\n"
-        "       pelio-agent listen PORT [--bind ADDRESS] [--busy] [--script FILE]\n"
+        "       pelio-agent listen PORT [--bind ADDRESS] [--busy] [--script FILE] [--screen DISPLAY]\n"
         "listen reads one command per line: a plain line is sent as a session message;\n"
         "  link:     \\pointer X Y MASK, \\key KEYSYM down|up, \\type KEYSYM, \\save FILE, \\quit\n"
         "  messages: \\chat TEXT, \\end, \\changeagent PUBLIC/LOCAL/PORT,\n"
-        "            \\showme NAME FLAG ADDRESS PORT, \\stopshowme, \\url ADDRESS, \\shell COMMAND LINE,\n"
+        "            \\showme NAME FLAG ADDRESS PORT, \\showme NAME FLAG [ADDRESS] (with --screen),\n"
+        "            \\stopshowme, \\url ADDRESS, \\shell COMMAND LINE,\n"
         "            \\desktop, \\ime, \\explorer, \\ie, \\offer NAME..., \\download URL, \\lastfile NAME,\n"
         "            \\\\TEXT (the message \"\\TEXT\")\n",
         stderr);
@@ -71,6 +73,8 @@ int Listen(int argc, char** argv) {
             options.bindAddress = argv[++i];
         } else if (std::strcmp(argv[i], "--script") == 0 && i + 1 < argc) {
             options.scriptFile = argv[++i];
+        } else if (std::strcmp(argv[i], "--screen") == 0 && i + 1 < argc) {
+            options.screenDisplay = argv[++i];
         } else {
             return Usage();
         }
