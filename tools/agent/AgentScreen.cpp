@@ -81,7 +81,7 @@ int AgentScreen::Start() {
     argv.push_back(nullptr);
     const pid_t pid = fork();
     if (pid == 0) {
-        prctl(PR_SET_PDEATHSIG, SIGTERM);  // the server ends with the agent, however the agent ends
+        prctl(PR_SET_PDEATHSIG, SIGKILL);  // the server ends with the agent, however the agent ends
         const int null = open("/dev/null", O_RDWR);
         if (null >= 0) {
             dup2(null, STDIN_FILENO);
