@@ -30,6 +30,9 @@ using Clock = std::chrono::steady_clock;
 // The tag under which the library keeps the link's side of a client.
 int g_clientTag;
 
+// The most rectangles a changed area is tracked in; beyond it, their bounding rectangle.
+constexpr int kMaxDirtyRects = 32;
+
 // The most input events waiting for the link; beyond it the oldest pointer moves are dropped.
 constexpr std::size_t kMaxQueuedInput = 4096;
 
@@ -95,9 +98,8 @@ void TuneSocket(int fd, int readTimeoutS) {
 struct ViewerLink::Impl {
     ViewerLink* link = nullptr;
     rfbClient* client = nullptr;
-    std::uint8_t* frame = nullptr;  // the library's frame buffer, ours to free
-    QRect pending;                  // changed in the update being received
-    bool stalled = false;           // input waits for room on the socket
+    QRegion pending;       // changed in the update being received
+    bool stalled = false;  // input waits for room on the socket
     Clock::time_point stalledSince;
 
     static Impl* Of(rfbClient* client) {
@@ -105,6 +107,7 @@ struct ViewerLink::Impl {
     }
 
     static rfbBool AllocateFrame(rfbClient* client);
+    static void CopyRect(rfbClient* client, int sx, int sy, int w, int h, int dx, int dy);
     static void GotUpdate(rfbClient* client, int x, int y, int w, int h);
     static void FinishedUpdate(rfbClient* client);
     static char* Password(rfbClient* client);
@@ -117,57 +120,64 @@ struct ViewerLink::Impl {
     void Release();
 };
 
+// Runs with the picture lock held (in the handshake or a message).
 rfbBool ViewerLink::Impl::AllocateFrame(rfbClient* client) {
     Impl* self = Of(client);
     const int w = client->width, h = client->height;
-    std::free(self->frame);
-    self->frame = nullptr;
     client->frameBuffer = nullptr;
+    self->link->m_screen = QImage();  // the old picture's memory goes before the new one is taken
     if (w <= 0 || h <= 0 || w > kMaxSide || h > kMaxSide || std::int64_t(w) * h > kMaxPixels) {
         qCWarning(lcViewer, "refused a screen of %dx%d", w, h);
         return FALSE;
     }
-    self->frame = static_cast<std::uint8_t*>(std::calloc(std::size_t(w) * std::size_t(h), 4));
-    if (!self->frame) return FALSE;
-    client->frameBuffer = self->frame;
-    std::lock_guard lock(self->link->m_pictureMutex);
-    self->link->m_screen = QImage();  // the old picture's memory goes before the new one is taken
     QImage screen(w, h, QImage::Format_RGB32);
     if (screen.isNull()) return FALSE;
     screen.fill(Qt::black);
     self->link->m_screen = std::move(screen);
-    self->link->m_dirty = QRect(0, 0, w, h);
+    // The image is never shared, so its memory stays where it is until the next size.
+    client->frameBuffer = self->link->m_screen.bits();
+    self->pending = QRegion();
+    std::lock_guard lock(self->link->m_stateMutex);
+    self->link->m_dirty = QRegion(0, 0, w, h);
     self->link->m_resized = true;
-    self->pending = QRect();
     return TRUE;
+}
+
+// A copy within the screen, row by row with memmove (the library's own copies pixel by pixel). A copy
+// from or to outside the screen is ignored, as the library does.
+void ViewerLink::Impl::CopyRect(rfbClient* client, int sx, int sy, int w, int h, int dx, int dy) {
+    const QRect screen(0, 0, client->width, client->height);
+    if (!client->frameBuffer || w <= 0 || h <= 0 || !screen.contains(QRect(sx, sy, w, h)) ||
+        !screen.contains(QRect(dx, dy, w, h)))
+        return;
+    const std::size_t stride = std::size_t(client->width) * 4, bytes = std::size_t(w) * 4;
+    std::uint8_t* base = client->frameBuffer;
+    auto row = [&](int y, int x) { return base + std::size_t(y) * stride + std::size_t(x) * 4; };
+    if (dy <= sy) {
+        for (int i = 0; i < h; ++i) std::memmove(row(dy + i, dx), row(sy + i, sx), bytes);
+    } else {
+        for (int i = h - 1; i >= 0; --i) std::memmove(row(dy + i, dx), row(sy + i, sx), bytes);
+    }
 }
 
 void ViewerLink::Impl::GotUpdate(rfbClient* client, int x, int y, int w, int h) {
     Impl* self = Of(client);
-    self->pending |= QRect(x, y, w, h) & QRect(0, 0, client->width, client->height);
+    self->pending += QRect(x, y, w, h) & QRect(0, 0, client->width, client->height);
+    // Many small rectangles cost more to track than to paint as one.
+    if (self->pending.rectCount() > kMaxDirtyRects) self->pending = self->pending.boundingRect();
 }
 
 void ViewerLink::Impl::FinishedUpdate(rfbClient* client) {
     Impl* self = Of(client);
-    const QRect area = self->pending;
-    self->pending = QRect();
-    if (area.isEmpty() || !self->frame) return;
+    const QRegion area = self->pending;
+    self->pending = QRegion();
+    if (area.isEmpty() || !client->frameBuffer) return;
     ViewerLink* link = self->link;
     bool report = false;
     {
-        std::lock_guard lock(link->m_pictureMutex);
-        QImage& screen = link->m_screen;
-        if (screen.width() != client->width || screen.height() != client->height) return;
-        const std::size_t stride = std::size_t(client->width) * 4;
-        const std::uint8_t* from = self->frame + std::size_t(area.y()) * stride + std::size_t(area.x()) * 4;
-        if (area.width() == client->width) {
-            std::memcpy(screen.scanLine(area.y()), from, stride * std::size_t(area.height()));
-        } else {
-            const std::size_t bytes = std::size_t(area.width()) * 4;
-            for (int row = 0; row < area.height(); ++row, from += stride)
-                std::memcpy(screen.scanLine(area.y() + row) + std::size_t(area.x()) * 4, from, bytes);
-        }
-        link->m_dirty |= area;
+        std::lock_guard lock(link->m_stateMutex);
+        link->m_dirty += area;
+        if (link->m_dirty.rectCount() > kMaxDirtyRects) link->m_dirty = link->m_dirty.boundingRect();
         report = !link->m_framePending;
         link->m_framePending = true;
     }
@@ -189,6 +199,7 @@ bool ViewerLink::Impl::Setup(int fd) {
     client->format.greenShift = 8;
     client->format.blueShift = 0;
     client->MallocFrameBuffer = AllocateFrame;
+    client->GotCopyRect = CopyRect;
     client->GotFrameBufferUpdate = GotUpdate;
     client->FinishedFrameBufferUpdate = FinishedUpdate;
     client->GetPassword = Password;
@@ -199,11 +210,14 @@ bool ViewerLink::Impl::Setup(int fd) {
     client->appData.enableJPEG = s.lossless ? FALSE : TRUE;
     client->appData.encodingsString = "tight zrle copyrect hextile zlib raw";
     client->appData.useRemoteCursor = FALSE;
+    // zlib level 2 instead of the library's 3: less work for the agent's server at nearly the same size.
+    client->appData.compressLevel = 2;
     client->connectTimeout = unsigned(std::max(1, s.connectTimeoutMs / 1000));
     // The library counts a read as stalled after readTimeout * 10 waits of up to 100 ms in one message.
     client->readTimeout = unsigned(s.readTimeoutS);
     client->sock = fd;
     client->listenSpecified = TRUE;  // the socket is made: the library only runs the handshake
+    std::lock_guard picture(link->m_pictureMutex);
     if (!rfbInitClient(client, nullptr, nullptr)) {
         client = nullptr;  // freed by the library, and its socket closed
         return false;
@@ -258,20 +272,23 @@ bool ViewerLink::Impl::Serve() {
             readable = n > 0 && (fds[0].revents & (POLLIN | POLLHUP | POLLERR));
         }
         if (link->m_stop) break;
-        if (readable && !HandleRFBServerMessage(client)) return false;
+        if (readable) {
+            {
+                std::lock_guard picture(link->m_pictureMutex);
+                if (!HandleRFBServerMessage(client)) return false;
+            }
+            link->AwaitShown();
+        }
         if (!SendInput()) return false;
     }
     return true;
 }
 
 void ViewerLink::Impl::Release() {
-    if (client) {
-        client->frameBuffer = nullptr;
-        rfbClientCleanup(client);  // closes the library's socket
-        client = nullptr;
-    }
-    std::free(frame);
-    frame = nullptr;
+    if (!client) return;
+    client->frameBuffer = nullptr;  // the screen's image, which the link keeps
+    rfbClientCleanup(client);       // closes the library's socket
+    client = nullptr;
 }
 
 ViewerLink::ViewerLink(Settings settings) : m_settings(std::move(settings)) {
@@ -290,6 +307,10 @@ void ViewerLink::Start(Notify notify) {
 
 void ViewerLink::Stop() {
     m_stop = true;
+    {
+        std::lock_guard lock(m_stateMutex);
+        m_shown.notify_all();
+    }
     {
         std::lock_guard lock(m_notifyMutex);
         m_notify = nullptr;
@@ -344,14 +365,38 @@ void ViewerLink::QueueKey(std::uint32_t keysym, bool down) {
     }
 }
 
-QRect ViewerLink::TakeDirty(bool* resized) {
-    std::lock_guard lock(m_pictureMutex);
-    const QRect dirty = m_dirty;
+QRegion ViewerLink::TakeDirty(bool* resized) {
+    std::lock_guard lock(m_stateMutex);
+    const QRegion dirty = m_dirty;
     if (resized) *resized = m_resized;
-    m_dirty = QRect();
+    m_dirty = QRegion();
     m_resized = false;
-    m_framePending = false;
     return dirty;
+}
+
+void ViewerLink::FrameShown() {
+    std::lock_guard lock(m_stateMutex);
+    m_framePending = false;
+    m_shown.notify_all();
+}
+
+void ViewerLink::PaintMissed() {
+    std::lock_guard lock(m_stateMutex);
+    m_paintMissed = true;
+}
+
+void ViewerLink::AwaitShown() {
+    std::unique_lock lock(m_stateMutex);
+    if (m_paintMissed && !m_framePending) {
+        // The owner could not paint during the message: let it paint now.
+        m_paintMissed = false;
+        m_framePending = true;
+        lock.unlock();
+        Report(Event::Frame);
+        lock.lock();
+    }
+    m_paintMissed = false;
+    m_shown.wait_for(lock, std::chrono::milliseconds(50), [this] { return !m_framePending || m_stop; });
 }
 
 void ViewerLink::Run() {

@@ -6,19 +6,23 @@
 // it; the thread holds the link until it has put the client down, so the owner may drop the link at
 // any time. Stop returns at once: the socket is shut, which ends any wait of the thread.
 //
-// The picture: the thread copies each finished screen update into Screen() under the picture lock
-// and then reports Event::Frame, at most once until the owner has taken the changed area with
-// TakeDirty. The owner paints from Screen() while holding the lock.
+// The picture: the library decodes into Screen() itself, while the thread holds the picture lock for
+// the whole of each message (so the owner never sees half an update), and reports Event::Frame after
+// an update. The owner then paints under the lock and calls FrameShown; until it does (or 50 ms have
+// passed) the thread reads no further message, so that the owner gets the lock between messages and
+// no frame is painted twice or skipped half-decoded. An owner that could not take the lock (the thread
+// was in a message) calls PaintMissed and gets Event::Frame after that message.
 //
 // What the link refuses from its peer (each ends the link with Event::Closed): a screen wider or
 // higher than kMaxSide pixels or larger than kMaxPixels in all, any message that the library rejects
 // (among them rectangles outside the screen), no data for ReadTimeoutS seconds in the middle of a
 // message, a link on which input cannot be written for as long. An idle link is probed by TCP
-// keep-alive. Memory stays within a few copies of the largest screen allowed.
+// keep-alive. Memory stays within the largest screen allowed and the library's own buffers.
 #pragma once
 
 #include <QImage>
 #include <QRect>
+#include <QRegion>
 
 #include <atomic>
 #include <condition_variable>
@@ -71,12 +75,15 @@ class ViewerLink : public std::enable_shared_from_this<ViewerLink> {
     void QueuePointer(int x, int y, int mask);
     void QueueKey(std::uint32_t keysym, bool down);
 
-    // The screen as last copied (RGB32; null before the first update). Hold PictureLock while reading.
+    // The screen (RGB32; null before the first update). Read it only while holding PictureLock.
     std::mutex& PictureLock() { return m_pictureMutex; }
     const QImage& Screen() const { return m_screen; }
-    // The area changed since the last call (empty when none), and whether the screen's size changed;
-    // re-arms Event::Frame. Takes the picture lock itself.
-    QRect TakeDirty(bool* resized = nullptr);
+    // The area changed since the last call (empty when none), and whether the screen's size changed.
+    QRegion TakeDirty(bool* resized = nullptr);
+    // The owner has painted what Event::Frame announced: the thread goes on.
+    void FrameShown();
+    // The owner wanted to paint but the thread held the picture lock.
+    void PaintMissed();
 
     struct Impl;  // the thread's side, with the library's callbacks
 
@@ -84,6 +91,8 @@ class ViewerLink : public std::enable_shared_from_this<ViewerLink> {
     friend struct Impl;
     void Run();
     void Report(Event event);
+    // After each message: waits until the owner has shown the frame reported, at most 50 ms.
+    void AwaitShown();
 
     const Settings m_settings;
 
@@ -95,11 +104,15 @@ class ViewerLink : public std::enable_shared_from_this<ViewerLink> {
     std::mutex m_wireMutex;
     int m_wire = -1;  // a duplicate of the socket, for Stop to shut it; closed by the thread
 
-    std::mutex m_pictureMutex;
-    QImage m_screen;
-    QRect m_dirty;
+    std::mutex m_pictureMutex;  // held by the thread for each message, by the owner while painting
+    QImage m_screen;            // the library's frame buffer
+
+    std::mutex m_stateMutex;
+    std::condition_variable m_shown;
+    QRegion m_dirty;
     bool m_resized = false;
-    bool m_framePending = false;
+    bool m_framePending = false;  // Event::Frame was reported and the owner has not shown it yet
+    bool m_paintMissed = false;
 
     std::mutex m_inputMutex;
     struct Input {

@@ -93,6 +93,7 @@ void VncViewerComponent::EndLink() {
     m_link.reset();
     m_connected = false;
     m_remoteSize = QSize();
+    m_owed = QRegion();
     update();
 }
 
@@ -121,28 +122,43 @@ QSize VncViewerComponent::RemoteSize() const {
 }
 
 void VncViewerComponent::OnFrame(ViewerLink* link) {
-    if (link != m_link.get() || m_shutDown) return;
+    if (link != m_link.get()) return;
+    if (m_shutDown) {
+        link->FrameShown();
+        return;
+    }
     bool resized = false;
-    const QRect dirty = link->TakeDirty(&resized);
+    const QRegion dirty = link->TakeDirty(&resized);
     if (resized) {
         std::lock_guard lock(link->PictureLock());
         m_remoteSize = link->Screen().size();
     }
-    ++m_updatesShown;
+    QRegion area = m_owed;
+    m_owed = QRegion();
     if (resized) {
-        update();
+        area = rect();
     } else if (!dirty.isEmpty() && !m_remoteSize.isEmpty()) {
-        // The changed area in the widget, one pixel wider on each side for the smoothing of a scaled view.
-        const QRect area = ScreenArea(m_remoteSize);
-        const double sx = double(area.width()) / m_remoteSize.width();
-        const double sy = double(area.height()) / m_remoteSize.height();
-        const int left = area.x() + int(std::floor(dirty.x() * sx)) - 1;
-        const int top = area.y() + int(std::floor(dirty.y() * sy)) - 1;
-        const int right = area.x() + int(std::ceil((dirty.x() + dirty.width()) * sx)) + 1;
-        const int bottom = area.y() + int(std::ceil((dirty.y() + dirty.height()) * sy)) + 1;
-        update(QRect(QPoint(left, top), QPoint(right, bottom)));
+        const QRect shown = ScreenArea(m_remoteSize);
+        if (shown.size() == m_remoteSize) {
+            area += dirty.translated(shown.topLeft());
+        } else {
+            // The changed area in the widget, one pixel wider on each side for the smoothing.
+            const double sx = double(shown.width()) / m_remoteSize.width();
+            const double sy = double(shown.height()) / m_remoteSize.height();
+            for (const QRect& r : dirty) {
+                const int left = shown.x() + int(std::floor(r.x() * sx)) - 1;
+                const int top = shown.y() + int(std::floor(r.y() * sy)) - 1;
+                const int right = shown.x() + int(std::ceil((r.x() + r.width()) * sx)) + 1;
+                const int bottom = shown.y() + int(std::ceil((r.y() + r.height()) * sy)) + 1;
+                area += QRect(QPoint(left, top), QPoint(right, bottom));
+            }
+        }
     }
-    if (!m_connected) {
+    // Painted now, while the link waits for it (ViewerLink.h).
+    if (!area.isEmpty()) repaint(area);
+    link->FrameShown();
+    if (!dirty.isEmpty()) ++m_updatesShown;
+    if (!m_connected && !m_remoteSize.isEmpty()) {
         m_connected = true;
         qCInfo(lcViewer) << "showing a screen of" << m_remoteSize;
         emit ViewConnected();
@@ -170,12 +186,20 @@ void VncViewerComponent::paintEvent(QPaintEvent* event) {
     const QRegion bars = QRegion(event->rect()) - QRegion(area);
     for (const QRect& r : bars) painter.fillRect(r, Qt::black);
     if (!link || area.isEmpty()) return;
-    std::lock_guard lock(link->PictureLock());
+    std::unique_lock lock(link->PictureLock(), std::try_to_lock);
+    if (!lock.owns_lock()) {
+        // The link is in a message: the old picture stays, and this area is painted after it.
+        m_owed += event->region();
+        link->PaintMissed();
+        return;
+    }
     const QImage& screen = link->Screen();
     if (screen.size() != m_remoteSize) return;  // a new size is on its way
     if (area.size() == screen.size()) {
-        const QRect wanted = event->rect() & area;
-        painter.drawImage(wanted.topLeft(), screen, wanted.translated(-area.topLeft()));
+        for (const QRect& r : event->region()) {
+            const QRect wanted = r & area;
+            painter.drawImage(wanted.topLeft(), screen, wanted.translated(-area.topLeft()));
+        }
     } else {
         painter.setRenderHint(QPainter::SmoothPixmapTransform);
         painter.drawImage(area, screen);

@@ -16,6 +16,7 @@
 
 #include "viewer/ViewerComponent.h"
 
+#include <QRegion>
 #include <QSet>
 
 #include <cstdint>
@@ -90,6 +91,7 @@ class VncViewerComponent : public ViewerComponent {
     int m_readTimeoutS = 30;
     int m_buttons = 0;                      // RFB button mask held on the agent's computer
     QPoint m_pointer;                       // where the pointer was sent last
+    QRegion m_owed;                         // not painted while the link was in a message
     QSet<std::uint32_t> m_keysDown;         // keysyms held on the agent's computer
     QHash<int, std::uint32_t> m_keyOfScan;  // the keysym sent for each key held, by native scan code
     qint64 m_updatesShown = 0;
