@@ -139,6 +139,7 @@ rfbBool ViewerLink::Impl::AllocateFrame(rfbClient* client) {
     self->pending = QRegion();
     std::lock_guard lock(self->link->m_stateMutex);
     self->link->m_dirty = QRegion(0, 0, w, h);
+    self->link->m_size = QSize(w, h);
     self->link->m_resized = true;
     return TRUE;
 }
@@ -365,10 +366,11 @@ void ViewerLink::QueueKey(std::uint32_t keysym, bool down) {
     }
 }
 
-QRegion ViewerLink::TakeDirty(bool* resized) {
+QRegion ViewerLink::TakeDirty(bool* resized, QSize* size) {
     std::lock_guard lock(m_stateMutex);
     const QRegion dirty = m_dirty;
     if (resized) *resized = m_resized;
+    if (size) *size = m_size;
     m_dirty = QRegion();
     m_resized = false;
     return dirty;

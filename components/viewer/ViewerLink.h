@@ -78,8 +78,9 @@ class ViewerLink : public std::enable_shared_from_this<ViewerLink> {
     // The screen (RGB32; null before the first update). Read it only while holding PictureLock.
     std::mutex& PictureLock() { return m_pictureMutex; }
     const QImage& Screen() const { return m_screen; }
-    // The area changed since the last call (empty when none), and whether the screen's size changed.
-    QRegion TakeDirty(bool* resized = nullptr);
+    // The area changed since the last call (empty when none), whether the screen's size changed, and
+    // the size. Never waits for the picture lock.
+    QRegion TakeDirty(bool* resized = nullptr, QSize* size = nullptr);
     // The owner has painted what Event::Frame announced: the thread goes on.
     void FrameShown();
     // The owner wanted to paint but the thread held the picture lock.
@@ -110,6 +111,7 @@ class ViewerLink : public std::enable_shared_from_this<ViewerLink> {
     std::mutex m_stateMutex;
     std::condition_variable m_shown;
     QRegion m_dirty;
+    QSize m_size;
     bool m_resized = false;
     bool m_framePending = false;  // Event::Frame was reported and the owner has not shown it yet
     bool m_paintMissed = false;

@@ -128,11 +128,9 @@ void VncViewerComponent::OnFrame(ViewerLink* link) {
         return;
     }
     bool resized = false;
-    const QRegion dirty = link->TakeDirty(&resized);
-    if (resized) {
-        std::lock_guard lock(link->PictureLock());
-        m_remoteSize = link->Screen().size();
-    }
+    QSize size;
+    const QRegion dirty = link->TakeDirty(&resized, &size);
+    if (resized) m_remoteSize = size;
     QRegion area = m_owed;
     m_owed = QRegion();
     if (resized) {
