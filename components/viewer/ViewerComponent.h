@@ -7,9 +7,11 @@
 //   100 ms and turns true once the agent's screen is shown; then SetAllowControl once, and
 //   SetWindowActive every 100 ms. When the window closes: Shutdown, then Disconnect.
 //   ViewConnected is raised once the first picture of the agent's screen is shown; ViewClosed when a
-//   view that was connected, or being connected, ends by itself (the agent's side left, the link
-//   failed, or the peer sent what the viewer will not show). Disconnect and Shutdown raise no event,
-//   and no event of a view that was disconnected is delivered afterwards.
+//   link to the agent's side that was made ends by itself, shown or still in its handshake (the
+//   agent's side left, the link failed or stalled, or the peer sent what the viewer will not show).
+//   A link that cannot be made at all (refused, no such address) raises nothing: IsConnected stays
+//   false and the host's own time limit reports it. Disconnect and Shutdown raise no event, and no
+//   event of a view that was disconnected is delivered afterwards.
 //
 // Placement: the component is a control of its host window; Move places it at left, top with a
 // width and height in the host's pixels (the host fills its inner area on every resize).
