@@ -1,5 +1,5 @@
-// Small helpers the benchmarks share: the memory of a process tree and waiting for a condition while
-// the event loop runs.
+// Small helpers the benchmarks share: the memory and CPU time of a process tree and waiting for a
+// condition while the event loop runs.
 #pragma once
 
 #include <QCoreApplication>
@@ -7,6 +7,8 @@
 #include <QFile>
 
 #include <functional>
+
+#include <unistd.h>
 
 namespace pelio::bench {
 
@@ -21,6 +23,26 @@ inline qint64 PssKb(qint64 pid) {
     if (children.open(QIODevice::ReadOnly))
         for (const QByteArray& child : children.readAll().split(' '))
             if (!child.trimmed().isEmpty()) total += PssKb(child.trimmed().toLongLong());
+    return total;
+}
+
+// User and system CPU time of the process and of its descendants that are still running, in seconds
+// (from /proc/PID/stat).
+inline double CpuSeconds(qint64 pid) {
+    double total = 0;
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (stat.open(QIODevice::ReadOnly)) {
+        const QByteArray all = stat.readAll();
+        // The fields after the command name in parentheses: utime and stime are the 12th and 13th.
+        const QList<QByteArray> fields = all.mid(all.lastIndexOf(')') + 2).split(' ');
+        if (fields.size() > 12)
+            total =
+                double(fields[11].toULongLong() + fields[12].toULongLong()) / double(sysconf(_SC_CLK_TCK));
+    }
+    QFile children(QStringLiteral("/proc/%1/task/%1/children").arg(pid));
+    if (children.open(QIODevice::ReadOnly))
+        for (const QByteArray& child : children.readAll().split(' '))
+            if (!child.trimmed().isEmpty()) total += CpuSeconds(child.trimmed().toLongLong());
     return total;
 }
 

@@ -45,13 +45,21 @@ pids+=($!)
 for _ in $(seq 50); do grep -q 'starting FTP server' "$demo/dropbox.out" 2>/dev/null && break; sleep 0.1; done
 grep -q 'starting FTP server' "$demo/dropbox.out" ||
   echo "demo: the FTP drop box did not start (is port 2121 taken?); sending files will fail" >&2
+# The agent's own screen, which the agent shows the customer with '\showme 김상담 1': a private X
+# server with a note on it; pelio-agent serves it through x11vnc while it is shown.
+Xvfb -displayfd 5 -screen 0 1024x768x24 -nolisten tcp 5>"$demo/agent-display" >/dev/null 2>&1 &
+pids+=($!)
+for _ in $(seq 100); do [ -s "$demo/agent-display" ] && break; sleep 0.1; done
+agent_display=":$(head -n 1 "$demo/agent-display")"
+xmessage -display "$agent_display" -center "Agent's desktop" >/dev/null 2>&1 &
+pids+=($!)
 
 # The reference agent 김상담 of company 1234 (port 5500 in the demo data) waits for the customer. Its
 # commands are read from a pipe: echo '\chat 안녕하세요' > "$demo/agent.in" (see tools/agent/AgentSession.h).
 # It takes the customer's files (kept in agent-received/) and offers its own through userfiles/agent/.
 rm -f "$demo/agent.in" && mkfifo "$demo/agent.in"
 exec 3<>"$demo/agent.in"  # held open, so that each echo into the pipe does not end the agent's input
-"$build/tools/agent/pelio-agent" listen 5500 --answer-files accept \
+"$build/tools/agent/pelio-agent" listen 5500 --screen "$agent_display" --answer-files accept \
   --share "$demo/userfiles/agent" "http://127.0.0.1:$port/userfiles/agent/" --received "$demo/agent-received" \
   < "$demo/agent.in" > "$demo/agent.out" 2>&1 &
 pids+=($!)

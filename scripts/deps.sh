@@ -12,6 +12,8 @@ packages=(
   qt6-translations-l10n
   # X11 capture and input; the remote-control server and the reference agent (LibVNCServer/Client)
   libx11-dev libxext-dev libxdamage-dev libxfixes-dev libxtst-dev libvncserver-dev
+  # the viewer asks GnuTLS whether a TLS link holds data already decrypted
+  libgnutls28-dev
   # screen recordings: zstd compression, zlib checksums
   libzstd-dev zlib1g-dev
   # tests

@@ -136,6 +136,7 @@ class frmRServer : public QWidget, private AgentListRules::View, private session
     void SetNormalState() override;
     void Minimize() override;
     void Beep() override;
+    QWidget* OwnerWindow() override { return this; }
 
     app::AppContext& m_context;
     platform::Services& m_services;

@@ -76,7 +76,7 @@ void MessageDispatcher::Dispatch(const QString& message) {
     } else if (k == u"end") {
         m_session.EndByAgent();
     } else if (k == u"showme") {
-        if (const auto fields = ParseShowMe(m.argument)) m_peers.screen.ShowMe(*fields);
+        m_peers.screen.ShowMe(ParseShowMe(m.argument));
     } else if (k == u"stopshowme") {
         m_peers.screen.StopShowMe();
     }

@@ -4,10 +4,12 @@
 #include "platform/Services.h"
 #include "server/VncServerComponent.h"
 #include "session/MessageDispatcher.h"
+#include "session/ScreenViewHost.h"
 #include "session/SessionController.h"
 #include "session/SessionLog.h"
 #include "session/SessionPeers.h"
 #include "util/core/Paths.h"
+#include "viewer/VncViewerComponent.h"
 #include "web/HttpTransport.h"
 #include "web/ServiceEndpoints.h"
 
@@ -15,8 +17,8 @@ namespace pelio::session {
 
 namespace {
 
-// Stand-ins for the chat window, the download windows and the screen view (see the header).
-class LoggingPeers : public ChatPeer, public DownloadPeer, public ScreenViewPeer {
+// Stand-ins for the chat window and the download windows (see the header).
+class LoggingPeers : public ChatPeer, public DownloadPeer {
   public:
     LoggingPeers(app::AppContext& context, platform::Desktop& desktop)
         : m_context(context), m_desktop(desktop) {}
@@ -44,10 +46,6 @@ class LoggingPeers : public ChatPeer, public DownloadPeer, public ScreenViewPeer
     void StartDownload(const QString& localFile, const QString& remoteUrl, const QString&) override {
         qCInfo(lcSession).noquote() << "download" << remoteUrl << "->" << localFile;
     }
-    void ShowMe(const ShowMeFields& fields) override {
-        qCInfo(lcSession).noquote() << "showme" << fields.address << fields.port;
-    }
-    void StopShowMe() override { qCInfo(lcSession) << "stopshowme"; }
 
   private:
     app::AppContext& m_context;
@@ -81,7 +79,14 @@ class ProgramSession : public request::SessionSeam, public transfer::ChatLink {
   public:
     ProgramSession(app::AppContext& context, platform::Services& services, SessionView& view,
                    const ChatFactory& makeChat, const DownloadFactory& makeDownloads)
-        : m_view(view), m_peers(context, *services.desktop), m_commands(services) {
+        : m_view(view),
+          m_peers(context, *services.desktop),
+          m_commands(services),
+          m_screen(
+              context, *services.windows, [] { return std::make_unique<components::VncViewerComponent>(); },
+              {[clock = services.clock.get()] { return clock->NowMs(); },
+               [](int ms) { web::WaitResponsive(ms); }},
+              [this] { return m_controller->CurrentServerIP(); }, view.OwnerWindow()) {
         if (makeChat) m_chat = makeChat(*this);
         ChatPeer& chat = m_chat ? *m_chat : static_cast<ChatPeer&>(m_peers);
         if (makeDownloads) m_downloads = makeDownloads(chat);
@@ -96,7 +101,7 @@ class ProgramSession : public request::SessionSeam, public transfer::ChatLink {
         };
         m_controller = std::make_unique<SessionController>(context, m_component, view, chat, hooks);
         m_dispatcher = std::make_unique<MessageDispatcher>(
-            context, *m_controller, view, MessageDispatcher::Peers{chat, downloads, m_peers, m_commands},
+            context, *m_controller, view, MessageDispatcher::Peers{chat, downloads, m_screen, m_commands},
             roots.ServiceRoot);
         m_controller->SetDispatcher(m_dispatcher.get());
         m_peers.SetSession(m_controller.get());
@@ -131,6 +136,7 @@ class ProgramSession : public request::SessionSeam, public transfer::ChatLink {
     components::VncServerComponent m_component;
     LoggingPeers m_peers;
     PlatformCommands m_commands;
+    ScreenViewHost m_screen;
     std::unique_ptr<ChatPeer> m_chat;
     std::unique_ptr<DownloadPeer> m_downloads;
     std::unique_ptr<SessionController> m_controller;

@@ -1,11 +1,12 @@
 // The support session as the program runs it: the real server component, the controller, the
-// dispatcher, and the commands run on this computer through the platform services.
+// dispatcher, the screen view with the real viewer component, and the commands run on this computer
+// through the platform services.
 //
-// The screen view (and, without factories, the chat window and the download windows) is not part of
-// the program yet: until it is, stand-ins take its place. They log what reaches them on
-// "pelio.session" ("agent chat TEXT", "common COLOUR TEXT", "file offer LIST", "download URL -> PATH",
-// "showme ADDRESS PORT", "stopshowme"; a file offer also plays AppFolder/system/chat.wav), and the chat
-// stand-in sends the pending request text as the customer's first chat line when the chat is opened.
+// The download windows and the chat window come from the factories; without them, stand-ins take
+// their place. They log what reaches them on "pelio.session" ("agent chat TEXT", "common COLOUR
+// TEXT", "file offer LIST", "download URL -> PATH"; a file offer also plays AppFolder/system/chat.wav),
+// and the chat stand-in sends the pending request text as the customer's first chat line when the chat
+// is opened.
 #pragma once
 
 #include "request/SessionSeam.h"

@@ -74,10 +74,9 @@ std::optional<AgentAddress> ParseChangeAgent(const QString& argument, const QStr
     return AgentAddress{address, port};
 }
 
-std::optional<ShowMeFields> ParseShowMe(const QString& argument) {
+ShowMeFields ParseShowMe(const QString& argument) {
     const QStringList fields = argument.split(QStringLiteral("#;#"));
-    if (fields.size() < 4) return std::nullopt;
-    return ShowMeFields{fields[0], fields[1], fields[2], fields[3]};
+    return ShowMeFields{fields.value(0), fields.value(1), fields.value(2), fields.value(3)};
 }
 
 QStringList OfferedFiles(const QString& argument) {

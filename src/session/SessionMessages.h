@@ -67,14 +67,15 @@ struct AgentAddress {
 };
 std::optional<AgentAddress> ParseChangeAgent(const QString& argument, const QString& customerPublicIp);
 
-// The fields of a "showme" argument, separated by "#;#". Nothing when fewer than four fields.
+// The fields of a "showme" argument, separated by "#;#"; the fields beyond those given are empty (the
+// view then runs into its time limit), those beyond the fourth are ignored.
 struct ShowMeFields {
     QString agentName;
     QString controlFlag;
     QString address;
     QString port;
 };
-std::optional<ShowMeFields> ParseShowMe(const QString& argument);
+ShowMeFields ParseShowMe(const QString& argument);
 
 // The file names of a "filename" argument, split at CR LF (a lone LF too), without empty lines.
 QStringList OfferedFiles(const QString& argument);

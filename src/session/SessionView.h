@@ -4,6 +4,8 @@
 
 #include <QString>
 
+class QWidget;
+
 namespace pelio::session {
 
 // The controls of the agent list window that the session switches on and off.
@@ -44,6 +46,9 @@ class SessionView {
     virtual void Beep() = 0;
     // Closes the window, which ends the program.
     virtual void CloseWindow() = 0;
+
+    // The window itself, as the owner of the windows the session opens; null for none.
+    virtual QWidget* OwnerWindow() { return nullptr; }
 };
 
 }  // namespace pelio::session

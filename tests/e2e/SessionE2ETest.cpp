@@ -60,6 +60,64 @@ class SessionUnderWindowManager : public SessionOnDisplay {
     QProcess windowManager;
 };
 
+// The agent shows its own screen: a second X server, served by the agent's VNC server (--screen).
+class ScreenViewOnDisplay : public SessionOnDisplay {
+  protected:
+    void SetUp() override {
+        ASSERT_TRUE(agentScreen.ok());
+        agentOptions = {QStringLiteral("--screen"), agentScreen.name()};
+        SessionOnDisplay::SetUp();
+    }
+
+    // Fills the agent's whole screen with one colour.
+    void FillAgentScreen(unsigned long colour) {
+        auto* d = static_cast<Display*>(agentScreen.display());
+        GC gc = XCreateGC(d, DefaultRootWindow(d), 0, nullptr);
+        XSetForeground(d, gc, colour);
+        XFillRectangle(d, DefaultRootWindow(d), gc, 0, 0, 640, 480);
+        XFreeGC(d, gc);
+        XSync(d, False);
+    }
+
+    // How many points of a 32-pixel grid over the customer's screen have the colour.
+    int CustomerPointsOf(unsigned long colour) const {
+        auto* d = static_cast<Display*>(display.display());
+        XImage* image = XGetImage(d, DefaultRootWindow(d), 0, 0, 1280, 800, AllPlanes, ZPixmap);
+        if (!image) return 0;
+        int count = 0;
+        for (int y = 0; y < 800; y += 32)
+            for (int x = 0; x < 1280; x += 32) count += (XGetPixel(image, x, y) & 0xffffff) == colour ? 1 : 0;
+        XDestroyImage(image);
+        return count;
+    }
+
+    // An input-only window over the agent's whole screen, with the keyboard focus, that notes the
+    // pointer presses and keys it gets.
+    void ProbeAgentInput() {
+        auto* d = static_cast<Display*>(agentScreen.display());
+        XSetWindowAttributes attributes{};
+        attributes.event_mask = ButtonPressMask | KeyPressMask;
+        probe = XCreateWindow(d, DefaultRootWindow(d), 0, 0, 640, 480, 0, CopyFromParent, InputOnly,
+                              CopyFromParent, CWEventMask, &attributes);
+        XMapWindow(d, probe);
+        XSetInputFocus(d, probe, RevertToParent, CurrentTime);
+        XSync(d, False);
+    }
+    QStringList AgentInput() {
+        auto* d = static_cast<Display*>(agentScreen.display());
+        XEvent ev;
+        while (XCheckWindowEvent(d, probe, ButtonPressMask | KeyPressMask, &ev))
+            input << (ev.type == ButtonPress
+                          ? QStringLiteral("press")
+                          : QStringLiteral("key %1").arg(XLookupKeysym(&ev.xkey, 0), 0, 16));
+        return input;
+    }
+
+    pelio::test::XvfbDisplay agentScreen{QSize(640, 480)};
+    Window probe = 0;
+    QStringList input;
+};
+
 class BusyAgentOnDisplay : public SessionOnDisplay {
   protected:
     void SetUp() override {
@@ -211,4 +269,52 @@ TEST_F(SessionUnderWindowManager, TheAgentsCommandsActOnTheCustomersDesktop) {
         << log.constData();
     XDestroyWindow(d, w);
     program.kill();
+}
+
+TEST_F(ScreenViewOnDisplay, TheAgentShowsItsScreenWithControlAndEndsTheView) {
+    StartAndConnect();
+    ASSERT_TRUE(agent->WaitFor("greeting ")) << log.constData() << Messages().toStdString();
+    FillAgentScreen(0x3366cc);
+    agent->Send(QStringLiteral("\\showme 김상담 1"));
+    ASSERT_TRUE(agent->WaitFor("showing ")) << agent->Output().constData();
+    const QString title = QStringLiteral("[김상담]님의 화면보기 (제어가능) - 접속됨");
+    EXPECT_TRUE(WaitFor([&] { return TitleCount(title) == 1; }, kWindowWaitMs))
+        << display.WindowTitles().join(u'|').toStdString() << log.constData();
+    // The window takes 90 % of the customer's screen: the agent's screen fills most of it, and follows
+    // a change on the agent's side.
+    EXPECT_TRUE(WaitFor([&] { return CustomerPointsOf(0x3366cc) > 500; }, kWindowWaitMs));
+    FillAgentScreen(0xcc6633);
+    EXPECT_TRUE(WaitFor([&] { return CustomerPointsOf(0xcc6633) > 500; }, kWindowWaitMs));
+
+    // The customer's click and key in the focused window reach the agent's screen. Control and the
+    // foreground state reach the viewer within a tick of the window's timers: try until they pass.
+    ProbeAgentInput();
+    ASSERT_TRUE(Focus(title));
+    EXPECT_TRUE(WaitFor(
+        [&] {
+            Xdo({QStringLiteral("mousemove"), QStringLiteral("640"), QStringLiteral("400"),
+                 QStringLiteral("click"), QStringLiteral("1")});
+            Xdo({QStringLiteral("key"), QStringLiteral("b")});
+            return AgentInput().contains(QStringLiteral("press")) &&
+                   AgentInput().contains(QStringLiteral("key 62"));
+        },
+        kWindowWaitMs))
+        << AgentInput().join(u'|').toStdString();
+
+    agent->Send(QStringLiteral("\\stopshowme"));
+    EXPECT_TRUE(WaitFor([&] { return TitleCount(title) == 0; }, kWindowWaitMs));
+    EXPECT_FALSE(Messages().contains(QStringLiteral("상담원 화면을 볼 수 없거나 취소되었습니다.")));
+}
+
+TEST_F(SessionOnDisplay, AShowMeThatReachesNoScreenIsReportedAndItsWindowCloses) {
+    StartAndConnect();
+    ASSERT_TRUE(agent->WaitFor("greeting ")) << log.constData() << Messages().toStdString();
+    // Nothing listens on port 1.
+    agent->Send(QStringLiteral("\\showme 김상담 0 127.0.0.1 1"));
+    const QString title = QStringLiteral("[김상담]님의 화면보기 - 접속 시도 중...");
+    EXPECT_TRUE(WaitFor([&] { return TitleCount(title) == 1; }, kWindowWaitMs));
+    EXPECT_TRUE(WaitFor(
+        [&] { return Messages().contains(QStringLiteral("상담원 화면을 볼 수 없거나 취소되었습니다.")); },
+        kWindowWaitMs));
+    EXPECT_TRUE(WaitFor([&] { return TitleCount(title) == 0; }, kWindowWaitMs));
 }

@@ -86,10 +86,11 @@ TEST(SessionMessages, FileOfferSummaryShowsSixNamesAndCountsTheRest) {
     EXPECT_EQ(SummarizeFileList(six).count(QStringLiteral("\r\n")), 6);
 }
 
-TEST(SessionMessages, ShowMeNeedsFourFields) {
-    const auto fields = ParseShowMe(QStringLiteral("김상담#;#1#;#127.0.0.1#;#5901"));
-    ASSERT_TRUE(fields);
-    EXPECT_EQ(fields->agentName, QStringLiteral("김상담"));
-    EXPECT_EQ(fields->port, QStringLiteral("5901"));
-    EXPECT_FALSE(ParseShowMe(QStringLiteral("김상담#;#1#;#127.0.0.1")));
+TEST(SessionMessages, ShowMeFieldsMissingAreEmpty) {
+    const ShowMeFields fields = ParseShowMe(QStringLiteral("김상담#;#1#;#127.0.0.1#;#5901"));
+    EXPECT_EQ(fields.agentName, QStringLiteral("김상담"));
+    EXPECT_EQ(fields.port, QStringLiteral("5901"));
+    const ShowMeFields shorter = ParseShowMe(QStringLiteral("김상담#;#1#;#127.0.0.1"));
+    EXPECT_EQ(shorter.address, QStringLiteral("127.0.0.1"));
+    EXPECT_TRUE(shorter.port.isEmpty());
 }

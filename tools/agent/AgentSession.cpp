@@ -2,6 +2,7 @@
 
 #include "AgentCommands.h"
 #include "AgentFiles.h"
+#include "AgentScreen.h"
 #include "app/ValueCipher.h"
 #include "server/TextFraming.h"
 #include "session/SessionMessages.h"
@@ -24,6 +25,7 @@
 #include <fstream>
 #include <iostream>
 #include <mutex>
+#include <optional>
 #include <sstream>
 #include <thread>
 
@@ -97,6 +99,7 @@ struct Session {
     bool chatOpen = false;  // a "chatstart" or a piece came since the last "chatend"
     int width = 0, height = 0;
     bool quit = false;
+    AgentScreen* screen = nullptr;  // with --screen
 };
 
 // The lines that a decrypted message adds after its "message" line: the customer's greeting, and a
@@ -208,7 +211,14 @@ bool Play(rfbClient* client, Session& session, const std::string& line) {
             return true;
         }
     }
-    const QString text = QString::fromUtf8(line.data(), qsizetype(line.size()));
+    std::string played = line;
+    if (session.screen) {
+        const std::optional<std::string> expanded = session.screen->Expand(line);
+        if (!expanded) return true;
+        if (*expanded != line) PrintLine("showing " + std::to_string(session.screen->Port()));
+        played = *expanded;
+    }
+    const QString text = QString::fromUtf8(played.data(), qsizetype(played.size()));
     static const QString offer = QStringLiteral("\\offer");
     const bool sharedOffer = session.files->Sharing() && text.startsWith(offer) &&
                              (text.size() == offer.size() || text[offer.size()].isSpace());
@@ -223,6 +233,7 @@ bool Play(rfbClient* client, Session& session, const std::string& line) {
         if (message.pauseAfterMs > 0)
             std::this_thread::sleep_for(std::chrono::milliseconds(message.pauseAfterMs));
     }
+    if (session.screen && AgentScreen::Stops(line)) session.screen->Stop();
     return true;
 }
 
@@ -322,6 +333,9 @@ int RunAgent(const AgentOptions& options) {
     Session session;
     session.files = &files;
     session.commands = &commands;
+    std::optional<AgentScreen> screen;
+    if (!options.screenDisplay.empty())
+        session.screen = &screen.emplace(options.screenDisplay, options.bindAddress);
     rfbClientSetClientData(client, nullptr, &session);
     client->sock = fd;
     client->listenSpecified = TRUE;

@@ -18,6 +18,7 @@
 //   saved FILE              after "\save"
 //   offer accepted, offer refused, fetched NAME SIZE SHA256, fetch failed ADDRESS: REASON
 //                           the file exchange (see AgentFiles.h)
+//   showing PORT            the agent's screen server listens at PORT (see \showme below)
 //   disconnected            the link ended; the program exits 0
 // Standard input and the --script file (which is played first) hold one command per line. A line is
 // a plain session message that is encrypted and sent, unless it starts with "\":
@@ -34,6 +35,11 @@
 //   \changeagent P/L/PORT   "changeagent:P/L/PORT"
 //   \showme NAME FLAG ADDRESS PORT
 //                           "showme:" and the four words joined by "#;#"
+//   \showme NAME FLAG [ADDRESS]
+//                           with --screen DISPLAY: starts the agent's screen server (AgentScreen.h), a VNC
+//                           server on DISPLAY whose password is the access code, unless it runs; prints
+//                           "showing PORT" and sends the message with its port (ADDRESS defaults to the
+//                           bind address); "\stopshowme" sends its message and then stops the server
 //   \stopshowme, \desktop, \ime, \explorer, \ie
 //                           the keyword alone
 //   \url ADDRESS            "url:ADDRESS"
@@ -59,6 +65,7 @@ struct AgentOptions {
     bool busy = false;
     std::string scriptFile;
     FileOptions files;
+    std::string screenDisplay;  // --screen: the X display the agent shows with "\showme"
 };
 
 // Returns the process exit code.

@@ -5,13 +5,15 @@
 //                                of the empty value)
 //   pelio-agent scramble TEXT    prints TEXT scrambled as a hex text with the value key (the form of
 //                                the drop box's settings)
-//   pelio-agent listen PORT [--bind ADDRESS] [--busy] [--script FILE] [--answer-files accept|refuse]
-//                           [--share DIR URL] [--received DIR]
+//   pelio-agent listen PORT [--bind ADDRESS] [--busy] [--script FILE] [--screen DISPLAY]
+//                           [--answer-files accept|refuse] [--share DIR URL] [--received DIR]
 //       waits on ADDRESS (default 127.0.0.1) and PORT (0: any free port) for the customer's reverse
 //       connection and runs one session; see AgentSession.h for what it prints and for the commands
-//       it reads (sending a chat line, a file offer, ...). --answer-files answers the customer's file
-//       offers; --share offers files by copying them into DIR, which the web site publishes at URL;
-//       --received keeps the files the customer sends in DIR (see AgentFiles.h).
+//       it reads (sending a chat line, a file offer, ...). --screen names the agent's X display that
+//       "\showme NAME FLAG" shows to the customer through a VNC server (x11vnc). --answer-files
+//       answers the customer's file offers; --share offers files by copying them into DIR, which the
+//       web site publishes at URL; --received keeps the files the customer sends in DIR (see
+//       AgentFiles.h).
 // Arguments are read as UTF-8 and results are printed as UTF-8 followed by a line break.
 #include "AgentSession.h"
 #include "app/Scramble.h"
@@ -32,12 +34,13 @@ int Usage() {
         "usage: pelio-agent encrypt TEXT\n"
         "       pelio-agent decrypt HEXTEXT\n"
         "       pelio-agent scramble TEXT\n"
-        "       pelio-agent listen PORT [--bind ADDRESS] [--busy] [--script FILE]\n"
+        "       pelio-agent listen PORT [--bind ADDRESS] [--busy] [--script FILE] [--screen DISPLAY]\n"
         "                          [--answer-files accept|refuse] [--share DIR URL] [--received DIR]\n"
         "listen reads one command per line: a plain line is sent as a session message;\n"
         "  link:     \\pointer X Y MASK, \\key KEYSYM down|up, \\type KEYSYM, \\save FILE, \\quit\n"
         "  messages: \\chat TEXT, \\end, \\changeagent PUBLIC/LOCAL/PORT,\n"
-        "            \\showme NAME FLAG ADDRESS PORT, \\stopshowme, \\url ADDRESS, \\shell COMMAND LINE,\n"
+        "            \\showme NAME FLAG ADDRESS PORT, \\showme NAME FLAG [ADDRESS] (with --screen),\n"
+        "            \\stopshowme, \\url ADDRESS, \\shell COMMAND LINE,\n"
         "            \\desktop, \\ime, \\explorer, \\ie, \\offer NAME..., \\download URL, \\lastfile NAME,\n"
         "            \\\\TEXT (the message \"\\TEXT\")\n",
         stderr);
@@ -88,6 +91,8 @@ int Listen(int argc, char** argv) {
             if (!options.files.shareUrl.endsWith(u'/')) options.files.shareUrl += u'/';
         } else if (std::strcmp(argv[i], "--received") == 0 && i + 1 < argc) {
             options.files.receivedDir = QString::fromUtf8(argv[++i]);
+        } else if (std::strcmp(argv[i], "--screen") == 0 && i + 1 < argc) {
+            options.screenDisplay = argv[++i];
         } else {
             return Usage();
         }

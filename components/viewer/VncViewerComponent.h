@@ -1,0 +1,100 @@
+// The viewer component on LibVNCClient: RFB to the agent's screen (a VNC server on the agent's
+// computer) with the access code as its VNC password, the picture scaled to the component's area
+// with its aspect ratio kept (black bars around it), and the customer's pointer and keys sent while
+// control is allowed (ViewerComponent.h).
+//
+// Threads: each Connect makes a link (ViewerLink.h) with a thread of its own that owns the library's
+// client and does every read and write; the widget queues input to it and paints what it copied.
+// What the link reports reaches the UI thread as queued calls.
+//
+// Keys: the widget takes the keys without an input method, so that the Hangul key, the Hanja key and
+// every letter reach the agent's computer as keys and the agent's own input method composes the text.
+// Tab and the application's shortcuts go to the agent too while the view has the keyboard focus.
+//
+// Diagnostics go to the logging category "pelio.viewer" (ViewerLog.h), silent by default.
+#pragma once
+
+#include "viewer/ViewerComponent.h"
+
+#include <QRegion>
+#include <QSet>
+
+#include <cstdint>
+#include <memory>
+
+namespace pelio::components {
+
+class ViewerLink;
+
+class VncViewerComponent : public ViewerComponent {
+    Q_OBJECT
+  public:
+    explicit VncViewerComponent(QWidget* parent = nullptr);
+    ~VncViewerComponent() override;
+
+    bool ViewFlag1() const override { return m_lossless; }
+    void SetViewFlag1(bool value) override { m_lossless = value; }
+    bool ViewFlag2() const override { return m_exclusive; }
+    void SetViewFlag2(bool value) override { m_exclusive = value; }
+    QString AccessCode() const override { return m_accessCode; }
+    void SetAccessCode(const QString& code) override { m_accessCode = code; }
+    void Connect(const QString& address, int port, const QString& text) override;
+    bool IsConnected() const override { return m_connected; }
+    bool AllowControl() const override { return m_allowControl; }
+    void SetAllowControl(bool allow) override;
+    bool WindowActive() const override { return m_windowActive; }
+    void SetWindowActive(bool active) override;
+    void Shutdown() override;
+    void Disconnect() override;
+
+    // Tuning, read at Connect: the time limit of making the link (default 10000 ms) and how long a
+    // message may stall before the link counts as dead (default 30 s).
+    void SetConnectTimeoutMs(int ms) { m_connectTimeoutMs = ms; }
+    void SetReadTimeoutSeconds(int seconds) { m_readTimeoutS = seconds; }
+
+    // The size of the agent's screen (empty before the first picture) and the number of screen
+    // updates painted since Connect.
+    QSize RemoteSize() const;
+    qint64 UpdatesShown() const { return m_updatesShown; }
+
+  protected:
+    void paintEvent(QPaintEvent* event) override;
+    bool event(QEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    void mouseDoubleClickEvent(QMouseEvent* event) override;
+    void wheelEvent(QWheelEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void keyReleaseEvent(QKeyEvent* event) override;
+    void focusOutEvent(QFocusEvent* event) override;
+
+  private:
+    void EndLink();
+    void OnFrame(ViewerLink* link);
+    void OnClosed(ViewerLink* link);
+    // Where the screen is drawn in the widget: fitted with the aspect ratio kept, centred.
+    QRect ScreenArea(QSize screen) const;
+    void SendPointer(QPointF position, int mask);
+    void ReleaseKeys();
+    void ReleaseAll();
+
+    std::shared_ptr<ViewerLink> m_link;
+    QSize m_remoteSize;
+    bool m_lossless = false, m_exclusive = false;
+    QString m_accessCode;
+    bool m_connected = false;
+    bool m_shutDown = false;
+    bool m_allowControl = false;
+    bool m_windowActive = false;
+    int m_connectTimeoutMs = 10000;
+    int m_readTimeoutS = 30;
+    int m_buttons = 0;                      // RFB button mask held on the agent's computer
+    QPoint m_pointer;                       // where the pointer was sent last
+    QRegion m_owed;                         // not painted while the link was in a message
+    QSet<std::uint32_t> m_keysDown;         // keysyms held on the agent's computer
+    QHash<int, std::uint32_t> m_keyOfScan;  // the keysym sent for each key held, by native scan code
+    qint64 m_updatesShown = 0;
+};
+
+}  // namespace pelio::components
