@@ -8,6 +8,7 @@
 #include "session/ProgramSession.h"
 #include "transfer/ChatWindowHost.h"
 #include "transfer/DownloadWindows.h"
+#include "util/gui/WindowRoutines.h"
 
 #include <QCoreApplication>
 
@@ -30,7 +31,7 @@ std::unique_ptr<QWidget> CreateFirstWindow(app::AppContext& context, app::FirstW
     // entry window when the customer's details are missing.
     request::EntryOpener openEntry = [&context](QWidget* parent) {
         request::frmConfirm entry(context, *context.Platform, parent);
-        entry.exec();
+        util::RunModal(entry);
         return request::EntryOutcome{entry.IsChanged, entry.ConnectNow, entry.ServerIP, entry.ServerPort};
     };
     const request::frmRServer::SessionFactory makeSession = [&context](session::SessionView& view) {

@@ -44,6 +44,7 @@ bool PlaybackControl::Open(const QString& path) {
     }
     m_length = m_component.Length();
     m_view.ShowLength(m_length);
+    qCInfo(lcHistory).noquote() << "recording opened" << path << m_length << "long";
     m_state = State::Stopped;
     Play();
     return true;

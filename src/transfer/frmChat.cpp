@@ -4,6 +4,7 @@
 #include "platform/Services.h"
 #include "transfer/ChatLink.h"
 #include "transfer/FileSend.h"
+#include "transfer/TransferLog.h"
 #include "util/core/Colors.h"
 #include "util/core/IniFile.h"
 #include "util/core/Paths.h"
@@ -475,6 +476,7 @@ void frmChat::OnActivated() {
     util::AppendHtml(m_webChat, QString());
     if (m_activateStage == 2) return;
     m_activateStage = 2;
+    qCInfo(lcTransfer) << "chat window activated";
     m_link.CloseConnectedNotice();
     m_txtChat->setFocus();
     m_services.inputMode->SetHangul(true);

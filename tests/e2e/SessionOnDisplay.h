@@ -80,23 +80,35 @@ class SessionOnDisplay : public ProgramOnDisplay {
         opener.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     }
 
-    // Starts the program for company 1234 with the customer's details, chooses the first agent and
-    // presses the connect button; the question is answered Yes.
-    QProcess& StartAndConnect() {
+    // The program's environment in these tests: its session and file diagnostics on standard error,
+    // every question answered Yes, and the address handler stand-in first on the path.
+    QProcessEnvironment SessionEnvironment() {
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert(
             QStringLiteral("QT_LOGGING_RULES"),
             QStringLiteral("pelio.request.info=true\npelio.session.info=true\npelio.transfer.info=true"));
-        env.insert(QStringLiteral("PELIO_MESSAGE_ANSWERS"), QStringLiteral("yes,yes,yes"));
+        env.insert(QStringLiteral("PELIO_MESSAGE_ANSWERS"), QStringLiteral("yes,yes,yes,yes,yes"));
         env.insert(QStringLiteral("PATH"),
                    home.file(QStringLiteral("bin")) + u':' + env.value(QStringLiteral("PATH")));
-        QProcess& program = Start({QStringLiteral("1234/My+Company/홍길동/010-1234-5678/hong")}, env);
+        return env;
+    }
+
+    // Once the list shows the agents: chooses the first agent and presses the connect button.
+    void ConnectToFirstAgent(QProcess& program) {
         EXPECT_TRUE(WaitFor([&] { return Log(program, "agent list filled 2"); }, kWindowWaitMs))
             << log.constData();
         EXPECT_TRUE(Focus(kMainTitle1234));
         // The list has the focus: the first agent, then past the request box to the connect button.
         Xdo({QStringLiteral("key"), QStringLiteral("--delay"), QStringLiteral("100"), QStringLiteral("Home"),
              QStringLiteral("Tab"), QStringLiteral("Tab"), QStringLiteral("space")});
+    }
+
+    // Starts the program for company 1234 with the customer's details, chooses the first agent and
+    // presses the connect button; the question is answered Yes.
+    QProcess& StartAndConnect() {
+        QProcess& program =
+            Start({QStringLiteral("1234/My+Company/홍길동/010-1234-5678/hong")}, SessionEnvironment());
+        ConnectToFirstAgent(program);
         return program;
     }
 

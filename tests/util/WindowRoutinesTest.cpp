@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <QComboBox>
+#include <QDialog>
 #include <QGuiApplication>
 #include <QLineEdit>
 #include <QScreen>
@@ -177,4 +178,21 @@ TEST(SelectAllText, RunsThePendingEventsThenSelects) {
     QTimer::singleShot(0, &box, [&] { box.setCursorPosition(5); });
     SelectAllText(&box);
     EXPECT_EQ(box.selectedText(), box.text());
+}
+
+// A dialog finished while it is being shown (typed-ahead keys handled during show) still ends the
+// wait; QDialog::exec would wait for ever on a loop that the early finish never reached.
+TEST(WindowRoutines, RunModalReturnsForADialogFinishedWhileShown) {
+    class FinishesOnShow : public QDialog {
+      protected:
+        void showEvent(QShowEvent* event) override {
+            QDialog::showEvent(event);
+            done(QDialog::Accepted);
+        }
+    };
+    FinishesOnShow early;
+    EXPECT_EQ(RunModal(early), int(QDialog::Accepted));
+    QDialog later;
+    QTimer::singleShot(0, &later, [&later] { later.done(7); });
+    EXPECT_EQ(RunModal(later), 7);
 }

@@ -5,6 +5,8 @@
 
 #include <QComboBox>
 #include <QCoreApplication>
+#include <QDialog>
+#include <QEventLoop>
 #include <QGuiApplication>
 #include <QHeaderView>
 #include <QLineEdit>
@@ -190,6 +192,22 @@ void ListSave(const QString& file, const QString& key, const QComboBox* list, co
     QStringList items;
     for (int i = 0; i < list->count(); ++i) items << list->itemText(i);
     IniWrite(file, QStringLiteral("ListBox"), key, JoinListValue(items, separator, maximum));
+}
+
+int RunModal(QDialog& dialog) {
+    QEventLoop loop;
+    bool finished = false;
+    int result = QDialog::Rejected;
+    const QMetaObject::Connection ended = QObject::connect(&dialog, &QDialog::finished, &loop, [&](int r) {
+        finished = true;
+        result = r;
+        loop.quit();
+    });
+    dialog.setModal(true);
+    dialog.show();
+    if (!finished) loop.exec(QEventLoop::DialogExec);
+    QObject::disconnect(ended);
+    return result;
 }
 
 }  // namespace pelio::util

@@ -5,6 +5,7 @@
 #include <optional>
 
 class QComboBox;
+class QDialog;
 class QLineEdit;
 class QTreeView;
 class QWidget;
@@ -35,6 +36,11 @@ void RestoreWindowPlacement(QWidget* window, const QString& name, bool positionO
 
 // Centres the window horizontally and puts it at one third of the free height, on its screen.
 void CenterWindow(QWidget* window);
+
+// Shows the dialog application-modal and waits until it is finished; returns its result. Unlike
+// QDialog::exec, a dialog that is finished while it is being shown (keys typed ahead and handled while
+// the browser engine sets itself up inside show) does not leave the caller waiting for ever.
+int RunModal(QDialog& dialog);
 
 // Lets the window manager move the window with the mouse until the button is released; only for a
 // window that is neither minimised nor maximised. For a mouse-press handler of a caption-less window.
