@@ -17,12 +17,12 @@
 //   pelio-agent console PORT [the options of listen]
 //       the same session in a window for a person acting as the agent: the customer's screen with
 //       control, a chat pane, and buttons for files, the agent's own screen, handing over and ending
-//       the session; it prints the event lines of listen (see console/AgentConsoleWindow.h).
+//       the session; it prints the event lines of listen (see AgentConsoleWindow.h).
 // Arguments are read as UTF-8 and results are printed as UTF-8 followed by a line break.
 #include "AgentSession.h"
 #include "app/Scramble.h"
 #include "app/ValueCipher.h"
-#include "console/AgentConsoleWindow.h"
+#include "AgentConsoleWindow.h"
 
 #include <QByteArray>
 #include <QString>

@@ -36,18 +36,23 @@ namespace pelio::agent {
 
 namespace {
 
-// Hands each accepted socket over as it is, before Qt wraps it.
+// Hands the first accepted socket over as it is, before Qt wraps it; closes any later one.
 class ReverseListener : public QTcpServer {
   public:
     std::function<void(int)> onSocket;
 
   protected:
     void incomingConnection(qintptr socket) override {
-        if (onSocket)
-            onSocket(int(socket));
-        else
+        if (m_taken || !onSocket) {
             ::close(int(socket));
+            return;
+        }
+        m_taken = true;
+        onSocket(int(socket));
     }
+
+  private:
+    bool m_taken = false;
 };
 
 QString PeerAddress(int socket) {
@@ -191,9 +196,7 @@ bool AgentConsoleWindow::Listen() {
 }
 
 void AgentConsoleWindow::OnAccepted(int socket, const QString& address) {
-    // One session only.
-    static_cast<ReverseListener*>(m_listener)->onSocket = nullptr;
-    m_listener->close();
+    m_listener->close();  // one session only
     if (m_session->OnConnected(address.toStdString()))
         AnswerBusy(socket);
     else
