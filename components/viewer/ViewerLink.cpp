@@ -17,6 +17,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <thread>
+#include <utility>
 
 #include <gnutls/gnutls.h>
 #include <rfb/rfbclient.h>
@@ -111,7 +112,7 @@ struct ViewerLink::Impl {
     static void GotUpdate(rfbClient* client, int x, int y, int w, int h);
     static void FinishedUpdate(rfbClient* client);
     static char* Password(rfbClient* client);
-    static void IgnoreText(rfbClient*, int, char*) {}
+    static void GotText(rfbClient* client, int value, char* text);
     static void IgnoreCutText(rfbClient*, const char*, int) {}
 
     bool Setup(int fd);
@@ -185,6 +186,24 @@ void ViewerLink::Impl::FinishedUpdate(rfbClient* client) {
     if (report) link->Report(Event::Frame);
 }
 
+// A text-chat message (value is its length), or a control (no text).
+void ViewerLink::Impl::GotText(rfbClient* client, int value, char* text) {
+    if (!text || value <= 0) return;
+    ViewerLink* link = Of(client)->link;
+    bool report = false;
+    {
+        std::lock_guard lock(link->m_stateMutex);
+        if (link->m_texts.size() >= kMaxQueuedTexts) {
+            link->m_textsOverflow = true;
+            return;
+        }
+        link->m_texts.emplace_back(text, std::size_t(value));
+        report = !link->m_textPending;
+        link->m_textPending = true;
+    }
+    if (report) link->Report(Event::Text);
+}
+
 char* ViewerLink::Impl::Password(rfbClient* client) {
     // The library reads the first 8 characters, then clears and frees the copy.
     return strdup(Of(client)->link->m_settings.password.c_str());
@@ -204,7 +223,7 @@ bool ViewerLink::Impl::Setup(int fd) {
     client->GotFrameBufferUpdate = GotUpdate;
     client->FinishedFrameBufferUpdate = FinishedUpdate;
     client->GetPassword = Password;
-    client->HandleTextChat = IgnoreText;
+    client->HandleTextChat = GotText;
     client->GotXCutText = IgnoreCutText;
     client->canHandleNewFBSize = TRUE;
     client->appData.shareDesktop = s.exclusive ? FALSE : TRUE;
@@ -247,8 +266,20 @@ bool ViewerLink::Impl::SendInput() {
         input.swap(link->m_input);
     }
     for (const Input& event : input) {
-        const rfbBool ok = event.key ? SendKeyEvent(client, event.keysym, event.down ? TRUE : FALSE)
-                                     : SendPointerEvent(client, event.x, event.y, event.mask);
+        rfbBool ok = FALSE;
+        if (!event.text.empty()) {
+            // Header and text in one write (the library's own TextChatSend makes two).
+            rfbTextChatMsg header{};
+            header.type = rfbTextChat;
+            header.length = htonl(std::uint32_t(event.text.size()));
+            std::string message(reinterpret_cast<const char*>(&header), sz_rfbTextChatMsg);
+            message += event.text;
+            ok = WriteToRFBServer(client, message.data(), unsigned(message.size()));
+        } else if (event.key) {
+            ok = SendKeyEvent(client, event.keysym, event.down ? TRUE : FALSE);
+        } else {
+            ok = SendPointerEvent(client, event.x, event.y, event.mask);
+        }
         if (!ok) return false;
     }
     return true;
@@ -281,6 +312,11 @@ bool ViewerLink::Impl::Serve() {
             link->AwaitShown();
         }
         if (!SendInput()) return false;
+        std::lock_guard lock(link->m_stateMutex);
+        if (link->m_textsOverflow) {
+            qCWarning(lcViewer, "the peer sent more texts than were taken");
+            return false;
+        }
     }
     return true;
 }
@@ -336,20 +372,21 @@ void ViewerLink::Report(Event event) {
 
 void ViewerLink::QueuePointer(int x, int y, int mask) {
     std::lock_guard lock(m_inputMutex);
-    if (!m_input.empty() && !m_input.back().key && m_input.back().mask == mask) {
+    if (!m_input.empty() && !m_input.back().key && m_input.back().text.empty() &&
+        m_input.back().mask == mask) {
         m_input.back().x = x;
         m_input.back().y = y;
         return;
     }
     if (m_input.size() >= kMaxQueuedInput) {
         for (auto it = m_input.begin(); it != m_input.end(); ++it)
-            if (!it->key) {
+            if (!it->key && it->text.empty()) {
                 m_input.erase(it);
                 break;
             }
         if (m_input.size() >= kMaxQueuedInput) return;
     }
-    m_input.push_back(Input{false, 0, false, x, y, mask});
+    m_input.push_back(Input{false, 0, false, x, y, mask, {}});
     if (m_input.size() == 1 && m_wake[1] >= 0) {
         const char c = 0;
         [[maybe_unused]] const ssize_t n = write(m_wake[1], &c, 1);
@@ -359,11 +396,29 @@ void ViewerLink::QueuePointer(int x, int y, int mask) {
 void ViewerLink::QueueKey(std::uint32_t keysym, bool down) {
     std::lock_guard lock(m_inputMutex);
     if (m_input.size() >= kMaxQueuedInput) return;  // the link has taken nothing for long: it is ending
-    m_input.push_back(Input{true, keysym, down, 0, 0, 0});
+    m_input.push_back(Input{true, keysym, down, 0, 0, 0, {}});
     if (m_input.size() == 1 && m_wake[1] >= 0) {
         const char c = 0;
         [[maybe_unused]] const ssize_t n = write(m_wake[1], &c, 1);
     }
+}
+
+bool ViewerLink::QueueText(std::string text) {
+    if (text.empty() || text.size() > 4095) return false;
+    std::lock_guard lock(m_inputMutex);
+    if (m_input.size() >= kMaxQueuedInput) return false;  // the link has taken nothing for long
+    m_input.push_back(Input{false, 0, false, 0, 0, 0, std::move(text)});
+    if (m_input.size() == 1 && m_wake[1] >= 0) {
+        const char c = 0;
+        [[maybe_unused]] const ssize_t n = write(m_wake[1], &c, 1);
+    }
+    return true;
+}
+
+std::vector<std::string> ViewerLink::TakeTexts() {
+    std::lock_guard lock(m_stateMutex);
+    m_textPending = false;
+    return std::exchange(m_texts, {});
 }
 
 QRegion ViewerLink::TakeDirty(bool* resized, QSize* size) {
@@ -413,8 +468,12 @@ void ViewerLink::Run() {
     const Settings& s = m_settings;
     const auto deadline = Clock::now() + std::chrono::milliseconds(s.connectTimeoutMs);
     int fd = -1;
-    if (!s.host.empty() && s.port >= 1 && s.port <= 65535 && !m_stop)
+    if (s.acceptedSocket >= 0) {
+        fd = s.acceptedSocket;
+        fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);  // as a socket connected out
+    } else if (!s.host.empty() && s.port >= 1 && s.port <= 65535 && !m_stop) {
         fd = ConnectSocket(s.host, s.port, m_wake[0], deadline);
+    }
     bool endedByItself = false;
     if (fd < 0) {
         qCInfo(lcViewer, "no link to %s:%d", s.host.c_str(), s.port);

@@ -18,6 +18,12 @@
 // (among them rectangles outside the screen), no data for ReadTimeoutS seconds in the middle of a
 // message, a link on which input cannot be written for as long. An idle link is probed by TCP
 // keep-alive. Memory stays within the largest screen allowed and the library's own buffers.
+//
+// Reverse connection: with Settings::acceptedSocket the link runs on a socket that the owner has
+// already accepted (the peer connected to it) instead of connecting out; the link owns that socket
+// from Start on. Text chat: the peer's RFB text-chat messages are kept for TakeTexts (Event::Text),
+// and QueueText sends one; the open/close controls of text chat are ignored. A peer that sends texts
+// faster than the owner takes them (more than kMaxQueuedTexts waiting) ends the link.
 #pragma once
 
 #include <QImage>
@@ -39,6 +45,7 @@ class ViewerLink : public std::enable_shared_from_this<ViewerLink> {
   public:
     static constexpr int kMaxSide = 16384;
     static constexpr std::int64_t kMaxPixels = std::int64_t(1) << 25;  // 8K fits
+    static constexpr std::size_t kMaxQueuedTexts = 65536;
 
     struct Settings {
         std::string host;
@@ -48,12 +55,14 @@ class ViewerLink : public std::enable_shared_from_this<ViewerLink> {
         bool exclusive = false;  // ask the server to drop its other viewers
         int connectTimeoutMs = 10000;
         int readTimeoutS = 30;
+        int acceptedSocket = -1;  // >= 0: a connected socket to run on; host and port only name it
     };
 
     enum class Event {
-        Frame,       // a changed area waits in TakeDirty
-        Closed,      // the link that was made has ended by itself (see above)
-        Unreachable  // no link could be made (refused, no such host, time limit)
+        Frame,        // a changed area waits in TakeDirty
+        Closed,       // the link that was made has ended by itself (see above)
+        Unreachable,  // no link could be made (refused, no such host, time limit)
+        Text          // a text-chat message waits in TakeTexts
     };
     // Called on the link's thread, never after Stop has returned.
     using Notify = std::function<void(Event)>;
@@ -74,6 +83,11 @@ class ViewerLink : public std::enable_shared_from_this<ViewerLink> {
     // Successive moves with the same buttons are merged.
     void QueuePointer(int x, int y, int mask);
     void QueueKey(std::uint32_t keysym, bool down);
+    // One text-chat message (1 to 4,095 bytes, as the server accepts); false, and nothing queued, for
+    // any other length or while the link has taken no input for long.
+    bool QueueText(std::string text);
+    // The text-chat messages received since the last call, in order.
+    std::vector<std::string> TakeTexts();
 
     // The screen (RGB32; null before the first update). Read it only while holding PictureLock.
     std::mutex& PictureLock() { return m_pictureMutex; }
@@ -115,6 +129,9 @@ class ViewerLink : public std::enable_shared_from_this<ViewerLink> {
     bool m_resized = false;
     bool m_framePending = false;  // Event::Frame was reported and the owner has not shown it yet
     bool m_paintMissed = false;
+    std::vector<std::string> m_texts;  // received, not taken yet
+    bool m_textsOverflow = false;
+    bool m_textPending = false;  // Event::Text was reported and the owner has not taken the texts
 
     std::mutex m_inputMutex;
     struct Input {
@@ -122,6 +139,7 @@ class ViewerLink : public std::enable_shared_from_this<ViewerLink> {
         std::uint32_t keysym = 0;
         bool down = false;
         int x = 0, y = 0, mask = 0;
+        std::string text;  // a text-chat message when not empty
     };
     std::vector<Input> m_input;
 

@@ -55,11 +55,28 @@ VncViewerComponent::~VncViewerComponent() {
 }
 
 void VncViewerComponent::Connect(const QString& address, int port, const QString&) {
+    StartLink(-1, address, port);
+}
+
+void VncViewerComponent::Accept(int socket, const QString& peer) {
+    if (socket < 0) {
+        EndLink();
+        return;
+    }
+    StartLink(socket, peer, 0);
+}
+
+bool VncViewerComponent::SendChatMessage(const QByteArray& message) {
+    return m_link && m_link->QueueText(message.toStdString());
+}
+
+void VncViewerComponent::StartLink(int socket, const QString& address, int port) {
     EndLink();
     m_shutDown = false;
     ViewerLink::Settings settings;
     settings.host = address.trimmed().toStdString();
     settings.port = port;
+    settings.acceptedSocket = socket;
     settings.password = m_accessCode.toStdString();
     settings.lossless = m_lossless;
     settings.exclusive = m_exclusive;
@@ -81,6 +98,8 @@ void VncViewerComponent::Connect(const QString& address, int port, const QString
                     self->OnFrame(raw);
                 else if (event == ViewerLink::Event::Closed)
                     self->OnClosed(raw);
+                else if (event == ViewerLink::Event::Text)
+                    self->OnTexts(raw);
             },
             Qt::QueuedConnection);
     });
@@ -161,6 +180,12 @@ void VncViewerComponent::OnFrame(ViewerLink* link) {
         qCInfo(lcViewer) << "showing a screen of" << m_remoteSize;
         emit ViewConnected();
     }
+}
+
+void VncViewerComponent::OnTexts(ViewerLink* link) {
+    if (link != m_link.get()) return;
+    for (const std::string& text : link->TakeTexts())
+        if (!m_shutDown) emit ChatMessageReceived(QByteArray(text.data(), qsizetype(text.size())));
 }
 
 void VncViewerComponent::OnClosed(ViewerLink* link) {

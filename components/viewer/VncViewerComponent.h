@@ -11,6 +11,10 @@
 // every letter reach the agent's computer as keys and the agent's own input method composes the text.
 // Tab and the application's shortcuts go to the agent too while the view has the keyboard focus.
 //
+// Beyond the contract, for the agent's console: Accept runs the view on a socket that the peer
+// connected to (a reverse connection, the peer being the customer's server component), and the
+// peer's RFB text-chat messages are raised as ChatMessageReceived and sent with SendChatMessage.
+//
 // Diagnostics go to the logging category "pelio.viewer" (ViewerLog.h), silent by default.
 #pragma once
 
@@ -52,10 +56,22 @@ class VncViewerComponent : public ViewerComponent {
     void SetConnectTimeoutMs(int ms) { m_connectTimeoutMs = ms; }
     void SetReadTimeoutSeconds(int seconds) { m_readTimeoutS = seconds; }
 
+    // Like Connect, on a connected socket, which the view owns from then on (it is closed when the
+    // view ends). peer only names the link in diagnostics. A socket below 0 fails quietly.
+    void Accept(int socket, const QString& peer);
+    // Queues one RFB text-chat message (1 to 4,095 bytes); false when there is no link or the length
+    // is outside that range.
+    bool SendChatMessage(const QByteArray& message);
+
     // The size of the agent's screen (empty before the first picture) and the number of screen
     // updates painted since Connect.
     QSize RemoteSize() const;
     qint64 UpdatesShown() const { return m_updatesShown; }
+
+  signals:
+    // One RFB text-chat message of the peer, in the order received (the open/close controls are not
+    // raised).
+    void ChatMessageReceived(const QByteArray& message);
 
   protected:
     void paintEvent(QPaintEvent* event) override;
@@ -71,8 +87,10 @@ class VncViewerComponent : public ViewerComponent {
 
   private:
     void EndLink();
+    void StartLink(int socket, const QString& address, int port);
     void OnFrame(ViewerLink* link);
     void OnClosed(ViewerLink* link);
+    void OnTexts(ViewerLink* link);
     // Where the screen is drawn in the widget: fitted with the aspect ratio kept, centred.
     QRect ScreenArea(QSize screen) const;
     void SendPointer(QPointF position, int mask);

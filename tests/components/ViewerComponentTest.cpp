@@ -31,6 +31,10 @@ void Type(QWidget* widget, int key, const QString& text = QString()) {
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+
 #include <functional>
 
 using pelio::components::ViewerComponent;
@@ -201,6 +205,22 @@ class HostileServer {
         m_peer->read(n);
         return true;
     }
+    // Reads until what came holds bytes.
+    bool ReadUntil(const QByteArray& bytes) {
+        QByteArray got;
+        while (!got.contains(bytes)) {
+            if (!m_peer->bytesAvailable() && !m_peer->waitForReadyRead(10000)) return false;
+            got += m_peer->readAll();
+        }
+        return true;
+    }
+    // An RFB text-chat message.
+    static QByteArray TextChat(const QByteArray& text) {
+        QByteArray m(8, '\0');
+        m[0] = 11;
+        qToBigEndian(quint32(text.size()), m.data() + 4);
+        return m + text;
+    }
     // Version, security type None, ServerInit of width x height (32 bits a pixel) with a name of
     // nameLength bytes (when it is announced longer, only the announcement is sent).
     bool Handshake(quint16 width, quint16 height, quint32 nameLength = 4) {
@@ -239,6 +259,37 @@ class HostileServer {
     QTcpServer m_listener;
     std::unique_ptr<QTcpSocket> m_peer;
 };
+
+// The reverse connection: the server connects to the viewer's side, which runs the view on the socket
+// it accepted; text-chat messages travel both ways and the open/close controls raise nothing.
+TEST(ViewerOnAcceptedSocket, ShowsTheScreenAndCarriesTextsBothWays) {
+    HostileServer server;
+    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(quint16(server.port()));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ASSERT_TRUE(server.Accept());
+    VncViewerComponent viewer;
+    viewer.resize(200, 150);
+    QSignalSpy texts(&viewer, &VncViewerComponent::ChatMessageReceived);
+    viewer.Accept(fd, QStringLiteral("127.0.0.1"));
+    ASSERT_TRUE(server.Handshake(64, 32));
+    QByteArray open(8, '\0');
+    open[0] = 11;
+    qToBigEndian(quint32(0xFFFFFFFF), open.data() + 4);
+    server.Send(open + HostileServer::TextChat("Fhello") +
+                HostileServer::Update(0, 0, 1, 1, 0, QByteArray(4, '\1')));
+    EXPECT_TRUE(WaitFor([&] { return viewer.IsConnected(); }, 10000));
+    EXPECT_EQ(viewer.RemoteSize(), QSize(64, 32));
+    ASSERT_TRUE(WaitFor([&] { return !texts.isEmpty(); }, 10000));
+    EXPECT_EQ(texts.size(), 1);
+    EXPECT_EQ(texts.at(0).at(0).toByteArray(), QByteArray("Fhello"));
+    EXPECT_FALSE(viewer.SendChatMessage(QByteArray(4096, 'x')));
+    EXPECT_TRUE(viewer.SendChatMessage("Fanswer"));
+    EXPECT_TRUE(server.ReadUntil(HostileServer::TextChat("Fanswer")));
+}
 
 qint64 ResidentKb() {
     QFile status(QStringLiteral("/proc/self/status"));

@@ -15,12 +15,15 @@
 
 namespace pelio::test {
 
-// A pelio-agent waiting for the customer's connection, read line by line.
+// A pelio-agent waiting for the customer's connection ("listen", or "console" on a display given in
+// env), read line by line.
 class Agent {
   public:
-    explicit Agent(const QStringList& extra = {}) {
+    explicit Agent(const QStringList& extra = {}, const QString& command = QStringLiteral("listen"),
+                   const QProcessEnvironment& env = QProcessEnvironment::systemEnvironment()) {
         m_process.setProgram(QStringLiteral(PELIO_AGENT_EXECUTABLE));
-        m_process.setArguments(QStringList{QStringLiteral("listen"), QStringLiteral("0")} + extra);
+        m_process.setArguments(QStringList{command, QStringLiteral("0")} + extra);
+        m_process.setProcessEnvironment(env);
         m_process.start();
         pelio::test::WaitFor([&] { return Has("listening "); }, kWindowWaitMs);
         const qsizetype at = m_out.indexOf("listening ");
@@ -68,7 +71,13 @@ class SessionOnDisplay : public ProgramOnDisplay {
     }
 
     void SetUp() override {
-        agent = std::make_unique<Agent>(agentOptions);
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        if (agentCommand == u"console") {
+            if (!display.ok()) GTEST_SKIP() << "Xvfb could not start";
+            env.insert(QStringLiteral("DISPLAY"), display.name());
+            env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+        }
+        agent = std::make_unique<Agent>(agentOptions, agentCommand, env);
         ASSERT_GT(agent->port, 0) << agent->Output().constData();
         ProgramOnDisplay::SetUp();
         // A stand-in for the desktop's address handler that notes what it was asked to open.
@@ -133,6 +142,7 @@ class SessionOnDisplay : public ProgramOnDisplay {
     }
 
     QStringList agentOptions;
+    QString agentCommand = QStringLiteral("listen");  // or "console", the agent's window on the display
     std::unique_ptr<Agent> agent;
     QString opened = home.file(QStringLiteral("opened.txt"));
     QByteArray log;

@@ -2,6 +2,7 @@
 
 #include "AgentCommands.h"
 #include "AgentFiles.h"
+#include "AgentLines.h"
 #include "AgentScreen.h"
 #include "app/ValueCipher.h"
 #include "server/TextFraming.h"
@@ -47,19 +48,7 @@ void PrintLine(const std::string& line) {
 }
 
 std::string Escape(const std::string& text) {
-    std::string out;
-    out.reserve(text.size());
-    for (char c : text) {
-        if (c == '\\')
-            out += "\\\\";
-        else if (c == '\n')
-            out += "\\n";
-        else if (c == '\r')
-            out += "\\r";
-        else
-            out += c;
-    }
-    return out;
+    return EscapeText(text);
 }
 
 // Lines waiting to be played, from the script and standard input.
@@ -79,18 +68,6 @@ struct CommandQueue {
     }
 };
 
-// A greeting field: escaped like a message text, and a TAB as \t so that the columns stay apart.
-std::string EscapeField(const QString& field) {
-    std::string out;
-    for (char c : Escape(field.toStdString())) {
-        if (c == '\t')
-            out += "\\t";
-        else
-            out += c;
-    }
-    return out;
-}
-
 struct Session {
     framing::TextAssembler assembler;
     AgentFiles* files = nullptr;
@@ -106,9 +83,8 @@ struct Session {
 // chat line once its last piece has come.
 void PrintEvents(Session& session, const QString& plain) {
     if (const auto greeting = session::ParseGreeting(plain)) {
-        PrintLine("greeting " + EscapeField(greeting->machineCode) + '\t' +
-                  EscapeField(greeting->customerName) + '\t' + EscapeField(greeting->customerPhone) + '\t' +
-                  EscapeField(greeting->accountId));
+        PrintLine(GreetingLine(greeting->machineCode, greeting->customerName, greeting->customerPhone,
+                               greeting->accountId));
         return;
     }
     const session::SessionMessage message = session::SplitMessage(plain);

@@ -14,10 +14,15 @@
 //       answers the customer's file offers; --share offers files by copying them into DIR, which the
 //       web site publishes at URL; --received keeps the files the customer sends in DIR (see
 //       AgentFiles.h).
+//   pelio-agent console PORT [the options of listen]
+//       the same session in a window for a person acting as the agent: the customer's screen with
+//       control, a chat pane, and buttons for files, the agent's own screen, handing over and ending
+//       the session; it prints the event lines of listen (see AgentConsoleWindow.h).
 // Arguments are read as UTF-8 and results are printed as UTF-8 followed by a line break.
 #include "AgentSession.h"
 #include "app/Scramble.h"
 #include "app/ValueCipher.h"
+#include "AgentConsoleWindow.h"
 
 #include <QByteArray>
 #include <QString>
@@ -36,13 +41,17 @@ int Usage() {
         "       pelio-agent scramble TEXT\n"
         "       pelio-agent listen PORT [--bind ADDRESS] [--busy] [--script FILE] [--screen DISPLAY]\n"
         "                          [--answer-files accept|refuse] [--share DIR URL] [--received DIR]\n"
+        "       pelio-agent console PORT [the options of listen]\n"
         "listen reads one command per line: a plain line is sent as a session message;\n"
         "  link:     \\pointer X Y MASK, \\key KEYSYM down|up, \\type KEYSYM, \\save FILE, \\quit\n"
         "  messages: \\chat TEXT, \\end, \\changeagent PUBLIC/LOCAL/PORT,\n"
         "            \\showme NAME FLAG ADDRESS PORT, \\showme NAME FLAG [ADDRESS] (with --screen),\n"
         "            \\stopshowme, \\url ADDRESS, \\shell COMMAND LINE,\n"
         "            \\desktop, \\ime, \\explorer, \\ie, \\offer NAME..., \\download URL, \\lastfile NAME,\n"
-        "            \\\\TEXT (the message \"\\TEXT\")\n",
+        "            \\\\TEXT (the message \"\\TEXT\")\n"
+        "console shows the session in a window and reads the same lines; \\chat TEXT, \\end,\n"
+        "  \\showme [0|1], \\stopshowme, \\offer FILE..., \\changeagent P/L/PORT act as its controls,\n"
+        "  \\control on|off sets its control toggle and \\quit closes it\n",
         stderr);
     return 2;
 }
@@ -69,11 +78,11 @@ int Decrypt(const QString& hexText) {
     return Print(plain);
 }
 
-int Listen(int argc, char** argv) {
-    pelio::agent::AgentOptions options;
+// The options of listen and console; false for a bad command line.
+bool ParseOptions(int argc, char** argv, pelio::agent::AgentOptions& options) {
     char* end = nullptr;
     const long port = std::strtol(argv[2], &end, 10);
-    if (*end != '\0' || port < 0 || port > 65535) return Usage();
+    if (*end != '\0' || port < 0 || port > 65535) return false;
     options.port = int(port);
     for (int i = 3; i < argc; ++i) {
         if (std::strcmp(argv[i], "--busy") == 0) {
@@ -94,16 +103,37 @@ int Listen(int argc, char** argv) {
         } else if (std::strcmp(argv[i], "--screen") == 0 && i + 1 < argc) {
             options.screenDisplay = argv[++i];
         } else {
-            return Usage();
+            return false;
         }
     }
+    return true;
+}
+
+int Listen(int argc, char** argv) {
+    pelio::agent::AgentOptions options;
+    if (!ParseOptions(argc, argv, options)) return Usage();
     return pelio::agent::RunAgent(options);
+}
+
+int Console(int argc, char** argv) {
+    pelio::agent::AgentOptions options;
+    if (!ParseOptions(argc, argv, options)) return Usage();
+    pelio::agent::ConsoleSetup setup;
+    setup.port = options.port;
+    setup.screenDisplay = options.screenDisplay;
+    setup.scriptFile = options.scriptFile;
+    setup.options.busy = options.busy;
+    setup.options.screen = !options.screenDisplay.empty();
+    setup.options.bindAddress = options.bindAddress;
+    setup.options.files = options.files;
+    return pelio::agent::RunConsole(argc, argv, setup);
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
     if (argc >= 3 && std::strcmp(argv[1], "listen") == 0) return Listen(argc, argv);
+    if (argc >= 3 && std::strcmp(argv[1], "console") == 0) return Console(argc, argv);
     if (argc != 3) return Usage();
     const QString value = QString::fromUtf8(argv[2]);
     if (std::strcmp(argv[1], "encrypt") == 0) return Print(pelio::app::EncryptValue(value));

@@ -1,0 +1,168 @@
+// The rules of the agent's console against a recording port: what is sent, in which order and pace,
+// and what is refused.
+#include "AgentConsoleSession.h"
+#include "app/ValueCipher.h"
+#include "server/TextFraming.h"
+
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+
+using pelio::agent::AgentConsoleSession;
+using pelio::agent::ConsoleOptions;
+using pelio::agent::ConsolePort;
+using State = AgentConsoleSession::State;
+
+namespace {
+
+class RecordingPort : public ConsolePort {
+  public:
+    void PrintLine(const std::string& line) override { printed.push_back(line); }
+    void SendMessage(const QString& plain) override { sent << plain; }
+    void StartTimer(int ms) override { timers.push_back(ms); }
+    void ShowChat(const QString& speaker, const QString& text, bool) override {
+        chat << speaker + u':' + text;
+    }
+    void ShowStatus(const QString& text) override { status = text; }
+    void ReportError(const QString& text) override { errors << text; }
+    bool AskAcceptFiles(const QStringList& names) override {
+        asked << names;
+        return answer;
+    }
+    int StartScreen() override { return ++screenStarts, screenPort; }
+    void StopScreen() override { ++screenStops; }
+    void Changed() override {}
+
+    std::vector<std::string> printed;
+    QStringList sent, chat, errors, asked;
+    std::vector<int> timers;
+    QString status;
+    bool answer = true;
+    int screenPort = 5901, screenStarts = 0, screenStops = 0;
+};
+
+class ConsoleRules : public ::testing::Test {
+  protected:
+    void Start(ConsoleOptions options = {}) {
+        session = std::make_unique<AgentConsoleSession>(
+            std::move(options), port, [this](const std::string& line) { files.push_back(line); });
+        session->OnListening(5500);
+        session->OnConnected("127.0.0.1");
+    }
+    // A message of the customer, encrypted and framed as the server component sends it.
+    void Receive(const QString& plain) {
+        for (const std::string& piece :
+             pelio::framing::SplitText(pelio::app::EncryptValue(plain).toStdString()))
+            session->OnChatMessage(piece);
+    }
+    // Runs the pace timer until the outbox is empty.
+    void DrainTimers() {
+        for (std::size_t done = 0; done < port.timers.size(); ++done) session->OnTimer();
+    }
+
+    RecordingPort port;
+    std::vector<std::string> files;
+    std::unique_ptr<AgentConsoleSession> session;
+};
+
+}  // namespace
+
+TEST_F(ConsoleRules, GreetingAndChatOfTheCustomerAndAPacedLineWithTheEndBehindIt) {
+    Start();
+    Receive(QStringLiteral("customer:M1/홍길동/010-1234-5678/hong"));
+    EXPECT_TRUE(port.status.contains(QStringLiteral("홍길동")) &&
+                port.status.contains(QStringLiteral("010-1234-5678")));
+    Receive(QStringLiteral("chatstart"));
+    Receive(QStringLiteral("chat:<b>안녕</b>"));
+    Receive(QStringLiteral("chatend"));
+    EXPECT_EQ(port.chat, QStringList{QStringLiteral("홍길동:<b>안녕</b>")});
+    EXPECT_EQ(port.printed.back(), "chat <b>안녕</b>");
+
+    // Two pieces: the end pressed meanwhile waits until the line is through.
+    session->SendChat(QString(400, u'x'));
+    session->End();
+    EXPECT_EQ(port.sent, (QStringList{QStringLiteral("chatstart"), "chat:" + QString(300, u'x')}));
+    DrainTimers();
+    EXPECT_EQ(port.sent.mid(2),
+              (QStringList{"chat:" + QString(100, u'x'), QStringLiteral("chatend"), QStringLiteral("end")}));
+    EXPECT_EQ(port.timers, (std::vector<int>{50, 60}));
+
+    session->OnDisconnected();
+    EXPECT_EQ(session->GetState(), State::Ended);
+    session->End();
+    EXPECT_EQ(port.sent.size(), 5);
+    EXPECT_EQ(port.errors.size(), 1);
+}
+
+TEST_F(ConsoleRules, TheCustomersOfferIsAnsweredByTheOptionOrByAsking) {
+    Start();
+    port.answer = false;
+    Receive(QStringLiteral("filename:\r\n견적서.txt\r\nb.bin"));
+    EXPECT_EQ(port.asked, (QStringList{QStringLiteral("견적서.txt"), QStringLiteral("b.bin")}));
+    EXPECT_EQ(port.sent, QStringList{QStringLiteral("filerefused")});
+
+    ConsoleOptions accepting;
+    accepting.files.answer = QStringLiteral("accept");
+    port = RecordingPort();
+    Start(accepting);
+    Receive(QStringLiteral("filename:\r\na.txt"));
+    EXPECT_TRUE(port.asked.isEmpty());
+    EXPECT_EQ(port.sent, QStringList{QStringLiteral("fileaccepted")});
+}
+
+TEST_F(ConsoleRules, OfferedFilesAreSharedOnAcceptance) {
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("설명 \"새\".txt"));
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write("abc");
+    file.close();
+    ConsoleOptions options;
+    options.files.shareDir = dir.filePath(QStringLiteral("share"));
+    options.files.shareUrl = QStringLiteral("http://127.0.0.1:1/userfiles/");
+    Start(options);
+    session->OfferFiles({dir.filePath(QStringLiteral("없음.txt"))});
+    EXPECT_TRUE(port.sent.isEmpty());
+    EXPECT_EQ(port.errors.size(), 1);
+    session->OfferFiles({path});
+    EXPECT_EQ(port.sent, QStringList{QStringLiteral("filename:\r\n설명 \"새\".txt")});
+    Receive(QStringLiteral("fileaccepted"));
+    EXPECT_EQ(port.sent.mid(1),
+              (QStringList{QStringLiteral("lastfile:설명 \"새\".txt"),
+                           QStringLiteral("downloadthis:http://127.0.0.1:1/userfiles/설명 \"새\".txt")}));
+    EXPECT_TRUE(QFile::exists(QDir(options.files.shareDir).filePath(QStringLiteral("설명 \"새\".txt"))));
+}
+
+TEST_F(ConsoleRules, ShowingTheAgentsScreenAndStoppingIt) {
+    ConsoleOptions options;
+    options.screen = true;
+    Start(options);
+    port.screenPort = 0;  // the server did not come up: nothing is sent
+    session->ShowMyScreen(true);
+    EXPECT_TRUE(port.sent.isEmpty());
+    EXPECT_FALSE(session->Showing());
+    port.screenPort = 5901;
+    session->ShowMyScreen(false);
+    EXPECT_EQ(port.sent, QStringList{QStringLiteral("showme:상담원#;#0#;#127.0.0.1#;#5901")});
+    session->StopShowing();
+    EXPECT_EQ(port.sent.last(), QStringLiteral("stopshowme"));
+    EXPECT_EQ(port.screenStops, 1);
+    session->ShowMyScreen(true);
+    session->OnDisconnected();  // the server goes with the session
+    EXPECT_EQ(port.screenStops, 2);
+}
+
+TEST_F(ConsoleRules, BusyAnswersAndSendsNothing) {
+    ConsoleOptions options;
+    options.busy = true;
+    session = std::make_unique<AgentConsoleSession>(options, port, [](const std::string&) {});
+    EXPECT_TRUE(session->OnConnected("127.0.0.1"));
+    EXPECT_EQ(session->GetState(), State::Busy);
+    Receive(QStringLiteral("chatstart"));
+    session->SendChat(QStringLiteral("hi"));
+    session->ChangeAgent(QStringLiteral("1.2.3.4/10.0.0.1/5500"));
+    EXPECT_TRUE(port.sent.isEmpty());
+    EXPECT_EQ(port.printed, (std::vector<std::string>{"connected 127.0.0.1"}));
+}

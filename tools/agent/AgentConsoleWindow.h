@@ -1,0 +1,106 @@
+// The window of `pelio-agent console`: a thin adapter between the controls and the rules of
+// AgentConsoleSession.h. It listens for the customer's reverse connection, runs the view on the
+// accepted socket (VncViewerComponent::Accept), shows the customer's screen scaled to the pane with
+// the "제어" toggle for control, the chat pane with its input line, and the buttons of the session.
+// Every control has a Korean accessible name.
+//
+// Command lines from standard input and from the --script file (played first) are taken once the
+// customer is connected and act as the controls do:
+//   \chat TEXT, \end, \stopshowme, \showme [0|1] (the "제어 허용" check box), \offer FILE...,
+//   \changeagent PUBLIC/LOCAL/PORT, \control on|off (the "제어" toggle), \quit (closes the window);
+// any other line is sent as `listen` sends it (AgentCommands.h). The event lines on standard output
+// are those of `listen` (AgentSession.h): listening, connected, busy, screen, message, greeting, chat,
+// undecryptable, showing, offer accepted/refused, fetched, fetch failed, disconnected.
+#pragma once
+
+#include "AgentConsoleSession.h"
+
+#include <QMainWindow>
+#include <QSocketNotifier>
+#include <QTimer>
+
+#include <memory>
+#include <optional>
+
+class QCheckBox;
+class QLineEdit;
+class QPlainTextEdit;
+class QPushButton;
+class QTcpServer;
+class QTcpSocket;
+
+namespace pelio::components {
+class VncViewerComponent;
+}
+
+namespace pelio::agent {
+
+class AgentScreen;
+
+struct ConsoleSetup {
+    int port = 0;
+    std::string screenDisplay;  // --screen
+    std::string scriptFile;     // --script
+    ConsoleOptions options;
+};
+
+class AgentConsoleWindow : public QMainWindow, private ConsolePort {
+    Q_OBJECT
+  public:
+    explicit AgentConsoleWindow(const ConsoleSetup& setup);
+    ~AgentConsoleWindow() override;
+
+    // Starts listening; false (with the reason on standard error) when the port cannot be had.
+    bool Listen();
+
+  protected:
+    void changeEvent(QEvent* event) override;
+
+  private:
+    // ConsolePort
+    void PrintLine(const std::string& line) override;
+    void SendMessage(const QString& plain) override;
+    void StartTimer(int ms) override;
+    void ShowChat(const QString& speaker, const QString& text, bool html) override;
+    void ShowStatus(const QString& text) override;
+    void ReportError(const QString& text) override;
+    bool AskAcceptFiles(const QStringList& names) override;
+    int StartScreen() override;
+    void StopScreen() override;
+    void Changed() override;
+
+    void OnAccepted(int socket, const QString& address);
+    void AnswerBusy(int socket);
+    void ReadInput();
+    void PlayLine(const QString& line);
+    void PlayPending();
+    void OnSendFiles();
+    void OnChangeAgent();
+    void OnChatEntered();
+
+    ConsoleSetup m_setup;
+    std::unique_ptr<AgentConsoleSession> m_session;
+    std::unique_ptr<AgentScreen> m_screen;
+    QTcpServer* m_listener = nullptr;
+    QTcpSocket* m_busyPeer = nullptr;
+    QByteArray m_busyVersion;
+    components::VncViewerComponent* m_view = nullptr;
+    QPlainTextEdit* m_chat = nullptr;
+    QLineEdit* m_input = nullptr;
+    QCheckBox* m_control = nullptr;
+    QCheckBox* m_allowControl = nullptr;
+    QPushButton* m_sendFiles = nullptr;
+    QPushButton* m_show = nullptr;
+    QPushButton* m_stopShow = nullptr;
+    QPushButton* m_changeAgent = nullptr;
+    QPushButton* m_end = nullptr;
+    QTimer m_pace;
+    std::optional<QSocketNotifier> m_stdin;
+    QByteArray m_stdinBuffer;
+    QStringList m_pending;  // command lines waiting for the customer's connection
+};
+
+// Runs the console until its window closes; the process exit code.
+int RunConsole(int argc, char** argv, const ConsoleSetup& setup);
+
+}  // namespace pelio::agent

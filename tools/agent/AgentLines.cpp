@@ -1,0 +1,42 @@
+#include "AgentLines.h"
+
+namespace pelio::agent {
+
+namespace {
+
+std::string EscapeField(const QString& field) {
+    std::string out;
+    for (char c : EscapeText(field.toStdString())) {
+        if (c == '\t')
+            out += "\\t";
+        else
+            out += c;
+    }
+    return out;
+}
+
+}  // namespace
+
+std::string EscapeText(const std::string& text) {
+    std::string out;
+    out.reserve(text.size());
+    for (char c : text) {
+        if (c == '\\')
+            out += "\\\\";
+        else if (c == '\n')
+            out += "\\n";
+        else if (c == '\r')
+            out += "\\r";
+        else
+            out += c;
+    }
+    return out;
+}
+
+std::string GreetingLine(const QString& machineCode, const QString& name, const QString& phone,
+                         const QString& account) {
+    return "greeting " + EscapeField(machineCode) + '\t' + EscapeField(name) + '\t' + EscapeField(phone) +
+           '\t' + EscapeField(account);
+}
+
+}  // namespace pelio::agent

@@ -1,0 +1,19 @@
+// The event lines that pelio-agent prints on standard output (see AgentSession.h), shared by `listen`
+// and `console` so that tests read both alike.
+#pragma once
+
+#include <QString>
+
+#include <string>
+
+namespace pelio::agent {
+
+// A text on one line: "\" "\n" "\r" escaped as \\ \n \r.
+std::string EscapeText(const std::string& text);
+
+// "greeting " and the four fields of the customer's greeting, each escaped like EscapeText with a TAB
+// in a field as \t, separated by one TAB.
+std::string GreetingLine(const QString& machineCode, const QString& name, const QString& phone,
+                         const QString& account);
+
+}  // namespace pelio::agent
