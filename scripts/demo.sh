@@ -1,10 +1,13 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds every program, starts the reference web service on 127.0.0.1 with
-# the demo data, and starts the program on this machine's display, pointed at that service.
+# A whole support session on one screen: installs what is missing, builds every program, and starts on
+# 127.0.0.1 the reference web service with the demo data, the FTP drop box, the agent's console
+# (pelio-agent console, with a second X server as the agent's own screen) and the customer's program
+# pointed at them. Everything stops when the customer's program closes.
 # Usage: scripts/demo.sh [command line of the program]
-#   scripts/demo.sh "1234/My+Company/홍길동/010-1234-5678/hong"
+#   scripts/demo.sh            (the demo customer 홍길동 of company 1234)
+#   scripts/demo.sh "5678/Hanbit"
 #   scripts/demo.sh review     (with an empty history, a sample recording and transcript are made first)
-# Without a display (no $DISPLAY), it starts a private Xvfb and says so.
+# Without a display (no $DISPLAY), it starts a private Xvfb with a light window manager and says so.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -45,6 +48,17 @@ pids+=($!)
 for _ in $(seq 50); do grep -q 'starting FTP server' "$demo/dropbox.out" 2>/dev/null && break; sleep 0.1; done
 grep -q 'starting FTP server' "$demo/dropbox.out" ||
   echo "demo: the FTP drop box did not start (is port 2121 taken?); sending files will fail" >&2
+# The display everything shows on: this one, or a private Xvfb with a light window manager.
+if [ -z "${DISPLAY:-}" ]; then
+  Xvfb :99 -screen 0 1280x800x24 -nolisten tcp >/dev/null 2>&1 &
+  pids+=($!)
+  export DISPLAY=:99
+  for _ in $(seq 50); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
+  XDG_DATA_DIRS=/usr/share openbox --sm-disable >/dev/null 2>&1 &
+  pids+=($!)
+  echo "demo: no display; started Xvfb on :99 with openbox"
+fi
+
 # The agent's own screen, which the agent shows the customer with '\showme 김상담 1': a private X
 # server with a note on it; pelio-agent serves it through x11vnc while it is shown.
 Xvfb -displayfd 5 -screen 0 1024x768x24 -nolisten tcp 5>"$demo/agent-display" >/dev/null 2>&1 &
@@ -54,16 +68,17 @@ agent_display=":$(head -n 1 "$demo/agent-display")"
 xmessage -display "$agent_display" -center "Agent's desktop" >/dev/null 2>&1 &
 pids+=($!)
 
-# The reference agent 김상담 of company 1234 (port 5500 in the demo data) waits for the customer. Its
-# commands are read from a pipe: echo '\chat 안녕하세요' > "$demo/agent.in" (see tools/agent/AgentSession.h).
-# It takes the customer's files (kept in agent-received/) and offers its own through userfiles/agent/.
+# The agent 김상담 of company 1234 (port 5500 in the demo data) waits in its console window for the
+# customer. The console also reads commands from a pipe: echo '\chat 안녕하세요' > "$demo/agent.in"
+# (see tools/agent/AgentConsoleWindow.h). Files the customer sends are kept in agent-received/; the
+# agent's own go out through userfiles/agent/.
 rm -f "$demo/agent.in" && mkfifo "$demo/agent.in"
 exec 3<>"$demo/agent.in"  # held open, so that each echo into the pipe does not end the agent's input
-"$build/tools/agent/pelio-agent" listen 5500 --screen "$agent_display" --answer-files accept \
+"$build/tools/agent/pelio-agent" console 5500 --screen "$agent_display" \
   --share "$demo/userfiles/agent" "http://127.0.0.1:$port/userfiles/agent/" --received "$demo/agent-received" \
   < "$demo/agent.in" > "$demo/agent.out" 2>&1 &
 pids+=($!)
-echo "demo: reference agent on 127.0.0.1:5500; its output in $demo/agent.out, its commands into $demo/agent.in"
+echo "demo: the agent's console on 127.0.0.1:5500; its output in $demo/agent.out, its commands into $demo/agent.in"
 
 # Point the program at it (section "Service" of its settings file).
 ini="$demo/PelioRS.ini"
@@ -72,12 +87,6 @@ sed -i '/^\[Service\]/,/^\[/{/^ServiceRoot=/d;/^IpLookupRoot=/d}' "$ini"
 grep -q '^\[Service\]' "$ini" || printf '[Service]\n' >> "$ini"
 sed -i "/^\[Service\]/a ServiceRoot=http://127.0.0.1:$port/\nIpLookupRoot=http://127.0.0.1:$port/" "$ini"
 
-if [ -z "${DISPLAY:-}" ]; then
-  Xvfb :99 -screen 0 1280x800x24 -nolisten tcp >/dev/null 2>&1 &
-  pids+=($!)
-  export DISPLAY=:99
-  echo "demo: no display; started Xvfb on :99"
-fi
 [ "$#" -eq 0 ] && set -- "1234/My+Company/홍길동/010-1234-5678/hong"
 
 # The history viewer lists one folder per company; give an empty history a sample session to show.
