@@ -2,6 +2,7 @@
 // reference agents (pelio-agent) started by the test, the customer asks one of them for support, and
 // the agent drives the session with its messages. The program's session diagnostics go to its
 // standard error; its message boxes go to the message log and its questions are answered Yes.
+#include "ScreenPixels.h"
 #include "SessionOnDisplay.h"
 #include "recording/SrfReader.h"
 
@@ -67,28 +68,6 @@ class ScreenViewOnDisplay : public SessionOnDisplay {
         ASSERT_TRUE(agentScreen.ok());
         agentOptions = {QStringLiteral("--screen"), agentScreen.name()};
         SessionOnDisplay::SetUp();
-    }
-
-    // Fills the agent's whole screen with one colour.
-    void FillAgentScreen(unsigned long colour) {
-        auto* d = static_cast<Display*>(agentScreen.display());
-        GC gc = XCreateGC(d, DefaultRootWindow(d), 0, nullptr);
-        XSetForeground(d, gc, colour);
-        XFillRectangle(d, DefaultRootWindow(d), gc, 0, 0, 640, 480);
-        XFreeGC(d, gc);
-        XSync(d, False);
-    }
-
-    // How many points of a 32-pixel grid over the customer's screen have the colour.
-    int CustomerPointsOf(unsigned long colour) const {
-        auto* d = static_cast<Display*>(display.display());
-        XImage* image = XGetImage(d, DefaultRootWindow(d), 0, 0, 1280, 800, AllPlanes, ZPixmap);
-        if (!image) return 0;
-        int count = 0;
-        for (int y = 0; y < 800; y += 32)
-            for (int x = 0; x < 1280; x += 32) count += (XGetPixel(image, x, y) & 0xffffff) == colour ? 1 : 0;
-        XDestroyImage(image);
-        return count;
     }
 
     // An input-only window over the agent's whole screen, with the keyboard focus, that notes the
@@ -274,7 +253,7 @@ TEST_F(SessionUnderWindowManager, TheAgentsCommandsActOnTheCustomersDesktop) {
 TEST_F(ScreenViewOnDisplay, TheAgentShowsItsScreenWithControlAndEndsTheView) {
     StartAndConnect();
     ASSERT_TRUE(agent->WaitFor("greeting ")) << log.constData() << Messages().toStdString();
-    FillAgentScreen(0x3366cc);
+    FillScreen(agentScreen, 0x3366cc);
     agent->Send(QStringLiteral("\\showme 김상담 1"));
     ASSERT_TRUE(agent->WaitFor("showing ")) << agent->Output().constData();
     const QString title = QStringLiteral("[김상담]님의 화면보기 (제어가능) - 접속됨");
@@ -282,9 +261,9 @@ TEST_F(ScreenViewOnDisplay, TheAgentShowsItsScreenWithControlAndEndsTheView) {
         << display.WindowTitles().join(u'|').toStdString() << log.constData();
     // The window takes 90 % of the customer's screen: the agent's screen fills most of it, and follows
     // a change on the agent's side.
-    EXPECT_TRUE(WaitFor([&] { return CustomerPointsOf(0x3366cc) > 500; }, kWindowWaitMs));
-    FillAgentScreen(0xcc6633);
-    EXPECT_TRUE(WaitFor([&] { return CustomerPointsOf(0xcc6633) > 500; }, kWindowWaitMs));
+    EXPECT_TRUE(WaitFor([&] { return PointsOf(display, 0x3366cc) > 500; }, kWindowWaitMs));
+    FillScreen(agentScreen, 0xcc6633);
+    EXPECT_TRUE(WaitFor([&] { return PointsOf(display, 0xcc6633) > 500; }, kWindowWaitMs));
 
     // The customer's click and key in the focused window reach the agent's screen. Control and the
     // foreground state reach the viewer within a tick of the window's timers: try until they pass.

@@ -3,6 +3,7 @@
 // both ways, a file goes each way, the agent shows its own screen, and the agent ends the session.
 // Afterwards the history holds the transcript and the recording, and `pelio review` opens both.
 #include "FilesOnDisplay.h"
+#include "ScreenPixels.h"
 #include "recording/SrfReader.h"
 
 #include <gtest/gtest.h>
@@ -22,27 +23,6 @@ class WholeSessionOnDisplay : public FilesOnDisplay {
         FilesOnDisplay::SetUp();
         if (IsSkipped() || HasFatalFailure()) return;
         AddSettings(QStringLiteral("[Settings]\r\nMyName=홍길동\r\n"));
-    }
-
-    // Fills the agent's screen with one colour, and counts the points of a grid over the customer's
-    // screen that show it.
-    void FillAgentScreen(unsigned long colour) {
-        auto* d = static_cast<Display*>(agentScreen.display());
-        GC gc = XCreateGC(d, DefaultRootWindow(d), 0, nullptr);
-        XSetForeground(d, gc, colour);
-        XFillRectangle(d, DefaultRootWindow(d), gc, 0, 0, 640, 480);
-        XFreeGC(d, gc);
-        XSync(d, False);
-    }
-    int CustomerPointsOf(unsigned long colour) const {
-        auto* d = static_cast<Display*>(display.display());
-        XImage* image = XGetImage(d, DefaultRootWindow(d), 0, 0, 1280, 800, AllPlanes, ZPixmap);
-        if (!image) return 0;
-        int count = 0;
-        for (int y = 0; y < 800; y += 32)
-            for (int x = 0; x < 1280; x += 32) count += (XGetPixel(image, x, y) & 0xffffff) == colour ? 1 : 0;
-        XDestroyImage(image);
-        return count;
     }
 
     XvfbDisplay agentScreen{QSize(640, 480)};
@@ -89,12 +69,12 @@ TEST_F(WholeSessionOnDisplay, EntryListConnectChatFilesScreenEndAndReview) {
     EXPECT_TRUE(WaitFor([&] { return ReadFileBytes(received) == manual; }, kWindowWaitMs)) << log.constData();
 
     // The agent shows its own screen, then stops.
-    FillAgentScreen(0x3366cc);
+    FillScreen(agentScreen, 0x3366cc);
     agent->Send(QStringLiteral("\\showme 김상담 1"));
     const QString viewTitle = QStringLiteral("[김상담]님의 화면보기 (제어가능) - 접속됨");
     EXPECT_TRUE(WaitFor([&] { return TitleCount(viewTitle) == 1; }, kWindowWaitMs))
         << display.WindowTitles().join(u'|').toStdString();
-    EXPECT_TRUE(WaitFor([&] { return CustomerPointsOf(0x3366cc) > 500; }, kWindowWaitMs));
+    EXPECT_TRUE(WaitFor([&] { return PointsOf(display, 0x3366cc) > 500; }, kWindowWaitMs));
     agent->Send(QStringLiteral("\\stopshowme"));
     EXPECT_TRUE(WaitFor([&] { return TitleCount(viewTitle) == 0; }, kWindowWaitMs));
 
