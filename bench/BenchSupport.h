@@ -6,7 +6,10 @@
 #include <QElapsedTimer>
 #include <QFile>
 
+#include <algorithm>
+#include <cstring>
 #include <functional>
+#include <vector>
 
 #include <unistd.h>
 
@@ -44,6 +47,22 @@ inline double CpuSeconds(qint64 pid) {
         for (const QByteArray& child : children.readAll().split(' '))
             if (!child.trimmed().isEmpty()) total += CpuSeconds(child.trimmed().toLongLong());
     return total;
+}
+
+// A field of /proc/self/status in KiB ("VmHWM:" is the peak resident set); 0 when it cannot be read.
+inline qint64 StatusKb(const char* field) {
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly)) return 0;
+    for (const QByteArray& line : status.readAll().split('\n'))
+        if (line.startsWith(field))
+            return line.mid(int(std::strlen(field))).trimmed().split(' ').value(0).toLongLong();
+    return 0;
+}
+
+// The median of the values (the upper one of an even count); 0 for none.
+inline double Median(std::vector<double> values) {
+    std::sort(values.begin(), values.end());
+    return values.empty() ? 0 : values[values.size() / 2];
 }
 
 // Runs the event loop until the condition holds; false after ms milliseconds without it.

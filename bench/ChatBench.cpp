@@ -25,6 +25,7 @@
 #include <vector>
 
 using namespace pelio;
+using pelio::bench::Median;
 using pelio::bench::PssKb;
 using pelio::bench::Until;
 
@@ -50,11 +51,6 @@ int DocumentBreaks(util::HtmlView* view) {
     });
     Until([&] { return done; });
     return breaks;
-}
-
-double Median(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    return v.empty() ? 0 : v[v.size() / 2];
 }
 
 QString Line(int i) {

@@ -33,21 +33,10 @@ using pelio::transfer::HttpDownload;
 
 namespace {
 
+using pelio::bench::Median;
+using pelio::bench::StatusKb;
+
 constexpr qint64 kFileBytes = 30LL * 1000 * 1000;
-
-qint64 StatusKb(const char* field) {
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly)) return 0;
-    for (const QByteArray& line : status.readAll().split('\n'))
-        if (line.startsWith(field))
-            return line.mid(int(std::strlen(field))).trimmed().split(' ').value(0).toLongLong();
-    return 0;
-}
-
-double Median(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    return v.empty() ? 0 : v[v.size() / 2];
-}
 
 // One download by HttpDownload; seconds, or a negative number when it failed.
 double Ours(const QString& url, const QString& target, qint64& events) {

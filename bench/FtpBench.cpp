@@ -9,6 +9,7 @@
 // transfer, which one chunk buffer bounds whatever the file's size.
 //
 //   pelio-ftp-bench [ROUNDS]          (default 5 rounds; prints medians)
+#include "BenchSupport.h"
 #include "transfer/clsFTP.h"
 
 #include <QCoreApplication>
@@ -35,16 +36,10 @@ using pelio::transfer::clsFTP;
 
 namespace {
 
-constexpr qint64 kFileBytes = 30LL * 1000 * 1000;
+using pelio::bench::Median;
+using pelio::bench::StatusKb;
 
-qint64 StatusKb(const char* field) {
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly)) return 0;
-    for (const QByteArray& line : status.readAll().split('\n'))
-        if (line.startsWith(field))
-            return line.mid(int(std::strlen(field))).trimmed().split(' ').value(0).toLongLong();
-    return 0;
-}
+constexpr qint64 kFileBytes = 30LL * 1000 * 1000;
 
 // "client put|get SERVER USER PASSWORD LOCAL REMOTE": one transfer; prints "seconds grownKb".
 int Client(char** argv) {
@@ -177,11 +172,6 @@ bool StartVs(Server& s) {
     for (int i = 0; i < 100 && !Accepts(port); ++i) QThread::msleep(50);
     s.address = QStringLiteral("127.0.0.1:%1").arg(port);
     return Accepts(port);
-}
-
-double Median(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    return v.empty() ? 0 : v[v.size() / 2];
 }
 
 long MedianL(std::vector<long> v) {

@@ -29,12 +29,9 @@
 
 namespace {
 
-constexpr qint64 kFileBytes = 30LL * 1000 * 1000;
+using pelio::bench::Median;
 
-double Median(std::vector<double> values) {
-    std::sort(values.begin(), values.end());
-    return values.empty() ? 0 : values[values.size() / 2];
-}
+constexpr qint64 kFileBytes = 30LL * 1000 * 1000;
 
 // Starts a server process and reads the port from the line matching the pattern.
 int StartServer(QProcess& process, const QString& program, const QStringList& args, const QString& pattern) {
