@@ -1,10 +1,8 @@
 #include "server/ServerLog.h"
 
-#include <rfb/rfb.h>
+#include "vnclog/LibraryLog.h"
 
-#include <cstdarg>
-#include <cstdio>
-#include <cstring>
+#include <rfb/rfb.h>
 
 namespace pelio::components {
 
@@ -12,41 +10,10 @@ namespace pelio::components {
 // its debug, info or warning messages prints.
 Q_LOGGING_CATEGORY(lcServer, "pelio.server", QtCriticalMsg)
 
-namespace {
-
-void Forward(bool error, const char* format, va_list args) {
-    char text[1024];
-    std::vsnprintf(text, sizeof text, format, args);
-    std::size_t length = std::strlen(text);
-    while (length > 0 && (text[length - 1] == '\n' || text[length - 1] == '\r')) text[--length] = '\0';
-    if (error)
-        qCWarning(lcServer, "library: %s", text);
-    else
-        qCInfo(lcServer, "library: %s", text);
-}
-
-void LibraryLog(const char* format, ...) {
-    if (!lcServer().isInfoEnabled()) return;
-    va_list args;
-    va_start(args, format);
-    Forward(false, format, args);
-    va_end(args);
-}
-
-void LibraryError(const char* format, ...) {
-    if (!lcServer().isWarningEnabled()) return;
-    va_list args;
-    va_start(args, format);
-    Forward(true, format, args);
-    va_end(args);
-}
-
-}  // namespace
-
 void RouteLibraryLog() {
     rfbLogEnable(1);
-    rfbLog = LibraryLog;
-    rfbErr = LibraryError;
+    rfbLog = LibraryInfo<lcServer>;
+    rfbErr = LibraryWarning<lcServer>;
 }
 
 }  // namespace pelio::components
