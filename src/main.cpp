@@ -22,17 +22,25 @@ namespace {
 // With PELIO_MESSAGE_LOG set (unattended runs: demos, end-to-end tests), message boxes are not shown:
 // each is appended to that file as one line "icon<TAB>title<TAB>text" and answered with its default.
 // PELIO_MESSAGE_ANSWERS ("yes,no,...") answers the questions in turn instead, until the list runs out.
+// With PELIO_MESSAGE_SHOW=1 each box is logged and then shown as usual, for whoever is at the screen
+// (a person, or a test driving the display) to answer.
 class MessageLog : public pelio::util::MessageBoxProvider {
   public:
-    MessageLog(QString path, QStringList answers) : m_path(std::move(path)), m_answers(std::move(answers)) {}
+    MessageLog(QString path, QStringList answers, bool show)
+        : m_path(std::move(path)), m_answers(std::move(answers)), m_show(show) {}
     pelio::util::MsgAnswer ShowMessage(const pelio::util::MessageBoxRequest& box) override {
-        QFile log(m_path);
-        if (log.open(QIODevice::Append)) {
-            QString text = box.text;
-            text.replace(u'\n', QStringLiteral("\\n"));
-            log.write(
-                QStringLiteral("%1\t%2\t%3\n").arg(static_cast<int>(box.icon)).arg(box.title, text).toUtf8());
-        }
+        {
+            QFile log(m_path);
+            if (log.open(QIODevice::Append)) {
+                QString text = box.text;
+                text.replace(u'\n', QStringLiteral("\\n"));
+                log.write(QStringLiteral("%1\t%2\t%3\n")
+                              .arg(static_cast<int>(box.icon))
+                              .arg(box.title, text)
+                              .toUtf8());
+            }
+        }  // on disk before the box waits
+        if (m_show) return pelio::util::MessageBoxes::ShowOnScreen(box);
         if (box.buttons == pelio::util::MsgButtons::YesNo && !m_answers.isEmpty())
             return m_answers.takeFirst().trimmed().compare(QLatin1String("yes"), Qt::CaseInsensitive) == 0
                        ? pelio::util::MsgAnswer::Yes
@@ -43,13 +51,14 @@ class MessageLog : public pelio::util::MessageBoxProvider {
   private:
     QString m_path;
     QStringList m_answers;
+    bool m_show = false;
 };
 
 void UseMessageLogIfAsked() {
     const QString path = qEnvironmentVariable("PELIO_MESSAGE_LOG");
     if (path.isEmpty()) return;
-    static MessageLog log(path,
-                          qEnvironmentVariable("PELIO_MESSAGE_ANSWERS").split(u',', Qt::SkipEmptyParts));
+    static MessageLog log(path, qEnvironmentVariable("PELIO_MESSAGE_ANSWERS").split(u',', Qt::SkipEmptyParts),
+                          qEnvironmentVariableIntValue("PELIO_MESSAGE_SHOW") == 1);
     pelio::util::MessageBoxes::SetProvider(&log);
 }
 

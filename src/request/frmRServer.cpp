@@ -11,6 +11,7 @@
 #include "util/gui/FileRoutines.h"
 #include "util/gui/HtmlView.h"
 #include "util/gui/MessageBoxes.h"
+#include "util/gui/WindowLifetime.h"
 #include "util/gui/WindowRoutines.h"
 
 #include <QCloseEvent>
@@ -175,8 +176,10 @@ bool frmRServer::eventFilter(QObject* watched, QEvent* event) {
     if (watched == m_txtStartMent) {
         if (event->type() == QEvent::FocusIn) {
             m_services.inputMode->SetHangul(true);
-            QCoreApplication::processEvents();
-            m_services.inputMode->SetHangul(true);
+            // Once more after the input method has seen the focus move. Posted, not pumped here: the
+            // focus may come with the window's activation, which must be delivered before window
+            // events run again.
+            util::PostToLoop(this, [this] { m_services.inputMode->SetHangul(true); });
             if (m_txtStartMent->toPlainText() == kRequestHint) SetRequestText(QString());
         } else if (event->type() == QEvent::FocusOut) {
             if (m_txtStartMent->toPlainText().trimmed().isEmpty()) SetRequestText(kRequestHint);

@@ -33,6 +33,31 @@ MessageDispatcher::~MessageDispatcher() {
 }
 
 void MessageDispatcher::Dispatch(const QString& message) {
+    if (m_backlog.size() >= kBacklogLimit) {
+        qCWarning(lcSession) << "message dropped: the backlog is full";
+        return;
+    }
+    m_backlog.push_back(message);
+    // Messages handled while an earlier one waits nest inside its wait; past a few levels they wait
+    // their turn here instead, so that a peer cannot grow the stack without end. Order is kept.
+    if (m_depth >= kMaxDepth) return;
+    const std::weak_ptr<bool> alive = m_alive;
+    while (!m_backlog.empty()) {
+        // Only the session that runs acts on what its agent sent.
+        if (m_session.CurrentState() != SessionController::State::InSession) {
+            m_backlog.clear();
+            return;
+        }
+        const QString next = m_backlog.front();
+        m_backlog.pop_front();
+        ++m_depth;
+        Handle(next);
+        if (alive.expired()) return;
+        --m_depth;
+    }
+}
+
+void MessageDispatcher::Handle(const QString& message) {
     const SessionMessage m = SplitMessage(message);
     const QString& k = m.keyword;
     qCDebug(lcSession) << "message" << k;
@@ -83,15 +108,25 @@ void MessageDispatcher::Dispatch(const QString& message) {
 }
 
 void MessageDispatcher::OfferFiles(const QString& list) {
+    // One question at a time: an offer made while the customer has not answered the last one is
+    // refused, so that questions do not pile up on the screen.
+    if (m_asking) {
+        qCInfo(lcSession) << "file offer refused: a question is open";
+        m_session.SendMessage(QStringLiteral("filerefused"));
+        return;
+    }
     const std::weak_ptr<bool> alive = m_alive;
     m_context.LastBatchFile.clear();
     m_peers.chat.ShowFileOffer(list);
     const QString question =
         QStringLiteral("상담원이 다음 파일을 이 컴퓨터로 전송하려고 합니다. 전송 받으시겠습니까?\r\n") +
         SummarizeFileList(list);
+    m_asking = true;
     const bool yes = m_view.AskYesNo(question);
     // The session may have ended, or the window closed, while the question waited.
-    if (alive.expired() || !m_session.bConnected()) return;
+    if (alive.expired()) return;
+    m_asking = false;
+    if (!m_session.bConnected()) return;
     if (yes) {
         m_session.SendMessage(QStringLiteral("fileaccepted"));
         m_peers.chat.DisplayCommonMsg(QStringLiteral("파일 전송을 수락하셨습니다."), kGreen);

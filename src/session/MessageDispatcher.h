@@ -4,13 +4,16 @@
 //
 // The dispatcher may be re-entered: the file-offer question waits for the customer while window
 // events (and so further messages) run. It keeps nothing on its stack across that wait but the
-// answer, and does nothing more once the session that asked is gone.
+// answer, and does nothing more once the session that asked is gone. Nesting is bounded: past
+// kMaxDepth levels messages wait in order until a level returns, and while an offer's question is
+// open a further offer is refused.
 #pragma once
 
 #include "session/SessionMessages.h"
 
 #include <QString>
 
+#include <deque>
 #include <memory>
 
 namespace pelio::app {
@@ -50,7 +53,13 @@ class MessageDispatcher {
 
     const ChatBuffer& Chat() const { return m_chatBuffer; }
 
+    // Nesting levels of handlers (each may wait while window events run) and the messages that wait
+    // for a level to end, at most.
+    static constexpr int kMaxDepth = 4;
+    static constexpr size_t kBacklogLimit = 10000;
+
   private:
+    void Handle(const QString& message);
     void OfferFiles(const QString& list);
     void StartDownload(const QString& address);
 
@@ -60,6 +69,9 @@ class MessageDispatcher {
     Peers m_peers;
     QString m_serviceRoot;
     ChatBuffer m_chatBuffer;
+    std::deque<QString> m_backlog;
+    int m_depth = 0;
+    bool m_asking = false;
     std::shared_ptr<bool> m_alive = std::make_shared<bool>(true);
 };
 

@@ -2,6 +2,7 @@
 
 #include "app/AppContext.h"
 #include "session/frmRemote.h"
+#include "util/gui/WindowLifetime.h"
 #include "viewer/ViewerComponent.h"
 
 namespace pelio::session {
@@ -17,6 +18,7 @@ ScreenViewHost::ScreenViewHost(app::AppContext& context, platform::WindowManager
       m_owner(owner) {}
 
 ScreenViewHost::~ScreenViewHost() {
+    *m_alive = false;
     delete m_window.data();
 }
 
@@ -32,13 +34,28 @@ void ScreenViewHost::CloseWindow() {
 }
 
 void ScreenViewHost::ShowMe(const ShowMeFields& fields) {
+    // The newest request wins. One that comes while a view is connecting (its wait runs window events)
+    // closes that view, whose wait then returns, and is opened by the loop below: waits never nest,
+    // however often the agent asks.
+    m_pending = fields;
     CloseWindow();
-    std::unique_ptr<components::ViewerComponent> viewer = m_makeViewer();
-    if (!viewer) return;
-    const ScreenViewRequest request = ReadShowMe(fields, m_currentServerIP(), m_context.PublicIP);
-    auto* window = new frmRemote(m_context, m_windows, std::move(viewer), m_hooks, m_owner.data());
-    m_window = window;
-    window->Controller().Run(request);  // the window, and this host, may be gone when it returns
+    if (m_connecting) return;
+    const std::weak_ptr<bool> alive = m_alive;
+    m_connecting = true;
+    while (m_pending) {
+        const ShowMeFields next = *m_pending;
+        m_pending.reset();
+        std::unique_ptr<components::ViewerComponent> viewer = m_makeViewer();
+        if (!viewer) break;
+        const ScreenViewRequest request = ReadShowMe(next, m_currentServerIP(), m_context.PublicIP);
+        auto* window = new frmRemote(m_context, m_windows, std::move(viewer), m_hooks, m_owner.data());
+        m_window = window;
+        // The window is not deleted while its connection wait runs, even when it closes meanwhile.
+        const util::NestedLoopScope connecting(window);
+        window->Controller().Run(request);
+        if (alive.expired()) return;
+    }
+    m_connecting = false;
 }
 
 void ScreenViewHost::StopShowMe() {

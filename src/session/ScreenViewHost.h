@@ -3,7 +3,9 @@
 // the window. At most one window is open at a time.
 //
 // ShowMe returns when the view is connected, has given up, or its window has closed meanwhile; other
-// session messages (among them another "showme" or "stopshowme") may be handled while it waits.
+// session messages (among them another "showme" or "stopshowme") may be handled while it waits. A
+// "showme" handled during that wait replaces the view being connected; the first call opens it once
+// its own wait has returned.
 #pragma once
 
 #include "session/ScreenViewController.h"
@@ -13,6 +15,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 
 class QWidget;
 
@@ -57,6 +60,9 @@ class ScreenViewHost : public ScreenViewPeer {
     std::function<QString()> m_currentServerIP;
     QPointer<QWidget> m_owner;
     QPointer<frmRemote> m_window;
+    std::optional<ShowMeFields> m_pending;
+    bool m_connecting = false;
+    std::shared_ptr<bool> m_alive = std::make_shared<bool>(true);
 };
 
 }  // namespace pelio::session

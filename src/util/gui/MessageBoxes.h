@@ -2,6 +2,7 @@
 
 #include <QString>
 
+class QObject;
 class QWidget;
 
 // Every message box of the program goes through here. The title is always the application title; a
@@ -50,6 +51,14 @@ class MessageBoxes {
     static bool AskYesNo(QWidget* parent, const QString& text) {
         return Show(parent, text, MsgIcon::Question, MsgButtons::YesNo) == MsgAnswer::Yes;
     }
+
+    // The real box on screen, whatever provider is installed (for a provider that also shows boxes).
+    // An information box whose text is already shown for the same owner is not shown twice.
+    static MsgAnswer ShowOnScreen(const MessageBoxRequest& request);
+
+    // Closes the boxes on screen that belong to the object (or to a window inside it), each with its
+    // DefaultAnswer: the object is going away.
+    static void CloseBoxesOf(QObject* owner);
 
     // Replaces the real boxes (the caller keeps the provider); null restores them. Returns the
     // previous provider, null for the real boxes.

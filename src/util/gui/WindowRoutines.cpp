@@ -1,5 +1,7 @@
 #include "util/gui/WindowRoutines.h"
 
+#include "util/gui/WindowLifetime.h"
+
 #include "util/core/IniFile.h"
 #include "util/core/SettingsKeys.h"
 
@@ -145,10 +147,10 @@ void DragWindow(QWidget* window) {
 
 void SelectAllText(QLineEdit* box) {
     if (!box) return;
-    // The click that gave the box the focus is among the pending events: it runs first, so that its
-    // placing of the cursor does not undo the selection.
-    QCoreApplication::processEvents();
-    box->setSelection(0, static_cast<int>(box->text().size()));
+    // After the click that gave the box the focus has placed the cursor, so that it does not undo the
+    // selection. Posted, not pumped: the focus may come with the window's activation, which must be
+    // delivered before window events run again.
+    PostToLoop(box, [box] { box->setSelection(0, static_cast<int>(box->text().size())); });
 }
 
 bool PushHistoryItem(QComboBox* list, const std::optional<QString>& text) {
@@ -195,6 +197,8 @@ void ListSave(const QString& file, const QString& key, const QComboBox* list, co
 }
 
 int RunModal(QDialog& dialog) {
+    // The dialog's owner is not deleted while the dialog waits (see WindowLifetime.h).
+    const NestedLoopScope ownerScope(dialog.parentWidget() ? dialog.parentWidget()->window() : nullptr);
     QEventLoop loop;
     bool finished = false;
     int result = QDialog::Rejected;
