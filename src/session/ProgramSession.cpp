@@ -43,6 +43,7 @@ class LoggingPeers : public ChatPeer, public DownloadPeer {
     void StartQueuedUpload() override { qCInfo(lcSession) << "upload queued files"; }
     void ReleaseSendQueue() override { qCInfo(lcSession) << "send queue released"; }
     void AppendLine(const QString& html) override { qCInfo(lcSession).noquote() << "line" << html; }
+    void SessionEnded() override { qCInfo(lcSession) << "session ended"; }
     void StartDownload(const QString& localFile, const QString& remoteUrl, const QString&) override {
         qCInfo(lcSession).noquote() << "download" << remoteUrl << "->" << localFile;
     }

@@ -210,6 +210,7 @@ void SessionController::OnDisconnected(int index) {
         m_view.SetNormalState();
     }
     CloseSession();
+    m_chat.SessionEnded();
     m_view.EnableControl(SessionControl::Chat, false);
     m_view.EnableControl(SessionControl::List, true);
     m_view.EnableControl(SessionControl::Refresh, true);
@@ -244,6 +245,7 @@ void SessionController::CloseSession() {
 void SessionController::EndByCustomer() {
     const std::weak_ptr<bool> alive = m_alive;
     CloseSession();
+    m_chat.SessionEnded();
     m_view.CloseOnSupport();
     m_view.Inform(kSessionEnded);
     if (alive.expired()) return;
@@ -265,6 +267,7 @@ void SessionController::EndByAgent() {
     m_admittedIndex = -1;
     m_state = State::Idle;
     m_timer1.stop();
+    m_chat.SessionEnded();
     m_view.CloseConnectedNotice();
     m_view.CloseOnSupport();
     m_view.SetNormalState();

@@ -28,6 +28,8 @@ class ChatPeer {
     virtual void ReleaseSendQueue() = 0;
     // Any other line of the session in the transcript (HTML): how a file from the agent ended.
     virtual void AppendLine(const QString& html) = 0;
+    // The session ended (either side, or the link dropped): the transcript is made whole on disk.
+    virtual void SessionEnded() = 0;
 };
 
 // The download windows: one per file the agent sends.

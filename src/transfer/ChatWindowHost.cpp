@@ -2,6 +2,7 @@
 
 #include "transfer/TransferLog.h"
 #include "transfer/frmChat.h"
+#include "util/gui/WindowLifetime.h"
 
 #include <QCoreApplication>
 
@@ -15,7 +16,9 @@ ChatWindowHost::~ChatWindowHost() {
 }
 
 frmChat* ChatWindowHost::Window() {
-    if (!m_window) {
+    // A window that was closed while one of its own waits ran is deleted once the wait returns: it
+    // takes no more lines; a new one does.
+    if (!m_window || util::DeletionPending(m_window)) {
         m_window = new frmChat(m_context, m_services, m_link);
         m_window->setAttribute(Qt::WA_DeleteOnClose);
     }
@@ -37,11 +40,12 @@ void ChatWindowHost::OpenChat() {
 
 void ChatWindowHost::ShowAgentChat(const QString& html) {
     qCInfo(lcTransfer).noquote() << "agent chat" << html;
-    QPointer<frmChat> window = ShownWindow();
+    frmChat* window = ShownWindow();
     window->Conversation().MarkChanged();
     window->DrawAttention();
     QCoreApplication::processEvents();
-    if (window) window->Conversation().ShowAgentLine(html);
+    // The window may have been closed meanwhile: the line goes to the chat window there is now.
+    ShownWindow()->Conversation().ShowAgentLine(html);
 }
 
 void ChatWindowHost::DisplayCommonMsg(const QString& text, int colour) {
@@ -69,6 +73,12 @@ void ChatWindowHost::AppendLine(const QString& html) {
 void ChatWindowHost::ReleaseSendQueue() {
     qCInfo(lcTransfer) << "send queue released";
     if (m_window) m_window->ReleaseSendQueue();
+}
+
+void ChatWindowHost::SessionEnded() {
+    // The window stays open after the session; its transcript is written whole now, so that the
+    // history shows it. Without a window there is no transcript.
+    if (m_window && m_window->Conversation().bChated()) m_window->SaveTranscript(false);
 }
 
 }  // namespace pelio::transfer

@@ -33,6 +33,7 @@ class ChatWindowHost : public session::ChatPeer {
     void StartQueuedUpload() override;
     void ReleaseSendQueue() override;
     void AppendLine(const QString& html) override;
+    void SessionEnded() override;
 
   private:
     // Shows the window without taking it to the front when it is not shown.

@@ -4,6 +4,7 @@
 #include "platform/Services.h"
 #include "transfer/ChatLink.h"
 #include "transfer/FileSend.h"
+#include "transfer/TranscriptFile.h"
 #include "transfer/TransferLog.h"
 #include "util/core/Colors.h"
 #include "util/core/IniFile.h"
@@ -15,6 +16,7 @@
 #include "util/gui/HtmlUtil.h"
 #include "util/gui/HtmlView.h"
 #include "util/gui/MessageBoxes.h"
+#include "util/gui/WindowLifetime.h"
 #include "util/gui/WindowLook.h"
 #include "util/gui/WindowRoutines.h"
 
@@ -100,7 +102,12 @@ frmChat::frmChat(app::AppContext& context, platform::Services& services, ChatLin
       m_context(context),
       m_services(services),
       m_link(link),
-      m_conversation(link, [this](const QString& html) { util::AppendHtml(m_webChat, html); }) {
+      m_conversation(link, [this](const QString& html) {
+          // The file first: showing the piece runs window events, in which further pieces may arrive.
+          // A failed write is taken up again by the next piece or save.
+          if (m_transcriptFile) m_transcriptFile->Append(html);
+          util::AppendHtml(m_webChat, html);
+      }) {
     setObjectName(QStringLiteral("frmChat"));
     setWindowTitle(kCaption);
     util::ApplyWindowLook(this);
@@ -109,6 +116,8 @@ frmChat::frmChat(app::AppContext& context, platform::Services& services, ChatLin
     LoadSettings();
     m_transcriptPath =
         util::NewHistoryFilePath(true, m_context.HistoryFolder, m_context.DeptCode, m_context.DeptName);
+    m_transcriptFile =
+        std::make_unique<TranscriptFile>(m_transcriptPath, [this] { return m_conversation.Transcript(); });
     m_save->setToolTip(QStringLiteral("대화내용저장 >> ") + util::FileNameOfPath(m_transcriptPath));
     m_chatLoaded = true;
     resize(520, 560);
@@ -367,6 +376,8 @@ void frmChat::cmdSend_Click() {
     QString input = m_txtChat->toPlainText();
     input.replace(u'\n', QStringLiteral("\r\n"));
     const QPointer<frmChat> alive(this);
+    // Sending pauses between the pieces while window events run: the window stays until it returns.
+    const util::NestedLoopScope sending(this);
     switch (m_conversation.Send(input, m_style, m_context.CustomerName, m_context.CustomerPhone,
                                 QDateTime::currentDateTime())) {
         case ChatConversation::SendResult::Nothing:
@@ -384,7 +395,7 @@ void frmChat::cmdSend_Click() {
 
 void frmChat::SaveTranscript(bool showMessage) {
     // A failed write keeps the last good transcript; the customer is told all the same.
-    util::WriteTextFile(m_transcriptPath, QChar(0xFEFF) + m_conversation.Transcript(), false);
+    m_transcriptFile->Save();
     m_conversation.MarkSaved();
     if (showMessage)
         util::MessageBoxes::Inform(
@@ -468,7 +479,11 @@ bool frmChat::eventFilter(QObject* watched, QEvent* event) {
 
 void frmChat::changeEvent(QEvent* event) {
     QWidget::changeEvent(event);
-    if (event->type() == QEvent::ActivationChange && isActiveWindow()) OnActivated();
+    // Run once the activation has been delivered: what it does (closing the connected notice, sending
+    // the request text) runs window events, which must not happen while Qt still delivers the change
+    // of active window (the window that lost it may be deleted meanwhile).
+    if (event->type() == QEvent::ActivationChange && isActiveWindow())
+        util::PostToLoop(this, [this] { OnActivated(); });
 }
 
 void frmChat::OnActivated() {

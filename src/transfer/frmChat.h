@@ -1,9 +1,9 @@
 // "상담원과 대화하기": the chat with the agent during a support session. The conversation is one HTML
 // document in a browser control where page scripts never run and remote resources stay blocked; the
 // customer writes in txtChat with the font, colour, bold and italic of the toolbar, and every line of
-// either side goes into the transcript, written whole into the history folder at each save and,
-// silently, when the window closes with unsaved lines. The window exists at most once (see
-// ChatWindowHost); each opening starts a new transcript.
+// either side goes into the transcript in the history folder as it is shown (see TranscriptFile); the
+// transcript is also written whole at each save and, silently, when the window closes with unsaved
+// lines. The window exists at most once (see ChatWindowHost); each opening starts a new transcript.
 #pragma once
 
 #include "transfer/ChatConversation.h"
@@ -11,6 +11,8 @@
 #include <QPointer>
 #include <QTimer>
 #include <QWidget>
+
+#include <memory>
 
 class QAction;
 class QLabel;
@@ -32,6 +34,7 @@ class HtmlView;
 
 namespace pelio::transfer {
 
+class TranscriptFile;
 class UploadRun;
 
 class frmChat : public QWidget {
@@ -92,6 +95,8 @@ class frmChat : public QWidget {
     ChatLink& m_link;
     ChatConversation m_conversation;
     QString m_transcriptPath;
+    // Made with the path; takes every piece the conversation shows.
+    std::unique_ptr<TranscriptFile> m_transcriptFile;
     int m_activateStage = 0;
     bool m_chatLoaded = false;
     ChatInputStyle m_style;

@@ -126,6 +126,7 @@ TEST_F(SessionTest, TheConnectedTimeGoesOnInTheSecondSession) {
     for (int i = 0; i < 125; ++i) session->Timer1Tick();
     EXPECT_EQ(view.time, QStringLiteral("2분 5초"));
     component.SimulateDisconnected();
+    EXPECT_EQ(peers.calls.count(QStringLiteral("session-ended")), 1);  // the transcript is made whole
     session->Timer1Tick();  // the tick that finds the session over
     Connect();
     session->Timer1Tick();
@@ -156,6 +157,7 @@ TEST_F(SessionTest, ADisconnectWhileChangingAgentIsQuiet) {
 TEST_F(SessionTest, TheEndButtonClosesTheProgramOnlyInManualMode) {
     Connect();
     session->EndByCustomer();
+    EXPECT_EQ(peers.calls.count(QStringLiteral("session-ended")), 1);
     EXPECT_TRUE(view.Saw(QStringLiteral("inform:연결이 종료되었습니다.")));
     EXPECT_TRUE(view.Saw(QStringLiteral("enable:List=1")));
     EXPECT_FALSE(view.Saw(QStringLiteral("close")));
@@ -206,6 +208,7 @@ TEST_F(SessionTest, AFileOfferIsAnsweredOnlyWhileTheSessionLasts) {
     EXPECT_EQ(component.sent.size(), before);
     EXPECT_TRUE(view.Saw(QStringLiteral("inform:원격지원이 정상적으로 종료되었습니다. 감사합니다.")));
     EXPECT_FALSE(session->bConnected());
+    EXPECT_EQ(peers.calls.count(QStringLiteral("session-ended")), 1);
 }
 
 TEST_F(SessionTest, DownloadNamesStayInsideTheReceivedFolder) {

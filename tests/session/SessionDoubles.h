@@ -65,6 +65,7 @@ class RecordingPeers : public ChatPeer, public DownloadPeer, public ScreenViewPe
     void StartQueuedUpload() override { calls << QStringLiteral("upload"); }
     void ReleaseSendQueue() override { calls << QStringLiteral("release-queue"); }
     void AppendLine(const QString& html) override { calls << QStringLiteral("line:") + html; }
+    void SessionEnded() override { calls << QStringLiteral("session-ended"); }
     void StartDownload(const QString& localFile, const QString& remoteUrl, const QString& title) override {
         calls << QStringLiteral("download:%1|%2|%3").arg(localFile, remoteUrl, title);
     }
