@@ -487,6 +487,7 @@ void frmChat::changeEvent(QEvent* event) {
 }
 
 void frmChat::OnActivated() {
+    const util::NestedLoopScope activating(this);  // the append below runs window events
     if (m_link.Connected()) m_link.MinimizeMainWindow();
     util::AppendHtml(m_webChat, QString());
     if (m_activateStage == 2) return;

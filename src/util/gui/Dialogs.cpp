@@ -1,5 +1,7 @@
 #include "util/gui/Dialogs.h"
 
+#include "util/gui/WindowLifetime.h"
+
 #include <QColorDialog>
 #include <QFileDialog>
 #include <QFontDialog>
@@ -14,9 +16,16 @@ DialogProvider*& Provider() {
     return provider;
 }
 
+QWidget* OwnerWindow(QWidget* parent) {
+    return parent ? parent->window() : nullptr;
+}
+
 class QtDialogs : public DialogProvider {
   public:
+    // Each dialog waits with its owner's deletion held back (see WindowLifetime.h); an owner that goes
+    // meanwhile closes it as cancelled.
     OpenFilesAnswer OpenFiles(const OpenFilesRequest& request) override {
+        const NestedLoopScope scope(OwnerWindow(request.parent));
         OpenFilesAnswer answer;
         const QString filter = ToQtFileFilter(request.filter);
         if (request.multiple) {
@@ -32,6 +41,7 @@ class QtDialogs : public DialogProvider {
     }
 
     std::optional<OleColor> PickColor(const ColorRequest& request) override {
+        const NestedLoopScope scope(OwnerWindow(request.parent));
         const ColorParts p = ColorChannels(request.initial);
         const QColor color = QColorDialog::getColor(QColor(p.red, p.green, p.blue), request.parent);
         if (!color.isValid()) return std::nullopt;
@@ -39,6 +49,7 @@ class QtDialogs : public DialogProvider {
     }
 
     std::optional<QFont> PickFont(const FontRequest& request) override {
+        const NestedLoopScope scope(OwnerWindow(request.parent));
         bool ok = false;
         const QFont font = QFontDialog::getFont(&ok, request.initial, request.parent);
         if (!ok) return std::nullopt;

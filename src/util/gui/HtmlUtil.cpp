@@ -1,5 +1,7 @@
 #include "util/gui/HtmlUtil.h"
 
+#include "util/gui/WindowLifetime.h"
+
 #include <QCoreApplication>
 
 #include "util/core/Colors.h"
@@ -65,7 +67,9 @@ void AppendHtml(HtmlView* view, const QString& html) {
         "s=document.scrollingElement||b;s.scrollTop=s.scrollTop+20000;s.scrollTop=s.scrollTop+20000;})();");
     if (!html.isEmpty()) script += kOpenLinksScript;
     view->RunDomScript(script);
-    // The window stays alive while lines arrive: pending events run once, as after every append.
+    // The window stays alive while lines arrive: pending events run once, as after every append. The
+    // view's window is not deleted under the caller meanwhile.
+    const NestedLoopScope pumping(view->window());
     QCoreApplication::processEvents();
 }
 

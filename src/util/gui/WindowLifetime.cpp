@@ -2,6 +2,7 @@
 
 #include "util/gui/MessageBoxes.h"
 
+#include <QDialog>
 #include <QEvent>
 #include <QObject>
 #include <QTimer>
@@ -35,6 +36,9 @@ class LoopGuard : public QObject {
         // that they can.
         deletionPending = true;
         MessageBoxes::CloseBoxesOf(watched);
+        // Other dialogs it shows (files, colours, fonts) are cancelled.
+        for (QDialog* dialog : watched->findChildren<QDialog*>())
+            if (dialog->isVisible()) dialog->reject();
         return true;
     }
 };
