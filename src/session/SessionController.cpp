@@ -164,6 +164,8 @@ void SessionController::OnConnected(int index) {
     if (connection->Address() == QLatin1String("0.0.0.0")) {
         // The agent serves another customer: the link is given up and the customer told.
         qCInfo(lcSession) << "agent busy";
+        // A move to another agent ends here: the link's end is the session's end, told as such.
+        m_agentChanging = false;
         m_view.Inform(BusyText(ManualMode()));
         return;
     }
@@ -303,6 +305,9 @@ void SessionController::ChangeAgent(const QString& address, int port) {
         // that the customer can choose an agent again (or, in manual mode, end the program).
         m_agentChanging = false;
         CloseSession();
+        // CloseSession keeps a connection attempt's state; this one has ended, and the customer must
+        // be able to ask an agent again.
+        m_state = State::Idle;
         m_view.EnableControl(SessionControl::List, true);
         m_view.EnableControl(SessionControl::Refresh, true);
         m_view.CloseOnSupport();

@@ -154,6 +154,24 @@ TEST_F(SessionTest, ADisconnectWhileChangingAgentIsQuiet) {
     EXPECT_EQ(component.calls.filter(QStringLiteral("Connect ")).size(), connects);
 }
 
+// A move to an agent that cannot be reached leaves the list usable: the customer asks again.
+TEST_F(SessionTest, AFailedChangeOfAgentLetsTheCustomerAskAgain) {
+    Connect();
+    component.connectResult = false;
+    FromAgent(QStringLiteral("changeagent:1.2.3.4/10.0.0.5/5600"));
+    EXPECT_FALSE(session->bConnected());
+    EXPECT_EQ(session->CurrentState(), SessionController::State::Idle);
+    component.connectResult = true;
+    const int connects = component.calls.filter(QStringLiteral("Connect ")).size();
+    Connect();
+    EXPECT_EQ(component.calls.filter(QStringLiteral("Connect ")).size(), connects + 1);
+    EXPECT_EQ(session->CurrentState(), SessionController::State::InSession);
+    // A move to an agent who turns out busy ends the move: a later one is followed again.
+    FromAgent(QStringLiteral("changeagent:1.2.3.4/10.0.0.5/5600"));
+    component.SimulateConnected(QStringLiteral("0.0.0.0"));
+    EXPECT_FALSE(session->AgentChanging());
+}
+
 TEST_F(SessionTest, TheEndButtonClosesTheProgramOnlyInManualMode) {
     Connect();
     session->EndByCustomer();
