@@ -20,6 +20,9 @@ packages=(
   libgtest-dev libgmock-dev xvfb xauth xdotool x11-utils
   # a window manager for the tests of desktop behaviour (show desktop)
   openbox
+  # the desktop tests run a session bus with the accessibility bus on it, as desktops with a screen
+  # reader do; gdb prints the program's stack when the session soak finds it hung or crashed
+  dbus at-spi2-core gdb
   # third-party RFB peers for the server tests and benchmarks
   tigervnc-viewer tigervnc-standalone-server tigervnc-scraping-server x11vnc
   # FTP drop boxes for the FTP client's tests and the demo

@@ -11,7 +11,10 @@ namespace pelio::test {
 
 void ProgramOnDisplay::SetUp() {
     if (!display.ok()) GTEST_SKIP() << "Xvfb could not start";
-    ASSERT_TRUE(QFile::copy(QStringLiteral(PELIO_EXECUTABLE), exe));
+    // PELIO_TEST_EXECUTABLE runs the tests against another build of the program (an older one, to
+    // see a test fail without a fix).
+    const QString built = qEnvironmentVariable("PELIO_TEST_EXECUTABLE", QStringLiteral(PELIO_EXECUTABLE));
+    ASSERT_TRUE(QFile::copy(built, exe));
     service = std::make_unique<tools::ReferenceService>(ServiceData(), ServiceFiles());
     servicePort = service->Start(QStringLiteral("127.0.0.1"), ServicePort());
     ASSERT_GT(servicePort, 0);
@@ -115,6 +118,12 @@ bool ProgramOnDisplay::AskToClose(const QString& title) const {
     };
     const Window window = find(DefaultRootWindow(d), 1);
     if (!window) return false;
+    AskWindowToClose(window);
+    return true;
+}
+
+void ProgramOnDisplay::AskWindowToClose(unsigned long window) const {
+    auto* d = static_cast<Display*>(display.display());
     XEvent event{};
     event.xclient.type = ClientMessage;
     event.xclient.window = window;
@@ -124,7 +133,6 @@ bool ProgramOnDisplay::AskToClose(const QString& title) const {
     event.xclient.data.l[1] = CurrentTime;
     XSendEvent(d, window, False, NoEventMask, &event);
     XFlush(d);
-    return true;
 }
 
 }  // namespace pelio::test

@@ -48,6 +48,8 @@ class ProgramOnDisplay : public ::testing::Test {
     bool Focus(const QString& title) const;
     // Asks the window with the title to close, as its close box would (WM_DELETE_WINDOW).
     bool AskToClose(const QString& title) const;
+    // The same for one X window.
+    void AskWindowToClose(unsigned long window) const;
 
     XvfbDisplay display;
     std::unique_ptr<tools::ReferenceService> service;
