@@ -136,3 +136,33 @@ void ProgramOnDisplay::AskWindowToClose(unsigned long window) const {
 }
 
 }  // namespace pelio::test
+
+namespace pelio::test {
+
+bool ProgramOnDisplay::StartOpenbox(QProcess& windowManager) const {
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("DISPLAY"), display.name());
+    env.insert(QStringLiteral("XDG_DATA_DIRS"), QStringLiteral("/usr/share"));  // its theme
+    windowManager.setProcessEnvironment(env);
+    windowManager.start(QStringLiteral("openbox"), {QStringLiteral("--sm-disable")});
+    // openbox is up once it has set up the root window's list of what it supports.
+    return windowManager.waitForStarted(10000) &&
+           WaitFor([&] { return RootCardinal("_NET_SUPPORTED") >= 0; }, kWindowWaitMs);
+}
+
+long ProgramOnDisplay::RootCardinal(const char* name) const {
+    auto* d = static_cast<Display*>(display.display());
+    Atom type = None;
+    int format = 0;
+    unsigned long count = 0, after = 0;
+    unsigned char* data = nullptr;
+    long value = -1;
+    if (XGetWindowProperty(d, DefaultRootWindow(d), XInternAtom(d, name, False), 0, 1, False, AnyPropertyType,
+                           &type, &format, &count, &after, &data) == Success &&
+        data && count > 0 && format == 32)
+        value = *reinterpret_cast<long*>(data);
+    if (data) XFree(data);
+    return value;
+}
+
+}  // namespace pelio::test

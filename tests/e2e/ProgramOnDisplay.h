@@ -50,6 +50,10 @@ class ProgramOnDisplay : public ::testing::Test {
     bool AskToClose(const QString& title) const;
     // The same for one X window.
     void AskWindowToClose(unsigned long window) const;
+    // Starts openbox on the display and waits until it manages windows; false when it did not.
+    bool StartOpenbox(QProcess& windowManager) const;
+    // The first value of a property of the root window (its first item for a list); -1 without it.
+    long RootCardinal(const char* name) const;
 
     XvfbDisplay display;
     std::unique_ptr<tools::ReferenceService> service;

@@ -28,34 +28,12 @@ class SessionUnderWindowManager : public SessionOnDisplay {
     void SetUp() override {
         SessionOnDisplay::SetUp();
         if (IsSkipped() || HasFatalFailure()) return;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("DISPLAY"), display.name());
-        env.insert(QStringLiteral("XDG_DATA_DIRS"), QStringLiteral("/usr/share"));
-        windowManager.setProcessEnvironment(env);
-        windowManager.start(QStringLiteral("openbox"), {QStringLiteral("--sm-disable")});
-        ASSERT_TRUE(windowManager.waitForStarted(10000));
-        ASSERT_TRUE(WaitFor([&] { return RootCardinal("_NET_SUPPORTED") >= 0; }, kWindowWaitMs));
+        ASSERT_TRUE(StartOpenbox(windowManager));
     }
     void TearDown() override {
         SessionOnDisplay::TearDown();
         windowManager.kill();
         windowManager.waitForFinished(5000);
-    }
-
-    // The first value of a property of the root window (its first item for a list); -1 without it.
-    long RootCardinal(const char* name) const {
-        auto* d = static_cast<Display*>(display.display());
-        Atom type = None;
-        int format = 0;
-        unsigned long count = 0, after = 0;
-        unsigned char* data = nullptr;
-        long value = -1;
-        if (XGetWindowProperty(d, DefaultRootWindow(d), XInternAtom(d, name, False), 0, 1, False,
-                               AnyPropertyType, &type, &format, &count, &after, &data) == Success &&
-            data && count > 0 && format == 32)
-            value = *reinterpret_cast<long*>(data);
-        if (data) XFree(data);
-        return value;
     }
 
     QProcess windowManager;

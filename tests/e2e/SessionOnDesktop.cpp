@@ -64,28 +64,7 @@ void AccessibilityBus::AddTo(QProcessEnvironment& env) const {
 void SessionOnDesktop::SetUp() {
     SessionOnDisplay::SetUp();
     if (IsSkipped() || HasFatalFailure()) return;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("DISPLAY"), display.name());
-    env.insert(QStringLiteral("XDG_DATA_DIRS"), QStringLiteral("/usr/share"));
-    windowManager.setProcessEnvironment(env);
-    windowManager.start(QStringLiteral("openbox"), {QStringLiteral("--sm-disable")});
-    ASSERT_TRUE(windowManager.waitForStarted(10000));
-    // openbox is up once it has set up the root window's list of what it supports.
-    auto* d = static_cast<Display*>(display.display());
-    ASSERT_TRUE(WaitFor(
-        [&] {
-            Atom type = None;
-            int format = 0;
-            unsigned long count = 0, after = 0;
-            unsigned char* data = nullptr;
-            const bool set = XGetWindowProperty(
-                                 d, DefaultRootWindow(d), XInternAtom(d, "_NET_SUPPORTED", False), 0, 1,
-                                 False, AnyPropertyType, &type, &format, &count, &after, &data) == Success &&
-                             data && count > 0;
-            if (data) XFree(data);
-            return set;
-        },
-        kWindowWaitMs));
+    ASSERT_TRUE(StartOpenbox(windowManager));
     accessibility = std::make_unique<AccessibilityBus>(display.name());
     ASSERT_TRUE(accessibility->ok()) << "the accessibility bus did not start";
 }
