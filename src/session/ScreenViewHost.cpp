@@ -59,6 +59,7 @@ void ScreenViewHost::ShowMe(const ShowMeFields& fields) {
 }
 
 void ScreenViewHost::StopShowMe() {
+    m_pending.reset();  // a view still waiting to be opened is not opened after the stop
     CloseWindow();
 }
 

@@ -245,6 +245,18 @@ TEST_F(ScreenViewWindow, ANewerShowMeOrStopShowMeEndsTheViewThatIsOpen) {
               (QStringList{QStringLiteral("Shutdown"), QStringLiteral("Disconnect")}));
 }
 
+// A "showme" and then a "stopshowme" that both come while a view connects: nothing is left open.
+TEST_F(ScreenViewWindow, AStopAfterAWaitingShowMeOpensNothingMore) {
+    duringWait = [&] {
+        duringWait = {};
+        ShowMe(QStringLiteral("이상담"));
+        host.StopShowMe();
+    };
+    ShowMe(QStringLiteral("김상담"));
+    EXPECT_EQ(viewers.size(), 1u);
+    EXPECT_FALSE(host.Window());
+}
+
 TEST_F(ScreenViewWindow, ViewClosedClosesTheWindowAndTheGiveUpIsReported) {
     duringWait = [&] { viewers.back()->SetConnected(true); };
     ShowMe(QStringLiteral("김상담"));
