@@ -27,8 +27,6 @@ class TranscriptFile {
     TranscriptFile(const TranscriptFile&) = delete;
     TranscriptFile& operator=(const TranscriptFile&) = delete;
 
-    const QString& Path() const { return m_path; }
-
     // One piece of HTML that the conversation has just added (transcript() already holds it). False
     // when the file could not be brought up to date.
     bool Append(const QString& piece);

@@ -10,7 +10,6 @@
 #include "util/core/IniFile.h"
 #include "util/core/Paths.h"
 #include "util/core/SettingsKeys.h"
-#include "util/core/TextFiles.h"
 #include "util/gui/Browser.h"
 #include "util/gui/Dialogs.h"
 #include "util/gui/HtmlUtil.h"
