@@ -90,16 +90,25 @@ bool ProgramOnDisplay::Focus(const QString& title) const {
 }
 
 bool ProgramOnDisplay::AskToClose(const QString& title) const {
+    for (const TitledWindow& window : TitledWindows()) {
+        if (window.title != title) continue;
+        AskWindowToClose(window.id);
+        return true;
+    }
+    return false;
+}
+
+QList<ProgramOnDisplay::TitledWindow> ProgramOnDisplay::TitledWindows() const {
     auto* d = static_cast<Display*>(display.display());
     const Atom netWmName = XInternAtom(d, "_NET_WM_NAME", False);
     const Atom utf8 = XInternAtom(d, "UTF8_STRING", False);
-    // Top-level windows, and their children for window managers that frame them.
-    std::function<Window(Window, int)> find = [&](Window parent, int depth) -> Window {
+    const Atom wmState = XInternAtom(d, "WM_STATE", False);
+    QList<TitledWindow> found;
+    std::function<void(Window, int)> look = [&](Window parent, int depth) {
         Window root = 0, up = 0, *children = nullptr;
         unsigned int count = 0;
-        if (!XQueryTree(d, parent, &root, &up, &children, &count)) return 0;
-        Window found = 0;
-        for (unsigned int i = 0; i < count && !found; ++i) {
+        if (!XQueryTree(d, parent, &root, &up, &children, &count)) return;
+        for (unsigned int i = 0; i < count; ++i) {
             Atom type = 0;
             int format = 0;
             unsigned long items = 0, after = 0;
@@ -107,19 +116,25 @@ bool ProgramOnDisplay::AskToClose(const QString& title) const {
             if (XGetWindowProperty(d, children[i], netWmName, 0, 1024, False, utf8, &type, &format, &items,
                                    &after, &data) == Success &&
                 data) {
-                if (QString::fromUtf8(reinterpret_cast<const char*>(data), qsizetype(items)) == title)
-                    found = children[i];
+                TitledWindow window;
+                window.id = children[i];
+                window.title = QString::fromUtf8(reinterpret_cast<const char*>(data), qsizetype(items));
                 XFree(data);
+                data = nullptr;
+                // ICCCM WM_STATE: 1 normal, 3 iconic; absent or 0 when withdrawn.
+                if (XGetWindowProperty(d, children[i], wmState, 0, 2, False, wmState, &type, &format, &items,
+                                       &after, &data) == Success &&
+                    data && items > 0 && format == 32)
+                    window.managed = *reinterpret_cast<long*>(data) != 0;
+                if (data) XFree(data);
+                found << window;
             }
-            if (!found && depth > 0) found = find(children[i], depth - 1);
+            if (depth > 0) look(children[i], depth - 1);
         }
         if (children) XFree(children);
-        return found;
     };
-    const Window window = find(DefaultRootWindow(d), 1);
-    if (!window) return false;
-    AskWindowToClose(window);
-    return true;
+    look(DefaultRootWindow(d), 1);
+    return found;
 }
 
 void ProgramOnDisplay::AskWindowToClose(unsigned long window) const {

@@ -46,6 +46,14 @@ class ProgramOnDisplay : public ::testing::Test {
     bool Xdo(const QStringList& args) const;
     // Gives the window with the title the keyboard focus.
     bool Focus(const QString& title) const;
+    // A top-level window of the display (openbox's frames looked through): its id, its title, and whether the
+    // window manager manages it (shown, minimised or hidden with the desktop; not withdrawn).
+    struct TitledWindow {
+        unsigned long id = 0;
+        QString title;
+        bool managed = false;
+    };
+    QList<TitledWindow> TitledWindows() const;
     // Asks the window with the title to close, as its close box would (WM_DELETE_WINDOW).
     bool AskToClose(const QString& title) const;
     // The same for one X window.

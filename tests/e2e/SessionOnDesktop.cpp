@@ -212,45 +212,6 @@ QString AccessibilityBus::AtSpiAddress() const {
     return m.hasMatch() ? m.captured(1) : QString();
 }
 
-QList<SessionOnDesktop::TitledWindow> SessionOnDesktop::TitledWindows() const {
-    auto* d = static_cast<Display*>(display.display());
-    const Atom netWmName = XInternAtom(d, "_NET_WM_NAME", False);
-    const Atom utf8 = XInternAtom(d, "UTF8_STRING", False);
-    const Atom wmState = XInternAtom(d, "WM_STATE", False);
-    QList<TitledWindow> found;
-    std::function<void(Window, int)> look = [&](Window parent, int depth) {
-        Window root = 0, up = 0, *children = nullptr;
-        unsigned int count = 0;
-        if (!XQueryTree(d, parent, &root, &up, &children, &count)) return;
-        for (unsigned int i = 0; i < count; ++i) {
-            Atom type = 0;
-            int format = 0;
-            unsigned long items = 0, after = 0;
-            unsigned char* data = nullptr;
-            if (XGetWindowProperty(d, children[i], netWmName, 0, 1024, False, utf8, &type, &format, &items,
-                                   &after, &data) == Success &&
-                data) {
-                TitledWindow window;
-                window.id = children[i];
-                window.title = QString::fromUtf8(reinterpret_cast<const char*>(data), qsizetype(items));
-                XFree(data);
-                data = nullptr;
-                // ICCCM WM_STATE: 1 normal, 3 iconic; absent or 0 when withdrawn.
-                if (XGetWindowProperty(d, children[i], wmState, 0, 2, False, wmState, &type, &format, &items,
-                                       &after, &data) == Success &&
-                    data && items > 0 && format == 32)
-                    window.managed = *reinterpret_cast<long*>(data) != 0;
-                if (data) XFree(data);
-                found << window;
-            }
-            if (depth > 0) look(children[i], depth - 1);
-        }
-        if (children) XFree(children);
-    };
-    look(DefaultRootWindow(d), 1);
-    return found;
-}
-
 bool SessionOnDesktop::AnswersPingOf(unsigned long window, int ms) const {
     // A connection of its own: the reply goes to the root window, which it watches.
     Display* d = XOpenDisplay(display.name().toLatin1().constData());

@@ -71,14 +71,6 @@ class SessionOnDesktop : public SessionOnDisplay {
     // Resident memory of the process, in KiB (0 when unknown).
     static qint64 ResidentKiB(qint64 pid);
 
-    // A top-level window of the display: its id, its title, and whether the window manager manages it
-    // (shown, minimised or hidden with the desktop; not withdrawn).
-    struct TitledWindow {
-        unsigned long id = 0;
-        QString title;
-        bool managed = false;
-    };
-    QList<TitledWindow> TitledWindows() const;
     // Whether this window answers the window manager's ping within ms.
     bool AnswersPingOf(unsigned long window, int ms) const;
     // Asks the window manager to activate the window and, once it is the active one (within ms), presses
