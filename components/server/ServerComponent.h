@@ -12,7 +12,8 @@
 //
 // Connection object: Address is the numeric IP address of the agent's program, or "0.0.0.0" when
 // that program answered that it is busy serving another customer. Until Allowed is set true nothing
-// of the screen and no input passes; setting it on a busy connection does nothing.
+// of the screen and no input passes, and texts the agent sent before are never delivered; setting it
+// on a busy connection does nothing.
 //
 // Start's number is the default port of the agent's program: Connect uses it when the port it is
 // given is outside 1..65535. The program passes 18925, the port the reference agent listens on.

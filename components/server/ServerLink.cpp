@@ -86,6 +86,23 @@ bool Link::InputAdmitted() {
     return inputOpen;
 }
 
+bool TextBacklog::Add(std::size_t bytes) {
+    // Only the input thread adds: what it reads here can only shrink before it adds.
+    if (m_cut || m_texts.load() + 1 > m_maxTexts || m_bytes.load() + bytes > m_maxBytes) {
+        m_cut = true;
+        return false;
+    }
+    ++m_texts;
+    m_bytes += bytes;
+    return true;
+}
+
+bool TextBacklog::Take(std::size_t bytes) {
+    --m_texts;
+    m_bytes -= bytes;
+    return !m_cut;
+}
+
 bool ReadSocketCounters(int fd, std::uint64_t& received, std::uint64_t& taken) {
     // Bytes received only grow; reading them twice around the unread count gives a consistent pair
     // when nothing arrived in between (the reader itself is the caller).

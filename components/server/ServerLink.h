@@ -17,14 +17,21 @@
 // End leads from every state but Closed to Closed. Any other event leaves the state as it is. A
 // link raises Disconnected when it closes only if it had raised Connected (Held, Busy, Admitted,
 // Running or Ready).
+//
+// Texts from the peer are taken only once the library runs the link (Running, Ready) and only those
+// it sent after admission. A peer whose texts outrun the UI thread is cut off: its socket is shut,
+// the library ends the link (End) as for any other loss, and the texts still waiting are dropped.
 #pragma once
 
 #include "server/TextFraming.h"
 
 #include <pthread.h>
 
+#include <atomic>
+#include <cstddef>
 #include <cstdint>
 #include <deque>
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -43,6 +50,26 @@ std::optional<LinkState> NextLinkState(LinkState state, LinkEvent event);
 bool IsAnnounced(LinkState state);
 
 const char* LinkStateName(LinkState state);
+
+// The texts of one link that have been posted to the UI thread and not delivered there yet. The
+// link's input thread adds, the UI thread takes; the posted calls share it, as they may outlive the
+// link. Thread-safe.
+class TextBacklog {
+  public:
+    TextBacklog(std::size_t maxTexts, std::size_t maxBytes) : m_maxTexts(maxTexts), m_maxBytes(maxBytes) {}
+    // Counts a text of `bytes` bytes as waiting. False when that would put more than the limits in
+    // waiting: the backlog is then cut for good and counts nothing more.
+    bool Add(std::size_t bytes);
+    // The UI thread takes a text that Add counted; false when the backlog was cut meanwhile, and the
+    // text is not to be delivered.
+    bool Take(std::size_t bytes);
+    bool Cut() const { return m_cut.load(); }
+
+  private:
+    const std::size_t m_maxTexts, m_maxBytes;
+    std::atomic<std::size_t> m_texts{0}, m_bytes{0};
+    std::atomic<bool> m_cut{false};
+};
 
 // Guarded by the component's lock unless noted.
 struct Link {
@@ -65,6 +92,9 @@ struct Link {
     std::optional<pthread_t> thread;  // the library's input thread once started; joined at Stop
     bool sending = false;             // the text sender is writing on `cl`; its end waits for that
     std::deque<std::string> outbox;   // texts for the agent, in order
+
+    // Set before the connector starts, never replaced.
+    std::shared_ptr<TextBacklog> backlog;
 
     // Owned by the link's input thread.
     framing::TextAssembler assembler;

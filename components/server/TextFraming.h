@@ -8,7 +8,8 @@
 // So a text is zero or more 'M' messages followed by one 'F' message; an empty text is "F" alone.
 // Texts never interleave on one link. A receiver drops a message with any other header byte, and
 // with it the pieces collected so far; a text that grows beyond the receiver's limit is dropped
-// whole, up to and including its final piece.
+// whole, up to and including its final piece, and so is a text that the receiver refused a piece of.
+// Either way a receiver holds at most its limit of one text per link, whatever a peer sends.
 #pragma once
 
 #include <cstddef>
@@ -33,11 +34,14 @@ class TextAssembler {
     explicit TextAssembler(std::size_t limit = DefaultTextLimit) : m_limit(limit) {}
     // Takes one received chat message; true when it completed a text, which is then in `text`.
     bool Feed(std::string_view message, std::string& text);
+    // Takes one received chat message that must not be delivered: the text it belongs to is dropped
+    // whole, with the pieces already collected and those still to come up to its final piece.
+    void Drop(std::string_view message);
 
   private:
     std::string m_partial;
     std::size_t m_limit;
-    bool m_overflow = false;
+    bool m_dropping = false;  // the rest of the current text is discarded up to its final piece
 };
 
 }  // namespace pelio::framing

@@ -189,6 +189,8 @@ bool VncServerComponent::Connect(const QString& address, int port) {
         std::lock_guard lock(d->mutex);
         const int index = d->nextIndex++;
         link = (d->links[index] = std::make_unique<Link>(index)).get();
+        link->backlog =
+            std::make_shared<TextBacklog>(std::size_t(MaxPendingTexts), std::size_t(MaxPendingTextBytes));
     }
     const int generation = d->generation;
     auto result = std::make_shared<std::atomic<int>>(-1);

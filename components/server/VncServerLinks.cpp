@@ -97,13 +97,41 @@ void VncServerComponent::Impl::UpdateRequested(rfbClientPtr cl, rfbFramebufferUp
 void VncServerComponent::Impl::TextChat(rfbClientPtr cl, int length, char* text) {
     Link* link = LinkOf(cl);
     if (!link || !text || length <= 0 || length >= rfbTextMaxSize) return;  // controls carry no text
+    const std::shared_ptr<TextBacklog> backlog = link->backlog;
+    if (backlog->Cut()) return;  // the link is on its way out
+    const std::string_view message(text, std::size_t(length));
+    // A text sent before admission is dropped whole, with the pieces of it that come after.
+    if (!link->InputAdmitted()) {
+        link->assembler.Drop(message);
+        return;
+    }
     std::string complete;
-    if (!link->assembler.Feed(std::string_view(text, std::size_t(length)), complete)) return;
+    if (!link->assembler.Feed(message, complete)) return;
     Impl* self = Of(cl);
     const int index = link->index;
+    if (!backlog->Add(complete.size())) {
+        // The peer outran the UI thread. Shutting the socket and taking out what had arrived, here on
+        // the thread that reads it, ends the library's reading at once: its next read finds the end
+        // and the link ends as any other. The socket is then closed with a reset, so that a peer
+        // blocked on a full window learns it at once. Only this thread closes the wire before Stop.
+        qCInfo(lcServer, "link %d: texts outran the program; the link is closed", index);
+        int wire = -1;
+        {
+            std::lock_guard lock(self->mutex);
+            wire = link->wire;
+        }
+        if (wire >= 0) {
+            const linger reset{1, 0};
+            setsockopt(wire, SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
+            ReleaseSocket(wire);
+        }
+        return;
+    }
     const int bytes = int(complete.size());
     QString value = QString::fromUtf8(complete.data(), qsizetype(complete.size()));
-    self->Post([self, index, value, bytes] { emit self->q->TextReceived(index, value, bytes); });
+    self->Post([self, index, value, bytes, backlog] {
+        if (backlog->Take(std::size_t(bytes))) emit self->q->TextReceived(index, value, bytes);
+    });
 }
 
 void VncServerComponent::Impl::Pointer(int mask, int x, int y, rfbClientPtr cl) {

@@ -2,6 +2,7 @@
 #include "ServerTestSupport.h"
 #include "app/ValueCipher.h"
 #include "playback/SrfPlaybackWidget.h"
+#include "server/TextFraming.h"
 #include "server/VncServerComponent.h"
 #include "support/XvfbDisplay.h"
 
@@ -16,18 +17,13 @@
 #include <X11/Xlib.h>
 #include <X11/cursorfont.h>
 #include <X11/keysym.h>
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
-#include <condition_variable>
-#include <mutex>
 #include <set>
-#include <thread>
+#include <string>
 
 using pelio::components::VncServerComponent;
 using pelio::test::AgentProcess;
+using pelio::test::MutePeer;
 using pelio::test::ScriptedPeer;
 using pelio::test::WaitFor;
 using pelio::test::XvfbDisplay;
@@ -307,46 +303,6 @@ TEST_F(ServerSession, RecordingOfTheSessionPlaysBack) {
 
 }  // namespace
 
-namespace {
-
-// A peer that takes the connection, sends two bytes at once (before the server has spoken) and
-// then nothing, as no viewer would. Runs on a thread of its own until destroyed.
-class MutePeer {
-  public:
-    MutePeer() {
-        m_listener = pelio::test::ListenOnLoopback(m_port);
-        m_thread = std::thread([this] {
-            const int fd = accept(m_listener, nullptr, nullptr);
-            if (fd < 0) return;
-            (void)!write(fd, "RF", 2);
-            std::unique_lock lock(m_mutex);
-            m_stopped.wait(lock, [&] { return m_stop; });
-            close(fd);
-        });
-    }
-    ~MutePeer() {
-        {
-            std::lock_guard lock(m_mutex);
-            m_stop = true;
-        }
-        m_stopped.notify_all();
-        shutdown(m_listener, SHUT_RDWR);
-        m_thread.join();
-        close(m_listener);
-    }
-    int port() const { return m_port; }
-
-  private:
-    int m_listener = -1;
-    int m_port = 0;
-    std::mutex m_mutex;
-    std::condition_variable m_stopped;
-    bool m_stop = false;
-    std::thread m_thread;
-};
-
-}  // namespace
-
 TEST_F(ServerSession, ConnectedComesAfterConnectHasReturned) {
     AgentProcess agent;
     bool returned = false;
@@ -424,6 +380,54 @@ TEST_F(ServerSession, InputSentBeforeAdmissionIsDroppedAndAPointerFloodEndsAtIts
     flood += ScriptedPeer::PointerEvent(0, 321, 123);
     ASSERT_TRUE(peer.Send(flood));
     EXPECT_TRUE(WaitFor([&] { return PointerOf(d) == QPoint(321, 123); }, 30000));
+}
+
+TEST_F(ServerSession, TextsSentBeforeAdmissionAreNeverDelivered) {
+    QSignalSpy received(m_server.get(), &VncServerComponent::TextReceived);
+    ScriptedPeer peer;
+    // A whole text and the first piece of another, pipelined with the protocol version.
+    const int index = ConnectTo(peer, ScriptedPeer::Greeting() + ScriptedPeer::ChatMessage("Fearly") +
+                                          ScriptedPeer::ChatMessage("Mhead"));
+    ASSERT_GT(index, 0);
+    m_server->Client(index)->SetAllowed(true);
+    ASSERT_FALSE(peer.ReadHandshakeReplies().isEmpty());
+    // The early text's last piece, then a text of its own. Texts are delivered in order: once the
+    // later one is there, the early ones would have been.
+    ASSERT_TRUE(peer.Send(ScriptedPeer::ChatMessage("Ftail") + ScriptedPeer::ChatMessage("Flater")));
+    ASSERT_TRUE(WaitFor([&] { return !received.isEmpty(); }, 10000));
+    ASSERT_EQ(received.size(), 1);
+    EXPECT_EQ(received[0][0].toInt(), index);
+    EXPECT_EQ(received[0][1].toString(), QStringLiteral("later"));
+}
+
+TEST_F(ServerSession, APeerWhoseTextsOutrunTheProgramIsCutOff) {
+    // Many small texts outrun the count of texts waiting, a few large ones their bytes.
+    const QByteArray small = ScriptedPeer::ChatMessage("F" + QByteArray(1000, 's'));
+    QByteArray large;
+    for (const std::string& piece : pelio::framing::SplitText(std::string(1 << 20, 'L')))
+        large += ScriptedPeer::ChatMessage(QByteArray::fromStdString(piece));
+    for (const QByteArray& text : {small, large}) {
+        QSignalSpy received(m_server.get(), &VncServerComponent::TextReceived);
+        QSignalSpy disconnected(m_server.get(), &VncServerComponent::Disconnected);
+        ScriptedPeer peer;
+        const int index = ConnectTo(peer, ScriptedPeer::Greeting());
+        ASSERT_GT(index, 0);
+        m_server->Client(index)->SetAllowed(true);
+        ASSERT_FALSE(peer.ReadHandshakeReplies().isEmpty());
+        // The UI thread runs no event while the peer floods, so every text it sends waits. The server
+        // stops taking them long before the flood ends, whatever the sockets buffer.
+        QByteArray batch;
+        while (batch.size() < (1 << 20)) batch += text;
+        const qint64 flood = 4 * VncServerComponent::MaxPendingTextBytes;
+        qint64 sent = 0;
+        while (sent < flood && peer.Send(batch)) sent += batch.size();
+        EXPECT_LT(sent, flood) << text.size();
+        EXPECT_TRUE(peer.WaitClosed()) << text.size();
+        // The link ends as any other; the texts it left waiting are dropped with it.
+        EXPECT_TRUE(WaitFor([&] { return !disconnected.isEmpty(); }, 10000)) << text.size();
+        EXPECT_EQ(disconnected.value(0).value(0).toInt(), index);
+        EXPECT_TRUE(received.isEmpty()) << text.size();
+    }
 }
 
 TEST_F(ServerSession, StopEndsAdmittedLinksWhoseAgentsStallOrNeverRead) {

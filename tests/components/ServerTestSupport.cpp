@@ -206,6 +206,12 @@ QByteArray ScriptedPeer::SetEncodings(const QList<qint32>& encodings) {
     return m;
 }
 
+QByteArray ScriptedPeer::ChatMessage(const QByteArray& text) {
+    const auto n = quint32(text.size());
+    const char header[8] = {11, 0, 0, 0, char(n >> 24), char(n >> 16), char(n >> 8), char(n)};
+    return QByteArray(header, 8) + text;
+}
+
 QByteArray ScriptedPeer::Greeting() {
     return QByteArray("RFB 003.008\n") + char(1) + char(1);
 }
@@ -225,6 +231,29 @@ QByteArray ScriptedPeer::UpdateRequest(bool incremental, QSize size) {
     const int w = size.width(), h = size.height();
     const char m[10] = {3, char(incremental), 0, 0, 0, 0, char(w >> 8), char(w), char(h >> 8), char(h)};
     return QByteArray(m, 10);
+}
+
+MutePeer::MutePeer() {
+    m_listener = ListenOnLoopback(m_port);
+    m_thread = std::thread([this] {
+        const int fd = accept(m_listener, nullptr, nullptr);
+        if (fd < 0) return;
+        (void)!write(fd, "RF", 2);
+        std::unique_lock lock(m_mutex);
+        m_stopped.wait(lock, [&] { return m_stop; });
+        close(fd);
+    });
+}
+
+MutePeer::~MutePeer() {
+    {
+        std::lock_guard lock(m_mutex);
+        m_stop = true;
+    }
+    m_stopped.notify_all();
+    shutdown(m_listener, SHUT_RDWR);
+    m_thread.join();
+    close(m_listener);
 }
 
 Deadline::Deadline(int ms, const char* what) {

@@ -76,11 +76,30 @@ class ScriptedPeer {
     static QByteArray KeyEvent(bool down, quint32 keysym);
     static QByteArray UpdateRequest(bool incremental, QSize size);
     static QByteArray SetEncodings(const QList<qint32>& encodings);
+    // An RFB text-chat message carrying `text` as it is (one piece of the server's text framing).
+    static QByteArray ChatMessage(const QByteArray& text);
 
   private:
     int m_listener = -1;
     int m_fd = -1;
     int m_port = 0;
+};
+
+// A peer on 127.0.0.1 that takes the connection, sends two bytes at once (before the server has
+// spoken) and then nothing, as no viewer would. Runs on a thread of its own until destroyed.
+class MutePeer {
+  public:
+    MutePeer();
+    ~MutePeer();
+    int port() const { return m_port; }
+
+  private:
+    int m_listener = -1;
+    int m_port = 0;
+    std::mutex m_mutex;
+    std::condition_variable m_stopped;
+    bool m_stop = false;
+    std::thread m_thread;
 };
 
 // Ends the test program with a message when it is not destroyed within `ms`: a bound on a call that

@@ -36,7 +36,7 @@ TEST(TextFraming, TextsOfEverySizeCrossInPiecesTheLibraryAccepts) {
     EXPECT_EQ(SplitText(Pattern(MaxPiece + 1)).size(), 2u);
 }
 
-TEST(TextFraming, DamagedOrOversizedTextsAreDroppedAndTheNextOneArrives) {
+TEST(TextFraming, DamagedOversizedOrRefusedTextsAreDroppedAndTheNextOneArrives) {
     TextAssembler assembler(10);
     std::string out;
     // An unknown header drops the pieces collected so far.
@@ -51,6 +51,13 @@ TEST(TextFraming, DamagedOrOversizedTextsAreDroppedAndTheNextOneArrives) {
     EXPECT_FALSE(assembler.Feed("Fend", out));
     EXPECT_TRUE(assembler.Feed("Fok", out));
     EXPECT_EQ(out, "ok");
+    // A text of which a piece was refused is dropped whole, pieces that came before and after.
+    EXPECT_FALSE(assembler.Feed("Mab", out));
+    assembler.Drop("Mcd");
+    EXPECT_FALSE(assembler.Feed("Mef", out));
+    EXPECT_FALSE(assembler.Feed("Fgh", out));
+    EXPECT_TRUE(assembler.Feed("Fij", out));
+    EXPECT_EQ(out, "ij");
     // An empty text is a text.
     EXPECT_TRUE(assembler.Feed("F", out));
     EXPECT_EQ(out, "");
