@@ -130,3 +130,49 @@ TEST(ServiceTool, ExitsWithTheUsageOnABadCommandLine) {
         EXPECT_TRUE(service.readAllStandardError().startsWith("usage:"));
     }
 }
+
+TEST(ServiceTool, ServesTheTestEndpointsOnlyWithTheTestOption) {
+    for (const bool withTest : {false, true}) {
+        QProcess service;
+        const int port =
+            StartService(service, withTest ? QStringList{QStringLiteral("--test")} : QStringList{});
+        ASSERT_GT(port, 0);
+        const QString root = QStringLiteral("http://127.0.0.1:%1/").arg(port);
+        const HttpFetchResult exact = HttpGetBytes(root + QStringLiteral("_test/exact?bytes=3"), 5);
+        const HttpFetchResult requests = HttpGetBytes(root + QStringLiteral("_test/requests"), 5);
+        if (withTest) {
+            EXPECT_EQ(exact.status, 200);
+            EXPECT_EQ(exact.body, QByteArray("aaa"));
+            EXPECT_EQ(requests.status, 200);
+            EXPECT_TRUE(requests.body.contains("\"target\":\"/_test/exact?bytes=3\""))
+                << requests.body.constData();
+        } else {
+            EXPECT_EQ(exact.status, 404);
+            EXPECT_EQ(requests.status, 404);
+            EXPECT_FALSE(requests.body.contains("target"));
+        }
+        service.terminate();
+        ASSERT_TRUE(service.waitForFinished(10000));
+    }
+}
+
+TEST(ServiceTool, RequestLogKeepsOnlyTheLatestTenThousand) {
+    QProcess service;
+    const int port = StartService(service, {QStringLiteral("--test")});
+    ASSERT_GT(port, 0);
+    const QString root = QStringLiteral("http://127.0.0.1:%1/").arg(port);
+    // 10,000 requests, then the log itself as the 10,001st: the first request is the one dropped.
+    constexpr int kSent = 10000;
+    for (int i = 1; i <= kSent; ++i)
+        ASSERT_EQ(HttpGetBytes(root + QStringLiteral("seen/%1").arg(i), 5).status, 404) << i;
+    HttpLimits roomy;
+    roomy.maxReplyBytes = 16 << 20;
+    const QList<QByteArray> lines =
+        HttpGetBytes(root + QStringLiteral("_test/requests"), 30, roomy).body.split('\n');
+    ASSERT_EQ(lines.size(), kSent + 1);  // the last line is empty
+    EXPECT_TRUE(lines.front().contains("\"target\":\"/seen/2\"")) << lines.front().constData();
+    EXPECT_TRUE(lines[kSent - 2].contains("\"target\":\"/seen/10000\"")) << lines[kSent - 2].constData();
+    EXPECT_TRUE(lines[kSent - 1].contains("\"target\":\"/_test/requests\"")) << lines[kSent - 1].constData();
+    service.terminate();
+    ASSERT_TRUE(service.waitForFinished(10000));
+}

@@ -66,7 +66,7 @@ class HttpDownloadTest : public ::testing::Test {
 
     test::TempFolder files;
     test::TempFolder target;
-    tools::ReferenceService service{QJsonObject{}, files.path()};
+    tools::ReferenceService service{QJsonObject{}, files.path(), tools::ReferenceService::TestEndpoints::On};
     int port = 0;
 };
 

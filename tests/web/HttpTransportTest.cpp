@@ -19,7 +19,7 @@ namespace {
 class HttpTransportTest : public ::testing::Test {
   protected:
     static void SetUpTestSuite() {
-        service = new ReferenceService(QJsonObject{});
+        service = new ReferenceService(QJsonObject{}, QString(), ReferenceService::TestEndpoints::On);
         port = service->Start();
     }
     static void TearDownTestSuite() {

@@ -53,11 +53,11 @@ void Idle(const std::atomic<bool>& stopping, std::chrono::milliseconds limit) {
 
 }  // namespace
 
-ReferenceService::ReferenceService(QJsonObject data, QString filesFolder)
+ReferenceService::ReferenceService(QJsonObject data, QString filesFolder, TestEndpoints testEndpoints)
     : m_data(std::move(data)),
       m_files(std::move(filesFolder)),
       m_server(std::make_unique<httplib::Server>()) {
-    Route();
+    Route(testEndpoints);
 }
 
 ReferenceService::~ReferenceService() {
@@ -97,7 +97,7 @@ void ReferenceService::Stop() {
 
 std::vector<SeenRequest> ReferenceService::Requests() const {
     std::lock_guard lock(m_mutex);
-    return m_requests;
+    return {m_requests.begin(), m_requests.end()};
 }
 
 void ReferenceService::RecordBody(const httplib::Request& req) {
@@ -111,7 +111,7 @@ void ReferenceService::RecordBody(const httplib::Request& req) {
     }
 }
 
-void ReferenceService::Route() {
+void ReferenceService::Route(TestEndpoints testEndpoints) {
     httplib::Server& s = *m_server;
 
     s.set_pre_routing_handler([this](const httplib::Request& req, httplib::Response&) {
@@ -122,6 +122,7 @@ void ReferenceService::Route() {
         seen.userAgent = Q(req.get_header_value("User-Agent"));
         seen.cacheControl = Q(req.get_header_value("Cache-Control"));
         std::lock_guard lock(m_mutex);
+        if (m_requests.size() >= kRequestLogLimit) m_requests.pop_front();
         m_requests.push_back(std::move(seen));
         return httplib::Server::HandlerResponse::Unhandled;
     });
@@ -239,7 +240,12 @@ void ReferenceService::Route() {
                         "application/octet-stream");
     });
 
-    // Misbehaving endpoints for tests.
+    if (testEndpoints == TestEndpoints::On) RouteTestEndpoints();
+}
+
+// Misbehaving endpoints for tests; left unrouted, their paths answer 404 like any unknown path.
+void ReferenceService::RouteTestEndpoints() {
+    httplib::Server& s = *m_server;
     s.Get("/_test/delay", [this](const httplib::Request& req, httplib::Response& res) {
         const int ms = std::atoi(req.get_param_value("ms").c_str());
         Idle(m_stopping, std::chrono::milliseconds(ms));

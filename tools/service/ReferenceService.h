@@ -5,6 +5,8 @@
 #include <QString>
 
 #include <atomic>
+#include <cstddef>
+#include <deque>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -15,9 +17,9 @@ class Server;
 struct Request;
 }  // namespace httplib
 
-// The reference web service: every endpoint the program uses, served from a data file, plus a few
-// misbehaving endpoints for tests. Text replies are in code page 949 like the real service; HTML pages
-// are UTF-8 and say so.
+// The reference web service: every endpoint the program uses, served from a data file, plus, when asked
+// for, a few misbehaving endpoints for tests. Text replies are in code page 949 like the real service;
+// HTML pages are UTF-8 and say so.
 //
 // Data file (JSON):
 //   {
@@ -35,7 +37,8 @@ struct Request;
 //   }
 // An unknown company code gets "-999" from the code check and an empty agent list.
 //
-// Endpoints under /_test/ misbehave on request:
+// Endpoints under /_test/ exist only when the service is made with TestEndpoints::On (pelio-service
+// --test); otherwise those paths answer 404 like any unknown path. They misbehave on request:
 //   delay?ms=N              waits N ms before the status line, then answers "delayed"
 //   hang?bytes=N            sends N bytes of a longer body, then sends nothing more
 //   continue-stall?ms=N     sends an interim "100 Continue" at once, the real reply's headers after N ms
@@ -45,7 +48,11 @@ struct Request;
 //   close-early             promises 1000 bytes, sends 100, closes the connection
 //   endless                 streams a body that never ends (until the client goes)
 //   exact?bytes=N           a body of exactly N bytes of "a"
-//   requests                the requests seen so far, one JSON object a line
+//   requests                the requests in the request log, oldest first, one JSON object a line
+//
+// Every request is logged (method, target, some headers, the body where a handler reads one), test
+// endpoints or not; the log keeps the latest kRequestLogLimit requests and drops older ones first, so
+// that a long-running service stays within bounded memory.
 namespace pelio::tools {
 
 struct SeenRequest {
@@ -59,7 +66,13 @@ struct SeenRequest {
 
 class ReferenceService {
   public:
-    explicit ReferenceService(QJsonObject data, QString filesFolder = QString());
+    enum class TestEndpoints { Off, On };
+    static constexpr std::size_t kRequestLogLimit = 10000;
+
+    // Serves `data` (see above) and userfiles/ from `filesFolder` (none when empty); the /_test/
+    // endpoints only with TestEndpoints::On.
+    explicit ReferenceService(QJsonObject data, QString filesFolder = QString(),
+                              TestEndpoints testEndpoints = TestEndpoints::Off);
     ~ReferenceService();
     ReferenceService(const ReferenceService&) = delete;
     ReferenceService& operator=(const ReferenceService&) = delete;
@@ -69,13 +82,15 @@ class ReferenceService {
     int Start(const QString& host = QStringLiteral("127.0.0.1"), int port = 0);
     void Stop();
 
+    // The request log, oldest first: at most the latest kRequestLogLimit requests. Safe from any thread.
     std::vector<SeenRequest> Requests() const;
 
     // Reads a data file; an unreadable or malformed file gives an empty object.
     static QJsonObject LoadData(const QString& path, QString* error = nullptr);
 
   private:
-    void Route();
+    void Route(TestEndpoints testEndpoints);
+    void RouteTestEndpoints();
     void RecordBody(const httplib::Request& req);
 
     QJsonObject m_data;
@@ -84,7 +99,7 @@ class ReferenceService {
     std::thread m_thread;
     std::atomic<bool> m_stopping{false};
     mutable std::mutex m_mutex;
-    std::vector<SeenRequest> m_requests;
+    std::deque<SeenRequest> m_requests;
 };
 
 }  // namespace pelio::tools

@@ -1,8 +1,10 @@
 // pelio-service: the reference web service for tests and the demo.
-//   pelio-service [--data FILE] [--port N] [--host ADDRESS] [--files FOLDER]
-// Port 0 (the default) picks a free port. Prints "listening on HOST:PORT" once it serves, then runs
-// until it is terminated. Without --data it says so on standard error and serves no company (the test
-// endpoints and the files still work); a malformed command line exits 2 with the usage.
+//   pelio-service [--data FILE] [--port N] [--host ADDRESS] [--files FOLDER] [--test]
+// Port 0 (the default) picks a free port. --test also serves the misbehaving /_test/ endpoints (see
+// ReferenceService.h); without it those paths answer 404. Prints "listening on HOST:PORT" once it
+// serves, then runs until it is terminated. Without --data it says so on standard error and serves no
+// company (the files, and with --test the test endpoints, still work); a malformed command line exits 2
+// with the usage.
 #include "ReferenceService.h"
 
 #include <QCoreApplication>
@@ -24,10 +26,14 @@ int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     QString dataFile, host = QStringLiteral("127.0.0.1"), files;
     int port = 0;
-    bool usage = false;
+    bool usage = false, testEndpoints = false;
     const QStringList args = app.arguments();
     for (qsizetype i = 1; i < args.size() && !usage; ++i) {
         const QString& a = args[i];
+        if (a == QLatin1String("--test")) {
+            testEndpoints = true;
+            continue;
+        }
         const bool known = a == QLatin1String("--data") || a == QLatin1String("--port") ||
                            a == QLatin1String("--host") || a == QLatin1String("--files");
         if (!known || i + 1 >= args.size() || args[i + 1].isEmpty()) {
@@ -49,7 +55,9 @@ int main(int argc, char** argv) {
     }
     if (usage) {
         std::fprintf(stderr,
-                     "usage: pelio-service [--data FILE] [--port N] [--host ADDRESS] [--files FOLDER]\n");
+                     "usage: pelio-service [--data FILE] [--port N] [--host ADDRESS] [--files FOLDER] "
+                     "[--test]\n"
+                     "  --test  also serve the misbehaving /_test/ endpoints for tests\n");
         return 2;
     }
     QJsonObject data;
@@ -61,10 +69,13 @@ int main(int argc, char** argv) {
             return 1;
         }
     } else {
-        // Still useful without data: the test endpoints and the drop box files work alone.
+        // Still useful without data: the drop box files (and with --test the test endpoints) work alone.
         std::fputs("pelio-service: no --data given: serving no companies, agents or notices\n", stderr);
     }
-    pelio::tools::ReferenceService service(data, files);
+    using pelio::tools::ReferenceService;
+    ReferenceService service(
+        data, files,
+        testEndpoints ? ReferenceService::TestEndpoints::On : ReferenceService::TestEndpoints::Off);
     const int bound = service.Start(host, port);
     if (bound == 0) {
         std::fprintf(stderr, "pelio-service: cannot listen on %s:%d\n", qPrintable(host), port);
