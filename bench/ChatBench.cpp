@@ -7,7 +7,7 @@
 #include "BenchSupport.h"
 #include "app/AppContext.h"
 #include "platform/FakeServices.h"
-#include "transfer/ChatLink.h"
+#include "session/ChatLink.h"
 #include "transfer/frmChat.h"
 #include "util/gui/BrowserEngine.h"
 #include "util/gui/HtmlView.h"
@@ -31,7 +31,7 @@ using pelio::bench::Until;
 
 namespace {
 
-class IdleLink : public transfer::ChatLink {
+class IdleLink : public session::ChatLink {
   public:
     bool Connected() const override { return true; }
     void SendChatLine(const QString&) override {}

@@ -91,7 +91,7 @@ int main(int argc, char** argv) {
                 Until([&] { return t.elapsed() >= ms; });
             };
             hooks.pumpEvents = [] { QCoreApplication::processEvents(); };
-            session::SessionController controller(context, component, view, peers, hooks);
+            session::SessionController controller(context, component, view, &peers, hooks);
             session::MessageDispatcher dispatcher(
                 context, controller, view, session::MessageDispatcher::Peers{peers, peers, peers, peers},
                 QStringLiteral("http://127.0.0.1/"));
@@ -101,7 +101,7 @@ int main(int argc, char** argv) {
             QElapsedTimer timer;
             timer.start();
             controller.RequestConnect(
-                {request::AgentChoice{QStringLiteral("김상담"), QString::number(agent.port),
+                {session::AgentChoice{QStringLiteral("김상담"), QString::number(agent.port),
                                       QStringLiteral("127.0.0.1"), QStringLiteral("127.0.0.1")},
                  QString()});
             bool greeted = false, screened = false;

@@ -39,7 +39,7 @@ std::unique_ptr<QWidget> CreateFirstWindow(app::AppContext& context, app::FirstW
         QWidget* owner = dynamic_cast<QWidget*>(&view);
         return session::CreateProgramSession(
             context, *context.Platform, view,
-            [&context](transfer::ChatLink& link) {
+            [&context](session::ChatLink& link) {
                 return std::make_unique<transfer::ChatWindowHost>(context, *context.Platform, link);
             },
             [&context, owner](session::ChatPeer& chat) {

@@ -4,7 +4,7 @@
 #include "platform/Clock.h"
 #include "platform/InputMode.h"
 #include "request/RequestLog.h"
-#include "request/SessionSeam.h"
+#include "session/SessionSeam.h"
 
 namespace pelio::request {
 
@@ -40,7 +40,7 @@ bool InfoMentions(const QString& info, const QString& text) {
 
 }  // namespace
 
-AgentListRules::AgentListRules(app::AppContext& context, SessionSeam& session, const platform::Clock& clock,
+AgentListRules::AgentListRules(app::AppContext& context, session::SessionSeam& session, const platform::Clock& clock,
                                platform::InputMode& inputMode, View& view, web::ServiceRoots roots,
                                AgentListFetch fetch)
     : m_context(context),

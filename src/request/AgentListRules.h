@@ -17,9 +17,11 @@ class Clock;
 class InputMode;
 }  // namespace pelio::platform
 
-namespace pelio::request {
-
+namespace pelio::session {
 class SessionSeam;
+}
+
+namespace pelio::request {
 
 // The hint in the request text box while the customer has typed nothing.
 inline const QString kRequestHint = QStringLiteral(
@@ -97,7 +99,7 @@ class AgentListRules {
         virtual void CloseWindow() = 0;
     };
 
-    AgentListRules(app::AppContext& context, SessionSeam& session, const platform::Clock& clock,
+    AgentListRules(app::AppContext& context, session::SessionSeam& session, const platform::Clock& clock,
                    platform::InputMode& inputMode, View& view, web::ServiceRoots roots, AgentListFetch fetch);
 
     State CurrentState() const { return m_state; }
@@ -146,7 +148,7 @@ class AgentListRules {
     bool Closed() const { return m_state == State::Closed; }
 
     app::AppContext& m_context;
-    SessionSeam& m_session;
+    session::SessionSeam& m_session;
     const platform::Clock& m_clock;
     platform::InputMode& m_inputMode;
     View& m_view;

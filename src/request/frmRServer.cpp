@@ -222,10 +222,10 @@ void frmRServer::OnColumnClicked(int column) {
 }
 
 void frmRServer::OnConnectClicked() {
-    ConnectRequest request;
+    session::ConnectRequest request;
     if (const QTreeWidgetItem* item = SelectedItem()) {
         const QString tag = item->data(0, kTagRole).toString();
-        request.Agent = AgentChoice{item->text(0), item->text(kPortColumn), tag.section(u',', 0, 0),
+        request.Agent = session::AgentChoice{item->text(0), item->text(kPortColumn), tag.section(u',', 0, 0),
                                     tag.section(u',', 1)};
     }
     const QString text = m_txtStartMent->toPlainText();

@@ -4,7 +4,7 @@
 #include "request/AgentListRules.h"
 #include "request/EntryWindowSeam.h"
 #include "request/OpenWindows.h"
-#include "request/SessionSeam.h"
+#include "session/SessionSeam.h"
 #include "session/SessionView.h"
 
 #include <QColor>
@@ -54,7 +54,7 @@ class frmRServer : public QWidget, private AgentListRules::View, private session
 
   public:
     // Makes the window's session, which reaches the window through the view it is given.
-    using SessionFactory = std::function<std::unique_ptr<SessionSeam>(session::SessionView& view)>;
+    using SessionFactory = std::function<std::unique_ptr<session::SessionSeam>(session::SessionView& view)>;
 
     frmRServer(app::AppContext& context, platform::Services& services, const SessionFactory& makeSession,
                EntryOpener openEntry, QWidget* parent = nullptr);
@@ -140,7 +140,7 @@ class frmRServer : public QWidget, private AgentListRules::View, private session
 
     app::AppContext& m_context;
     platform::Services& m_services;
-    std::unique_ptr<SessionSeam> m_session;
+    std::unique_ptr<session::SessionSeam> m_session;
     EntryOpener m_openEntry;
     web::ServiceRoots m_roots;
     AgentListRules m_rules;

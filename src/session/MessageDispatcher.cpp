@@ -1,7 +1,6 @@
 #include "session/MessageDispatcher.h"
 
 #include "app/AppContext.h"
-#include "session/SessionController.h"
 #include "session/SessionLog.h"
 #include "session/SessionPeers.h"
 #include "session/SessionView.h"
@@ -10,46 +9,86 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QHash>
 
 namespace pelio::session {
 
 namespace {
 
-// Colours of the classic 16-colour table used for the session's own lines in the transcript.
-constexpr int kGreen = 2, kCyan = 3, kRed = 4, kYellow = 6;
+// What a notice shows of a text the agent chose (a command line, an address): escaped for the chat
+// view's HTML, and cut short so that a huge argument does not flood the transcript.
+QString Shown(const QString& detail) {
+    constexpr qsizetype kShownLength = 300;
+    const QString cut = detail.size() > kShownLength ? detail.left(kShownLength) + QStringLiteral("…") : detail;
+    return cut.toHtmlEscaped();
+}
 
 }  // namespace
 
-MessageDispatcher::MessageDispatcher(app::AppContext& context, SessionController& session, SessionView& view,
-                                     Peers peers, QString serviceRoot)
+MessageDispatcher::MessageDispatcher(app::AppContext& context, SessionDriver& session, SessionView& view,
+                                     Peers peers, QString serviceRoot, AgentList agentList)
     : m_context(context),
       m_session(session),
       m_view(view),
       m_peers(peers),
-      m_serviceRoot(std::move(serviceRoot)) {}
+      m_serviceRoot(std::move(serviceRoot)),
+      m_agentList(std::move(agentList)) {}
 
 MessageDispatcher::~MessageDispatcher() {
     *m_alive = false;
 }
 
+MessageDispatcher::Handler MessageDispatcher::HandlerOf(const QString& keyword) {
+    using D = MessageDispatcher;
+    static const QHash<QString, Handler> table{
+        {keyword::kShell, &D::OnShell},
+        {keyword::kIe, &D::OnIe},
+        {keyword::kUrl, &D::OnUrl},
+        {keyword::kExplorer, &D::OnExplorer},
+        {keyword::kDesktop, &D::OnDesktop},
+        {keyword::kIme, &D::OnIme},
+        {keyword::kFileAccepted, &D::OnFileAccepted},
+        {keyword::kFileRefused, &D::OnFileRefused},
+        {keyword::kFileName, &D::OnFileName},
+        {keyword::kDownloadThis, &D::OnDownloadThis},
+        {keyword::kLastFile, &D::OnLastFile},
+        {keyword::kChatStart, &D::OnChatStart},
+        {keyword::kChat, &D::OnChat},
+        {keyword::kChatEnd, &D::OnChatEnd},
+        {keyword::kChangeAgent, &D::OnChangeAgent},
+        {keyword::kEnd, &D::OnEnd},
+        {keyword::kShowMe, &D::OnShowMe},
+        {keyword::kStopShowMe, &D::OnStopShowMe},
+    };
+    return table.value(keyword, nullptr);
+}
+
 void MessageDispatcher::Dispatch(const QString& message) {
-    if (m_backlog.size() >= kBacklogLimit) {
-        qCWarning(lcSession) << "message dropped: the backlog is full";
+    // A peer that sends faster than its messages are handled (each may wait for the customer) loses
+    // the link rather than the program its memory.
+    if (m_backlog.size() >= kBacklogLimit || m_backlogChars + message.size() > kBacklogChars) {
+        qCWarning(lcSession) << "the agent's messages outran the backlog";
+        m_backlog.clear();
+        m_backlogChars = 0;
+        m_session.DropLink();
         return;
     }
     m_backlog.push_back(message);
+    m_backlogChars += message.size();
     // Messages handled while an earlier one waits nest inside its wait; past a few levels they wait
     // their turn here instead, so that a peer cannot grow the stack without end. Order is kept.
     if (m_depth >= kMaxDepth) return;
     const std::weak_ptr<bool> alive = m_alive;
     while (!m_backlog.empty()) {
         // Only the session that runs acts on what its agent sent.
-        if (m_session.CurrentState() != SessionController::State::InSession) {
+        if (!m_session.InSession()) {
             m_backlog.clear();
+            m_backlogChars = 0;
             return;
         }
         const QString next = m_backlog.front();
         m_backlog.pop_front();
+        m_backlogChars -= next.size();
         ++m_depth;
         Handle(next);
         if (alive.expired()) return;
@@ -59,80 +98,136 @@ void MessageDispatcher::Dispatch(const QString& message) {
 
 void MessageDispatcher::Handle(const QString& message) {
     const SessionMessage m = SplitMessage(message);
-    const QString& k = m.keyword;
-    qCDebug(lcSession) << "message" << k;
-    if (k == u"shell") {
-        m_peers.commands.RunCommandLine(m.argument);
-    } else if (k == u"ie") {
-        m_peers.commands.OpenAddress(m_serviceRoot + QStringLiteral("pelio/"));
-    } else if (k == u"url") {
-        m_peers.commands.OpenAddress(m.argument);
-    } else if (k == u"explorer") {
-        m_peers.commands.OpenFileManager();
-    } else if (k == u"desktop") {
-        m_peers.commands.ToggleShowDesktop();
-    } else if (k == u"ime") {
-        m_peers.commands.PressHangulKey();
-    } else if (k == u"fileaccepted") {
-        m_peers.chat.DisplayCommonMsg(QStringLiteral("상담원이 파일 전송을 수락하여 전송을 시작합니다."),
-                                      kCyan);
-        m_peers.chat.StartQueuedUpload();
-    } else if (k == u"filerefused") {
-        m_peers.chat.ReleaseSendQueue();
-        m_peers.chat.DisplayCommonMsg(QStringLiteral("상담원이 파일 전송을 거절하여 전송이 취소되었습니다."),
-                                      kYellow);
-        m_view.Inform(QStringLiteral("상담원이 파일 전송을 거절하여 취소되었습니다."));
-    } else if (k == u"filename") {
-        OfferFiles(m.argument);
-    } else if (k == u"downloadthis") {
-        m_context.FileTransferBusy = true;
-        StartDownload(m.argument);
-    } else if (k == u"lastfile") {
-        m_context.LastBatchFile = m.argument;
-    } else if (k == u"chatstart") {
-        m_chatBuffer.Start();
-    } else if (k == u"chat") {
-        m_chatBuffer.Append(m.argument);
-    } else if (k == u"chatend") {
-        m_peers.chat.ShowAgentChat(m_chatBuffer.Take());
-    } else if (k == u"changeagent") {
-        if (const auto agent = ParseChangeAgent(m.argument, m_context.PublicIP))
-            m_session.ChangeAgent(agent->address, agent->port);
-    } else if (k == u"end") {
-        m_session.EndByAgent();
-    } else if (k == u"showme") {
-        m_peers.screen.ShowMe(ParseShowMe(m.argument));
-    } else if (k == u"stopshowme") {
-        m_peers.screen.StopShowMe();
-    }
+    qCDebug(lcSession) << "message" << m.keyword.left(40);
+    if (const Handler handler = HandlerOf(m.keyword)) (this->*handler)(m.argument);
 }
 
-void MessageDispatcher::OfferFiles(const QString& list) {
+void MessageDispatcher::Notice(const QString& text, int colour) {
+    qCInfo(lcSession).noquote() << "notice" << text;
+    m_peers.chat.DisplayCommonMsg(text, colour);
+}
+
+bool MessageDispatcher::Allowed(RemoteAction action, const QString& detail) {
+    Verdict verdict = m_policy.Decide(action);
+    if (verdict == Verdict::Ask) {
+        const std::weak_ptr<bool> alive = m_alive;
+        const bool yes = m_view.AskYesNo(RemoteActionPolicy::Question(action, detail));
+        if (alive.expired() || !m_session.InSession()) return false;
+        verdict = yes ? Verdict::Run : Verdict::Refuse;
+    }
+    if (verdict == Verdict::Run) return true;
+    Notice(QStringLiteral("상담원이 요청한 작업을 허용하지 않았습니다: ") + Shown(detail), kNoticeRed);
+    return false;
+}
+
+// --- commands on this computer ---
+
+void MessageDispatcher::OnShell(const QString& argument) {
+    if (!Allowed(RemoteAction::RunProgram, argument)) return;
+    Notice(QStringLiteral("상담원이 프로그램을 실행했습니다: ") + Shown(argument), kNoticeGrey);
+    m_peers.commands.RunCommandLine(argument);
+}
+
+void MessageDispatcher::OnIe(const QString&) {
+    OpenAddress(m_serviceRoot + QStringLiteral("pelio/"));
+}
+
+void MessageDispatcher::OnUrl(const QString& argument) {
+    OpenAddress(argument);
+}
+
+void MessageDispatcher::OpenAddress(const QString& address) {
+    const QString trimmed = address.trimmed();
+    // A local path, file: or any other scheme could start a program or show local files.
+    if (!RemoteActionPolicy::IsOpenableAddress(trimmed)) {
+        Notice(QStringLiteral("상담원이 보낸 주소는 열 수 없는 형식이라 열지 않았습니다: ") + Shown(trimmed),
+               kNoticeRed);
+        return;
+    }
+    if (!Allowed(RemoteAction::OpenAddress, trimmed)) return;
+    Notice(QStringLiteral("상담원이 웹 페이지를 열었습니다: ") + Shown(trimmed), kNoticeGrey);
+    m_peers.commands.OpenAddress(trimmed);
+}
+
+void MessageDispatcher::OnExplorer(const QString&) {
+    if (!Allowed(RemoteAction::OpenFileManager, QStringLiteral("파일 탐색기"))) return;
+    Notice(QStringLiteral("상담원이 파일 탐색기 창을 열었습니다."), kNoticeGrey);
+    m_peers.commands.OpenFileManager();
+}
+
+void MessageDispatcher::OnDesktop(const QString&) {
+    if (!Allowed(RemoteAction::ShowDesktop, QStringLiteral("바탕화면 보기"))) return;
+    Notice(QStringLiteral("상담원이 바탕화면 보기를 전환했습니다."), kNoticeGrey);
+    m_peers.commands.ToggleShowDesktop();
+}
+
+void MessageDispatcher::OnIme(const QString&) {
+    if (!Allowed(RemoteAction::SwitchInput, QStringLiteral("입력 언어 전환"))) return;
+    Notice(QStringLiteral("상담원이 입력 언어(한/영)를 전환했습니다."), kNoticeGrey);
+    m_peers.commands.PressHangulKey();
+}
+
+// --- files ---
+
+// An answer with no offer of the customer waiting for it changes nothing and tells nothing (a peer
+// must not be able to raise message boxes at will).
+void MessageDispatcher::OnFileAccepted(const QString&) {
+    if (!m_peers.chat.StartQueuedUpload()) {
+        qCInfo(lcSession) << "fileaccepted with no offer waiting: ignored";
+        return;
+    }
+    m_peers.chat.DisplayCommonMsg(QStringLiteral("상담원이 파일 전송을 수락하여 전송을 시작합니다."), kNoticeCyan);
+}
+
+void MessageDispatcher::OnFileRefused(const QString&) {
+    if (!m_peers.chat.ReleaseSendQueue()) {
+        qCInfo(lcSession) << "filerefused with no offer waiting: ignored";
+        return;
+    }
+    m_peers.chat.DisplayCommonMsg(QStringLiteral("상담원이 파일 전송을 거절하여 전송이 취소되었습니다."),
+                                  kNoticeYellow);
+    m_view.Inform(QStringLiteral("상담원이 파일 전송을 거절하여 취소되었습니다."));
+}
+
+void MessageDispatcher::OnFileName(const QString& argument) {
     // One question at a time: an offer made while the customer has not answered the last one is
     // refused, so that questions do not pile up on the screen.
     if (m_asking) {
         qCInfo(lcSession) << "file offer refused: a question is open";
-        m_session.SendMessage(QStringLiteral("filerefused"));
+        m_session.SendMessage(keyword::kFileRefused);
+        return;
+    }
+    const QStringList names = OfferedFiles(argument);
+    if (names.size() > AgentFileBatch::kMaxOfferedFiles) {
+        m_session.SendMessage(keyword::kFileRefused);
+        Notice(QStringLiteral("상담원이 보내려는 파일이 너무 많아(%1개 초과) 받지 않았습니다.")
+                   .arg(AgentFileBatch::kMaxOfferedFiles),
+               kNoticeRed);
         return;
     }
     const std::weak_ptr<bool> alive = m_alive;
     m_context.LastBatchFile.clear();
-    m_peers.chat.ShowFileOffer(list);
+    m_batch.Offer(names);
+    m_peers.chat.ShowFileOffer(argument);
     const QString question =
         QStringLiteral("상담원이 다음 파일을 이 컴퓨터로 전송하려고 합니다. 전송 받으시겠습니까?\r\n") +
-        SummarizeFileList(list);
+        SummarizeFileList(argument);
     m_asking = true;
     const bool yes = m_view.AskYesNo(question);
     // The session may have ended, or the window closed, while the question waited.
     if (alive.expired()) return;
     m_asking = false;
-    if (!m_session.bConnected()) return;
+    if (!m_session.InSession()) {
+        m_batch.Clear();
+        return;
+    }
+    m_batch.Answer(yes);
     if (yes) {
-        m_session.SendMessage(QStringLiteral("fileaccepted"));
-        m_peers.chat.DisplayCommonMsg(QStringLiteral("파일 전송을 수락하셨습니다."), kGreen);
+        m_session.SendMessage(keyword::kFileAccepted);
+        m_peers.chat.DisplayCommonMsg(QStringLiteral("파일 전송을 수락하셨습니다."), kNoticeGreen);
     } else {
-        m_session.SendMessage(QStringLiteral("filerefused"));
-        m_peers.chat.DisplayCommonMsg(QStringLiteral("파일 전송을 거절하셨습니다."), kRed);
+        m_session.SendMessage(keyword::kFileRefused);
+        m_peers.chat.DisplayCommonMsg(QStringLiteral("파일 전송을 거절하셨습니다."), kNoticeRed);
     }
 }
 
@@ -150,13 +245,107 @@ QString MessageDispatcher::DownloadTarget(const QString& receivedFolder, const Q
     return path;
 }
 
-void MessageDispatcher::StartDownload(const QString& address) {
-    const QString path = DownloadTarget(m_context.ReceivedFolder, address);
+void MessageDispatcher::OnDownloadThis(const QString& argument) {
+    switch (m_batch.Admit(argument)) {
+        case AgentFileBatch::Admission::Admitted:
+            break;
+        case AgentFileBatch::Admission::BadAddress:
+            Notice(QStringLiteral("상담원이 보낸 파일 주소가 올바르지 않아 받지 않았습니다: ") + Shown(argument),
+                   kNoticeRed);
+            return;
+        case AgentFileBatch::Admission::NoBatch:
+        case AgentFileBatch::Admission::NotOffered:
+            Notice(QStringLiteral("수락하지 않은 파일이라 받지 않았습니다: ") + Shown(argument), kNoticeRed);
+            return;
+    }
+    if (!Allowed(RemoteAction::DownloadFile, argument)) return;
+    const QString path = DownloadTarget(m_context.ReceivedFolder, argument);
     if (path.isEmpty()) {
-        qCWarning(lcSession) << "no received-files folder for" << address;
+        qCWarning(lcSession) << "no received-files folder for" << argument;
         return;
     }
-    m_peers.downloads.StartDownload(path, address, util::FileNameOfPath(path));
+    const QString name = util::FileNameOfPath(path);
+    m_context.FileTransferBusy = true;
+    qCInfo(lcSession).noquote() << "download" << argument << "->" << path;
+    m_peers.downloads.StartDownload(path, argument, name);
+}
+
+void MessageDispatcher::OnLastFile(const QString& argument) {
+    m_context.LastBatchFile = argument;
+}
+
+// --- chat ---
+
+void MessageDispatcher::OnChatStart(const QString&) {
+    m_chatBuffer.Start();
+}
+
+void MessageDispatcher::OnChat(const QString& argument) {
+    m_chatBuffer.Append(argument);
+}
+
+void MessageDispatcher::OnChatEnd(const QString&) {
+    if (m_chatBuffer.Overflowed()) {
+        m_chatBuffer.Take();
+        Notice(QStringLiteral("상담원이 보낸 대화가 너무 길어(%1KB 초과) 표시하지 않았습니다.")
+                   .arg(ChatBuffer::kMaxLineBytes / 1024),
+               kNoticeRed);
+        return;
+    }
+    m_peers.chat.ShowAgentChat(m_chatBuffer.Take());
+}
+
+// --- the session ---
+
+std::optional<ListedAgent> MessageDispatcher::FindListedAgent(const QList<ListedAgent>& agents,
+                                                             const QString& address, int port,
+                                                             const QString& customerPublicIp) {
+    for (const ListedAgent& agent : agents) {
+        const auto listed = ParseChangeAgent(
+            agent.publicAddress + u'/' + agent.localAddress + u'/' + agent.port, customerPublicIp);
+        if (listed && listed->port == port && listed->address.compare(address, Qt::CaseInsensitive) == 0)
+            return agent;
+    }
+    return std::nullopt;
+}
+
+void MessageDispatcher::OnChangeAgent(const QString& argument) {
+    const auto target = ParseChangeAgent(argument, m_context.PublicIP);
+    if (!target || m_moving) return;
+    const QString where = target->address + u':' + QString::number(target->port);
+    if (!Allowed(RemoteAction::MoveToAgent, where)) return;
+    // The company's list decides where the session may go; fetching it may run window events.
+    const std::weak_ptr<bool> alive = m_alive;
+    m_moving = true;
+    const auto agents = m_agentList ? m_agentList() : std::nullopt;
+    if (alive.expired()) return;
+    m_moving = false;
+    if (!m_session.InSession()) return;
+    const auto agent =
+        agents ? FindListedAgent(*agents, target->address, target->port, m_context.PublicIP) : std::nullopt;
+    if (!agent) {
+        Notice(QStringLiteral("회사의 상담원 목록에 없는 곳(%1)으로 연결을 넘기려 하여 거절했습니다. 지원은 계속됩니다.")
+                   .arg(Shown(where)),
+               kNoticeRed);
+        return;
+    }
+    Notice(QStringLiteral("상담원이 %1 상담원에게 연결을 넘깁니다.").arg(Shown(agent->name)), kNoticeGrey);
+    m_session.ChangeAgent(target->address, target->port);
+}
+
+void MessageDispatcher::OnEnd(const QString&) {
+    m_session.EndByAgent();
+}
+
+void MessageDispatcher::OnShowMe(const QString& argument) {
+    const ShowMeFields fields = ParseShowMe(argument);
+    if (!Allowed(RemoteAction::ShowAgentScreen, fields.agentName)) return;
+    Notice(QStringLiteral("상담원이 자신의 화면을 보여 줍니다."), kNoticeGrey);
+    m_peers.screen.ShowMe(fields);
+}
+
+void MessageDispatcher::OnStopShowMe(const QString&) {
+    m_peers.screen.StopShowMe();
 }
 
 }  // namespace pelio::session

@@ -17,43 +17,6 @@ namespace pelio::session {
 
 namespace {
 
-// Stand-ins for the chat window and the download windows (see the header).
-class LoggingPeers : public ChatPeer, public DownloadPeer {
-  public:
-    LoggingPeers(app::AppContext& context, platform::Desktop& desktop)
-        : m_context(context), m_desktop(desktop) {}
-    void SetSession(SessionController* session) { m_session = session; }
-
-    void OpenChat() override {
-        qCInfo(lcSession) << "chat opened";
-        if (m_context.PendingRequestText.isEmpty() || !m_session) return;
-        const QString line = m_context.PendingRequestText;
-        m_context.PendingRequestText.clear();
-        m_session->SendChatLine(line);
-    }
-    void ShowAgentChat(const QString& html) override { qCInfo(lcSession).noquote() << "agent chat" << html; }
-    void DisplayCommonMsg(const QString& text, int colour) override {
-        qCInfo(lcSession).noquote() << "common" << colour << text;
-    }
-    void ShowFileOffer(const QString& list) override {
-        qCInfo(lcSession).noquote() << "file offer" << list;
-        // The customer's attention is drawn to the question that follows.
-        m_desktop.PlaySound(m_context.AppFolder + QStringLiteral("/system/chat.wav"));
-    }
-    void StartQueuedUpload() override { qCInfo(lcSession) << "upload queued files"; }
-    void ReleaseSendQueue() override { qCInfo(lcSession) << "send queue released"; }
-    void AppendLine(const QString& html) override { qCInfo(lcSession).noquote() << "line" << html; }
-    void SessionEnded() override { qCInfo(lcSession) << "session ended"; }
-    void StartDownload(const QString& localFile, const QString& remoteUrl, const QString&) override {
-        qCInfo(lcSession).noquote() << "download" << remoteUrl << "->" << localFile;
-    }
-
-  private:
-    app::AppContext& m_context;
-    platform::Desktop& m_desktop;
-    SessionController* m_session = nullptr;
-};
-
 // The agent's commands, run through the platform services.
 class PlatformCommands : public SessionCommands {
   public:
@@ -76,80 +39,74 @@ class PlatformCommands : public SessionCommands {
     platform::Services& m_services;
 };
 
-class ProgramSession : public request::SessionSeam, public transfer::ChatLink {
-  public:
-    ProgramSession(app::AppContext& context, platform::Services& services, SessionView& view,
-                   const ChatFactory& makeChat, const DownloadFactory& makeDownloads)
-        : m_view(view),
-          m_peers(context, *services.desktop),
-          m_commands(services),
-          m_screen(
+SessionController::Hooks ProgramHooks(app::AppContext& context, const web::ServiceRoots& roots) {
+    SessionController::Hooks hooks;
+    hooks.lookupPublicIp = [roots, &context] { return web::LookupPublicIp(roots, context); };
+    hooks.waitResponsive = [](int ms) { web::WaitResponsive(ms); };
+    hooks.pumpEvents = [] { web::PumpPendingEvents(); };
+    hooks.newRecordingPath = [&context] {
+        return util::NewHistoryFilePath(false, context.HistoryFolder, context.DeptCode, context.DeptName);
+    };
+    return hooks;
+}
+
+// The parts the controller works with, made before it.
+struct ProgramParts {
+    ProgramParts(app::AppContext& context, platform::Services& services, SessionView& view,
+                 std::function<QString()> agentAddress)
+        : roots(web::LoadServiceRoots(context.IniFile)),
+          commands(services),
+          screen(
               context, *services.windows, [] { return std::make_unique<components::VncViewerComponent>(); },
               {[clock = services.clock.get()] { return clock->NowMs(); },
                [](int ms) { web::WaitResponsive(ms); }},
-              [this] { return m_controller->CurrentServerIP(); }, view.OwnerWindow()) {
-        if (makeChat) m_chat = makeChat(*this);
-        ChatPeer& chat = m_chat ? *m_chat : static_cast<ChatPeer&>(m_peers);
-        if (makeDownloads) m_downloads = makeDownloads(chat);
-        DownloadPeer& downloads = m_downloads ? *m_downloads : static_cast<DownloadPeer&>(m_peers);
-        SessionController::Hooks hooks;
-        const web::ServiceRoots roots = web::LoadServiceRoots(context.IniFile);
-        hooks.lookupPublicIp = [roots, &context] { return web::LookupPublicIp(roots, context); };
-        hooks.waitResponsive = [](int ms) { web::WaitResponsive(ms); };
-        hooks.pumpEvents = [] { web::PumpPendingEvents(); };
-        hooks.newRecordingPath = [&context] {
-            return util::NewHistoryFilePath(false, context.HistoryFolder, context.DeptCode, context.DeptName);
-        };
-        m_controller = std::make_unique<SessionController>(context, m_component, view, chat, hooks);
+              std::move(agentAddress), view.OwnerWindow()) {}
+
+    web::ServiceRoots roots;
+    components::VncServerComponent component;
+    PlatformCommands commands;
+    ScreenViewHost screen;
+};
+
+// The controller is the session the window holds; the parts, the windows' peers and the dispatcher
+// live with it.
+class ProgramSession : private ProgramParts, public SessionController {
+  public:
+    ProgramSession(app::AppContext& context, platform::Services& services, SessionView& view,
+                   const ChatFactory& makeChat, const DownloadFactory& makeDownloads)
+        : ProgramParts(context, services, view, [this] { return CurrentServerIP(); }),
+          SessionController(context, component, view, nullptr, ProgramHooks(context, roots)) {
+        m_chat = makeChat(*this);
+        SetChat(*m_chat);
+        m_downloads = makeDownloads(*m_chat);
         m_dispatcher = std::make_unique<MessageDispatcher>(
-            context, *m_controller, view, MessageDispatcher::Peers{chat, downloads, m_screen, m_commands},
-            roots.ServiceRoot);
-        m_controller->SetDispatcher(m_dispatcher.get());
-        m_peers.SetSession(m_controller.get());
-        m_controller->Prepare();
+            context, *this, view, MessageDispatcher::Peers{*m_chat, *m_downloads, screen, commands},
+            roots.ServiceRoot, [this, &context] { return ListedAgents(context); });
+        SetDispatcher(m_dispatcher.get());
+        Prepare();
     }
-
-    void RequestConnect(const request::ConnectRequest& request) override {
-        m_controller->RequestConnect(request);
-    }
-    bool OpenSession(const QString& address, int port) override {
-        return m_controller->OpenSession(address, port);
-    }
-    bool bConnected() const override { return m_controller->bConnected(); }
-    qint64 ConnectedSeconds() const override { return m_controller->ConnectedSeconds(); }
-    void CloseSession() override { m_controller->CloseSession(); }
-    void EndSession() override { m_controller->EndByCustomer(); }
-    void ShowChat() override { m_controller->ShowChat(); }
-
-    // --- transfer::ChatLink ---
-    bool Connected() const override { return m_controller->bConnected(); }
-    void SendChatLine(const QString& line) override { m_controller->SendChatLine(line); }
-    void SendMessage(const QString& message) override { m_controller->SendMessage(message); }
-    void MinimizeMainWindow() override { m_view.Minimize(); }
-    void RestoreMainWindow() override {
-        m_view.SetNormalState();
-        m_view.RestoreAndActivate();
-    }
-    void CloseConnectedNotice() override { m_view.CloseConnectedNotice(); }
+    ~ProgramSession() override { SetDispatcher(nullptr); }
 
   private:
-    SessionView& m_view;
-    components::VncServerComponent m_component;
-    LoggingPeers m_peers;
-    PlatformCommands m_commands;
-    ScreenViewHost m_screen;
+    std::optional<QList<ListedAgent>> ListedAgents(const app::AppContext& context) const {
+        const web::AgentListReply reply = web::FetchAgentList(roots, context.DeptCode);
+        if (reply.Outcome != web::AgentListOutcome::Listed) return std::nullopt;
+        QList<ListedAgent> agents;
+        for (const web::AgentRecord& record : reply.Records)
+            agents.push_back({record.Name, record.PublicAddress, record.LocalAddress, record.Port});
+        return agents;
+    }
+
     std::unique_ptr<ChatPeer> m_chat;
     std::unique_ptr<DownloadPeer> m_downloads;
-    std::unique_ptr<SessionController> m_controller;
     std::unique_ptr<MessageDispatcher> m_dispatcher;
 };
 
 }  // namespace
 
-std::unique_ptr<request::SessionSeam> CreateProgramSession(app::AppContext& context,
-                                                           platform::Services& services, SessionView& view,
-                                                           const ChatFactory& makeChat,
-                                                           const DownloadFactory& makeDownloads) {
+std::unique_ptr<SessionSeam> CreateProgramSession(app::AppContext& context, platform::Services& services,
+                                                  SessionView& view, const ChatFactory& makeChat,
+                                                  const DownloadFactory& makeDownloads) {
     return std::make_unique<ProgramSession>(context, services, view, makeChat, makeDownloads);
 }
 

@@ -9,9 +9,9 @@
 // is opened.
 #pragma once
 
-#include "request/SessionSeam.h"
+#include "session/SessionSeam.h"
 #include "session/SessionPeers.h"
-#include "transfer/ChatLink.h"
+#include "session/ChatLink.h"
 
 #include <functional>
 #include <memory>
@@ -29,13 +29,13 @@ class SessionView;
 
 // Makes the chat window's side of the session; it reaches the session and the agent list window
 // through the link, which lives as long as the session.
-using ChatFactory = std::function<std::unique_ptr<ChatPeer>(transfer::ChatLink& link)>;
+using ChatFactory = std::function<std::unique_ptr<ChatPeer>(session::ChatLink& link)>;
 // Makes the download windows' side; they tell how each file ended through the chat.
 using DownloadFactory = std::function<std::unique_ptr<DownloadPeer>(ChatPeer& chat)>;
 
 // The service's addresses come from the settings file (context.IniFile). Without a chat factory a
 // stand-in logs what would reach the chat window.
-std::unique_ptr<request::SessionSeam> CreateProgramSession(app::AppContext& context,
+std::unique_ptr<session::SessionSeam> CreateProgramSession(app::AppContext& context,
                                                            platform::Services& services, SessionView& view,
                                                            const ChatFactory& makeChat = {},
                                                            const DownloadFactory& makeDownloads = {});

@@ -41,8 +41,50 @@ QString BusyText(bool manual) {
 
 }  // namespace
 
+std::optional<SessionController::State> SessionController::Next(State state, Event event) {
+    using S = State;
+    using E = Event;
+    switch (state) {
+        case S::Idle:
+            if (event == E::Open) return S::Connecting;
+            break;
+        case S::Connecting:
+            if (event == E::LinkUp) return S::Waiting;
+            if (event == E::LinkFailed) return S::Idle;
+            break;
+        case S::Waiting:
+            if (event == E::Admitted) return S::InSession;
+            if (event == E::Busy) return S::Waiting;
+            if (event == E::Ended) return S::Idle;
+            if (event == E::Open) return S::Connecting;
+            break;
+        case S::InSession:
+            if (event == E::Move) return S::Moving;
+            if (event == E::Ended) return S::Idle;
+            if (event == E::Open) return S::Connecting;
+            break;
+        case S::Moving:
+            if (event == E::LinkUp) return S::MovedWaiting;
+            if (event == E::LinkFailed) return S::Idle;
+            break;
+        case S::MovedWaiting:
+            if (event == E::Admitted) return S::InSession;
+            if (event == E::Busy) return S::Waiting;
+            if (event == E::Ended) return S::Idle;
+            break;
+    }
+    return std::nullopt;
+}
+
+bool SessionController::Apply(Event event) {
+    const std::optional<State> next = Next(m_state, event);
+    if (!next) return false;
+    m_state = *next;
+    return true;
+}
+
 SessionController::SessionController(app::AppContext& context, components::ServerComponent& component,
-                                     SessionView& view, ChatPeer& chat, Hooks hooks, QObject* parent)
+                                     SessionView& view, ChatPeer* chat, Hooks hooks, QObject* parent)
     : QObject(parent),
       m_context(context),
       m_component(component),
@@ -62,6 +104,10 @@ SessionController::~SessionController() {
     *m_alive = false;
 }
 
+bool SessionController::bConnected() const {
+    return m_state == State::Waiting || m_state == State::InSession || m_state == State::MovedWaiting;
+}
+
 void SessionController::Prepare() {
     m_view.SetStatus(QString());
     m_component.SetConfigFlag1(false);
@@ -74,13 +120,13 @@ QString SessionController::TimeText(qint64 seconds) {
     return QStringLiteral("%1분 %2초").arg(seconds / 60).arg(seconds % 60);
 }
 
-void SessionController::RequestConnect(const request::ConnectRequest& request) {
-    if (m_state != State::Idle || m_connected) return;  // a second press while a session runs
+void SessionController::RequestConnect(const ConnectRequest& request) {
+    if (m_state != State::Idle) return;  // a second press while a session runs
     if (!request.Agent) {
         m_view.Inform(kChooseAvailableAgent);
         return;
     }
-    const request::AgentChoice& agent = *request.Agent;
+    const AgentChoice& agent = *request.Agent;
     QString address = agent.PublicAddress.trimmed();
     bool numeric = false;
     const int port = agent.Port.trimmed().toInt(&numeric);
@@ -90,7 +136,7 @@ void SessionController::RequestConnect(const request::ConnectRequest& request) {
     }
     const std::weak_ptr<bool> alive = m_alive;
     if (!m_view.AskYesNo(agent.Name + QStringLiteral(" 상담원에게 원격지원을 요청하시겠습니까?"))) return;
-    if (alive.expired() || m_state != State::Idle || m_connected) return;
+    if (alive.expired() || m_state != State::Idle) return;
     m_view.SetSelectedAgentStatus(QStringLiteral("접속 중...."), true);
 
     // An agent behind the customer's own public address is reached at its local address.
@@ -119,10 +165,12 @@ bool SessionController::OpenSession(const QString& address, int port) {
 }
 
 bool SessionController::Open(const QString& address, int port, const QString& agentName) {
+    // A link that is being made is not replaced by another.
+    if (!Apply(Event::Open)) return false;
     const std::weak_ptr<bool> alive = m_alive;
     m_view.SetWaitCursor(true);
     if (!agentName.isEmpty()) m_view.SetStatus(agentName + QStringLiteral(" 상담원에게 연결 중..."));
-    m_state = State::Connecting;
+    m_admittedIndex = -1;
     if (m_component.Recording()) m_component.StopRecording();
     if (m_component.Active()) m_component.Stop();
     m_component.Start(kDefaultAgentPort);
@@ -133,12 +181,12 @@ bool SessionController::Open(const QString& address, int port, const QString& ag
     m_currentServerPort = port;
     m_view.SetWaitCursor(false);
     if (ok) {
-        m_state = State::Waiting;
+        Apply(Event::LinkUp);
         StartLinkDone();
         m_view.ShowConnectedNotice();
         m_view.ShowOnSupport();
     } else {
-        m_state = State::Idle;
+        Apply(Event::LinkFailed);
         m_view.SetStatus(QStringLiteral("연결실패"));
         m_view.Inform(FailureText(ManualMode()));
     }
@@ -149,7 +197,6 @@ bool SessionController::Open(const QString& address, int port, const QString& ag
 void SessionController::StartLinkDone() {
     m_view.EnableControl(SessionControl::Connect, false);
     m_view.EnableControl(SessionControl::End, true);
-    m_connected = true;
     m_view.SetStatus(kConnected);
     if (m_hooks.newRecordingPath) {
         const QString path = m_hooks.newRecordingPath();
@@ -162,19 +209,21 @@ void SessionController::StartLinkDone() {
 void SessionController::OnConnected(int index) {
     components::ServerConnection* connection = m_component.Client(index);
     if (connection->Address() == QLatin1String("0.0.0.0")) {
-        // The agent serves another customer: the link is given up and the customer told.
+        // The agent serves another customer: the link is given up and the customer told. A move to
+        // another agent ends here: the link's end is the session's end, told as such.
         qCInfo(lcSession) << "agent busy";
-        // A move to another agent ends here: the link's end is the session's end, told as such.
-        m_agentChanging = false;
+        if (!Apply(Event::Busy)) return;
         m_view.Inform(BusyText(ManualMode()));
         return;
     }
+    const bool moved = m_state == State::MovedWaiting;
+    // Only a link this session made is admitted.
+    if (!Apply(Event::Admitted)) return;
     const std::weak_ptr<bool> alive = m_alive;
     connection->SetAllowed(true);
     m_admittedIndex = index;
-    m_state = State::InSession;
+    m_replacedIndex = -1;
     m_view.EnableControl(SessionControl::Chat, true);
-    m_connected = true;
     m_view.EnableControl(SessionControl::Connect, false);
     m_view.EnableControl(SessionControl::Refresh, false);
     m_view.EnableControl(SessionControl::List, false);
@@ -190,29 +239,28 @@ void SessionController::OnConnected(int index) {
     if (m_hooks.pumpEvents) m_hooks.pumpEvents();
     if (alive.expired()) return;
 
-    if (!m_context.PendingRequestText.isEmpty()) {
+    if (!m_context.PendingRequestText.isEmpty() && m_chat) {
         if (m_hooks.waitResponsive) m_hooks.waitResponsive(2000);
         if (alive.expired()) return;
-        m_chat.OpenChat();
+        m_chat->OpenChat();
         if (alive.expired()) return;
     }
-    if (m_agentChanging)
-        m_agentChanging = false;
-    else
-        m_view.RestoreAndActivate();
+    if (!moved) m_view.RestoreAndActivate();
     m_view.ShowOnSupport();
 }
 
 void SessionController::OnDisconnected(int index) {
     if (index != m_admittedIndex && m_state == State::InSession) return;  // a link given up earlier
+    if (index == m_replacedIndex && AgentChanging()) return;  // the link a move replaces
+    if (m_state == State::Idle) return;                       // the session has already ended
     qCInfo(lcSession) << "disconnected";
-    if (!m_agentChanging) {
+    if (!AgentChanging()) {
         m_view.RestoreAndActivate();
         m_view.Beep();
         m_view.SetNormalState();
     }
     CloseSession();
-    m_chat.SessionEnded();
+    if (m_chat) m_chat->SessionEnded();
     m_view.EnableControl(SessionControl::Chat, false);
     m_view.EnableControl(SessionControl::List, true);
     m_view.EnableControl(SessionControl::Refresh, true);
@@ -232,26 +280,27 @@ void SessionController::StopComponent() {
 }
 
 void SessionController::CloseSession() {
+    const bool changing = AgentChanging();
     StopComponent();
     m_admittedIndex = -1;
-    if (m_state != State::Connecting) m_state = State::Idle;
+    Apply(Event::Ended);
     m_view.EnableControl(SessionControl::Connect,
                          (m_view.HasSelectedAgent() && !m_view.SelectedAgentGreyed()) || ManualMode());
     m_view.EnableControl(SessionControl::End, false);
-    m_connected = false;
     m_view.EnableControl(SessionControl::Chat, false);
     m_timer1.stop();
-    if (!m_agentChanging) m_view.SetStatus(kSessionEnded);
+    if (!changing) m_view.SetStatus(kSessionEnded);
 }
 
 void SessionController::EndByCustomer() {
     const std::weak_ptr<bool> alive = m_alive;
+    const bool changing = AgentChanging();
     CloseSession();
-    m_chat.SessionEnded();
+    if (m_chat) m_chat->SessionEnded();
     m_view.CloseOnSupport();
     m_view.Inform(kSessionEnded);
     if (alive.expired()) return;
-    if (!ManualMode() || m_agentChanging) {
+    if (!ManualMode() || changing) {
         m_view.EnableControl(SessionControl::List, true);
         m_view.EnableControl(SessionControl::Refresh, true);
     } else {
@@ -261,15 +310,14 @@ void SessionController::EndByCustomer() {
 
 void SessionController::EndByAgent() {
     const std::weak_ptr<bool> alive = m_alive;
-    m_connected = false;
+    if (!Apply(Event::Ended)) return;
     m_view.EnableControl(SessionControl::End, false);
     m_view.EnableControl(SessionControl::Chat, false);
     // The agent ended normally: the recording ends with the component.
     StopComponent();
     m_admittedIndex = -1;
-    m_state = State::Idle;
     m_timer1.stop();
-    m_chat.SessionEnded();
+    if (m_chat) m_chat->SessionEnded();
     m_view.CloseConnectedNotice();
     m_view.CloseOnSupport();
     m_view.SetNormalState();
@@ -282,40 +330,47 @@ void SessionController::EndByAgent() {
 }
 
 void SessionController::ChangeAgent(const QString& address, int port) {
-    if (m_agentChanging) return;
+    const int replaced = m_admittedIndex;
+    if (!Apply(Event::Move)) return;
     const std::weak_ptr<bool> alive = m_alive;
-    m_agentChanging = true;
+    m_replacedIndex = replaced;
+    m_admittedIndex = -1;
     qCInfo(lcSession).noquote() << "ChangeAgent" << address << port;
     if (m_component.Recording()) m_component.StopRecording();
     m_component.Stop();
-    m_connected = false;
-    m_admittedIndex = -1;
-    m_state = State::Connecting;
     if (m_hooks.pumpEvents) m_hooks.pumpEvents();
     if (alive.expired()) return;
     m_component.Start(kDefaultAgentPort);
     const bool ok = m_component.Connect(address, port);
     if (alive.expired()) return;
     if (ok) {
-        m_state = State::Waiting;
+        Apply(Event::LinkUp);
         StartLinkDone();
         m_view.ShowOnSupport();
     } else {
         // A failed reconnect shows no message; the window is left as after a session that ended, so
         // that the customer can choose an agent again (or, in manual mode, end the program).
-        m_agentChanging = false;
+        Apply(Event::LinkFailed);
+        m_replacedIndex = -1;
         CloseSession();
-        // CloseSession keeps a connection attempt's state; this one has ended, and the customer must
-        // be able to ask an agent again.
-        m_state = State::Idle;
         m_view.EnableControl(SessionControl::List, true);
         m_view.EnableControl(SessionControl::Refresh, true);
         m_view.CloseOnSupport();
     }
 }
 
+void SessionController::DropLink() {
+    qCWarning(lcSession) << "the agent outran the session's limits: the link is dropped";
+    OnDisconnected(m_admittedIndex);
+}
+
+void SessionController::RestoreMainWindow() {
+    m_view.SetNormalState();
+    m_view.RestoreAndActivate();
+}
+
 void SessionController::ShowChat() {
-    m_chat.OpenChat();
+    if (m_chat) m_chat->OpenChat();
 }
 
 void SessionController::SendMessage(const QString& text) {
@@ -339,7 +394,7 @@ void SessionController::SendChatLine(const QString& line) {
 void SessionController::Timer1Tick() {
     ++m_connectedSeconds;
     m_view.ShowConnectedTime(TimeText(m_connectedSeconds));
-    if (!m_connected) m_timer1.stop();
+    if (!bConnected()) m_timer1.stop();
 }
 
 }  // namespace pelio::session

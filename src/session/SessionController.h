@@ -2,9 +2,29 @@
 // agent, the session's life, the change of agent, the connected time, and the end from either side.
 // Plain code with an explicit state; the window is reached through SessionView, the component through
 // its contract, and the agent's messages go to the MessageDispatcher.
+//
+// The state changes only through Apply, along this table:
+//
+//   state         what runs                                         events -> next state
+//   Idle          no session; the list is usable                    Open -> Connecting
+//   Connecting    Open makes the link                               LinkUp -> Waiting, LinkFailed -> Idle
+//   Waiting       the link is up; the agent's program has not       Admitted -> InSession, Busy -> Waiting,
+//                 taken it yet                                      Ended -> Idle, Open -> Connecting
+//   InSession     the agent is admitted and greeted                 Move -> Moving, Ended -> Idle,
+//                                                                   Open -> Connecting
+//   Moving        ChangeAgent makes the link to the next agent      LinkUp -> MovedWaiting,
+//                                                                   LinkFailed -> Idle
+//   MovedWaiting  that link is up; the next agent has not taken it  Admitted -> InSession,
+//                                                                   Busy -> Waiting, Ended -> Idle
+//
+// Any other event leaves the state as it is. While a link is being made (Connecting, Moving) the end
+// of the link it replaces is not the session's end. The session is connected (bConnected) in Waiting,
+// InSession and MovedWaiting, and moving to another agent (AgentChanging) in Moving and MovedWaiting.
 #pragma once
 
-#include "request/SessionSeam.h"
+#include "session/ChatLink.h"
+#include "session/SessionPeers.h"
+#include "session/SessionSeam.h"
 #include "session/SessionView.h"
 
 #include <QObject>
@@ -13,6 +33,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 
 namespace pelio::app {
 struct AppContext;
@@ -26,15 +47,14 @@ namespace pelio::session {
 class ChatPeer;
 class MessageDispatcher;
 
-class SessionController : public QObject, public request::SessionSeam {
+class SessionController : public QObject, public SessionSeam, public ChatLink, public SessionDriver {
     Q_OBJECT
   public:
-    enum class State {
-        Idle,        // no session; the list is usable
-        Connecting,  // OpenSession or ChangeAgent is making the link
-        Waiting,     // the link is up; the agent's program has not taken it yet
-        InSession,   // the agent is admitted and greeted
-    };
+    enum class State { Idle, Connecting, Waiting, InSession, Moving, MovedWaiting };
+    enum class Event { Open, LinkUp, LinkFailed, Admitted, Busy, Ended, Move };
+
+    // The state `event` leads to from `state`, or nothing when the event does not apply there.
+    static std::optional<State> Next(State state, Event event);
 
     // The port the agent's program listens on when none is given.
     static constexpr int kDefaultAgentPort = 18925;
@@ -49,38 +69,51 @@ class SessionController : public QObject, public request::SessionSeam {
         std::function<QString()> newRecordingPath;
     };
 
+    // The chat may be given later (SetChat), before the first session; the chat window is made with
+    // the controller as its link.
     SessionController(app::AppContext& context, components::ServerComponent& component, SessionView& view,
-                      ChatPeer& chat, Hooks hooks, QObject* parent = nullptr);
+                      ChatPeer* chat, Hooks hooks, QObject* parent = nullptr);
     ~SessionController() override;
 
     // Sets the component's configuration once, at the window's load.
     void Prepare();
     // The dispatcher of the agent's messages; the session hands it every text of the admitted agent.
     void SetDispatcher(MessageDispatcher* dispatcher) { m_dispatcher = dispatcher; }
+    void SetChat(ChatPeer& chat) { m_chat = &chat; }
 
     // --- SessionSeam ---
-    void RequestConnect(const request::ConnectRequest& request) override;
+    void RequestConnect(const ConnectRequest& request) override;
     // A manual connection: the window runs without a usable agent list from now on.
     bool OpenSession(const QString& address, int port) override;
-    bool bConnected() const override { return m_connected; }
+    bool bConnected() const override;
     qint64 ConnectedSeconds() const override { return m_connectedSeconds; }
     void CloseSession() override;
     void EndSession() override { EndByCustomer(); }
     void ShowChat() override;
 
+    // --- SessionDriver ---
+    bool InSession() const override { return m_state == State::InSession; }
+    // Sends one session message (encrypted) to the agent.
+    void SendMessage(const QString& text) override;
+    // The agent's message "end".
+    void EndByAgent() override;
+    // The agent's message "changeagent", once checked against the company's list.
+    void ChangeAgent(const QString& address, int port) override;
+    void DropLink() override;
+
+    // --- ChatLink ---
+    bool Connected() const override { return bConnected(); }
+    // Sends one chat line in its framing, pausing between the pieces.
+    void SendChatLine(const QString& line) override;
+    void MinimizeMainWindow() override { m_view.Minimize(); }
+    void RestoreMainWindow() override;
+    void CloseConnectedNotice() override { m_view.CloseConnectedNotice(); }
+
     // The end button.
     void EndByCustomer();
-    // The agent's message "end".
-    void EndByAgent();
-    // The agent's message "changeagent".
-    void ChangeAgent(const QString& address, int port);
-    // Sends one session message (encrypted) to the agent.
-    void SendMessage(const QString& text);
-    // Sends one chat line in its framing, pausing between the pieces.
-    void SendChatLine(const QString& line);
 
     State CurrentState() const { return m_state; }
-    bool AgentChanging() const { return m_agentChanging; }
+    bool AgentChanging() const { return m_state == State::Moving || m_state == State::MovedWaiting; }
     bool ManualMode() const { return !m_tempServerIP.isEmpty(); }
     QString CurrentServerIP() const { return m_currentServerIP; }
     int CurrentServerPort() const { return m_currentServerPort; }
@@ -90,6 +123,8 @@ class SessionController : public QObject, public request::SessionSeam {
     static QString TimeText(qint64 seconds);
 
   private:
+    // Moves along the table; false (and no change) when the event does not apply in this state.
+    bool Apply(Event event);
     bool Open(const QString& address, int port, const QString& agentName);
     void StartLinkDone();
     void OnConnected(int index);
@@ -100,14 +135,14 @@ class SessionController : public QObject, public request::SessionSeam {
     app::AppContext& m_context;
     components::ServerComponent& m_component;
     SessionView& m_view;
-    ChatPeer& m_chat;
+    ChatPeer* m_chat = nullptr;
     Hooks m_hooks;
     MessageDispatcher* m_dispatcher = nullptr;
 
     State m_state = State::Idle;
-    bool m_connected = false;
-    bool m_agentChanging = false;
     int m_admittedIndex = -1;
+    // The link a move replaces: its end, whenever it comes, is not the end of the moved session.
+    int m_replacedIndex = -1;
     QString m_currentServerIP;
     int m_currentServerPort = 0;
     QString m_tempServerIP;

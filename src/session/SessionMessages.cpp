@@ -5,6 +5,7 @@ namespace pelio::session {
 namespace {
 
 const QString kCrLf = QStringLiteral("\r\n");
+const QString kShowMeSeparator = QStringLiteral("#;#");
 
 // Lines of a list sent as text: CR LF between them, a lone LF accepted too.
 QStringList ListLines(const QString& text) {
@@ -25,39 +26,75 @@ QString JoinMessage(const QString& keyword, const QString& argument) {
     return argument.isEmpty() ? keyword : keyword + u':' + argument;
 }
 
+QString FileOfferMessage(const QStringList& names) {
+    QString argument;
+    for (const QString& name : names) argument += kCrLf + name;
+    return keyword::kFileName + u':' + argument;
+}
+
+QString DownloadThisMessage(const QString& address) {
+    return keyword::kDownloadThis + u':' + address;
+}
+
+QString LastFileMessage(const QString& name) {
+    return keyword::kLastFile + u':' + name;
+}
+
+QString ChangeAgentMessage(const QString& publicAddress, const QString& localAddress, const QString& port) {
+    return keyword::kChangeAgent + u':' + publicAddress + u'/' + localAddress + u'/' + port;
+}
+
+QString ShowMeMessage(const QStringList& fields) {
+    return keyword::kShowMe + u':' + fields.join(kShowMeSeparator);
+}
+
 QString SessionGreeting(const QString& machineCode, const QString& customerName, const QString& customerPhone,
                         const QString& accountId) {
-    return QStringLiteral("customer:") + machineCode + u'/' + customerName + u'/' + customerPhone + u'/' +
+    return keyword::kCustomer + u':' + machineCode + u'/' + customerName + u'/' + customerPhone + u'/' +
            accountId;
 }
 
 std::optional<GreetingFields> ParseGreeting(const QString& message) {
     const SessionMessage split = SplitMessage(message);
-    if (split.keyword != u"customer") return std::nullopt;
+    if (split.keyword != keyword::kCustomer) return std::nullopt;
     const QStringList parts = split.argument.split(u'/');
     if (parts.size() < 4) return std::nullopt;
     return GreetingFields{parts[0], parts[1], parts[2], parts.mid(3).join(u'/')};
 }
 
 QStringList ChatMessages(const QString& line) {
-    QStringList messages{QStringLiteral("chatstart")};
+    QStringList messages{keyword::kChatStart};
     for (qsizetype at = 0; at < line.size();) {
         qsizetype length = qMin<qsizetype>(kChatPieceLength, line.size() - at);
         if (at + length < line.size() && line.at(at + length - 1).isHighSurrogate()) --length;
-        messages << QStringLiteral("chat:") + line.mid(at, length);
+        messages << keyword::kChat + u':' + line.mid(at, length);
         at += length;
     }
-    messages << QStringLiteral("chatend");
+    messages << keyword::kChatEnd;
     return messages;
 }
 
+void ChatBuffer::Start() {
+    m_text.clear();
+    m_bytes = 0;
+    m_overflowed = false;
+}
+
 void ChatBuffer::Append(const QString& piece) {
+    if (m_overflowed) return;
+    m_bytes += piece.toUtf8().size();
+    if (m_bytes > kMaxLineBytes) {
+        m_overflowed = true;
+        m_text = QString();  // gives the memory back
+        return;
+    }
     m_text += piece;
 }
 
 QString ChatBuffer::Take() {
     QString text;
     text.swap(m_text);
+    Start();
     return text;
 }
 
@@ -75,7 +112,7 @@ std::optional<AgentAddress> ParseChangeAgent(const QString& argument, const QStr
 }
 
 ShowMeFields ParseShowMe(const QString& argument) {
-    const QStringList fields = argument.split(QStringLiteral("#;#"));
+    const QStringList fields = argument.split(kShowMeSeparator);
     return ShowMeFields{fields.value(0), fields.value(1), fields.value(2), fields.value(3)};
 }
 

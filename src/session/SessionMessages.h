@@ -16,6 +16,33 @@
 
 namespace pelio::session {
 
+// The keywords of the session messages, in lower case as they are sent. No other file spells them.
+namespace keyword {
+// Agent to customer: commands on this computer.
+inline const QString kShell = QStringLiteral("shell");
+inline const QString kIe = QStringLiteral("ie");
+inline const QString kUrl = QStringLiteral("url");
+inline const QString kExplorer = QStringLiteral("explorer");
+inline const QString kDesktop = QStringLiteral("desktop");
+inline const QString kIme = QStringLiteral("ime");
+// Both ways: files and chat.
+inline const QString kFileName = QStringLiteral("filename");
+inline const QString kFileAccepted = QStringLiteral("fileaccepted");
+inline const QString kFileRefused = QStringLiteral("filerefused");
+inline const QString kDownloadThis = QStringLiteral("downloadthis");
+inline const QString kLastFile = QStringLiteral("lastfile");
+inline const QString kChatStart = QStringLiteral("chatstart");
+inline const QString kChat = QStringLiteral("chat");
+inline const QString kChatEnd = QStringLiteral("chatend");
+// Agent to customer: the session itself.
+inline const QString kChangeAgent = QStringLiteral("changeagent");
+inline const QString kEnd = QStringLiteral("end");
+inline const QString kShowMe = QStringLiteral("showme");
+inline const QString kStopShowMe = QStringLiteral("stopshowme");
+// Customer to agent: the greeting.
+inline const QString kCustomer = QStringLiteral("customer");
+}  // namespace keyword
+
 // A received message split at its first ":"; the keyword in lower case.
 struct SessionMessage {
     QString keyword;
@@ -26,6 +53,16 @@ SessionMessage SplitMessage(const QString& text);
 
 // "keyword:argument", or the keyword alone when the argument is empty.
 QString JoinMessage(const QString& keyword, const QString& argument);
+
+// Builders of the messages with arguments.
+// "filename:" and CR LF before each name.
+QString FileOfferMessage(const QStringList& names);
+QString DownloadThisMessage(const QString& address);
+QString LastFileMessage(const QString& name);
+// "changeagent:PUBLIC/LOCAL/PORT".
+QString ChangeAgentMessage(const QString& publicAddress, const QString& localAddress, const QString& port);
+// "showme:" and the fields joined by "#;#".
+QString ShowMeMessage(const QStringList& fields);
 
 // The greeting the customer's program sends once the agent's program has taken the connection.
 QString SessionGreeting(const QString& machineCode, const QString& customerName, const QString& customerPhone,
@@ -45,17 +82,24 @@ inline constexpr int kChatPieceLength = 300;
 QStringList ChatMessages(const QString& line);
 
 // Collects the pieces of a chat line from the other side. A "chatstart" in the middle of a line
-// discards what was collected; pieces without a "chatstart" are added to what is there.
+// discards what was collected; pieces without a "chatstart" are added to what is there. A line longer
+// than kMaxLineBytes (UTF-8) is not kept: what came is dropped, further pieces are counted only, and
+// Overflowed tells so until the next Start or Take; memory stays bounded whatever the peer sends.
 class ChatBuffer {
   public:
-    void Start() { m_text.clear(); }
+    static constexpr qsizetype kMaxLineBytes = 64 * 1024;
+
+    void Start();
     void Append(const QString& piece);
-    // The collected line, after which the buffer is empty.
+    // The collected line (empty after an overflow), after which the buffer is empty.
     QString Take();
     const QString& Text() const { return m_text; }
+    bool Overflowed() const { return m_overflowed; }
 
   private:
     QString m_text;
+    qsizetype m_bytes = 0;
+    bool m_overflowed = false;
 };
 
 // The agent's address and port in a "changeagent" argument: the public address, or the local address

@@ -9,6 +9,26 @@
 
 namespace pelio::session {
 
+// Colours of the session's own lines in the chat view and the transcript, from the classic 16-colour
+// table.
+enum NoticeColour : int { kNoticeGreen = 2, kNoticeCyan = 3, kNoticeRed = 4, kNoticeYellow = 6, kNoticeGrey = 8 };
+
+// What the dispatcher of the agent's messages asks of the session that runs.
+class SessionDriver {
+  public:
+    virtual ~SessionDriver() = default;
+    // Whether the agent is admitted and the session runs: only then is a message acted on.
+    virtual bool InSession() const = 0;
+    // Sends one session message (encrypted) to the agent.
+    virtual void SendMessage(const QString& text) = 0;
+    // The agent's "end".
+    virtual void EndByAgent() = 0;
+    // Moves the session to another agent's program (already checked against the company's list).
+    virtual void ChangeAgent(const QString& address, int port) = 0;
+    // The agent outran a bound: the link is dropped and the session ends as at any disconnection.
+    virtual void DropLink() = 0;
+};
+
 // The chat window.
 class ChatPeer {
   public:
@@ -17,15 +37,15 @@ class ChatPeer {
     virtual void OpenChat() = 0;
     // A whole chat line of the agent (HTML).
     virtual void ShowAgentChat(const QString& html) = 0;
-    // A line of the session's own in the transcript, in one of the classic colours (2 green, 3 cyan,
-    // 4 red, 6 yellow).
+    // A line of the session's own in the transcript, in one of the NoticeColour colours.
     virtual void DisplayCommonMsg(const QString& text, int colour) = 0;
     // The agent offers files (one name per CR LF): shown in the transcript, drawing attention.
     virtual void ShowFileOffer(const QString& list) = 0;
-    // The agent took the customer's offer: the queued files are uploaded.
-    virtual void StartQueuedUpload() = 0;
-    // The agent refused it: no file stays queued.
-    virtual void ReleaseSendQueue() = 0;
+    // The agent took the customer's offer: the queued files are uploaded. False when no offer of the
+    // customer was waiting for the answer (nothing happens then).
+    virtual bool StartQueuedUpload() = 0;
+    // The agent refused it: no file stays queued. False when no offer was waiting.
+    virtual bool ReleaseSendQueue() = 0;
     // Any other line of the session in the transcript (HTML): how a file from the agent ended.
     virtual void AppendLine(const QString& html) = 0;
     // The session ended (either side, or the link dropped): the transcript is made whole on disk.

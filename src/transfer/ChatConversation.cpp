@@ -1,6 +1,6 @@
 #include "transfer/ChatConversation.h"
 
-#include "transfer/ChatLink.h"
+#include "session/ChatLink.h"
 #include "util/core/Colors.h"
 
 namespace pelio::transfer {
@@ -20,6 +20,8 @@ util::OleColor ClassicColour(int index) {
             return util::ColorFromChannels(128, 0, 0);
         case 6:
             return util::ColorFromChannels(128, 128, 0);
+        case 8:
+            return util::ColorFromChannels(128, 128, 128);
         default:
             return util::ColorFromChannels(0, 0, 0);
     }
@@ -52,22 +54,31 @@ ChatConversation::SendResult ChatConversation::Send(const QString& input, const 
     return SendResult::Sent;
 }
 
+void ChatConversation::AppendNotice(const QString& html) {
+    m_chated = true;
+    Append(MarkedNoticeHtml(html));
+}
+
 void ChatConversation::ShowAgentLine(const QString& html) {
     m_chated = true;
-    Append(html);
+    Append(SanitizeAgentHtml(html));
+}
+
+void ChatConversation::AddLine(const QString& html) {
+    AppendNotice(html);
 }
 
 void ChatConversation::DisplayCommonMsg(const QString& text, int colour) {
-    m_chated = true;
-    Append(kCrLf + QStringLiteral("<br><font size=2 color=") + util::ColorToHtml(ClassicColour(colour)) +
-           u'>' + text + QStringLiteral("</font><br>") + kCrLf);
+    AppendNotice(kCrLf + QStringLiteral("<br><font size=2 color=") +
+                 util::ColorToHtml(ClassicColour(colour)) + u'>' + text + QStringLiteral("</font><br>") +
+                 kCrLf);
 }
 
 void ChatConversation::ShowFileOffer(const QString& list) {
-    m_chated = true;
-    QString names = list;
+    // The names come from the agent: as text, they can bring no tag or link into the program's line.
+    QString names = list.toHtmlEscaped();
     names.replace(kCrLf, QStringLiteral("<br>"));
-    Append(
+    AppendNotice(
         kCrLf +
         QStringLiteral(
             "<br><font size=2 color=gray>상담원이 다음 파일을 이 컴퓨터로 전송하려고 합니다.</font>") +

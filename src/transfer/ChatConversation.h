@@ -9,9 +9,13 @@
 
 #include <functional>
 
+namespace pelio::session {
+class ChatLink;
+}
+
 namespace pelio::transfer {
 
-class ChatLink;
+using session::ChatLink;
 
 class ChatConversation {
   public:
@@ -30,17 +34,17 @@ class ChatConversation {
     // shown, nothing sent); else the line is shown, then sent while the session lasts.
     SendResult Send(const QString& input, const ChatInputStyle& style, const QString& customerName,
                     const QString& customerPhone, const QDateTime& now);
-    // A whole chat line of the agent, shown as it came.
+    // A whole chat line of the agent, shown and kept as SanitizeAgentHtml leaves it.
     void ShowAgentLine(const QString& html);
-    // A line of the session's own in one of the classic colours (2 green, 3 cyan, 4 red, 6 yellow).
+    // A line of the session's own in one of the classic colours (2 green, 3 cyan, 4 red, 6 yellow);
+    // text is HTML of the program's. Like every line of the program's own it carries the notice mark
+    // (MarkedNoticeHtml).
     void DisplayCommonMsg(const QString& text, int colour);
-    // The agent offers files (names separated by CR LF).
+    // The agent offers files (names separated by CR LF); the names are shown as text.
     void ShowFileOffer(const QString& list);
-    // Any other line of the session (file transfers), HTML, kept in the transcript.
-    void AddLine(const QString& html) {
-        m_chated = true;
-        Append(html);
-    }
+    // Any other line of the program's own (file transfers), HTML, kept in the transcript with the
+    // notice mark.
+    void AddLine(const QString& html);
 
     // The transcript has lines that were not saved yet.
     bool bChated() const { return m_chated; }
@@ -49,6 +53,8 @@ class ChatConversation {
 
   private:
     void Append(const QString& html);
+    // A line of the program's own: the chat changed, the line goes in with the notice mark.
+    void AppendNotice(const QString& html);
 
     ChatLink& m_link;
     QString m_document;

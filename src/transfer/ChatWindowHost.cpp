@@ -59,10 +59,10 @@ void ChatWindowHost::ShowFileOffer(const QString& list) {
     window->Conversation().ShowFileOffer(list);
 }
 
-void ChatWindowHost::StartQueuedUpload() {
-    // The queue lives in the window: without one there is nothing to send.
+bool ChatWindowHost::StartQueuedUpload() {
+    // The offer lives in the window: without one there is nothing to send.
     qCInfo(lcTransfer) << "upload queued files";
-    if (m_window) m_window->StartQueuedUpload();
+    return m_window && m_window->StartQueuedUpload();
 }
 
 void ChatWindowHost::AppendLine(const QString& html) {
@@ -70,9 +70,9 @@ void ChatWindowHost::AppendLine(const QString& html) {
     ShownWindow()->Conversation().AddLine(html);
 }
 
-void ChatWindowHost::ReleaseSendQueue() {
+bool ChatWindowHost::ReleaseSendQueue() {
     qCInfo(lcTransfer) << "send queue released";
-    if (m_window) m_window->ReleaseSendQueue();
+    return m_window && m_window->ReleaseSendQueue();
 }
 
 void ChatWindowHost::SessionEnded() {

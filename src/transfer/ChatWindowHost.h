@@ -13,9 +13,13 @@ namespace pelio::platform {
 struct Services;
 }
 
+namespace pelio::session {
+class ChatLink;
+}
+
 namespace pelio::transfer {
 
-class ChatLink;
+using session::ChatLink;
 class frmChat;
 
 class ChatWindowHost : public session::ChatPeer {
@@ -30,8 +34,8 @@ class ChatWindowHost : public session::ChatPeer {
     void ShowAgentChat(const QString& html) override;
     void DisplayCommonMsg(const QString& text, int colour) override;
     void ShowFileOffer(const QString& list) override;
-    void StartQueuedUpload() override;
-    void ReleaseSendQueue() override;
+    bool StartQueuedUpload() override;
+    bool ReleaseSendQueue() override;
     void AppendLine(const QString& html) override;
     void SessionEnded() override;
 

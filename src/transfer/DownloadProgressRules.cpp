@@ -24,6 +24,16 @@ QString LinkPath(const QString& path) {
 
 }  // namespace
 
+void DownloadProgressRules::Wait() {
+    if (m_state == State::Idle) m_state = State::Waiting;
+}
+
+bool DownloadProgressRules::Release() {
+    if (m_state != State::Waiting) return false;
+    m_state = State::Idle;
+    return true;
+}
+
 bool DownloadProgressRules::Activate() {
     if (m_state != State::Idle) return false;
     m_state = State::Running;
@@ -32,6 +42,7 @@ bool DownloadProgressRules::Activate() {
 
 bool DownloadProgressRules::Cancel() {
     switch (m_state) {
+        case State::Waiting:
         case State::Idle:
             m_state = State::Ended;
             m_outcome = Outcome::Cancelled;
@@ -90,6 +101,23 @@ QString DownloadProgressRules::FailedNotice(const QString& remoteUrl) {
 QString DownloadProgressRules::CancelledNotice(const QString& remoteUrl) {
     return QStringLiteral("<b>") + util::FileNameOfUrl(remoteUrl).toHtmlEscaped() +
            QStringLiteral("</b> 파일 받기를 취소하였습니다.");
+}
+
+bool DownloadTurns::Arrive(int id) {
+    if (m_running.size() < m_limit) {
+        m_running << id;
+        return true;
+    }
+    m_waiting << id;
+    return false;
+}
+
+std::optional<int> DownloadTurns::Leave(int id) {
+    if (m_waiting.removeOne(id) || !m_running.removeOne(id)) return std::nullopt;
+    if (m_waiting.isEmpty() || m_running.size() >= m_limit) return std::nullopt;
+    const int next = m_waiting.takeFirst();
+    m_running << next;
+    return next;
 }
 
 }  // namespace pelio::transfer

@@ -1,7 +1,10 @@
 #pragma once
 
+#include <QList>
 #include <QString>
 #include <QtGlobal>
+
+#include <optional>
 
 namespace pelio::transfer {
 
@@ -10,22 +13,30 @@ namespace pelio::transfer {
 // download ends.
 //
 // State    reached by                      what happens in it
-// Idle     construction                    nothing yet; the first Activate starts the download
+// Waiting  Wait while Idle                 the download waits its turn: activations start nothing;
+//                                          the customer may close the window (as cancelled)
+// Idle     construction, Release           nothing yet; the first Activate starts the download
 // Running  the first Activate              the download runs; the customer cannot close the window
 //                                          with its close box, only stop the download (Cancel)
-// Ended    End, or Cancel while Idle       the outcome is known; the window closes
+// Ended    End, or Cancel while Idle or    the outcome is known; the window closes
+//          Waiting
 class DownloadProgressRules {
   public:
-    enum class State { Idle, Running, Ended };
+    enum class State { Waiting, Idle, Running, Ended };
     enum class Outcome { None, Done, Failed, Cancelled };
 
     State GetState() const { return m_state; }
     Outcome GetOutcome() const { return m_outcome; }
 
-    // True exactly once, on the first activation: the window starts the download now.
+    // Before the start: the download waits its turn. Does nothing unless Idle.
+    void Wait();
+    // The turn came: true when the download waited (it is Idle again and starts at the next
+    // activation, or at once when the window is up).
+    bool Release();
+    // True exactly once, on the first activation that is not waiting: the window starts the download now.
     bool Activate();
     // The customer stops the download. True when a running download is to be cancelled; before the
-    // start the window simply ends as cancelled (false, and the state is Ended).
+    // start (waiting or not) the window simply ends as cancelled (false, and the state is Ended).
     bool Cancel();
     // The download ended: ok when the file is in place. A download the customer stopped counts as
     // cancelled unless it came whole all the same. Does nothing unless Running.
@@ -66,5 +77,31 @@ class DownloadProgressRules {
 
 // The label's design text.
 inline const QString kDownloadWaitText = QStringLiteral("작업 중.... 잠시만 기다리십시오.");
+// What a window whose download waits its turn says.
+inline const QString kDownloadQueuedText = QStringLiteral("대기 중...");
+
+// Whose turn it is among a session's downloads: at most `limit` run at once; the others wait in the
+// order they came and start in that order as running ones leave. Downloads are known by ids the
+// caller chooses.
+class DownloadTurns {
+  public:
+    explicit DownloadTurns(int limit) : m_limit(limit) {}
+
+    // A new download: true when it may start now (it counts as running), false when it waits.
+    bool Arrive(int id);
+    // A download leaves, running or waiting, whatever became of it; an unknown id does nothing. When
+    // a running one left, the first waiting one (its id) now counts as running and is to start.
+    std::optional<int> Leave(int id);
+
+    bool IsRunning(int id) const { return m_running.contains(id); }
+    bool IsWaiting(int id) const { return m_waiting.contains(id); }
+    qsizetype RunningCount() const { return m_running.size(); }
+    qsizetype WaitingCount() const { return m_waiting.size(); }
+
+  private:
+    int m_limit;
+    QList<int> m_running;
+    QList<int> m_waiting;  // oldest first
+};
 
 }  // namespace pelio::transfer

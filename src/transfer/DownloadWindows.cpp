@@ -15,39 +15,63 @@ DownloadWindows::DownloadWindows(app::AppContext& context, OwnerWindow owner, Ap
       m_limits(limits) {}
 
 DownloadWindows::~DownloadWindows() {
-    for (const QPointer<frmDownProgress>& window : m_windows) {
-        if (!window) continue;
-        window->disconnect();  // nothing reaches this object any more
-        delete window.data();  // stops its download
+    for (const Open& open : m_windows) {
+        if (!open.window) continue;
+        open.window->disconnect();  // nothing reaches this object any more
+        delete open.window.data();  // stops its download
     }
 }
 
 void DownloadWindows::StartDownload(const QString& localFile, const QString& remoteUrl,
                                     const QString& title) {
     qCInfo(lcTransfer).noquote() << "download" << remoteUrl << "to" << localFile;
+    const int id = ++m_lastId;
     auto* window = new frmDownProgress(m_owner ? m_owner() : nullptr, m_limits);
     window->setAttribute(Qt::WA_DeleteOnClose);
     window->ProgressTitle = title;
     window->RemoteFile = remoteUrl;
     window->LocalFile = localFile;
-    QObject::connect(window, &frmDownProgress::downloadEnded, window,
-                     [this, localFile, remoteUrl](DownloadProgressRules::Outcome outcome, const QString&) {
-                         OnEnded(localFile, remoteUrl, outcome);
-                     });
-    m_windows.removeAll(nullptr);
-    m_windows << window;
+    QObject::connect(
+        window, &frmDownProgress::downloadEnded, window,
+        [this, id, localFile, remoteUrl](DownloadProgressRules::Outcome outcome, const QString&) {
+            OnEnded(id, localFile, remoteUrl, outcome);
+        });
+    // A window deleted without ending (its owner went) gives its turn up all the same.
+    QObject::connect(window, &QObject::destroyed, [this, id] { Leave(id); });
+    m_windows.removeIf([](const Open& open) { return open.window.isNull(); });
+    m_windows.append({id, window});
+    if (!m_turns.Arrive(id)) {
+        qCInfo(lcTransfer) << "download waits its turn:" << m_turns.WaitingCount() << "waiting";
+        window->WaitForTurn();
+    }
     window->show();
 }
 
 QList<frmDownProgress*> DownloadWindows::Windows() const {
     QList<frmDownProgress*> open;
-    for (const QPointer<frmDownProgress>& window : m_windows)
-        if (window) open << window.data();
+    for (const Open& entry : m_windows)
+        if (entry.window) open << entry.window.data();
     return open;
 }
 
-void DownloadWindows::OnEnded(const QString& localFile, const QString& remoteUrl,
+void DownloadWindows::Leave(int id) {
+    std::optional<int> next = m_turns.Leave(id);
+    while (next) {
+        frmDownProgress* window = nullptr;
+        for (const Open& open : m_windows)
+            if (open.id == *next) window = open.window.data();
+        if (window && window->StartTurn()) {
+            qCInfo(lcTransfer).noquote() << "download's turn came:" << window->RemoteFile;
+            return;
+        }
+        next = m_turns.Leave(*next);  // gone meanwhile: the turn passes on
+    }
+}
+
+void DownloadWindows::OnEnded(int id, const QString& localFile, const QString& remoteUrl,
                               DownloadProgressRules::Outcome outcome) {
+    // The next download starts before this end is told: telling runs window events.
+    Leave(id);
     m_context.FileTransferBusy = false;
     switch (outcome) {
         case DownloadProgressRules::Outcome::Done:

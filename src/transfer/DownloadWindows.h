@@ -1,6 +1,7 @@
 // The download windows as the session sees them: every file the agent sends gets a window of its own
 // (frmDownProgress) that downloads it, and its end is told in the chat view or the session's notice
-// line.
+// line. At most kMaxRunningDownloads download at once; the windows beyond open all the same and wait
+// their turn, so that an agent's long list of files cannot open a connection for each at once.
 #pragma once
 
 #include "session/SessionPeers.h"
@@ -22,6 +23,9 @@ namespace pelio::transfer {
 
 class frmDownProgress;
 
+// The downloads that run at once; further ones wait.
+inline constexpr int kMaxRunningDownloads = 4;
+
 class DownloadWindows : public session::DownloadPeer {
   public:
     using OwnerWindow = std::function<QWidget*()>;  // the window the download windows belong to, or null
@@ -35,8 +39,11 @@ class DownloadWindows : public session::DownloadPeer {
     ~DownloadWindows() override;
 
     // Opens a window that downloads remoteUrl to localFile, titled title, without waiting for it.
-    // When it ends, FileTransferBusy is cleared (one flag for both directions: the first transfer to
-    // end clears it) and:
+    // While kMaxRunningDownloads others run, the window says that it waits and starts nothing; the
+    // waiting windows start in the order they opened as running ones end (whatever became of them,
+    // their windows gone included). A waiting window that is closed never starts and ends as
+    // cancelled. When it ends, FileTransferBusy is cleared (one flag for both directions: the first
+    // transfer to end clears it) and:
     //   saved:     the saved line, then the batch-complete line when the file is the batch's last
     //              (AppContext::LastBatchFile);
     //   failed:    the red notice with the file's name;
@@ -47,14 +54,24 @@ class DownloadWindows : public session::DownloadPeer {
     QList<frmDownProgress*> Windows() const;
 
   private:
-    void OnEnded(const QString& localFile, const QString& remoteUrl, DownloadProgressRules::Outcome outcome);
+    struct Open {
+        int id;
+        QPointer<frmDownProgress> window;
+    };
+
+    void OnEnded(int id, const QString& localFile, const QString& remoteUrl,
+                 DownloadProgressRules::Outcome outcome);
+    // The download `id` no longer runs or waits: the next waiting one starts.
+    void Leave(int id);
 
     app::AppContext& m_context;
     OwnerWindow m_owner;
     AppendLine m_appendLine;
     CommonMsg m_commonMsg;
     DownloadLimits m_limits;
-    QList<QPointer<frmDownProgress>> m_windows;
+    DownloadTurns m_turns{kMaxRunningDownloads};
+    int m_lastId = 0;
+    QList<Open> m_windows;  // oldest first
 };
 
 }  // namespace pelio::transfer

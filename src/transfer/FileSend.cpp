@@ -1,6 +1,7 @@
 #include "transfer/FileSend.h"
 
 #include "app/Scramble.h"
+#include "session/SessionMessages.h"
 #include "transfer/TransferLog.h"
 #include "transfer/clsFTP.h"
 #include "util/core/IniFile.h"
@@ -44,7 +45,7 @@ SendChoice CheckFilesToSend(const QStringList& paths, const std::function<qint64
             return choice;
         }
         choice.queue << path;
-        choice.names += kCrLf + util::FileNameOfPath(path);
+        choice.names << util::FileNameOfPath(path);
         choice.pathList += kCrLf + path;
     }
     return choice;
@@ -171,7 +172,7 @@ void UploadRun::Run() {
         ftp.CloseConnection();
         return;
     }
-    emit sendMessage(QStringLiteral("lastfile:") + util::FileNameOfPath(m_job.paths.last()));
+    emit sendMessage(session::LastFileMessage(util::FileNameOfPath(m_job.paths.last())));
     QString lastSent;
     const int count = int(m_job.paths.size());
     for (int i = 0; i < count && !m_cancelled; ++i) {
@@ -180,8 +181,8 @@ void UploadRun::Run() {
         emit progress(QStringLiteral("[%1/%2] ").arg(i + 1).arg(count) + name, 0);
         switch (SendOne(ftp, path, name)) {
             case FileResult::Sent:
-                emit sendMessage(QStringLiteral("downloadthis:") +
-                                 web::UploadedFileAddress(m_job.roots, m_job.deptCode, name));
+                emit sendMessage(session::DownloadThisMessage(
+                    web::UploadedFileAddress(m_job.roots, m_job.deptCode, name)));
                 lastSent = name;
                 emit appendHtml(UploadedLine(name));
                 break;
@@ -196,7 +197,7 @@ void UploadRun::Run() {
     }
     // The agent learns which file ended the batch; the customer sees it complete unless it was stopped.
     if (!lastSent.isEmpty()) {
-        emit sendMessage(QStringLiteral("lastfile:") + lastSent);
+        emit sendMessage(session::LastFileMessage(lastSent));
         if (!m_cancelled) emit appendHtml(UploadCompleteLine());
     }
     ftp.CloseConnection();

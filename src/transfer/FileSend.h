@@ -32,7 +32,7 @@ qint64 SizeInMiB(qint64 bytes);
 // The outcome of checking a choice (or a drop) of files.
 struct SendChoice {
     QStringList queue;  // the paths to send, in the order chosen; empty when refused
-    QString names;      // CR LF + file name, for each file
+    QStringList names;  // the file names of the queue, in the same order
     QString pathList;   // CR LF + path, for each file
     QString tooLarge;   // the first path over the limit (the whole choice is then refused)
     qint64 tooLargeMiB = 0;
@@ -88,7 +88,8 @@ class UploadRun : public QObject {
     bool Cancelled() const { return m_cancelled; }
 
   signals:
-    // A session message for the agent ("lastfile:...", "downloadthis:...").
+    // A session message for the agent: the batch's last file, or where to fetch a file (made by
+    // session::LastFileMessage and session::DownloadThisMessage).
     void sendMessage(const QString& message);
     // A line for the chat view.
     void appendHtml(const QString& html);

@@ -2,7 +2,7 @@
 
 #include "app/AppContext.h"
 #include "platform/Services.h"
-#include "transfer/ChatLink.h"
+#include "session/ChatLink.h"
 #include "transfer/FileSend.h"
 #include "transfer/TranscriptFile.h"
 #include "transfer/TransferLog.h"
@@ -366,6 +366,9 @@ bool frmChat::OnNavigation(const QUrl& url) {
         case ChatNavigation::OpenOutside:
             util::OpenWebPage(decision.target, QString(), false, *m_services.shell);
             return false;
+        case ChatNavigation::Refuse:
+            qCInfo(lcTransfer).noquote() << "link refused" << url.toString();
+            return false;
     }
     return false;
 }
@@ -504,7 +507,7 @@ void frmChat::OnActivated() {
 
 void frmChat::closeEvent(QCloseEvent* event) {
     StopUpload();
-    m_fileCol.clear();
+    m_offer.Reset();
     SaveSettings();
     if (m_conversation.bChated()) SaveTranscript(false);
     m_link.RestoreMainWindow();

@@ -7,6 +7,7 @@
 #pragma once
 
 #include "transfer/ChatConversation.h"
+#include "transfer/FileOffer.h"
 
 #include <QPointer>
 #include <QTimer>
@@ -37,7 +38,7 @@ namespace pelio::transfer {
 class TranscriptFile;
 class UploadRun;
 
-class frmChat : public QWidget {
+class frmChat : public QWidget, private FileOffer::Output {
     Q_OBJECT
   public:
     frmChat(app::AppContext& context, platform::Services& services, ChatLink& link,
@@ -55,13 +56,14 @@ class frmChat : public QWidget {
     // Draws the customer's attention when the window is minimised or not in front.
     void DrawAttention();
 
-    // Files for the agent: the send-file tool, the offer of a checked choice, and the agent's answer
-    // (accepted: the queued files are uploaded; refused: the queue is emptied).
+    // Files for the agent (see FileOffer): the send-file tool, and the agent's answer to the offer
+    // (accepted: the offered files are uploaded; refused: the offer is released). An answer without
+    // an offer waiting for it does nothing.
     void PickFilesToSend();
-    void AnnounceFiles(const QString& pathList, const QString& names);
-    void StartQueuedUpload();
-    void ReleaseSendQueue();
-    QStringList SendQueue() const { return m_fileCol; }
+    bool StartQueuedUpload();
+    bool ReleaseSendQueue();
+    // The files offered, or being uploaded.
+    QStringList SendQueue() const { return m_offer.Files(); }
     bool Uploading() const { return m_upload != nullptr; }
 
   protected:
@@ -80,8 +82,11 @@ class frmChat : public QWidget {
     bool OnNavigation(const QUrl& url);
     // Files dropped on the input: false when the drop is refused.
     bool DropFiles(const QStringList& paths);
-    // Checks a choice of files and offers it; false when a file was too large.
-    bool QueueFiles(const QStringList& paths);
+    // What the file offer asks of the window.
+    void TellCustomer(const QString& text) override;
+    void ShowOfferLine(const QString& html) override;
+    void SendToAgent(const QString& message) override;
+    void StartUpload() override;
     void RunUpload();
     void EndUpload();
     // Stops a running upload and waits for its end.
@@ -113,7 +118,7 @@ class frmChat : public QWidget {
     QPushButton* m_cmdSend = nullptr;
     QPushButton* m_cmdCancelFile = nullptr;
     QTimer m_timerFileSend;
-    QStringList m_fileCol;
+    FileOffer m_offer{*this};
     QString m_lastFolder;
     UploadRun* m_upload = nullptr;
     QThread* m_uploadThread = nullptr;

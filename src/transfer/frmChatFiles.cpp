@@ -2,15 +2,16 @@
 // once the agent accepts. The run works on a thread of its own, so the window stays usable (and can be
 // closed, which stops the run) while a large file travels.
 #include "app/AppContext.h"
-#include "transfer/ChatLink.h"
+#include "session/ChatLink.h"
+#include "session/SessionMessages.h"
 #include "transfer/FileSend.h"
 #include "transfer/TransferLog.h"
 #include "transfer/frmChat.h"
 #include "util/core/SettingsKeys.h"
 #include "util/gui/FileRoutines.h"
 #include "util/gui/MessageBoxes.h"
+#include "util/gui/WindowLifetime.h"
 
-#include <QFileInfo>
 #include <QLabel>
 #include <QLayout>
 #include <QProgressBar>
@@ -19,74 +20,56 @@
 
 namespace pelio::transfer {
 
-namespace {
-
-const QString kBusy = QStringLiteral("파일 전송 중입니다. 전송이 완료 후 추가로 전송할 수 있습니다.");
-
-qint64 LocalSize(const QString& path) {
-    return QFileInfo(path).size();
-}
-
-}  // namespace
-
 void frmChat::PickFilesToSend() {
-    if (m_context.FileTransferBusy) {
-        util::MessageBoxes::Inform(this, kBusy);
-        return;
-    }
-    if (!m_link.Connected()) {
-        util::MessageBoxes::Inform(this, QStringLiteral("파일 전송은 상담원과 원격지원 중에만 가능합니다."));
-        return;
-    }
+    // The message boxes, the file dialog and showing the offer run window events: the window stays
+    // until the offer is made.
+    const util::NestedLoopScope offering(this);
+    if (!m_offer.MayChoose(m_context.FileTransferBusy, m_link.Connected())) return;
     util::FileOpenDialog dialog{util::settings::Read(m_context.IniFile, util::settings::LastFolder)};
     const QString paths =
         util::PickFilesToOpen(dialog, this, QStringLiteral("보낼 파일을 선택하세요."), QString());
-    if (paths.isEmpty()) return;
+    // Closed meanwhile: nothing is offered from a window on its way out.
+    if (paths.isEmpty() || util::DeletionPending(this)) return;
     util::settings::Write(m_context.IniFile, util::settings::LastFolder, dialog.initialFolder);
-    QueueFiles(paths.split(QStringLiteral("\r\n"), Qt::SkipEmptyParts));
+    m_offer.Choose(paths.split(QStringLiteral("\r\n"), Qt::SkipEmptyParts));
 }
 
 bool frmChat::DropFiles(const QStringList& paths) {
-    if (m_context.FileTransferBusy) {
-        util::MessageBoxes::Inform(this, kBusy);
-        return false;
-    }
-    m_fileCol.clear();
-    if (!m_link.Connected()) return false;
-    return QueueFiles(paths);
+    const util::NestedLoopScope offering(this);
+    return m_offer.Drop(paths, m_context.FileTransferBusy, m_link.Connected());
 }
 
-bool frmChat::QueueFiles(const QStringList& paths) {
-    m_fileCol.clear();
-    const SendChoice choice = CheckFilesToSend(paths, LocalSize);
-    if (!choice.tooLarge.isEmpty()) {
-        util::MessageBoxes::Inform(this, TooLargeMessage(choice.tooLarge, choice.tooLargeMiB));
-        return false;
-    }
-    if (choice.queue.isEmpty()) return false;
-    m_fileCol = choice.queue;
-    AnnounceFiles(choice.pathList, choice.names);
-    return true;
+bool frmChat::StartQueuedUpload() {
+    return m_offer.Accept();
 }
 
-void frmChat::AnnounceFiles(const QString& pathList, const QString& names) {
-    m_conversation.AddLine(AnnounceHtml(pathList));
-    m_link.SendMessage(QStringLiteral("filename:") + names);
+bool frmChat::ReleaseSendQueue() {
+    return m_offer.Refuse();
 }
 
-void frmChat::StartQueuedUpload() {
+void frmChat::TellCustomer(const QString& text) {
+    util::MessageBoxes::Inform(this, text);
+}
+
+void frmChat::ShowOfferLine(const QString& html) {
+    m_conversation.AddLine(html);
+}
+
+void frmChat::SendToAgent(const QString& message) {
+    m_link.SendMessage(message);
+}
+
+void frmChat::StartUpload() {
+    // The run starts once the handler of the agent's answer has returned.
     m_timerFileSend.start();
-}
-
-void frmChat::ReleaseSendQueue() {
-    m_fileCol.clear();
 }
 
 void frmChat::RunUpload() {
     m_timerFileSend.stop();
-    if (m_fileCol.isEmpty() || m_upload) return;
+    // The window may have closed, which drops the offer, since the agent accepted.
+    if (m_offer.GetState() != FileOffer::State::Uploading || m_upload) return;
     UploadRun::Job job;
-    job.paths = m_fileCol;
+    job.paths = m_offer.Files();
     job.dropBox = LoadDropBox(m_context.IniFile);
     job.deptCode = m_context.DeptCode;
     job.roots = web::LoadServiceRoots(m_context.IniFile);
@@ -104,8 +87,9 @@ void frmChat::RunUpload() {
     // messages leave and the lines show in the order the run made them, before the thread's end.
     m_upload = new UploadRun(job);
     connect(m_upload, &UploadRun::sendMessage, this, [this](const QString& message) {
-        if (message.startsWith(QLatin1String("downloadthis:")))
-            m_context.LastBatchFile = message.section(u'/', -1);
+        const session::SessionMessage sent = session::SplitMessage(message);
+        if (sent.keyword == session::keyword::kDownloadThis)
+            m_context.LastBatchFile = sent.argument.section(u'/', -1);
         m_link.SendMessage(message);
     });
     connect(m_upload, &UploadRun::appendHtml, this, [this](const QString& html) {
@@ -130,6 +114,7 @@ void frmChat::EndUpload() {
     delete m_upload;
     m_upload = nullptr;
     m_context.FileTransferBusy = false;
+    m_offer.UploadEnded();
     m_picFile->hide();
     Relayout();
     qCInfo(lcTransfer) << "upload run ended";

@@ -29,6 +29,13 @@ frmDownProgress::frmDownProgress(QWidget* parent, const DownloadLimits& limits)
     m_lblTitle->setWordWrap(true);
     m_lblTitle->setMinimumWidth(320);
 
+    // Shown only while the download waits for others to end.
+    m_lblWaiting = new QLabel(kDownloadQueuedText, this);
+    m_lblWaiting->setObjectName(QStringLiteral("lblWaiting"));
+    m_lblWaiting->setAccessibleName(QStringLiteral("대기 중"));
+    m_lblWaiting->setAccessibleDescription(QStringLiteral("앞의 다운로드가 끝나면 시작합니다."));
+    m_lblWaiting->setVisible(false);
+
     m_PB = new QProgressBar(this);
     m_PB->setObjectName(QStringLiteral("PB"));
     m_PB->setAccessibleName(QStringLiteral("다운로드 진행률"));
@@ -48,12 +55,26 @@ frmDownProgress::frmDownProgress(QWidget* parent, const DownloadLimits& limits)
     layout->setContentsMargins(20, 18, 20, 14);
     layout->setSpacing(12);
     layout->addWidget(m_lblTitle);
+    layout->addWidget(m_lblWaiting);
     layout->addWidget(m_PB);
     layout->addLayout(buttons);
 }
 
 frmDownProgress::~frmDownProgress() {
     delete m_download;  // cancels a download still running and waits for its worker
+}
+
+void frmDownProgress::WaitForTurn() {
+    m_rules.Wait();
+    m_lblWaiting->setVisible(m_rules.GetState() == DownloadProgressRules::State::Waiting);
+}
+
+bool frmDownProgress::StartTurn() {
+    if (!m_rules.Release()) return false;
+    m_lblWaiting->setVisible(false);
+    // Up already: no further activation may come, so the download starts here.
+    if (m_loaded) OnActivated();
+    return true;
 }
 
 void frmDownProgress::Load() {

@@ -17,7 +17,9 @@ namespace pelio::transfer {
 // The opener sets ProgressTitle, RemoteFile and LocalFile, connects downloadEnded and shows the
 // window. Its first showing centres it and writes the title; its first activation (or the first
 // showing, should the window manager not make the new window active) starts the download of
-// RemoteFile to LocalFile. While the download runs the customer may stop it with 취소 but not close
+// RemoteFile to LocalFile. An opener that calls WaitForTurn before showing holds the start back: the
+// window says "대기 중..." until StartTurn, which starts the download at once if the window is up.
+// While the download runs the customer may stop it with 취소 but not close
 // the window with its close box or Escape; the program may close it at any time, which stops the
 // download as cancelled. downloadEnded comes exactly once for every window that is shown or closed,
 // and the window then closes itself.
@@ -32,6 +34,11 @@ class frmDownProgress : public QDialog {
     QString LocalFile;      // the file it is saved to
 
     const DownloadProgressRules& Rules() const { return m_rules; }
+
+    // Before the window is shown: the download waits its turn.
+    void WaitForTurn();
+    // The turn came: false when the download did not wait (it ended meanwhile, or it never waited).
+    bool StartTurn();
 
   signals:
     // The download ended (Done, Failed or Cancelled); errorText says why it failed, for logs.
@@ -58,6 +65,7 @@ class frmDownProgress : public QDialog {
     bool m_loaded = false;
     bool m_reported = false;
     QLabel* m_lblTitle;
+    QLabel* m_lblWaiting;
     QProgressBar* m_PB;
     QPushButton* m_cmdCancel;
 };

@@ -38,7 +38,7 @@ TEST_F(FilesOnDisplay, TheRunGoesOnPastADropBoxThatStopped) {
     EXPECT_TRUE(Log(program, "</b> 파일 전송 실패"));
 }
 
-TEST_F(FilesOnDisplay, FilesOfTheAgentAreSavedWholeAndAFailedOneLeavesNothing) {
+TEST_F(FilesOnDisplay, FilesOfTheAgentAreSavedWholeAndAnUnofferedOneIsNotFetched) {
     TempFolder offered;
     QStringList paths;
     for (const auto& [name, content] : {std::pair{QStringLiteral("설명서 최신.txt"), Pattern(300000, 6)},
@@ -68,8 +68,8 @@ TEST_F(FilesOnDisplay, FilesOfTheAgentAreSavedWholeAndAFailedOneLeavesNothing) {
         kWindowWaitMs));
     EXPECT_EQ(saved, digests);
 
-    // An address the web site does not have: the failure line, and no file.
+    // A file the agent did not offer is not fetched at all: a notice, and no file.
     agent->Send(QStringLiteral("\\download http://127.0.0.1:%1/userfiles/agent/없는 파일.txt").arg(port));
-    EXPECT_TRUE(WaitLog(program, "<b>없는 파일.txt</b> 파일 전송에 실패하였습니다.")) << log.constData();
+    EXPECT_TRUE(WaitLog(program, "수락하지 않은 파일이라 받지 않았습니다")) << log.constData();
     EXPECT_EQ(QDir(received).entryList(QDir::Files | QDir::Hidden).size(), 3);
 }

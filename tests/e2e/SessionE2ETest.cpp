@@ -158,26 +158,6 @@ TEST_F(SessionOnDisplay, TheAgentIsGreetedChatsRunsCommandsAndEndsTheSession) {
     EXPECT_GE(reader.FrameCount(), 1);
 }
 
-TEST_F(SessionOnDisplay, TheSessionMovesToASecondAgentAndEndsWhenThatAgentQuits) {
-    Agent second;
-    ASSERT_GT(second.port, 0);
-    QProcess& program = StartAndConnect();
-    ASSERT_TRUE(agent->WaitFor("greeting ")) << log.constData() << Messages().toStdString();
-
-    agent->Send(QStringLiteral("\\changeagent 127.0.0.1/127.0.0.1/%1").arg(second.port));
-    ASSERT_TRUE(second.WaitFor("greeting ")) << log.constData();
-    EXPECT_TRUE(agent->WaitFor("disconnected"));
-    EXPECT_TRUE(WaitLog(program, "ChangeAgent 127.0.0.1"));
-
-    second.Send(QStringLiteral("\\quit"));
-    EXPECT_TRUE(WaitLog(program, "disconnected"));
-    // No message box for an agent who left; the title says the session ended.
-    EXPECT_TRUE(
-        WaitFor([&] { return TitleCount(kMainTitle1234 + QStringLiteral(" - 연결이 종료되었습니다.")) == 1; },
-                kWindowWaitMs))
-        << display.WindowTitles().join(u'|').toStdString() << log.constData();
-}
-
 TEST_F(BusyAgentOnDisplay, ABusyAgentIsToldAboutAndNotGreeted) {
     StartAndConnect();
     EXPECT_TRUE(WaitFor(

@@ -2,8 +2,9 @@
 // message texts that the admitted agent sends (encrypted, as on the wire; a line starting with "!"
 // travels unencrypted, as a peer that does not know the cipher would send it). Questions are answered
 // from the input, and a "?" line makes the next question run another message first, as window events
-// would while it waits. Checks: no crash, and every download lands directly in the received-files
-// folder.
+// would while it waits. Checks: no crash; every download lands directly in the received-files
+// folder; no download runs without an accepted offer that named its file (each offered name once);
+// the collected chat line stays within its bound.
 #include "../session/SessionDoubles.h"
 #include "app/AppContext.h"
 #include "app/ValueCipher.h"
@@ -46,10 +47,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     session::SessionController::Hooks hooks;
     hooks.waitResponsive = [](int) {};
     hooks.pumpEvents = [] {};
-    auto controller = std::make_unique<session::SessionController>(context, component, view, peers, hooks);
+    auto controller = std::make_unique<session::SessionController>(context, component, view, &peers, hooks);
+    // The company lists one agent, so that a move can go through.
+    const QList<session::ListedAgent> agents{
+        {QStringLiteral("A"), QStringLiteral("1.2.3.4"), QStringLiteral("10.0.0.1"), QStringLiteral("5500")}};
     session::MessageDispatcher dispatcher(context, *controller, view,
                                           session::MessageDispatcher::Peers{peers, peers, peers, peers},
-                                          QStringLiteral("http://svc/"));
+                                          QStringLiteral("http://svc/"), [&agents] { return agents; });
     controller->SetDispatcher(&dispatcher);
 
     int agent = 0;
@@ -86,10 +90,21 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         send(line);
     }
 
+    // Replays the peers' calls: an acceptance takes the last offer shown before it (an offer made
+    // while a question is open is refused without being shown).
+    QStringList offered, accepted;
     for (const QString& call : peers.calls) {
-        if (!call.startsWith(QStringLiteral("download:"))) continue;
-        const QString path = call.mid(9).section(u'|', 0, 0);
-        if (QFileInfo(path).absolutePath() != received) std::abort();
+        if (call.startsWith(QStringLiteral("offer:"))) {
+            offered = session::OfferedFiles(call.mid(6));
+        } else if (call == QStringLiteral("common:2:파일 전송을 수락하셨습니다.")) {
+            accepted = offered;
+        } else if (call.startsWith(QStringLiteral("download:"))) {
+            const QString path = call.mid(9).section(u'|', 0, 0);
+            if (QFileInfo(path).absolutePath() != received) std::abort();
+            const QString address = call.mid(9).section(u'|', 1, 1);
+            if (!accepted.removeOne(session::AgentFileBatch::NameOfAddress(address))) std::abort();
+        }
     }
+    if (dispatcher.Chat().Text().toUtf8().size() > session::ChatBuffer::kMaxLineBytes) std::abort();
     return 0;
 }

@@ -191,3 +191,59 @@ TEST(Layering, ToolsWithoutWindowsLoadNoWidgetsAndNoBrowserEngine) {
         EXPECT_FALSE(dynamic.contains(QStringLiteral("libQt6WebEngine")));
     }
 }
+
+// The session's seams with the windows live in the session's folder: it includes nothing of the
+// agent list window (request/) or the chat and file windows (transfer/); they include it.
+TEST(Layering, TheSessionIncludesNoWindowFolderAboveIt) {
+    QStringList wrong;
+    for (auto it = Sources().cbegin(); it != Sources().cend(); ++it) {
+        if (!it.key().startsWith(QLatin1String("src/session/"))) continue;
+        for (const QString& include : it.value().quoted)
+            if (include.startsWith(QLatin1String("request/")) || include.startsWith(QLatin1String("transfer/")))
+                wrong << it.key() + QStringLiteral(" includes ") + include;
+    }
+    EXPECT_TRUE(wrong.isEmpty()) << wrong.join(u'\n').toStdString();
+}
+
+// The session messages' keywords are spelled in one place; every other file (the agent's tool too)
+// takes them from there. Comments may name them.
+TEST(Layering, MessageKeywordsAreSpelledOnlyWhereTheyAreDefined) {
+    const QString definitions = QStringLiteral("src/session/SessionMessages.h");
+    QFile header(kSourceRoot + u'/' + definitions);
+    ASSERT_TRUE(header.open(QIODevice::ReadOnly));
+    const QString text = QString::fromUtf8(header.readAll());
+    const QString block = text.section(QStringLiteral("namespace keyword {"), 1).section(u'}', 0, 0);
+    QStringList keywords;
+    static const QRegularExpression constant(QStringLiteral(R"re(QStringLiteral\("([a-z]+)"\))re"));
+    for (auto m = constant.globalMatch(block); m.hasNext();) keywords << m.next().captured(1);
+    ASSERT_GE(keywords.size(), 19);
+
+    // The same words in other meanings, where they are no message.
+    const QSet<QString> otherMeanings{
+        QStringLiteral("src/history/HistoryTree.cpp explorer"),  // the transcripts' file-manager links
+        QStringLiteral("src/transfer/ChatHtml.cpp explorer"),    // the same links in the chat view
+        QStringLiteral("src/history/frmPlay.cpp chat"),          // the icon of a transcript in the tree
+        QStringLiteral("tools/recorder/DesktopScene.cpp customer"),  // a word drawn on the test scene
+    };
+    // A keyword alone or with its ":", as sent (in lower case); "explorer::" is a transcript link.
+    static const QRegularExpression lineComment(QStringLiteral(R"re((^|\s)//.*$)re"),
+                                                QRegularExpression::MultilineOption);
+    QStringList wrong;
+    for (const QString& top : {QStringLiteral("src"), QStringLiteral("components"), QStringLiteral("tools")}) {
+        QDirIterator it(kSourceRoot + u'/' + top, {QStringLiteral("*.h"), QStringLiteral("*.cpp")}, QDir::Files,
+                        QDirIterator::Subdirectories);
+        while (it.hasNext()) {
+            const QString path = it.next();
+            const QString relative = path.mid(kSourceRoot.size() + 1);
+            if (relative.startsWith(QLatin1String("src/session/SessionMessages."))) continue;
+            QFile file(path);
+            if (!file.open(QIODevice::ReadOnly)) continue;
+            const QString code = QString::fromUtf8(file.readAll()).remove(lineComment);
+            for (const QString& keyword : keywords) {
+                const QRegularExpression spelled(u'"' + keyword + QStringLiteral("(\"|:(?!:))"));
+                if (code.contains(spelled) && !otherMeanings.contains(relative + u' ' + keyword)) wrong << relative + QStringLiteral(" spells \"") + keyword + u'"';
+            }
+        }
+    }
+    EXPECT_TRUE(wrong.isEmpty()) << wrong.join(u'\n').toStdString();
+}

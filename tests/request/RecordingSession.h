@@ -1,6 +1,6 @@
 #pragma once
 
-#include "request/SessionSeam.h"
+#include "session/SessionSeam.h"
 
 #include <QStringList>
 
@@ -10,15 +10,15 @@ namespace pelio::test {
 
 // The session as the agent list window sees it, for tests: answers from fields the test sets and
 // records every call ("OpenSession ADDRESS PORT", "CloseSession"; connect requests whole).
-class RecordingSession : public request::SessionSeam {
+class RecordingSession : public session::SessionSeam {
   public:
     bool openResult = false;
     bool connected = false;
     qint64 seconds = 0;
     QStringList calls;
-    std::vector<request::ConnectRequest> connects;
+    std::vector<session::ConnectRequest> connects;
 
-    void RequestConnect(const request::ConnectRequest& request) override { connects.push_back(request); }
+    void RequestConnect(const session::ConnectRequest& request) override { connects.push_back(request); }
     bool OpenSession(const QString& address, int port) override {
         calls << QStringLiteral("OpenSession %1 %2").arg(address).arg(port);
         connected = openResult;

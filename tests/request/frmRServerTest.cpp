@@ -174,7 +174,7 @@ TEST_F(frmRServerTest, ChoosesTheAgentWhoMentionsTheCustomerAndShowsTheNotice) {
     QTest::mouseClick(cmdConnect(), Qt::LeftButton);
     ASSERT_EQ(session->connects.size(), 1u);
     ASSERT_TRUE(session->connects[0].Agent.has_value());
-    const request::AgentChoice& agent = *session->connects[0].Agent;
+    const session::AgentChoice& agent = *session->connects[0].Agent;
     EXPECT_EQ(QStringList({agent.Name, agent.Port, agent.PublicAddress, agent.LocalAddress}),
               (QStringList{QStringLiteral("C"), QStringLiteral("5903"), QStringLiteral("203.0.113.9"),
                            QStringLiteral("10.0.0.9")}));

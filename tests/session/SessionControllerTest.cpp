@@ -1,67 +1,15 @@
 // The session controller and the dispatcher against the fake server component and recording doubles
 // of the window and the peers.
-#include "SessionDoubles.h"
-#include "app/AppContext.h"
-#include "app/ValueCipher.h"
-#include "server/FakeServerComponent.h"
-#include "session/MessageDispatcher.h"
-#include "session/SessionController.h"
+#include "SessionFixture.h"
 
 #include <gtest/gtest.h>
 #include <QDir>
-#include <QTemporaryDir>
 
 using namespace pelio;
 using namespace pelio::session;
-using pelio::session::test::RecordingPeers;
-using pelio::session::test::RecordingView;
+using pelio::session::test::SessionTest;
 
 namespace {
-
-class SessionTest : public ::testing::Test {
-  protected:
-    SessionTest() {
-        context.MachineCode = QStringLiteral("M1");
-        context.CustomerName = QStringLiteral("홍길동");
-        context.ReceivedFolder = folder.path() + QStringLiteral("/받은 파일");
-        SessionController::Hooks hooks;
-        hooks.lookupPublicIp = [this] { return publicIp; };
-        hooks.waitResponsive = [](int) {};
-        hooks.pumpEvents = [] {};
-        hooks.newRecordingPath = [this] { return folder.path() + QStringLiteral("/rec.srf"); };
-        session = std::make_unique<SessionController>(context, component, view, peers, hooks);
-        dispatcher = std::make_unique<MessageDispatcher>(context, *session, view,
-                                                         MessageDispatcher::Peers{peers, peers, peers, peers},
-                                                         QStringLiteral("http://svc.example/"));
-        session->SetDispatcher(dispatcher.get());
-    }
-
-    static request::ConnectRequest Pick(const QString& port, const QString& publicAddress = "203.0.113.9") {
-        return {
-            request::AgentChoice{QStringLiteral("김상담"), port, publicAddress, QStringLiteral("10.0.0.9")},
-            QString()};
-    }
-    // Connects from the list and lets the agent's program take the link.
-    void Connect() {
-        session->RequestConnect(Pick(QStringLiteral("5500")));
-        component.SimulateConnected(QStringLiteral("203.0.113.9"));
-    }
-    QStringList Sent() const {
-        QStringList plain;
-        for (const QString& text : component.sent) plain << app::DecryptValue(text);
-        return plain;
-    }
-    void FromAgent(const QString& message) { component.SimulateText(app::EncryptValue(message)); }
-
-    QTemporaryDir folder;
-    app::AppContext context;
-    components::FakeServerComponent component;
-    RecordingView view;
-    RecordingPeers peers;
-    QString publicIp = QStringLiteral("198.51.100.1");
-    std::unique_ptr<SessionController> session;
-    std::unique_ptr<MessageDispatcher> dispatcher;
-};
 
 TEST_F(SessionTest, AnAgentWithoutAddressOrPortIsRefusedBeforeAnyQuestion) {
     for (const auto& request : {Pick(QStringLiteral("0")), Pick(QStringLiteral("port")),
@@ -199,10 +147,15 @@ TEST_F(SessionTest, MessagesReachTheirPeersWhole) {
     FromAgent(QStringLiteral("chat:stale"));
     for (const QString& m : ChatMessages(line)) FromAgent(m);
     FromAgent(QStringLiteral("unknown:thing"));
-    EXPECT_EQ(peers.calls, (QStringList{QStringLiteral("open:http://127.0.0.1:8080/a/b?c=d"),
-                                        QStringLiteral("open:http://svc.example/pelio/"),
-                                        QStringLiteral("shell:xterm -e \"echo 1\""),
-                                        QStringLiteral("agent-chat:") + line}));
+    EXPECT_EQ(Actions(), (QStringList{QStringLiteral("open:http://127.0.0.1:8080/a/b?c=d"),
+                                      QStringLiteral("open:http://svc.example/pelio/"),
+                                      QStringLiteral("shell:xterm -e \"echo 1\""),
+                                      QStringLiteral("agent-chat:") + line}));
+    // Each action on this computer is told, the command line escaped for the chat view.
+    EXPECT_EQ(Notices(),
+              (QStringList{QStringLiteral("common:8:상담원이 웹 페이지를 열었습니다: http://127.0.0.1:8080/a/b?c=d"),
+                           QStringLiteral("common:8:상담원이 웹 페이지를 열었습니다: http://svc.example/pelio/"),
+                           QStringLiteral("common:8:상담원이 프로그램을 실행했습니다: xterm -e &quot;echo 1&quot;")}));
     // The customer's own line goes out in the same framing.
     component.sent.clear();
     session->SendChatLine(line);
@@ -242,6 +195,7 @@ TEST_F(SessionTest, DownloadNamesStayInsideTheReceivedFolder) {
     EXPECT_EQ(MessageDispatcher::DownloadTarget(received, QStringLiteral("http://h/u/report.pdf")),
               received + QStringLiteral("/(1)report.pdf"));
     Connect();
+    AcceptedOffer({QStringLiteral("report.pdf")});
     FromAgent(QStringLiteral("downloadthis:http://h/userfiles/1234/report.pdf"));
     EXPECT_TRUE(context.FileTransferBusy);
     EXPECT_EQ(peers.calls.last(),

@@ -62,8 +62,15 @@ class RecordingPeers : public ChatPeer, public DownloadPeer, public ScreenViewPe
         calls << QStringLiteral("common:%1:%2").arg(colour).arg(text);
     }
     void ShowFileOffer(const QString& list) override { calls << QStringLiteral("offer:") + list; }
-    void StartQueuedUpload() override { calls << QStringLiteral("upload"); }
-    void ReleaseSendQueue() override { calls << QStringLiteral("release-queue"); }
+    bool offerWaiting = true;  // what StartQueuedUpload and ReleaseSendQueue answer
+    bool StartQueuedUpload() override {
+        calls << QStringLiteral("upload");
+        return offerWaiting;
+    }
+    bool ReleaseSendQueue() override {
+        calls << QStringLiteral("release-queue");
+        return offerWaiting;
+    }
     void AppendLine(const QString& html) override { calls << QStringLiteral("line:") + html; }
     void SessionEnded() override { calls << QStringLiteral("session-ended"); }
     void StartDownload(const QString& localFile, const QString& remoteUrl, const QString& title) override {

@@ -44,6 +44,13 @@ TEST(AgentCommands, MessageCommandsBuildTheirTexts) {
               QStringList{QStringLiteral("showme:김상담#;#1#;#10.0.0.5#;#5500")});
     EXPECT_EQ(Texts(QStringLiteral("\\shell notepad C:\\a b.txt")),
               QStringList{QStringLiteral("shell:notepad C:\\a b.txt")});
+    EXPECT_EQ(Texts(QStringLiteral("\\changeagent 1.2.3.4/10.0.0.2/5500")),
+              QStringList{QStringLiteral("changeagent:1.2.3.4/10.0.0.2/5500")});
+    // A raw piece stands alone, at any size up to the limit.
+    EXPECT_EQ(Texts(QStringLiteral("\\rawchat 3")), QStringList{QStringLiteral("chat:abc")});
+    const auto big = MessagesForLine(QStringLiteral("\\rawchat %1").arg(pelio::agent::kMaxRawChat));
+    ASSERT_EQ(big.messages.size(), 1u);
+    EXPECT_EQ(big.messages[0].text.size(), 5 + pelio::agent::kMaxRawChat);
     // Plain lines and "\\" lines are sent as they are, without the escaping backslash.
     EXPECT_EQ(Texts(QStringLiteral("chat:x")), QStringList{QStringLiteral("chat:x")});
     EXPECT_EQ(Texts(QStringLiteral("\\\\chat x")), QStringList{QStringLiteral("\\chat x")});
@@ -53,7 +60,9 @@ TEST(AgentCommands, UnknownOrIncompleteCommandsSendNothing) {
     for (const QString& line :
          {QStringLiteral("\\chatty x"), QStringLiteral("\\"), QStringLiteral("\\pointer 1 2 0"),
           QStringLiteral("\\showme a b c"), QStringLiteral("\\showme a b c d e"), QStringLiteral("\\offer "),
-          QStringLiteral("\\url"), QStringLiteral("\\end now")}) {
+          QStringLiteral("\\url"), QStringLiteral("\\end now"), QStringLiteral("\\changeagent a/b"),
+          QStringLiteral("\\rawchat"), QStringLiteral("\\rawchat -1"),
+          QStringLiteral("\\rawchat %1").arg(pelio::agent::kMaxRawChat + 1)}) {
         const auto result = MessagesForLine(line);
         EXPECT_TRUE(result.refused()) << line.toStdString();
         EXPECT_TRUE(result.messages.empty()) << line.toStdString();

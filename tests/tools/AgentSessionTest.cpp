@@ -1,5 +1,5 @@
 // pelio-agent in a session with the real server component, under a private Xvfb: what it prints of
-// the customer's messages and what its message commands deliver.
+// the customer's messages and what its message commands deliver, as a viewer and as the raw peer.
 #include "ServerTestSupport.h"
 #include "app/ValueCipher.h"
 #include "server/VncServerComponent.h"
@@ -89,6 +89,63 @@ TEST(AgentSession, PrintsGreetingAndChatLinesAndSendsChatLinesWhole) {
     })) << errors.constData();
 
     agent.Command(QStringLiteral("\\quit"));
+    EXPECT_TRUE(agent.WaitExit());
+    server.Stop();
+}
+
+// The raw peer sends its early lines with the handshake, before the link is admitted; whether they
+// pass is the component's rule and not looked at here. The handshake has to hold together with them
+// in front, and the session has to run as the viewer's does afterwards.
+TEST(AgentSession, RawPeerSendsEarlyLinesWithTheHandshakeAndThenRunsTheSession) {
+    pelio::test::XvfbDisplay x(QSize(320, 240));
+    ASSERT_TRUE(x.ok());
+    VncServerComponent server(x.name());
+    server.Start(18925);
+    ASSERT_TRUE(server.Active());
+    AgentProcess agent({QStringLiteral("--early"), QStringLiteral("early"), QStringLiteral("--early"),
+                        QStringLiteral("\\pointer 5 5 1"), QStringLiteral("--early"),
+                        QStringLiteral("\\chat ") + LongLine(400)});
+    ASSERT_GT(agent.port(), 0);
+    QSignalSpy connected(&server, &VncServerComponent::Connected);
+    QSignalSpy received(&server, &VncServerComponent::TextReceived);
+    ASSERT_TRUE(server.Connect(QStringLiteral("127.0.0.1"), agent.port()));
+    ASSERT_TRUE(WaitFor([&] { return !connected.isEmpty(); }));
+    EXPECT_EQ(agent.WaitLine(QStringLiteral("connected ")), QStringLiteral("connected 127.0.0.1"));
+    server.Client(connected.first().first().toInt())->SetAllowed(true);
+    EXPECT_EQ(agent.WaitLine(QStringLiteral("screen ")), QStringLiteral("screen 320x240"));
+
+    const auto send = [&](const QString& plain) { server.Send(0, pelio::app::EncryptValue(plain)); };
+    send(pelio::session::SessionGreeting(QStringLiteral("M1"), QStringLiteral("홍길동"),
+                                         QStringLiteral("010"), QStringLiteral("hong")));
+    EXPECT_EQ(agent.WaitLine(QStringLiteral("message customer:")),
+              QStringLiteral("message customer:M1/홍길동/010/hong"));
+    EXPECT_EQ(agent.WaitLine(QStringLiteral("greeting ")), QStringLiteral("greeting M1\t홍길동\t010\thong"));
+    const QString customerLine = LongLine(650);
+    for (const QString& message : pelio::session::ChatMessages(customerLine)) send(message);
+    EXPECT_EQ(agent.WaitLine(QStringLiteral("chat ")), "chat " + Escaped(customerLine));
+
+    // Texts of several framing pieces each, after a plain one.
+    agent.Command(QStringLiteral("after"));
+    agent.Command(QStringLiteral("\\repeat 2 \\rawchat 5000"));
+    QStringList texts;
+    ASSERT_TRUE(WaitFor(
+        [&] {
+            while (texts.size() < received.size())
+                texts << pelio::app::DecryptValue(received[texts.size()][1].toString());
+            const qsizetype after = texts.indexOf(QStringLiteral("after"));
+            return after >= 0 && texts.size() >= after + 3;
+        },
+        20000));
+    const QStringList late = texts.mid(texts.indexOf(QStringLiteral("after")) + 1);
+    ASSERT_EQ(late.size(), 2);
+    for (const QString& text : late) {
+        const auto message = pelio::session::SplitMessage(text);
+        EXPECT_EQ(message.keyword, QStringLiteral("chat"));
+        EXPECT_EQ(message.argument.size(), 5000);
+    }
+
+    agent.Command(QStringLiteral("\\quit"));
+    EXPECT_FALSE(agent.WaitLine(QStringLiteral("disconnected")).isEmpty());
     EXPECT_TRUE(agent.WaitExit());
     server.Stop();
 }

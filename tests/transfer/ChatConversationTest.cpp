@@ -1,6 +1,6 @@
 // The chat window's conversation without widgets: what a send shows and sends, and the transcript.
 #include "transfer/ChatConversation.h"
-#include "transfer/ChatLink.h"
+#include "session/ChatLink.h"
 
 #include <gtest/gtest.h>
 #include <QStringList>
@@ -71,9 +71,26 @@ TEST_F(Conversation, TheTranscriptHoldsEveryLineWithItsLineBreaks) {
     EXPECT_TRUE(transcript.startsWith(QStringLiteral("<html>")));
     EXPECT_TRUE(transcript.endsWith(QStringLiteral("</html>")));
     EXPECT_TRUE(transcript.contains(QStringLiteral("<b>상담원</b>입니다<br>\r\n둘째")));
-    EXPECT_TRUE(
-        transcript.contains(QStringLiteral("<font size=2 color=#008000>파일 전송을 수락하셨습니다.</font>")));
+    EXPECT_TRUE(transcript.contains(
+        QStringLiteral("<font class=pelio-notice size=2 color=#008000>파일 전송을 수락하셨습니다.</font>")));
     EXPECT_TRUE(transcript.contains(QStringLiteral("a.txt<br>\r\nb.txt")));
     chat.MarkSaved();
     EXPECT_FALSE(chat.bChated());
+}
+
+TEST_F(Conversation, OnlyTheProgramsOwnLinesCarryTheNoticeMarkAndItsFolderLinks) {
+    chat.ShowAgentLine(
+        QStringLiteral("<font size=2 color=#008080 class=pelio-notice>상담원이 파일 전송을 "
+                       "수락하여 전송을 시작합니다.</font><a href='explorer::/home'>받은파일"));
+    // The file names of an offer come from the agent too.
+    chat.ShowFileOffer(QStringLiteral("\r\n<a href='explorer::/bin/sh'>a.txt</a>"));
+    chat.AddLine(QStringLiteral("<br><font size=2 color=blue><a href='explorer::/r/a.txt'>폴더</a></font>"));
+    ASSERT_EQ(shown.size(), 3);
+    EXPECT_EQ(shown[0], QStringLiteral("<font size=2 color=#008080>상담원이 파일 전송을 수락하여 전송을 "
+                                       "시작합니다.</font>받은파일"));
+    EXPECT_FALSE(shown[1].contains(QStringLiteral("<a")));
+    EXPECT_TRUE(shown[1].contains(QStringLiteral("&lt;a href='explorer::/bin/sh'&gt;a.txt&lt;/a&gt;")));
+    EXPECT_EQ(shown[1].count(QStringLiteral("<font class=pelio-notice ")), 2);
+    EXPECT_EQ(shown[2], QStringLiteral("<br><font class=pelio-notice size=2 color=blue>"
+                                       "<a href='explorer::/r/a.txt'>폴더</a></font>"));
 }

@@ -134,6 +134,96 @@ TEST(ChatHtml, TranscriptDropsTheHintAndBreaksLines) {
               QStringLiteral("<html><body>x</body></html>"));
 }
 
+TEST(ChatHtml, AgentLinesKeepTheAllowedMarkupAndTheirText) {
+    // A line as the agent's program writes it comes back as it was, less its span's style and the
+    // link's target.
+    EXPECT_EQ(SanitizeAgentHtml(QStringLiteral(
+                  "\r\n<br><font size=2 color=#0000FF>상담원 (2026-12-07 오후 4:05:09)</font>:<br>"
+                  "<font face='굴림' color='#000000'><span style='font-size:11pt;'><b>굵게</b> <i>기울임</i> "
+                  "<u>밑줄</u><BR/><P>문단</P><a href=http://a.b/x?y=1 target=_blank>a.b</a></span></font>"
+                  "<br>\r\n")),
+              QStringLiteral("\r\n<br><font size=2 color=#0000FF>상담원 (2026-12-07 오후 4:05:09)</font>:<br>"
+                             "<font face=\"굴림\" color=#000000><span><b>굵게</b> <i>기울임</i> "
+                             "<u>밑줄</u><br><p>문단</p><a href=http://a.b/x?y=1>a.b</a></span></font>"
+                             "<br>\r\n"));
+    // References stay as written, never read twice; a bare "&", "<" or ">" is escaped.
+    EXPECT_EQ(SanitizeAgentHtml(QStringLiteral("&lt;script&gt; &amp;lt; &#44032;&#xAC00; a & b < c > d <3")),
+              QStringLiteral("&lt;script&gt; &amp;lt; &#44032;&#xAC00; a &amp; b &lt; c &gt; d &lt;3"));
+    EXPECT_EQ(SanitizeAgentHtml(QStringLiteral("<font face=\"a&quot;b\" color='x\"y'>t</font>")),
+              QStringLiteral("<font face=\"a&quot;b\" color=\"x&quot;y\">t</font>"));
+}
+
+TEST(ChatHtml, AgentLinesCannotPassForNotices) {
+    const QString notice = QStringLiteral("상담원이 파일 전송을 수락하여 전송을 시작합니다.");
+    EXPECT_EQ(SanitizeAgentHtml(QStringLiteral("<font size=2 color=#008080 class=\"pelio-notice\">") +
+                                notice + QStringLiteral("</font>")),
+              QStringLiteral("<font size=2 color=#008080>") + notice + QStringLiteral("</font>"));
+    EXPECT_EQ(SanitizeAgentHtml(QStringLiteral("<span class=pelio-notice style='color:#008080;font-size:10pt'"
+                                               " data-notice=1 id=x>x</span>"
+                                               "<font style=\"color:red\" CLASS=pelio-notice>y</font>")),
+              QStringLiteral("<span>x</span><font>y</font>"));
+
+    // The program's own lines get the mark on every font and span, and nothing else changes.
+    EXPECT_EQ(MarkedNoticeHtml(QStringLiteral("\r\n<br><font size=2 color=gray>a</font><SPAN>b</SPAN>"
+                                              "<a href='explorer::/r/<font>.txt'>c</a><font>d<br>\r\n")),
+              QStringLiteral("\r\n<br><font class=pelio-notice size=2 color=gray>a</font>"
+                             "<SPAN class=pelio-notice>b</SPAN><a href='explorer::/r/<font>.txt'>c</a>"
+                             "<font class=pelio-notice>d<br>\r\n"));
+    EXPECT_EQ(MarkedNoticeHtml(QStringLiteral("끝이 잘린 줄<fo")), QStringLiteral("끝이 잘린 줄<fo"));
+}
+
+TEST(ChatHtml, AgentLinksOpenOnlyWebPagesAndMail) {
+    const auto link = [](const QString& href) {
+        return SanitizeAgentHtml(QStringLiteral("<a href=\"%1\">x</a>").arg(href));
+    };
+    // The address must not hand anything to a local program: the link goes, its text stays.
+    for (const char* href :
+         {"file:///usr/bin/xterm", "javascript:alert(1)", " JaVaScRiPt:alert(1)", "java&#9;script:alert(1)",
+          "&#106;avascript:alert(1)", "javascript&colon;x", "explorer::/home/u/.bashrc",
+          "EXPLORER::C:\\Windows", "data:text/html,x", "vbscript:x", "/usr/bin/xterm", "setup.exe",
+          "\\\\host\\share\\a.exe", "ht tp://a.b", "\xC2\xA0http://a.b", ""})
+        EXPECT_EQ(link(QString::fromUtf8(href)), QStringLiteral("x")) << href;
+    EXPECT_EQ(SanitizeAgentHtml(QStringLiteral("<a href>x</a><a name=y>y</a>")), QStringLiteral("xy"));
+    // The first href counts, as in the browser.
+    EXPECT_EQ(SanitizeAgentHtml(QStringLiteral("<a href=javascript:x href=http://a.b>x</a>")),
+              QStringLiteral("x"));
+
+    // The address is written as the browser reads it.
+    EXPECT_EQ(link(QStringLiteral("HTTPS://A.B/c d")), QStringLiteral("<a href=\"HTTPS://A.B/c d\">x</a>"));
+    EXPECT_EQ(link(QStringLiteral(" \r\nmailto:a@b.c ")), QStringLiteral("<a href=mailto:a@b.c>x</a>"));
+    EXPECT_EQ(link(QStringLiteral("&#x68;t\ttp://a.b/?q=1&amp;r=&quot;2&quot;&lt;")),
+              QStringLiteral("<a href=\"http://a.b/?q=1&amp;r=&quot;2&quot;&lt;\">x</a>"));
+}
+
+TEST(ChatHtml, AgentLinesLoseScriptsAndMalformedTricks) {
+    const auto same = [](const char* in, const char* out) {
+        EXPECT_EQ(SanitizeAgentHtml(QString::fromUtf8(in)), QString::fromUtf8(out)) << in;
+    };
+    same("a<script>alert('</b>')</script>b<SCRIPT >x</SCRIPT\t>c<style>b{color:red}</style>d", "abcd");
+    same("<img src=x onerror=alert(1)><iframe src=http://a.b>in</iframe><svg onload=x>s</svg>", "s");
+    same(
+        "<b onclick=x style=color:red>b</b><form action=http://a.b><input name=p></form><meta "
+        "http-equiv=refresh content='0;url=http://a.b'><base href=http://a.b/>",
+        "<b>b</b>");
+    same("<!-- <script>x</script> -->a<!-->b<!--->c<!x>d<?x>e</>f</ x>g<!--", "abcdefg");
+    // A tag name holding "<", a quoted ">" in an attribute, a tag the line ends in.
+    same("<scr<script>ipt>alert(1)</script>", "ipt&gt;alert(1)");
+    same("<a href=\"http://a.b\" title=\">\"onmouseover=y>x</a>", "<a href=http://a.b>x</a>");
+    same("<b>x<font color=red", "<b>x</b>");
+    same("<b>x<a href='http://a.b>y</a>", "<b>x</b>");
+    same("a<", "a&lt;");
+    same("<<b>>", "&lt;<b>&gt;</b>");
+    // Every tag is closed in order, so that nothing runs into the next line.
+    same("<b><i>x</b>y</i>", "<b><i>x</i></b>y");
+    same("<font color=red><p>a<p>b</font></p></b>c", "<font color=red><p>a</p><p>b</p></font>c");
+    same("<a href=http://a.b>a<a href=http://c.d>c</a>d</a>",
+         "<a href=http://a.b>a</a><a href=http://c.d>c</a>d");
+    same("<a href=file:///x>a<b>b</a>c", "a<b>b</b>c");
+    const QString deep = SanitizeAgentHtml(QString(QStringLiteral("<b>")).repeated(150) + u'x');
+    EXPECT_EQ(deep, QString(QStringLiteral("<b>")).repeated(100) + u'x' +
+                        QString(QStringLiteral("</b>")).repeated(100));
+}
+
 TEST(ChatHtml, Navigation) {
     const QSet<QString> existing{QStringLiteral("/no/such/my file.txt")};
     const auto exists = [&](const QString& p) { return existing.contains(p); };
@@ -150,6 +240,11 @@ TEST(ChatHtml, Navigation) {
     EXPECT_EQ(decide("explorer::"), std::make_pair(N::ShowFolder, QString()));
     EXPECT_EQ(decide("about:blank"), std::make_pair(N::Allow, QString()));
     EXPECT_EQ(decide("http://a.b/x::y"), std::make_pair(N::OpenOutside, QStringLiteral("http://a.b/x::y")));
+    EXPECT_EQ(decide("HTTPS://a.b").first, N::OpenOutside);
+    EXPECT_EQ(decide("mailto:a@b.c").first, N::OpenOutside);
+    // Anything else would be handed to the program the desktop has for its scheme.
+    for (const char* address : {"file:///usr/bin/xterm", "javascript:x", "ftp://a.b/x", "c:\\x.exe", "x"})
+        EXPECT_EQ(decide(address), std::make_pair(N::Refuse, QString())) << address;
     EXPECT_EQ(DecideChatNavigation(QStringLiteral("explorer::/x"), nullptr).kind, N::ShowFolder);
 }
 

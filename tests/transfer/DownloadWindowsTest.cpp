@@ -15,8 +15,11 @@
 #include <QDir>
 #include <QJsonObject>
 #include <QLabel>
+#include <QPointer>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QUrl>
 
 using namespace pelio;
@@ -56,6 +59,38 @@ TEST(DownloadProgressRules, StartsOnceAndRefusesTheCloseBoxWhileRunning) {
     EXPECT_EQ(early.GetState(), State::Ended);
     EXPECT_EQ(early.GetOutcome(), Outcome::Cancelled);
     EXPECT_FALSE(early.Activate());
+
+    // Waiting its turn: activations start nothing; stopped meanwhile, it never starts.
+    DownloadProgressRules waiting;
+    waiting.Wait();
+    EXPECT_FALSE(waiting.Activate());
+    EXPECT_TRUE(waiting.MayClose(true));
+    EXPECT_TRUE(waiting.Release());
+    EXPECT_TRUE(waiting.Activate());
+    DownloadProgressRules dropped;
+    dropped.Wait();
+    EXPECT_FALSE(dropped.Cancel());
+    EXPECT_EQ(dropped.GetOutcome(), Outcome::Cancelled);
+    EXPECT_FALSE(dropped.Release());
+    EXPECT_FALSE(dropped.Activate());
+}
+
+TEST(DownloadTurns, FourRunTheRestWaitAndStartInOrder) {
+    transfer::DownloadTurns turns(transfer::kMaxRunningDownloads);
+    for (int id = 1; id <= 4; ++id) EXPECT_TRUE(turns.Arrive(id));
+    for (int id = 5; id <= 7; ++id) EXPECT_FALSE(turns.Arrive(id));
+    EXPECT_EQ(turns.RunningCount(), 4);
+    EXPECT_EQ(turns.WaitingCount(), 3);
+
+    // A waiting one that goes frees no turn and is skipped; a running one that ends passes its turn on.
+    EXPECT_EQ(turns.Leave(5), std::nullopt);
+    EXPECT_EQ(turns.Leave(2), std::optional<int>(6));
+    EXPECT_EQ(turns.Leave(2), std::nullopt);  // told twice: once counts
+    EXPECT_EQ(turns.Leave(1), std::optional<int>(7));
+    EXPECT_EQ(turns.Leave(3), std::nullopt);
+    EXPECT_EQ(turns.RunningCount(), 3);
+    EXPECT_TRUE(turns.Arrive(8));
+    EXPECT_FALSE(turns.Arrive(9));
 }
 
 TEST(DownloadProgressRules, PercentAndTexts) {
@@ -111,7 +146,7 @@ TEST(DownloadWindows, TellWhatBecameOfEveryFile) {
     ASSERT_TRUE(QDir().mkpath(files.file(QStringLiteral("1234"))));
     test::WriteFileBytes(files.file(QStringLiteral("1234/a.txt")), "a");
     test::WriteFileBytes(files.file(QStringLiteral("1234/b.txt")), "b");
-    tools::ReferenceService service(QJsonObject{}, files.path());
+    tools::ReferenceService service(QJsonObject{}, files.path(), tools::ReferenceService::TestEndpoints::On);
     const int port = service.Start();
     ASSERT_GT(port, 0);
     const auto url = [&](const QString& path) {
@@ -171,4 +206,70 @@ TEST(DownloadWindows, TellWhatBecameOfEveryFile) {
     EXPECT_EQ(told.notices[0].second, 6);
     EXPECT_EQ(QDir(received.path()).entryList(QDir::Files),
               QStringList({QStringLiteral("a.txt"), QStringLiteral("b.txt")}));
+}
+
+// Six files at once from a server that takes the connections and never answers: four download, two
+// wait and say so; a waiting window that is closed never starts, and the next one starts when a
+// running one ends.
+TEST(DownloadWindows, AtMostFourRunAndTheOthersWaitTheirTurn) {
+    QTcpServer silent;
+    ASSERT_TRUE(silent.listen(QHostAddress::LocalHost, 0));
+    QStringList requested;  // the request lines' paths, as they come
+    QObject::connect(&silent, &QTcpServer::newConnection, [&] {
+        while (QTcpSocket* socket = silent.nextPendingConnection()) {
+            QObject::connect(socket, &QTcpSocket::readyRead, socket, [&requested, socket] {
+                if (!socket->canReadLine()) return;
+                requested << QString::fromLatin1(socket->readLine()).section(u' ', 1, 1);
+                QObject::disconnect(socket, &QTcpSocket::readyRead, nullptr, nullptr);
+            });
+        }
+    });
+    test::TempFolder received;
+    app::AppContext context;
+    Told told;
+    auto windows = std::make_unique<transfer::DownloadWindows>(
+        context, [] { return nullptr; }, [&](const QString& html) { told.lines << html; },
+        [&](const QString& text, int colour) { told.notices << std::make_pair(text, colour); });
+    const auto url = [&](int n) {
+        return QStringLiteral("http://127.0.0.1:%1/%2.txt").arg(silent.serverPort()).arg(n);
+    };
+    for (int n = 1; n <= 6; ++n)
+        windows->StartDownload(received.file(QStringLiteral("%1.txt").arg(n)), url(n), QString());
+    const QList<transfer::frmDownProgress*> opened = windows->Windows();
+    ASSERT_EQ(opened.size(), 6);
+    QList<QPointer<transfer::frmDownProgress>> w;
+    for (transfer::frmDownProgress* window : opened) w << window;
+    const auto state = [&](int i) { return w[i] ? w[i]->Rules().GetState() : State::Ended; };
+    const auto saysWaiting = [&](int i) {
+        return w[i]->findChild<QLabel*>(QStringLiteral("lblWaiting"))->isVisible();
+    };
+
+    // The first four, in whatever order their connections come.
+    ASSERT_TRUE(test::WaitFor([&] { return requested.size() == 4; }));
+    QStringList first = requested;
+    first.sort();
+    EXPECT_EQ(first, QStringList({QStringLiteral("/1.txt"), QStringLiteral("/2.txt"),
+                                  QStringLiteral("/3.txt"), QStringLiteral("/4.txt")}));
+    for (int i = 0; i < 4; ++i) EXPECT_EQ(state(i), State::Running) << i;
+    EXPECT_EQ(state(4), State::Waiting);
+    EXPECT_EQ(state(5), State::Waiting);
+    EXPECT_TRUE(saysWaiting(4));
+    EXPECT_FALSE(saysWaiting(0));
+
+    // The fifth is closed while it waits: told as cancelled, and nobody's turn comes.
+    w[4]->close();
+    ASSERT_EQ(told.notices.size(), 1);
+    EXPECT_EQ(told.notices[0], std::make_pair(DownloadProgressRules::CancelledNotice(url(5)), 6));
+    EXPECT_EQ(state(5), State::Waiting);
+
+    // The customer stops the first: the sixth starts, the fifth never does.
+    w[0]->findChild<QPushButton*>(QStringLiteral("cmdCancel"))->click();
+    ASSERT_TRUE(test::WaitFor([&] { return requested.size() == 5; }));
+    EXPECT_EQ(requested.last(), QStringLiteral("/6.txt"));
+    EXPECT_EQ(state(5), State::Running);
+    EXPECT_FALSE(saysWaiting(5));
+    ASSERT_TRUE(test::WaitFor([&] { return told.notices.size() == 2; }));
+    EXPECT_EQ(told.notices[1], std::make_pair(DownloadProgressRules::CancelledNotice(url(1)), 6));
+    EXPECT_TRUE(told.lines.isEmpty());
+    windows.reset();
 }

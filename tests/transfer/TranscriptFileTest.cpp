@@ -1,7 +1,7 @@
 // The transcript file kept on disk piece by piece: after every piece it holds exactly what a whole save
 // of the conversation would write.
 #include "transfer/ChatConversation.h"
-#include "transfer/ChatLink.h"
+#include "session/ChatLink.h"
 #include "transfer/TranscriptFile.h"
 
 #include <gtest/gtest.h>

@@ -5,7 +5,7 @@
 #include "support/ScriptedDialogs.h"
 #include "support/ScriptedMessageBoxes.h"
 #include "support/Wait.h"
-#include "transfer/ChatLink.h"
+#include "session/ChatLink.h"
 #include "transfer/frmChat.h"
 #include "util/core/IniFile.h"
 #include "util/gui/HtmlView.h"
@@ -21,7 +21,7 @@ using namespace pelio;
 
 namespace {
 
-class IdleLink : public transfer::ChatLink {
+class IdleLink : public session::ChatLink {
   public:
     bool Connected() const override { return true; }
     void SendChatLine(const QString& line) override { sent << line; }
@@ -77,10 +77,10 @@ TEST(frmChat, AnAgentsLineRunsNothingAndOpensNothing) {
             "<meta http-equiv=refresh content='0;url=%1'><iframe src='%1'></iframe>"
             "<form id=f action='%1'><input name=a></form><a id=j "
             "href=\"javascript:document.title='js'\">j</a>"
-            "<span id=mark>끝</span>")
+            "<u>끝</u>")
             .arg(target);
     chat->Conversation().ShowAgentLine(hostile);
-    ASSERT_EQ(Read(view, QStringLiteral("document.getElementById('mark') ? 1 : 0")).toInt(), 1);
+    ASSERT_EQ(Read(view, QStringLiteral("document.querySelector('u') ? 1 : 0")).toInt(), 1);
     // Nothing of it may happen: a bounded wait for any sign that it did.
     EXPECT_FALSE(test::WaitFor(
         [&] {
@@ -88,7 +88,7 @@ TEST(frmChat, AnAgentsLineRunsNothingAndOpensNothing) {
                    !Read(view, QStringLiteral("document.title")).toString().isEmpty();
         },
         2000));
-    EXPECT_EQ(Read(view, QStringLiteral("document.getElementById('mark') ? 1 : 0")).toInt(), 1);
+    EXPECT_EQ(Read(view, QStringLiteral("document.querySelector('u') ? 1 : 0")).toInt(), 1);
     EXPECT_EQ(Read(view, QStringLiteral("document.title")).toString(), QString());
     EXPECT_FALSE(watcher.hasPendingConnections());
     EXPECT_TRUE(fakes.shell->opened.isEmpty());
@@ -98,7 +98,7 @@ TEST(frmChat, AnAgentsLineRunsNothingAndOpensNothing) {
     chat->close();
     QFile file(transcript);
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));
-    EXPECT_TRUE(QString::fromUtf8(file.readAll()).contains(QStringLiteral("<span id=mark>끝</span>")));
+    EXPECT_TRUE(QString::fromUtf8(file.readAll()).contains(QStringLiteral("<u>끝</u>")));
 }
 
 // The keys of the input box, the background tool, and closing with nothing unsaved.

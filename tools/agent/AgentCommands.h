@@ -5,14 +5,17 @@
 // the agent sends exactly what the customer's program parses. Their arguments are checked only as far
 // as the command needs them (a malformed message is sent as a plain line instead):
 //   \chat TEXT                        everything after "\chat " is the line, which may be empty
-//   \changeagent, \url, \shell, \download, \lastfile
+//   \rawchat SIZE                     one "chat:" piece of SIZE characters (a..z over and over, SIZE up
+//                                     to kMaxRawChat) without "chatstart" and "chatend", unpaced
+//   \changeagent P/L/PORT             at least three fields separated by "/" (the port keeps the rest)
+//   \url, \shell, \download, \lastfile
 //                                     everything after the command and one blank, which must not be empty
 //   \showme NAME FLAG ADDRESS PORT    exactly four words
 //   \offer NAME...                    one or more words
 //   \end, \stopshowme, \desktop, \ime, \explorer, \ie
 //                                     nothing after the command
-// The commands that act on the link itself (\pointer, \key, \type, \save, \quit) are the session's and
-// are not handled here; any other line starting with "\" is refused with a reason.
+// The commands that act on the link itself (\pointer, \key, \type, \save, \quit, \repeat) are the
+// session's and are not handled here; any other line starting with "\" is refused with a reason.
 #pragma once
 
 #include <QString>
@@ -23,6 +26,8 @@ namespace pelio::agent {
 
 // One message to encrypt and send, and how long the sender waits after sending it (the pace of a
 // chat line: 50 ms after each piece, 10 ms more before its end).
+inline constexpr int kMaxRawChat = 8 * 1024 * 1024;
+
 struct OutgoingMessage {
     QString text;
     int pauseAfterMs = 0;

@@ -65,28 +65,28 @@ void AgentConsoleSession::OnMessage(const QString& plain) {
             QStringLiteral("고객: %1 (전화 %2)").arg(greeting->customerName, greeting->customerPhone));
         return;
     }
+    namespace keyword = session::keyword;
     const session::SessionMessage message = session::SplitMessage(plain);
-    if (message.keyword == u"chatstart") {
+    if (message.keyword == keyword::kChatStart) {
         m_chat.Start();
         m_chatOpen = true;
-    } else if (message.keyword == u"chat") {
+    } else if (message.keyword == keyword::kChat) {
         m_chat.Append(message.argument);
         m_chatOpen = true;
-    } else if (message.keyword == u"chatend" && m_chatOpen) {
+    } else if (message.keyword == keyword::kChatEnd && m_chatOpen) {
         m_chatOpen = false;
         const QString line = m_chat.Take();
-        m_port.PrintLine("chat " + EscapeText(line.toStdString()));
+        m_port.PrintLine(ChatLine(line));
         m_port.ShowChat(m_customer, line, true);
     }
     CommandMessages answers;
     for (const QString& answer : m_files.OnMessage(plain)) answers.messages.push_back({answer, 0});
-    if (message.keyword == u"filename" && m_options.files.answer.isEmpty()) {
+    if (message.keyword == keyword::kFileName && m_options.files.answer.isEmpty()) {
         const QStringList names = session::OfferedFiles(message.argument);
         // The question lets events run: the session may have ended before the answer.
         const bool accept = !names.isEmpty() && m_port.AskAcceptFiles(names);
-        answers.messages.push_back(
-            {accept ? QStringLiteral("fileaccepted") : QStringLiteral("filerefused"), 0});
-    } else if (message.keyword == u"filename") {
+        answers.messages.push_back({accept ? keyword::kFileAccepted : keyword::kFileRefused, 0});
+    } else if (message.keyword == keyword::kFileName) {
         m_port.ShowChat(QStringLiteral("알림"),
                         QStringLiteral("고객이 보내는 파일: ") +
                             session::OfferedFiles(message.argument).join(QStringLiteral(", ")),
@@ -196,7 +196,7 @@ void AgentConsoleSession::ShowMyScreen(bool allowControl) {
     m_port.PrintLine("showing " + std::to_string(port));
     const QStringList fields{m_options.agentName, allowControl ? QStringLiteral("1") : QStringLiteral("0"),
                              QString::fromStdString(m_options.bindAddress), QString::number(port)};
-    Queue(CommandMessages{{{QStringLiteral("showme:") + fields.join(QStringLiteral("#;#")), 0}}, {}});
+    Queue(CommandMessages{{{session::ShowMeMessage(fields), 0}}, {}});
     m_port.Changed();
 }
 

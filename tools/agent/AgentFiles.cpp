@@ -102,7 +102,7 @@ CommandMessages AgentFiles::Offer(const QString& arguments) {
         names << QFileInfo(path).fileName();
     }
     m_offered = paths;
-    result.messages.push_back({QStringLiteral("filename:\r\n") + names.join(QStringLiteral("\r\n")), 0});
+    result.messages.push_back({session::FileOfferMessage(names), 0});
     return result;
 }
 
@@ -123,29 +123,30 @@ QStringList AgentFiles::Accepted() {
         names << name;
     }
     if (names.isEmpty()) return messages;
-    messages << QStringLiteral("lastfile:") + names.last();
-    for (const QString& name : names) messages << QStringLiteral("downloadthis:") + m_options.shareUrl + name;
+    messages << session::LastFileMessage(names.last());
+    for (const QString& name : names) messages << session::DownloadThisMessage(m_options.shareUrl + name);
     return messages;
 }
 
 QStringList AgentFiles::OnMessage(const QString& plain) {
     const session::SessionMessage message = session::SplitMessage(plain);
+    namespace keyword = session::keyword;
     const QString& k = message.keyword;
-    if (k == u"fileaccepted") {
+    if (k == keyword::kFileAccepted) {
         m_print("offer accepted");
         return Accepted();
     }
-    if (k == u"filerefused") {
+    if (k == keyword::kFileRefused) {
         m_print("offer refused");
         m_offered.clear();
         return {};
     }
-    if (k == u"filename") {
-        if (m_options.answer == u"accept") return {QStringLiteral("fileaccepted")};
-        if (m_options.answer == u"refuse") return {QStringLiteral("filerefused")};
+    if (k == keyword::kFileName) {
+        if (m_options.answer == u"accept") return {keyword::kFileAccepted};
+        if (m_options.answer == u"refuse") return {keyword::kFileRefused};
         return {};
     }
-    if (k == u"downloadthis" && !message.argument.isEmpty()) Fetch(message.argument);
+    if (k == keyword::kDownloadThis && !message.argument.isEmpty()) Fetch(message.argument);
     return {};
 }
 

@@ -1,5 +1,7 @@
 #include "AgentLines.h"
 
+#include "session/SessionMessages.h"
+
 namespace pelio::agent {
 
 namespace {
@@ -31,6 +33,10 @@ std::string EscapeText(const std::string& text) {
             out += c;
     }
     return out;
+}
+
+std::string ChatLine(const QString& line) {
+    return session::keyword::kChat.toStdString() + ' ' + EscapeText(line.toStdString());
 }
 
 std::string GreetingLine(const QString& machineCode, const QString& name, const QString& phone,

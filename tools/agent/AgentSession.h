@@ -27,10 +27,13 @@
 //   \type KEYSYM            the key pressed and released
 //   \save FILE              saves the received screen as an image (format from the file name)
 //   \quit                   closes the link and exits
+//   \repeat N LINE          plays LINE N times (N up to 10000; LINE is no "\repeat")
 //   \\TEXT                  sends the message "\TEXT"
 // and the commands that send session messages (arguments as AgentCommands.h reads them):
 //   \chat TEXT              one chat line: "chatstart", "chat:" pieces, "chatend", paced like the
 //                           customer's program (50 ms after each piece, 10 ms more before the end)
+//   \rawchat SIZE           one "chat:" piece of SIZE characters a..z over and over (SIZE up to
+//                           8 MiB), without "chatstart" and "chatend"
 //   \end                    "end"
 //   \changeagent P/L/PORT   "changeagent:P/L/PORT"
 //   \showme NAME FLAG ADDRESS PORT
@@ -51,11 +54,19 @@
 // A command that is none of these, or lacks what it needs, sends nothing: the reason goes to standard
 // error as one line starting with "pelio-agent: ". Each message is encrypted on its own, and texts
 // travel in the framing of TextFraming.h.
+//
+// --early LINE (repeatable) makes the agent a hostile peer for tests: instead of LibVNCClient's
+// handshake it speaks RFB by hand (AgentRawPeer.h) and sends what the LINEs make (command lines as
+// above; messages, \pointer, \key) in the same write as its version reply, security type and
+// ClientInit, before the customer's program can have admitted the link. It then runs the session as
+// above, with the same lines, except that it keeps no screen: "screen" is printed once and "\save"
+// saves nothing. With --busy the agent answers busy and sends no early lines.
 #pragma once
 
 #include "AgentFiles.h"
 
 #include <string>
+#include <vector>
 
 namespace pelio::agent {
 
@@ -65,7 +76,8 @@ struct AgentOptions {
     bool busy = false;
     std::string scriptFile;
     FileOptions files;
-    std::string screenDisplay;  // --screen: the X display the agent shows with "\showme"
+    std::string screenDisplay;       // --screen: the X display the agent shows with "\showme"
+    std::vector<std::string> early;  // --early: lines sent with the handshake, by the raw peer
 };
 
 // Returns the process exit code.

@@ -7,14 +7,16 @@
 //                                the drop box's settings)
 //   pelio-agent listen PORT [--bind ADDRESS] [--busy] [--script FILE] [--screen DISPLAY]
 //                           [--answer-files accept|refuse] [--share DIR URL] [--received DIR]
+//                           [--early LINE]...
 //       waits on ADDRESS (default 127.0.0.1) and PORT (0: any free port) for the customer's reverse
 //       connection and runs one session; see AgentSession.h for what it prints and for the commands
 //       it reads (sending a chat line, a file offer, ...). --screen names the agent's X display that
 //       "\showme NAME FLAG" shows to the customer through a VNC server (x11vnc). --answer-files
 //       answers the customer's file offers; --share offers files by copying them into DIR, which the
 //       web site publishes at URL; --received keeps the files the customer sends in DIR (see
-//       AgentFiles.h).
-//   pelio-agent console PORT [the options of listen]
+//       AgentFiles.h). --early speaks RFB by hand and sends each LINE with the handshake, before the
+//       customer's program admits the link (a hostile peer for tests; see AgentSession.h).
+//   pelio-agent console PORT [the options of listen but --early]
 //       the same session in a window for a person acting as the agent: the customer's screen with
 //       control, a chat pane, and buttons for files, the agent's own screen, handing over and ending
 //       the session; it prints the event lines of listen (see AgentConsoleWindow.h).
@@ -41,10 +43,12 @@ int Usage() {
         "       pelio-agent scramble TEXT\n"
         "       pelio-agent listen PORT [--bind ADDRESS] [--busy] [--script FILE] [--screen DISPLAY]\n"
         "                          [--answer-files accept|refuse] [--share DIR URL] [--received DIR]\n"
-        "       pelio-agent console PORT [the options of listen]\n"
+        "                          [--early LINE]...\n"
+        "       pelio-agent console PORT [the options of listen but --early]\n"
         "listen reads one command per line: a plain line is sent as a session message;\n"
-        "  link:     \\pointer X Y MASK, \\key KEYSYM down|up, \\type KEYSYM, \\save FILE, \\quit\n"
-        "  messages: \\chat TEXT, \\end, \\changeagent PUBLIC/LOCAL/PORT,\n"
+        "  link:     \\pointer X Y MASK, \\key KEYSYM down|up, \\type KEYSYM, \\save FILE, \\quit,\n"
+        "            \\repeat N LINE\n"
+        "  messages: \\chat TEXT, \\rawchat SIZE, \\end, \\changeagent PUBLIC/LOCAL/PORT,\n"
         "            \\showme NAME FLAG ADDRESS PORT, \\showme NAME FLAG [ADDRESS] (with --screen),\n"
         "            \\stopshowme, \\url ADDRESS, \\shell COMMAND LINE,\n"
         "            \\desktop, \\ime, \\explorer, \\ie, \\offer NAME..., \\download URL, \\lastfile NAME,\n"
@@ -102,6 +106,8 @@ bool ParseOptions(int argc, char** argv, pelio::agent::AgentOptions& options) {
             options.files.receivedDir = QString::fromUtf8(argv[++i]);
         } else if (std::strcmp(argv[i], "--screen") == 0 && i + 1 < argc) {
             options.screenDisplay = argv[++i];
+        } else if (std::strcmp(argv[i], "--early") == 0 && i + 1 < argc) {
+            options.early.emplace_back(argv[++i]);
         } else {
             return false;
         }
@@ -117,7 +123,7 @@ int Listen(int argc, char** argv) {
 
 int Console(int argc, char** argv) {
     pelio::agent::AgentOptions options;
-    if (!ParseOptions(argc, argv, options)) return Usage();
+    if (!ParseOptions(argc, argv, options) || !options.early.empty()) return Usage();
     pelio::agent::ConsoleSetup setup;
     setup.port = options.port;
     setup.screenDisplay = options.screenDisplay;

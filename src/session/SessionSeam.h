@@ -5,7 +5,7 @@
 
 #include <optional>
 
-namespace pelio::request {
+namespace pelio::session {
 
 // The agent chosen in the agent list, as its list item has it.
 struct AgentChoice {
@@ -44,4 +44,4 @@ class SessionSeam {
     virtual void ShowChat() = 0;
 };
 
-}  // namespace pelio::request
+}  // namespace pelio::session

@@ -3,7 +3,7 @@
 
 #include <QString>
 
-namespace pelio::transfer {
+namespace pelio::session {
 
 class ChatLink {
   public:
@@ -22,4 +22,4 @@ class ChatLink {
     virtual void CloseConnectedNotice() = 0;
 };
 
-}  // namespace pelio::transfer
+}  // namespace pelio::session
