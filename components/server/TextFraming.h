@@ -23,7 +23,11 @@ inline constexpr std::size_t MaxChatMessage = 4095;
 inline constexpr std::size_t MaxPiece = MaxChatMessage - 1;
 inline constexpr char MoreHeader = 'M';
 inline constexpr char FinalHeader = 'F';
-inline constexpr std::size_t DefaultTextLimit = 16u * 1024 * 1024;
+// The longest text a link takes. Session messages are short (a chat line travels in pieces of a few
+// hundred characters; an offer of a thousand long names enciphers to well under a megabyte), and a
+// text is held several times over while it is handled, so a bigger one is only a way to bloat the
+// program.
+inline constexpr std::size_t DefaultTextLimit = 2u * 1024 * 1024;
 
 // The chat messages that carry one text, in sending order.
 std::vector<std::string> SplitText(std::string_view text);

@@ -10,7 +10,7 @@
 //
 // Texts from the agent: only those it sent after Allowed was set are delivered; a text it began
 // before is dropped whole, with its pieces that come after. One text may be at most
-// framing::DefaultTextLimit bytes (16 MiB); a longer one is dropped and the link stays. A peer that
+// framing::DefaultTextLimit bytes (2 MiB); a longer one is dropped and the link stays. A peer that
 // sends texts faster than the UI thread takes them is cut off: once more than MaxPendingTexts texts
 // or MaxPendingTextBytes bytes of its texts wait for the UI thread, the link is closed, the texts
 // still waiting are dropped and Disconnected follows as for any other end.
@@ -70,12 +70,12 @@ class VncServerComponent : public ServerComponent {
     void SetGreetingTimeoutMs(int ms);
 
     // Bounds of one link's texts that were posted to the UI thread and not delivered yet; with the
-    // bound of one text they bound the memory a peer can make the program hold. An agent sends a
-    // session message now and then, so a thousand waiting means that it floods or that the UI thread
-    // is stuck, and more would only pile up. The bytes (UTF-8; held as QString in at most twice that)
-    // are twice the largest text, so that one of the largest size may arrive while another waits.
+    // bound of one text they bound the memory a peer can make the program hold (the texts wait as
+    // their UTF-8 bytes). An agent sends a session message now and then, so a thousand waiting means
+    // that it floods or that the UI thread is stuck, and more would only pile up. The bytes hold eight
+    // texts of the largest size.
     static constexpr int MaxPendingTexts = 1000;
-    static constexpr qint64 MaxPendingTextBytes = 32 * 1024 * 1024;
+    static constexpr qint64 MaxPendingTextBytes = 16 * 1024 * 1024;
 
     struct Impl;
 

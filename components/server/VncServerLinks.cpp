@@ -128,9 +128,12 @@ void VncServerComponent::Impl::TextChat(rfbClientPtr cl, int length, char* text)
         return;
     }
     const int bytes = int(complete.size());
-    QString value = QString::fromUtf8(complete.data(), qsizetype(complete.size()));
-    self->Post([self, index, value, bytes, backlog] {
-        if (backlog->Take(std::size_t(bytes))) emit self->q->TextReceived(index, value, bytes);
+    // The text waits as its bytes and becomes a QString (twice their size) only on the UI thread,
+    // one at a time.
+    const QByteArray utf8(complete.data(), qsizetype(complete.size()));
+    self->Post([self, index, utf8, bytes, backlog] {
+        if (backlog->Take(std::size_t(bytes)))
+            emit self->q->TextReceived(index, QString::fromUtf8(utf8), bytes);
     });
 }
 

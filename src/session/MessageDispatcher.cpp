@@ -19,7 +19,8 @@ namespace {
 // view's HTML, and cut short so that a huge argument does not flood the transcript.
 QString Shown(const QString& detail) {
     constexpr qsizetype kShownLength = 300;
-    const QString cut = detail.size() > kShownLength ? detail.left(kShownLength) + QStringLiteral("…") : detail;
+    const QString cut =
+        detail.size() > kShownLength ? detail.left(kShownLength) + QStringLiteral("…") : detail;
     return cut.toHtmlEscaped();
 }
 
@@ -176,7 +177,8 @@ void MessageDispatcher::OnFileAccepted(const QString&) {
         qCInfo(lcSession) << "fileaccepted with no offer waiting: ignored";
         return;
     }
-    m_peers.chat.DisplayCommonMsg(QStringLiteral("상담원이 파일 전송을 수락하여 전송을 시작합니다."), kNoticeCyan);
+    m_peers.chat.DisplayCommonMsg(QStringLiteral("상담원이 파일 전송을 수락하여 전송을 시작합니다."),
+                                  kNoticeCyan);
 }
 
 void MessageDispatcher::OnFileRefused(const QString&) {
@@ -250,8 +252,9 @@ void MessageDispatcher::OnDownloadThis(const QString& argument) {
         case AgentFileBatch::Admission::Admitted:
             break;
         case AgentFileBatch::Admission::BadAddress:
-            Notice(QStringLiteral("상담원이 보낸 파일 주소가 올바르지 않아 받지 않았습니다: ") + Shown(argument),
-                   kNoticeRed);
+            Notice(
+                QStringLiteral("상담원이 보낸 파일 주소가 올바르지 않아 받지 않았습니다: ") + Shown(argument),
+                kNoticeRed);
             return;
         case AgentFileBatch::Admission::NoBatch:
         case AgentFileBatch::Admission::NotOffered:
@@ -267,6 +270,7 @@ void MessageDispatcher::OnDownloadThis(const QString& argument) {
     const QString name = util::FileNameOfPath(path);
     m_context.FileTransferBusy = true;
     qCInfo(lcSession).noquote() << "download" << argument << "->" << path;
+    Notice(QStringLiteral("상담원이 보낸 파일을 받습니다: ") + Shown(name), kNoticeGrey);
     m_peers.downloads.StartDownload(path, argument, name);
 }
 
@@ -298,8 +302,8 @@ void MessageDispatcher::OnChatEnd(const QString&) {
 // --- the session ---
 
 std::optional<ListedAgent> MessageDispatcher::FindListedAgent(const QList<ListedAgent>& agents,
-                                                             const QString& address, int port,
-                                                             const QString& customerPublicIp) {
+                                                              const QString& address, int port,
+                                                              const QString& customerPublicIp) {
     for (const ListedAgent& agent : agents) {
         const auto listed = ParseChangeAgent(
             agent.publicAddress + u'/' + agent.localAddress + u'/' + agent.port, customerPublicIp);
@@ -324,7 +328,8 @@ void MessageDispatcher::OnChangeAgent(const QString& argument) {
     const auto agent =
         agents ? FindListedAgent(*agents, target->address, target->port, m_context.PublicIP) : std::nullopt;
     if (!agent) {
-        Notice(QStringLiteral("회사의 상담원 목록에 없는 곳(%1)으로 연결을 넘기려 하여 거절했습니다. 지원은 계속됩니다.")
+        Notice(QStringLiteral(
+                   "회사의 상담원 목록에 없는 곳(%1)으로 연결을 넘기려 하여 거절했습니다. 지원은 계속됩니다.")
                    .arg(Shown(where)),
                kNoticeRed);
         return;
@@ -345,6 +350,7 @@ void MessageDispatcher::OnShowMe(const QString& argument) {
 }
 
 void MessageDispatcher::OnStopShowMe(const QString&) {
+    Notice(QStringLiteral("상담원이 화면 보여 주기를 마쳤습니다."), kNoticeGrey);
     m_peers.screen.StopShowMe();
 }
 

@@ -81,8 +81,9 @@ class MessageDispatcher {
     // The agent on the list that an address and port of "changeagent" name, by the same comparison the
     // message's fields go through (the local address for an agent behind the customer's own public
     // address); nothing when none does.
-    static std::optional<ListedAgent> FindListedAgent(const QList<ListedAgent>& agents, const QString& address,
-                                                      int port, const QString& customerPublicIp);
+    static std::optional<ListedAgent> FindListedAgent(const QList<ListedAgent>& agents,
+                                                      const QString& address, int port,
+                                                      const QString& customerPublicIp);
 
     RemoteActionPolicy& Policy() { return m_policy; }
     const ChatBuffer& Chat() const { return m_chatBuffer; }

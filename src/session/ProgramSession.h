@@ -9,9 +9,9 @@
 // is opened.
 #pragma once
 
-#include "session/SessionSeam.h"
-#include "session/SessionPeers.h"
 #include "session/ChatLink.h"
+#include "session/SessionPeers.h"
+#include "session/SessionSeam.h"
 
 #include <functional>
 #include <memory>

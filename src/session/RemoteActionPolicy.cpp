@@ -25,7 +25,8 @@ QString SchemeOf(const QString& address) {
 QString RemoteActionPolicy::Question(RemoteAction action, const QString& detail) {
     switch (action) {
         case RemoteAction::RunProgram:
-            return QStringLiteral("상담원이 이 컴퓨터에서 다음 프로그램을 실행하려고 합니다. 허용하시겠습니까?\r\n") +
+            return QStringLiteral(
+                       "상담원이 이 컴퓨터에서 다음 프로그램을 실행하려고 합니다. 허용하시겠습니까?\r\n") +
                    detail;
         case RemoteAction::OpenAddress:
             return QStringLiteral("상담원이 다음 주소를 열려고 합니다. 허용하시겠습니까?\r\n") + detail;

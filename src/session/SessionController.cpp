@@ -251,8 +251,8 @@ void SessionController::OnConnected(int index) {
 
 void SessionController::OnDisconnected(int index) {
     if (index != m_admittedIndex && m_state == State::InSession) return;  // a link given up earlier
-    if (index == m_replacedIndex && AgentChanging()) return;  // the link a move replaces
-    if (m_state == State::Idle) return;                       // the session has already ended
+    if (index == m_replacedIndex && AgentChanging()) return;              // the link a move replaces
+    if (m_state == State::Idle) return;                                   // the session has already ended
     qCInfo(lcSession) << "disconnected";
     if (!AgentChanging()) {
         m_view.RestoreAndActivate();

@@ -11,7 +11,13 @@ namespace pelio::session {
 
 // Colours of the session's own lines in the chat view and the transcript, from the classic 16-colour
 // table.
-enum NoticeColour : int { kNoticeGreen = 2, kNoticeCyan = 3, kNoticeRed = 4, kNoticeYellow = 6, kNoticeGrey = 8 };
+enum NoticeColour : int {
+    kNoticeGreen = 2,
+    kNoticeCyan = 3,
+    kNoticeRed = 4,
+    kNoticeYellow = 6,
+    kNoticeGrey = 8
+};
 
 // What the dispatcher of the agent's messages asks of the session that runs.
 class SessionDriver {

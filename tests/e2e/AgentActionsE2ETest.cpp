@@ -26,17 +26,7 @@ class HostileAgentOnDisplay : public SessionOnDisplay {
   protected:
     // The second agent of the list ("이상담") at the port of the test's second agent.
     QJsonObject ServiceData() override {
-        QJsonObject data = SessionOnDisplay::ServiceData();
-        QJsonObject companies = data.value(QStringLiteral("companies")).toObject();
-        QJsonObject company = companies.value(QStringLiteral("1234")).toObject();
-        QJsonArray agents = company.value(QStringLiteral("agents")).toArray();
-        QJsonObject listed = agents.at(1).toObject();
-        listed.insert(QStringLiteral("port"), QString::number(second->port));
-        agents.replace(1, listed);
-        company.insert(QStringLiteral("agents"), agents);
-        companies.insert(QStringLiteral("1234"), company);
-        data.insert(QStringLiteral("companies"), companies);
-        return data;
+        return WithAgentPort(SessionOnDisplay::ServiceData(), 1, second->port);
     }
     QString ServiceFiles() override { return files.path(); }
     int ServicePort() override { return port; }
@@ -53,8 +43,9 @@ class HostileAgentOnDisplay : public SessionOnDisplay {
         if (IsSkipped() || HasFatalFailure()) return;
         // The customer's documents folder, where the received-files folder is made.
         QDir().mkpath(home.file(QStringLiteral("config")));
-        WriteFileBytes(home.file(QStringLiteral("config/user-dirs.dirs")),
-                       QStringLiteral("XDG_DOCUMENTS_DIR=\"%1\"\n").arg(home.file(QStringLiteral("문서"))).toUtf8());
+        WriteFileBytes(
+            home.file(QStringLiteral("config/user-dirs.dirs")),
+            QStringLiteral("XDG_DOCUMENTS_DIR=\"%1\"\n").arg(home.file(QStringLiteral("문서"))).toUtf8());
     }
 
     QString UserFile(const QString& name) const {
@@ -102,9 +93,11 @@ TEST_F(HostileAgentOnDisplay, ActionsOutsideWhatTheCustomerAllowedDoNothing) {
     // Two files offered and accepted; twenty asked for at once: the two land, eighteen are refused.
     agent->Send(QStringLiteral("\\offer f0.txt f1.txt"));
     ASSERT_TRUE(agent->WaitFor("message fileaccepted")) << agent->Output().constData();
-    for (int i = 19; i >= 0; --i) agent->Send(QStringLiteral("\\download ") + UserFile(QStringLiteral("f%1.txt").arg(i)));
-    EXPECT_TRUE(WaitFor([&] { return LogCount(program, "notice 수락하지 않은 파일이라 받지 않았습니다") == 19; },
-                        kWindowWaitMs))
+    for (int i = 19; i >= 0; --i)
+        agent->Send(QStringLiteral("\\download ") + UserFile(QStringLiteral("f%1.txt").arg(i)));
+    EXPECT_TRUE(
+        WaitFor([&] { return LogCount(program, "notice 수락하지 않은 파일이라 받지 않았습니다") == 19; },
+                kWindowWaitMs))
         << log.constData();
     EXPECT_TRUE(WaitFor(
         [&] {
@@ -120,12 +113,15 @@ TEST_F(HostileAgentOnDisplay, ActionsOutsideWhatTheCustomerAllowedDoNothing) {
     EXPECT_FALSE(unlisted.waitForNewConnection(0));
     EXPECT_FALSE(unlisted.hasPendingConnections());
 
-    // Thirty pieces of 4 MB without an end: memory stays bounded and the program still answers.
+    // Thirty pieces of 4 MB without an end (too big to be taken at all), then a line of 300 pieces
+    // that joins past its bound: memory stays bounded, the line is refused, the program answers.
     const qint64 before = ResidentKiB(program);
     agent->Send(QStringLiteral("\\repeat 30 \\rawchat 4194304"));
+    agent->Send(QStringLiteral("\\repeat 300 \\rawchat 300"));
     agent->Send(keyword::kChatEnd);
-    // The flood is 120 MB of cipher work on each side: a longer deadline than for a window.
-    EXPECT_TRUE(WaitFor([&] { return Log(program, "notice 상담원이 보낸 대화가 너무 길어"); }, 4 * kWindowWaitMs))
+    // The flood is 120 MB of cipher work for the agent: a longer deadline than for a window.
+    EXPECT_TRUE(
+        WaitFor([&] { return Log(program, "notice 상담원이 보낸 대화가 너무 길어"); }, 4 * kWindowWaitMs))
         << log.constData();
     agent->Send(QStringLiteral("\\chat 이제 보이시나요?"));
     EXPECT_TRUE(WaitLog(program, "agent chat 이제 보이시나요?")) << log.constData();
@@ -134,15 +130,18 @@ TEST_F(HostileAgentOnDisplay, ActionsOutsideWhatTheCustomerAllowedDoNothing) {
     EXPECT_LT(growth, 64 * 1024);
 
     // An agent line that imitates a notice and links a local program: shown without either.
-    agent->Send(QStringLiteral("\\chat <font size=2 color=#008080 class=\"pelio-notice\">상담원이 파일 전송을 "
-                               "수락하여 전송을 시작합니다.</font><a href=\"file:///usr/bin/xterm\">받은파일</a>"));
+    agent->Send(
+        QStringLiteral("\\chat <font size=2 color=#008080 class=\"pelio-notice\">상담원이 파일 전송을 "
+                       "수락하여 전송을 시작합니다.</font><a href=\"file:///usr/bin/xterm\">받은파일</a>"));
     EXPECT_TRUE(WaitLog(program, "agent chat ")) << log.constData();
     ASSERT_TRUE(WaitFor([&] { return !History(QStringLiteral("*.htm")).isEmpty(); }, kWindowWaitMs));
-    EXPECT_TRUE(WaitFor([&] { return ReadFileBytes(History(QStringLiteral("*.htm")).first()).contains("받은파일"); },
-                        kWindowWaitMs));
+    EXPECT_TRUE(
+        WaitFor([&] { return ReadFileBytes(History(QStringLiteral("*.htm")).first()).contains("받은파일"); },
+                kWindowWaitMs));
     const QByteArray transcript = ReadFileBytes(History(QStringLiteral("*.htm")).first());
     EXPECT_FALSE(transcript.contains("file:///usr/bin/xterm")) << transcript.constData();
-    EXPECT_EQ(transcript.count("class=\"pelio-notice\">상담원이 파일 전송을 수락하여"), 0) << transcript.constData();
+    EXPECT_EQ(transcript.count("class=\"pelio-notice\">상담원이 파일 전송을 수락하여"), 0)
+        << transcript.constData();
 
     // A move to the listed agent goes through, and the notice names that agent.
     agent->Send(QStringLiteral("\\changeagent 127.0.0.1/127.0.0.1/%1").arg(second->port));

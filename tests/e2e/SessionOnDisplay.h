@@ -57,13 +57,18 @@ class SessionOnDisplay : public ProgramOnDisplay {
   protected:
     // The demo data with the first agent of company 1234 at the port of the test's agent.
     QJsonObject ServiceData() override {
-        QJsonObject data = pelio::tools::ReferenceService::LoadData(QStringLiteral(PELIO_SERVICE_DEMO_DATA));
+        return WithAgentPort(
+            pelio::tools::ReferenceService::LoadData(QStringLiteral(PELIO_SERVICE_DEMO_DATA)), 0,
+            agent->port);
+    }
+    // The service data with company 1234's agent number `index` (from 0) listed at `port`.
+    static QJsonObject WithAgentPort(QJsonObject data, int index, int port) {
         QJsonObject companies = data.value(QStringLiteral("companies")).toObject();
         QJsonObject company = companies.value(QStringLiteral("1234")).toObject();
         QJsonArray agents = company.value(QStringLiteral("agents")).toArray();
-        QJsonObject first = agents.at(0).toObject();
-        first.insert(QStringLiteral("port"), QString::number(agent->port));
-        agents.replace(0, first);
+        QJsonObject listed = agents.at(index).toObject();
+        listed.insert(QStringLiteral("port"), QString::number(port));
+        agents.replace(index, listed);
         company.insert(QStringLiteral("agents"), agents);
         companies.insert(QStringLiteral("1234"), company);
         data.insert(QStringLiteral("companies"), companies);

@@ -199,7 +199,8 @@ TEST(Layering, TheSessionIncludesNoWindowFolderAboveIt) {
     for (auto it = Sources().cbegin(); it != Sources().cend(); ++it) {
         if (!it.key().startsWith(QLatin1String("src/session/"))) continue;
         for (const QString& include : it.value().quoted)
-            if (include.startsWith(QLatin1String("request/")) || include.startsWith(QLatin1String("transfer/")))
+            if (include.startsWith(QLatin1String("request/")) ||
+                include.startsWith(QLatin1String("transfer/")))
                 wrong << it.key() + QStringLiteral(" includes ") + include;
     }
     EXPECT_TRUE(wrong.isEmpty()) << wrong.join(u'\n').toStdString();
@@ -220,18 +221,19 @@ TEST(Layering, MessageKeywordsAreSpelledOnlyWhereTheyAreDefined) {
 
     // The same words in other meanings, where they are no message.
     const QSet<QString> otherMeanings{
-        QStringLiteral("src/history/HistoryTree.cpp explorer"),  // the transcripts' file-manager links
-        QStringLiteral("src/transfer/ChatHtml.cpp explorer"),    // the same links in the chat view
-        QStringLiteral("src/history/frmPlay.cpp chat"),          // the icon of a transcript in the tree
+        QStringLiteral("src/history/HistoryTree.cpp explorer"),      // the transcripts' file-manager links
+        QStringLiteral("src/transfer/ChatHtml.cpp explorer"),        // the same links in the chat view
+        QStringLiteral("src/history/frmPlay.cpp chat"),              // the icon of a transcript in the tree
         QStringLiteral("tools/recorder/DesktopScene.cpp customer"),  // a word drawn on the test scene
     };
     // A keyword alone or with its ":", as sent (in lower case); "explorer::" is a transcript link.
     static const QRegularExpression lineComment(QStringLiteral(R"re((^|\s)//.*$)re"),
                                                 QRegularExpression::MultilineOption);
     QStringList wrong;
-    for (const QString& top : {QStringLiteral("src"), QStringLiteral("components"), QStringLiteral("tools")}) {
-        QDirIterator it(kSourceRoot + u'/' + top, {QStringLiteral("*.h"), QStringLiteral("*.cpp")}, QDir::Files,
-                        QDirIterator::Subdirectories);
+    for (const QString& top :
+         {QStringLiteral("src"), QStringLiteral("components"), QStringLiteral("tools")}) {
+        QDirIterator it(kSourceRoot + u'/' + top, {QStringLiteral("*.h"), QStringLiteral("*.cpp")},
+                        QDir::Files, QDirIterator::Subdirectories);
         while (it.hasNext()) {
             const QString path = it.next();
             const QString relative = path.mid(kSourceRoot.size() + 1);
@@ -241,7 +243,8 @@ TEST(Layering, MessageKeywordsAreSpelledOnlyWhereTheyAreDefined) {
             const QString code = QString::fromUtf8(file.readAll()).remove(lineComment);
             for (const QString& keyword : keywords) {
                 const QRegularExpression spelled(u'"' + keyword + QStringLiteral("(\"|:(?!:))"));
-                if (code.contains(spelled) && !otherMeanings.contains(relative + u' ' + keyword)) wrong << relative + QStringLiteral(" spells \"") + keyword + u'"';
+                if (code.contains(spelled) && !otherMeanings.contains(relative + u' ' + keyword))
+                    wrong << relative + QStringLiteral(" spells \"") + keyword + u'"';
             }
         }
     }

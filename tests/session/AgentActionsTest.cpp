@@ -12,8 +12,9 @@ namespace {
 
 TEST_F(SessionTest, OnlyWebAndMailAddressesAreOpened) {
     Connect();
-    for (const char* address : {"/usr/bin/xterm", "file:///usr/bin/xterm", "FILE:/etc/passwd", "javascript:alert(1)",
-                                "smb://host/share", "c:\\windows\\system32\\calc.exe", "\x01http://x/", ""})
+    for (const char* address :
+         {"/usr/bin/xterm", "file:///usr/bin/xterm", "FILE:/etc/passwd", "javascript:alert(1)",
+          "smb://host/share", "c:\\windows\\system32\\calc.exe", "\x01http://x/", ""})
         FromAgent(QStringLiteral("url:") + QString::fromUtf8(address));
     EXPECT_TRUE(Actions().isEmpty()) << Actions().join(u'\n').toStdString();
     EXPECT_EQ(Notices().size(), 8);
@@ -69,7 +70,9 @@ TEST_F(SessionTest, FilesArriveOnlyInsideAnAcceptedOffer) {
     const QStringList downloads = Actions().filter(QStringLiteral("download:"));
     ASSERT_EQ(downloads.size(), 2);
     EXPECT_TRUE(downloads[1].endsWith(QStringLiteral("|b.txt")));
-    EXPECT_EQ(Notices().size() - notices, 18);
+    EXPECT_EQ(Notices().mid(notices).filter(QStringLiteral("받지 않았습니다")).size(), 18);
+    EXPECT_EQ(Notices().mid(notices).filter(QStringLiteral("common:8:상담원이 보낸 파일을 받습니다")).size(),
+              2);
     EXPECT_EQ(QDir(context.ReceivedFolder).entryList(QDir::Files), QStringList());  // nothing written here
     // An address that is not http: or https: is refused even when the name was offered.
     AcceptedOffer({QStringLiteral("c.txt")});
@@ -93,14 +96,14 @@ TEST_F(SessionTest, TheSessionMovesOnlyToAListedAgent) {
     const int connects = component.calls.filter(QStringLiteral("Connect ")).size();
     FromAgent(QStringLiteral("changeagent:203.0.113.50/10.0.0.50/5600"));  // not listed
     FromAgent(QStringLiteral("changeagent:1.2.3.4/10.0.0.5/5601"));        // listed address, other port
-    listed.reset();                                                         // the list cannot be had
+    listed.reset();                                                        // the list cannot be had
     FromAgent(QStringLiteral("changeagent:1.2.3.4/10.0.0.5/5600"));
     EXPECT_EQ(component.calls.filter(QStringLiteral("Connect ")).size(), connects);
     EXPECT_EQ(session->CurrentState(), SessionController::State::InSession);
     EXPECT_EQ(Notices().filter(QStringLiteral("거절했습니다")).size(), 3);
 
-    listed = QList<ListedAgent>{{QStringLiteral("박철수"), QStringLiteral("1.2.3.4"), QStringLiteral("10.0.0.5"),
-                                 QStringLiteral("5600")}};
+    listed = QList<ListedAgent>{{QStringLiteral("박철수"), QStringLiteral("1.2.3.4"),
+                                 QStringLiteral("10.0.0.5"), QStringLiteral("5600")}};
     FromAgent(QStringLiteral("changeagent:1.2.3.4/10.0.0.5/5600"));
     EXPECT_TRUE(component.calls.contains(QStringLiteral("Connect 1.2.3.4 5600")));
     EXPECT_EQ(Notices().last(), QStringLiteral("common:8:상담원이 박철수 상담원에게 연결을 넘깁니다."));
@@ -118,6 +121,26 @@ TEST_F(SessionTest, AnEndlessChatLineIsNotKept) {
     // The next line is shown again.
     for (const QString& m : ChatMessages(QStringLiteral("안녕하세요"))) FromAgent(m);
     EXPECT_EQ(Actions().last(), QStringLiteral("agent-chat:안녕하세요"));
+}
+
+// Messages that pile up while the customer is asked, past the backlog's bound, cost the agent its link.
+TEST_F(SessionTest, APeerThatOutrunsTheBacklogLosesTheLink) {
+    Connect();
+    dispatcher->Policy().Set(RemoteAction::RunProgram, Verdict::Ask);
+    int asked = 0;
+    view.onAsk = [&] {
+        if (++asked < MessageDispatcher::kMaxDepth) {
+            FromAgent(QStringLiteral("shell:true"));  // each question nests the next one
+        } else if (asked == MessageDispatcher::kMaxDepth) {
+            for (size_t i = 0; i <= MessageDispatcher::kBacklogLimit && session->InSession(); ++i)
+                FromAgent(QStringLiteral("ime"));
+        }
+    };
+    FromAgent(QStringLiteral("shell:true"));
+    EXPECT_EQ(asked, MessageDispatcher::kMaxDepth);
+    EXPECT_EQ(session->CurrentState(), SessionController::State::Idle);
+    EXPECT_FALSE(component.Active());
+    EXPECT_TRUE(Actions().filter(QStringLiteral("ime")).isEmpty());  // nothing queued ran after the end
 }
 
 TEST_F(SessionTest, TheStateChangesOnlyAlongItsTable) {

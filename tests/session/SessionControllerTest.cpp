@@ -75,7 +75,7 @@ TEST_F(SessionTest, TheConnectedTimeGoesOnInTheSecondSession) {
     EXPECT_EQ(view.time, QStringLiteral("2분 5초"));
     component.SimulateDisconnected();
     EXPECT_EQ(peers.calls.count(QStringLiteral("session-ended")), 1);  // the transcript is made whole
-    session->Timer1Tick();  // the tick that finds the session over
+    session->Timer1Tick();                                             // the tick that finds the session over
     Connect();
     session->Timer1Tick();
     EXPECT_EQ(view.time, QStringLiteral("2분 7초"));
@@ -153,9 +153,10 @@ TEST_F(SessionTest, MessagesReachTheirPeersWhole) {
                                       QStringLiteral("agent-chat:") + line}));
     // Each action on this computer is told, the command line escaped for the chat view.
     EXPECT_EQ(Notices(),
-              (QStringList{QStringLiteral("common:8:상담원이 웹 페이지를 열었습니다: http://127.0.0.1:8080/a/b?c=d"),
-                           QStringLiteral("common:8:상담원이 웹 페이지를 열었습니다: http://svc.example/pelio/"),
-                           QStringLiteral("common:8:상담원이 프로그램을 실행했습니다: xterm -e &quot;echo 1&quot;")}));
+              (QStringList{
+                  QStringLiteral("common:8:상담원이 웹 페이지를 열었습니다: http://127.0.0.1:8080/a/b?c=d"),
+                  QStringLiteral("common:8:상담원이 웹 페이지를 열었습니다: http://svc.example/pelio/"),
+                  QStringLiteral("common:8:상담원이 프로그램을 실행했습니다: xterm -e &quot;echo 1&quot;")}));
     // The customer's own line goes out in the same framing.
     component.sent.clear();
     session->SendChatLine(line);

@@ -70,9 +70,11 @@ class SessionTest : public ::testing::Test {
     RecordingPeers peers;
     QString publicIp = QStringLiteral("198.51.100.1");
     // The company's agents as the service lists them; nothing when the list cannot be fetched.
-    std::optional<QList<ListedAgent>> listed = QList<ListedAgent>{
-        {QStringLiteral("이영희"), QStringLiteral("198.51.100.1"), QStringLiteral("10.0.0.20"), QStringLiteral("5600")},
-        {QStringLiteral("박철수"), QStringLiteral("1.2.3.4"), QStringLiteral("10.0.0.5"), QStringLiteral("5600")}};
+    std::optional<QList<ListedAgent>> listed =
+        QList<ListedAgent>{{QStringLiteral("이영희"), QStringLiteral("198.51.100.1"),
+                            QStringLiteral("10.0.0.20"), QStringLiteral("5600")},
+                           {QStringLiteral("박철수"), QStringLiteral("1.2.3.4"), QStringLiteral("10.0.0.5"),
+                            QStringLiteral("5600")}};
     std::unique_ptr<SessionController> session;
     std::unique_ptr<MessageDispatcher> dispatcher;
 };
