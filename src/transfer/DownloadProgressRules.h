@@ -78,7 +78,7 @@ class DownloadProgressRules {
 // The label's design text.
 inline const QString kDownloadWaitText = QStringLiteral("작업 중.... 잠시만 기다리십시오.");
 // What a window whose download waits its turn says.
-inline const QString kDownloadQueuedText = QStringLiteral("대기 중...");
+inline const QString kDownloadQueuedText = QStringLiteral("대기 중... 앞의 다운로드가 끝나면 시작합니다.");
 
 // Whose turn it is among a session's downloads: at most `limit` run at once; the others wait in the
 // order they came and start in that order as running ones leave. Downloads are known by ids the
