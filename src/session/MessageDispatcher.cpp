@@ -339,6 +339,7 @@ void MessageDispatcher::OnChangeAgent(const QString& argument) {
 }
 
 void MessageDispatcher::OnEnd(const QString&) {
+    Notice(QStringLiteral("상담원이 원격지원을 종료했습니다."), kNoticeGrey);
     m_session.EndByAgent();
 }
 
