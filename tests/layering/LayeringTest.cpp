@@ -230,22 +230,16 @@ TEST(Layering, MessageKeywordsAreSpelledOnlyWhereTheyAreDefined) {
     static const QRegularExpression lineComment(QStringLiteral(R"re((^|\s)//.*$)re"),
                                                 QRegularExpression::MultilineOption);
     QStringList wrong;
-    for (const QString& top :
-         {QStringLiteral("src"), QStringLiteral("components"), QStringLiteral("tools")}) {
-        QDirIterator it(kSourceRoot + u'/' + top, {QStringLiteral("*.h"), QStringLiteral("*.cpp")},
-                        QDir::Files, QDirIterator::Subdirectories);
-        while (it.hasNext()) {
-            const QString path = it.next();
-            const QString relative = path.mid(kSourceRoot.size() + 1);
-            if (relative.startsWith(QLatin1String("src/session/SessionMessages."))) continue;
-            QFile file(path);
-            if (!file.open(QIODevice::ReadOnly)) continue;
-            const QString code = QString::fromUtf8(file.readAll()).remove(lineComment);
-            for (const QString& keyword : keywords) {
-                const QRegularExpression spelled(u'"' + keyword + QStringLiteral("(\"|:(?!:))"));
-                if (code.contains(spelled) && !otherMeanings.contains(relative + u' ' + keyword))
-                    wrong << relative + QStringLiteral(" spells \"") + keyword + u'"';
-            }
+    // Sources() holds every source file of src/, components/ and tools/.
+    for (const QString& relative : Sources().keys()) {
+        if (relative.startsWith(QLatin1String("src/session/SessionMessages."))) continue;
+        QFile file(kSourceRoot + u'/' + relative);
+        if (!file.open(QIODevice::ReadOnly)) continue;
+        const QString code = QString::fromUtf8(file.readAll()).remove(lineComment);
+        for (const QString& keyword : keywords) {
+            const QRegularExpression spelled(u'"' + keyword + QStringLiteral("(\"|:(?!:))"));
+            if (code.contains(spelled) && !otherMeanings.contains(relative + u' ' + keyword))
+                wrong << relative + QStringLiteral(" spells \"") + keyword + u'"';
         }
     }
     EXPECT_TRUE(wrong.isEmpty()) << wrong.join(u'\n').toStdString();
