@@ -102,7 +102,7 @@ int main(int argc, char** argv) {
             timer.start();
             controller.RequestConnect(
                 {session::AgentChoice{QStringLiteral("김상담"), QString::number(agent.port),
-                                      QStringLiteral("127.0.0.1"), QStringLiteral("127.0.0.1")},
+                                      QStringLiteral("127.0.0.1"), QStringLiteral("127.0.0.1"), QString()},
                  QString()});
             bool greeted = false, screened = false;
             Until([&] {

@@ -21,8 +21,11 @@ void FakeServerComponent::Stop() {
 }
 
 bool FakeServerComponent::Connect(const QString& address, int port) {
-    calls << QStringLiteral("Connect %1 %2").arg(address).arg(port);
-    return m_active && connectResult;
+    calls << QStringLiteral("Connect %1 %2").arg(address).arg(port) +
+                 (AgentPin().isEmpty() ? QString() : QStringLiteral(" pin ") + AgentPin());
+    const bool ok = m_active && connectResult;
+    m_lastFailure = ok ? ConnectFailure::None : connectFailure;
+    return ok;
 }
 
 ServerConnection* FakeServerComponent::Client(int index) {
@@ -50,7 +53,8 @@ void FakeServerComponent::StopRecording() {
 
 int FakeServerComponent::SimulateConnected(const QString& address) {
     const int index = m_nextIndex++;
-    m_connections[index] = new FakeServerConnection(address, this);
+    m_connections[index] =
+        new FakeServerConnection(address, AgentPin().isEmpty() ? QString() : checkCode, this);
     emit Connected(index);
     return index;
 }

@@ -15,15 +15,17 @@ namespace pelio::components {
 class FakeServerConnection : public ServerConnection {
     Q_OBJECT
   public:
-    explicit FakeServerConnection(QString address, QObject* parent = nullptr)
-        : ServerConnection(parent), m_address(std::move(address)) {}
+    explicit FakeServerConnection(QString address, QString checkCode = QString(), QObject* parent = nullptr)
+        : ServerConnection(parent), m_address(std::move(address)), m_checkCode(std::move(checkCode)) {}
     QString Address() const override { return m_address; }
+    QString CheckCode() const override { return m_checkCode; }
     bool Allowed() const override { return m_allowed; }
     // As the real connection: admission cannot be taken back.
     void SetAllowed(bool allowed) override { m_allowed = m_allowed || allowed; }
 
   private:
     QString m_address;
+    QString m_checkCode;
     bool m_allowed = false;
 };
 
@@ -56,8 +58,12 @@ class FakeServerComponent : public ServerComponent {
     QStringList calls;
     // The texts that Send would deliver (active component, target 0), in order.
     QStringList sent;
-    // Result of the next Connect calls.
+    // Result of the next Connect calls, and the failure they report when false.
     bool connectResult = true;
+    ConnectFailure connectFailure = ConnectFailure::Unreachable;
+    // The check code of the connections made while an agent pin is set (a plain link has none).
+    QString checkCode = QStringLiteral("123 456");
+    ConnectFailure LastConnectFailure() const override { return m_lastFailure; }
     QString recordingPath;
 
     // Raises Connected for a new connection whose Address is `address`; returns its index.
@@ -70,6 +76,7 @@ class FakeServerComponent : public ServerComponent {
     bool m_flags[4] = {false, false, false, false};
     bool m_active = false;
     bool m_recording = false;
+    ConnectFailure m_lastFailure = ConnectFailure::None;
     int m_nextIndex = 1;
     std::map<int, FakeServerConnection*> m_connections;
     FakeServerConnection m_inert{QString()};

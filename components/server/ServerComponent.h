@@ -39,6 +39,9 @@ class ServerConnection : public QObject {
     virtual QString Address() const = 0;
     virtual bool Allowed() const = 0;
     virtual void SetAllowed(bool allowed) = 0;
+    // The link's check code, "123 456", derived from its TLS session (the same on the agent's side);
+    // empty for a plain link.
+    virtual QString CheckCode() const { return QString(); }
 };
 
 class ServerComponent : public QObject {
@@ -68,6 +71,16 @@ class ServerComponent : public QObject {
     // False when inactive, on a bad address, a refusal or the time limit.
     virtual bool Connect(const QString& address, int port) = 0;
 
+    // The agent's key for the Connect calls that follow: "sha256//" and the Base64 of the SHA-256 of
+    // the DER SubjectPublicKeyInfo of its certificate. With a pin, Connect runs TLS 1.3 over the new
+    // connection (this side the client) before any RFB byte, and gives the link up, returning false
+    // with the failure Security, when the agent's key is another. Empty: plain links, as before.
+    virtual void SetAgentPin(const QString& pin) { m_agentPin = pin; }
+    QString AgentPin() const { return m_agentPin; }
+    // Why the last Connect returned false.
+    enum class ConnectFailure { None, Unreachable, Security };
+    virtual ConnectFailure LastConnectFailure() const { return ConnectFailure::None; }
+
     // The connection object of an index that Connected delivered. For an unknown index an inert
     // object (empty Address, Allowed ignored), never null.
     virtual ServerConnection* Client(int index) = 0;
@@ -86,6 +99,9 @@ class ServerComponent : public QObject {
     // index of the connection, the text, and the length of the text in bytes as it travelled (UTF-8).
     void TextReceived(int index, const QString& text, int byteLength);
     void Disconnected(int index);
+
+  private:
+    QString m_agentPin;
 };
 
 }  // namespace pelio::components

@@ -226,7 +226,7 @@ void frmRServer::OnConnectClicked() {
     if (const QTreeWidgetItem* item = SelectedItem()) {
         const QString tag = item->data(0, kTagRole).toString();
         request.Agent = session::AgentChoice{item->text(0), item->text(kPortColumn), tag.section(u',', 0, 0),
-                                    tag.section(u',', 1)};
+                                             tag.section(u',', 1), item->data(0, kPinRole).toString()};
     }
     const QString text = m_txtStartMent->toPlainText();
     if (text.compare(kRequestHint, Qt::CaseInsensitive) != 0) request.RequestText = text;
@@ -291,6 +291,7 @@ void frmRServer::ShowAgents(const QList<web::AgentRecord>& records) {
         item->setIcon(0, m_listIcon);
         item->setData(0, kTagRole, agent.PublicAddress + u',' + agent.LocalAddress);
         item->setData(0, kIndexRole, i);
+        item->setData(0, kPinRole, agent.Pin);
         item->setData(0, kGreyRole, !agent.IsAvailable());
         if (!agent.IsAvailable())
             for (int c = 0; c < item->columnCount(); ++c) item->setForeground(c, grey);

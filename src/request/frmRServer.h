@@ -76,6 +76,8 @@ class frmRServer : public QWidget, private AgentListRules::View, private session
     static constexpr int kIndexRole = Qt::UserRole + 1;
     // Whether the agent of the item is greyed (not available, or a connection to it failed).
     static constexpr int kGreyRole = Qt::UserRole + 2;
+    // The agent's key pin from the service (empty: the service does not vouch for the agent).
+    static constexpr int kPinRole = Qt::UserRole + 3;
     // The hidden column with the agent's port.
     static constexpr int kPortColumn = 3;
 
@@ -132,6 +134,7 @@ class frmRServer : public QWidget, private AgentListRules::View, private session
     void CloseConnectedNotice() override;
     void ShowOnSupport() override;
     void CloseOnSupport() override;
+    void ShowLinkSecurity(const QString& text) override;
     void RestoreAndActivate() override;
     void SetNormalState() override;
     void Minimize() override;
@@ -168,6 +171,7 @@ class frmRServer : public QWidget, private AgentListRules::View, private session
     QLabel* m_lblTime = nullptr;
     QPointer<session::frmConnected> m_connectedNotice;
     QPointer<session::frmOnSupport> m_onSupport;
+    QString m_linkSecurity;  // how the session's link is protected, for the windows above
     QStatusBar* m_statusBar = nullptr;
     QTimer m_timer2;
     QPointer<history::frmPlay> m_review;

@@ -77,6 +77,7 @@ void frmRServer::ShowConnectedNotice() {
         m_connectedNotice = new session::frmConnected(this);
         m_connectedNotice->setAttribute(Qt::WA_DeleteOnClose);
     }
+    m_connectedNotice->SetSecurityText(m_linkSecurity);
     m_connectedNotice->show();
 }
 
@@ -89,7 +90,14 @@ void frmRServer::ShowOnSupport() {
         m_onSupport = new session::frmOnSupport;
         m_onSupport->setAttribute(Qt::WA_DeleteOnClose);
     }
+    m_onSupport->setToolTip(m_linkSecurity);
     m_onSupport->show();
+}
+
+void frmRServer::ShowLinkSecurity(const QString& text) {
+    m_linkSecurity = text;
+    if (m_connectedNotice) m_connectedNotice->SetSecurityText(text);
+    if (m_onSupport) m_onSupport->setToolTip(text);
 }
 
 void frmRServer::CloseOnSupport() {

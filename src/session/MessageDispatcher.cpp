@@ -334,8 +334,15 @@ void MessageDispatcher::OnChangeAgent(const QString& argument) {
                kNoticeRed);
         return;
     }
+    if (agent->pin.isEmpty() && RemoteActionPolicy::RequiresSecureAgents(m_context.IniFile)) {
+        Notice(QStringLiteral("보안 연결을 확인할 수 없는 상담원(%1)에게 연결을 넘기려 하여 거절했습니다. "
+                              "지원은 계속됩니다.")
+                   .arg(Shown(agent->name)),
+               kNoticeRed);
+        return;
+    }
     Notice(QStringLiteral("상담원이 %1 상담원에게 연결을 넘깁니다.").arg(Shown(agent->name)), kNoticeGrey);
-    m_session.ChangeAgent(target->address, target->port);
+    m_session.ChangeAgent(target->address, target->port, agent->pin);
 }
 
 void MessageDispatcher::OnEnd(const QString&) {

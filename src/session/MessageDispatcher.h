@@ -52,6 +52,7 @@ struct ListedAgent {
     QString publicAddress;
     QString localAddress;
     QString port;
+    QString pin;  // the agent's key pin; empty for an agent the service does not vouch for
 };
 
 class MessageDispatcher {

@@ -93,7 +93,7 @@ class ProgramSession : private ProgramParts, public SessionController {
         if (reply.Outcome != web::AgentListOutcome::Listed) return std::nullopt;
         QList<ListedAgent> agents;
         for (const web::AgentRecord& record : reply.Records)
-            agents.push_back({record.Name, record.PublicAddress, record.LocalAddress, record.Port});
+            agents.push_back({record.Name, record.PublicAddress, record.LocalAddress, record.Port, record.Pin});
         return agents;
     }
 

@@ -1,5 +1,7 @@
 #include "session/RemoteActionPolicy.h"
 
+#include "util/core/SettingsKeys.h"
+
 namespace pelio::session {
 
 namespace {
@@ -46,6 +48,10 @@ bool RemoteActionPolicy::IsOpenableAddress(const QString& address) {
 bool RemoteActionPolicy::IsDownloadAddress(const QString& address) {
     const QString scheme = SchemeOf(address.trimmed());
     return scheme == u"http" || scheme == u"https";
+}
+
+bool RemoteActionPolicy::RequiresSecureAgents(const QString& iniFile) {
+    return util::settings::Read(iniFile, util::settings::RequireSecure).trimmed() == u"1";
 }
 
 }  // namespace pelio::session

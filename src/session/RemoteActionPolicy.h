@@ -42,6 +42,9 @@ class RemoteActionPolicy {
     static bool IsOpenableAddress(const QString& address);
     // Whether an address may be downloaded from: http: and https: only.
     static bool IsDownloadAddress(const QString& address);
+    // Whether the settings file refuses agents whose key the service does not vouch for
+    // ([Security] RequireSecure=1): no session, and no move, goes to them.
+    static bool RequiresSecureAgents(const QString& iniFile);
 
   private:
     std::array<Verdict, kRemoteActionCount> m_verdicts{};

@@ -4,6 +4,7 @@
 #include "app/ValueCipher.h"
 #include "server/ServerComponent.h"
 #include "session/MessageDispatcher.h"
+#include "session/RemoteActionPolicy.h"
 #include "session/SessionLog.h"
 #include "session/SessionMessages.h"
 #include "session/SessionPeers.h"
@@ -22,6 +23,14 @@ const QString kRefreshAndChoose = QStringLiteral("[새로고침] 후 '지원가�
 const QString kConnected = QStringLiteral("연결되었습니다.");
 const QString kSessionEnded = QStringLiteral("연결이 종료되었습니다.");
 const QString kEndedByAgent = QStringLiteral("원격지원이 정상적으로 종료되었습니다. 감사합니다.");
+const QString kSecurityFailed = QStringLiteral(
+    "상담원 프로그램의 보안 인증에 실패하여 연결하지 않았습니다.\r\n"
+    "고객님의 정보와 화면은 전송되지 않았습니다. 상담원에게 전화로 확인하신 후 다시 시도하십시오.");
+const QString kUnverifiedRefused = QStringLiteral(
+    "보안 연결을 확인할 수 없는 상담원이어서 연결하지 않습니다.\r\n"
+    "(이 컴퓨터는 확인된 상담원에게만 연결하도록 설정되어 있습니다.)");
+const QString kUnencrypted = QStringLiteral(
+    "암호화되지 않은 연결입니다. 상담원이 프로그램을 실행하거나 주소를 열려고 하면 먼저 여쭙니다.");
 
 QString FailureText(bool manual) {
     return QStringLiteral("연결에 실패하였습니다. 다음 사항을 확인해 보십시오.") + kCrLf + kCrLf +
@@ -120,6 +129,10 @@ QString SessionController::TimeText(qint64 seconds) {
     return QStringLiteral("%1분 %2초").arg(seconds / 60).arg(seconds % 60);
 }
 
+bool SessionController::RequiresSecureAgents() const {
+    return RemoteActionPolicy::RequiresSecureAgents(m_context.IniFile);
+}
+
 void SessionController::RequestConnect(const ConnectRequest& request) {
     if (m_state != State::Idle) return;  // a second press while a session runs
     if (!request.Agent) {
@@ -127,6 +140,11 @@ void SessionController::RequestConnect(const ConnectRequest& request) {
         return;
     }
     const AgentChoice& agent = *request.Agent;
+    if (agent.Pin.isEmpty() && RequiresSecureAgents()) {
+        qCInfo(lcSession) << "an agent without a pin is refused: only verified agents are allowed";
+        m_view.Inform(kUnverifiedRefused);
+        return;
+    }
     QString address = agent.PublicAddress.trimmed();
     bool numeric = false;
     const int port = agent.Port.trimmed().toInt(&numeric);
@@ -145,7 +163,7 @@ void SessionController::RequestConnect(const ConnectRequest& request) {
     if (!reply.isEmpty() && address.compare(reply, Qt::CaseInsensitive) == 0)
         address = agent.LocalAddress.trimmed();
 
-    const bool ok = Open(address, port, agent.Name);
+    const bool ok = Open(address, port, agent.Name, agent.Pin);
     if (alive.expired()) return;
     if (ok) {
         m_view.Beep();
@@ -161,20 +179,53 @@ void SessionController::RequestConnect(const ConnectRequest& request) {
 bool SessionController::OpenSession(const QString& address, int port) {
     m_tempServerIP = address;
     m_tempServerPort = port;
-    return Open(address, port, QString());
+    // A manually given address comes with no key to check.
+    if (RequiresSecureAgents()) {
+        m_view.Inform(kUnverifiedRefused);
+        return false;
+    }
+    return Open(address, port, QString(), QString());
 }
 
-bool SessionController::Open(const QString& address, int port, const QString& agentName) {
+void SessionController::UseAgentPin(const QString& pin) {
+    m_agentPin = pin;
+    m_component.SetAgentPin(pin);
+}
+
+void SessionController::ShowSecurity(components::ServerConnection& connection) {
+    const QString code = connection.CheckCode();
+    const bool verified = !m_agentPin.isEmpty() && !code.isEmpty();
+    // An agent the service does not vouch for may still help, but the customer says yes to each program
+    // it runs and each address it opens.
+    if (m_dispatcher) {
+        const Verdict verdict = verified ? Verdict::Run : Verdict::Ask;
+        m_dispatcher->Policy().Set(RemoteAction::RunProgram, verdict);
+        m_dispatcher->Policy().Set(RemoteAction::OpenAddress, verdict);
+    }
+    const QString text =
+        verified
+            ? QStringLiteral("보안 연결 확인 코드 %1\r\n상담원 화면의 코드와 같은지 확인하십시오.").arg(code)
+            : kUnencrypted;
+    qCInfo(lcSession).noquote() << (verified ? "secure link, check code" : "plain link") << code;
+    m_view.ShowLinkSecurity(text);
+    if (m_chat)
+        m_chat->DisplayCommonMsg(QString(text).replace(QStringLiteral("\r\n"), QStringLiteral(" ")),
+                                 verified ? kNoticeGrey : kNoticeRed);
+}
+
+bool SessionController::Open(const QString& address, int port, const QString& agentName, const QString& pin) {
     // A link that is being made is not replaced by another.
     if (!Apply(Event::Open)) return false;
     const std::weak_ptr<bool> alive = m_alive;
     m_view.SetWaitCursor(true);
     if (!agentName.isEmpty()) m_view.SetStatus(agentName + QStringLiteral(" 상담원에게 연결 중..."));
     m_admittedIndex = -1;
+    m_view.ShowLinkSecurity(QString());
     if (m_component.Recording()) m_component.StopRecording();
     if (m_component.Active()) m_component.Stop();
     m_component.Start(kDefaultAgentPort);
-    qCInfo(lcSession).noquote() << "OpenSession" << address << port;
+    UseAgentPin(pin);
+    qCInfo(lcSession).noquote() << "OpenSession" << address << port << (pin.isEmpty() ? "plain" : "pinned");
     const bool ok = m_component.Connect(address, port);
     if (alive.expired()) return false;
     m_currentServerIP = address;
@@ -188,7 +239,12 @@ bool SessionController::Open(const QString& address, int port, const QString& ag
     } else {
         Apply(Event::LinkFailed);
         m_view.SetStatus(QStringLiteral("연결실패"));
-        m_view.Inform(FailureText(ManualMode()));
+        if (m_component.LastConnectFailure() == components::ServerComponent::ConnectFailure::Security) {
+            qCWarning(lcSession) << "the agent's key does not match its pin: the link is given up";
+            m_view.Inform(kSecurityFailed);
+        } else {
+            m_view.Inform(FailureText(ManualMode()));
+        }
     }
     return ok;
 }
@@ -227,6 +283,8 @@ void SessionController::OnConnected(int index) {
     m_view.EnableControl(SessionControl::Connect, false);
     m_view.EnableControl(SessionControl::Refresh, false);
     m_view.EnableControl(SessionControl::List, false);
+    if (moved) m_view.ShowConnectedNotice();  // the next agent's check code is shown again
+    ShowSecurity(*connection);
     if (m_hooks.pumpEvents) m_hooks.pumpEvents();
     if (alive.expired()) return;
 
@@ -329,7 +387,7 @@ void SessionController::EndByAgent() {
     m_view.EnableControl(SessionControl::Refresh, !ManualMode());
 }
 
-void SessionController::ChangeAgent(const QString& address, int port) {
+void SessionController::ChangeAgent(const QString& address, int port, const QString& pin) {
     const int replaced = m_admittedIndex;
     if (!Apply(Event::Move)) return;
     const std::weak_ptr<bool> alive = m_alive;
@@ -341,6 +399,7 @@ void SessionController::ChangeAgent(const QString& address, int port) {
     if (m_hooks.pumpEvents) m_hooks.pumpEvents();
     if (alive.expired()) return;
     m_component.Start(kDefaultAgentPort);
+    UseAgentPin(pin);
     const bool ok = m_component.Connect(address, port);
     if (alive.expired()) return;
     if (ok) {
@@ -348,6 +407,8 @@ void SessionController::ChangeAgent(const QString& address, int port) {
         StartLinkDone();
         m_view.ShowOnSupport();
     } else {
+        const bool security =
+            m_component.LastConnectFailure() == components::ServerComponent::ConnectFailure::Security;
         // A failed reconnect shows no message; the window is left as after a session that ended, so
         // that the customer can choose an agent again (or, in manual mode, end the program).
         Apply(Event::LinkFailed);
@@ -356,6 +417,7 @@ void SessionController::ChangeAgent(const QString& address, int port) {
         m_view.EnableControl(SessionControl::List, true);
         m_view.EnableControl(SessionControl::Refresh, true);
         m_view.CloseOnSupport();
+        if (security) m_view.Inform(kSecurityFailed);
     }
 }
 

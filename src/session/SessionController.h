@@ -40,7 +40,8 @@ struct AppContext;
 }
 namespace pelio::components {
 class ServerComponent;
-}
+class ServerConnection;
+}  // namespace pelio::components
 
 namespace pelio::session {
 
@@ -98,7 +99,7 @@ class SessionController : public QObject, public SessionSeam, public ChatLink, p
     // The agent's message "end".
     void EndByAgent() override;
     // The agent's message "changeagent", once checked against the company's list.
-    void ChangeAgent(const QString& address, int port) override;
+    void ChangeAgent(const QString& address, int port, const QString& pin) override;
     void DropLink() override;
 
     // --- ChatLink ---
@@ -125,7 +126,13 @@ class SessionController : public QObject, public SessionSeam, public ChatLink, p
   private:
     // Moves along the table; false (and no change) when the event does not apply in this state.
     bool Apply(Event event);
-    bool Open(const QString& address, int port, const QString& agentName);
+    bool Open(const QString& address, int port, const QString& agentName, const QString& pin);
+    // Whether the settings refuse agents without a pin ([Security] RequireSecure=1).
+    bool RequiresSecureAgents() const;
+    // The pin the next links are checked against (empty: plain links).
+    void UseAgentPin(const QString& pin);
+    // The admitted link's protection: told to the customer, and the policy for unverified agents.
+    void ShowSecurity(components::ServerConnection& connection);
     void StartLinkDone();
     void OnConnected(int index);
     void OnDisconnected(int index);
@@ -145,6 +152,7 @@ class SessionController : public QObject, public SessionSeam, public ChatLink, p
     int m_replacedIndex = -1;
     QString m_currentServerIP;
     int m_currentServerPort = 0;
+    QString m_agentPin;  // the pin of the agent the current link goes to
     QString m_tempServerIP;
     int m_tempServerPort = 0;
     qint64 m_connectedSeconds = 0;

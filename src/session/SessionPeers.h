@@ -29,8 +29,9 @@ class SessionDriver {
     virtual void SendMessage(const QString& text) = 0;
     // The agent's "end".
     virtual void EndByAgent() = 0;
-    // Moves the session to another agent's program (already checked against the company's list).
-    virtual void ChangeAgent(const QString& address, int port) = 0;
+    // Moves the session to another agent's program (already checked against the company's list),
+    // checking its key against pin when there is one.
+    virtual void ChangeAgent(const QString& address, int port, const QString& pin) = 0;
     // The agent outran a bound: the link is dropped and the session ends as at any disconnection.
     virtual void DropLink() = 0;
 };

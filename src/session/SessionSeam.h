@@ -13,6 +13,7 @@ struct AgentChoice {
     QString Port;  // as listed; the session converts it (a port that is not a number counts as 0)
     QString PublicAddress;
     QString LocalAddress;
+    QString Pin;  // the agent's key pin from the service; empty for an agent it does not vouch for
 };
 
 // The customer pressed the connect button.

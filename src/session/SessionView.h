@@ -39,6 +39,9 @@ class SessionView {
     virtual void CloseConnectedNotice() = 0;
     virtual void ShowOnSupport() = 0;
     virtual void CloseOnSupport() = 0;
+    // How the link to the agent is protected, in words: on the connected notice and as the on-support
+    // indicator's tooltip (kept for the windows shown later in the session); empty clears it.
+    virtual void ShowLinkSecurity(const QString& text) = 0;
 
     virtual void RestoreAndActivate() = 0;
     virtual void SetNormalState() = 0;

@@ -21,6 +21,16 @@ frmConnected::frmConnected(QWidget* parent) : QDialog(parent) {
                             this);
     text->setObjectName(QStringLiteral("lblMessage"));
     text->setWordWrap(true);
+    m_lblSecurity = new QLabel(this);
+    m_lblSecurity->setObjectName(QStringLiteral("lblSecurity"));
+    m_lblSecurity->setAccessibleName(QStringLiteral("연결 보안"));
+    m_lblSecurity->setWordWrap(true);
+    m_lblSecurity->setTextFormat(Qt::PlainText);
+    m_lblSecurity->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    QFont bold = m_lblSecurity->font();
+    bold.setBold(true);
+    m_lblSecurity->setFont(bold);
+    m_lblSecurity->setVisible(false);
     m_cmdOK = new QPushButton(QStringLiteral("확인"), this);
     m_cmdOK->setObjectName(QStringLiteral("cmdOK"));
     m_cmdOK->setAccessibleName(QStringLiteral("확인"));
@@ -34,9 +44,17 @@ frmConnected::frmConnected(QWidget* parent) : QDialog(parent) {
     layout->setContentsMargins(20, 18, 20, 14);
     layout->setSpacing(14);
     layout->addWidget(text);
+    layout->addWidget(m_lblSecurity);
     layout->addLayout(buttons);
     adjustSize();
     util::CenterWindow(this);
+}
+
+void frmConnected::SetSecurityText(const QString& text) {
+    m_lblSecurity->setText(text);
+    m_lblSecurity->setAccessibleDescription(text);
+    m_lblSecurity->setVisible(!text.isEmpty());
+    adjustSize();
 }
 
 }  // namespace pelio::session

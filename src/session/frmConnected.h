@@ -5,6 +5,7 @@
 
 #include <QDialog>
 
+class QLabel;
 class QPushButton;
 
 namespace pelio::session {
@@ -14,7 +15,12 @@ class frmConnected : public QDialog {
   public:
     explicit frmConnected(QWidget* parent = nullptr);
 
+    // How the link to the agent is protected: the check code of an encrypted link, or the warning
+    // that it is not encrypted; hidden when empty.
+    void SetSecurityText(const QString& text);
+
   private:
+    QLabel* m_lblSecurity;
     QPushButton* m_cmdOK;
 };
 

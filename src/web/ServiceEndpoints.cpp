@@ -6,6 +6,9 @@
 #include "util/core/TextUtil.h"
 #include "web/HttpTransport.h"
 
+#include <QRegularExpression>
+#include <QUrl>
+
 namespace pelio::web {
 
 namespace {
@@ -128,6 +131,7 @@ AgentListReply ParseAgentListReply(const QString& text) {
             }
             a.Port = TrimBlanks(Field(f, 3));
             a.Info = util::DecodeReplyText(TrimBlanks(Field(f, 5)));
+            a.Pin = TrimBlanks(Field(f, 6));
             reply.Records.append(a);
         }
     } else if (text.compare(QLatin1String("-999"), Qt::CaseInsensitive) == 0) {
@@ -153,8 +157,22 @@ CodeCheckReply CheckCompanyCode(const ServiceRoots& roots, const QString& compan
     return ParseCodeCheckReply(fetch(CodeCheckAddress(roots, companyCode, machineCode), 5));
 }
 
+bool TrustsAgentPins(const QString& address) {
+    const QUrl url(address);
+    if (url.scheme().compare(QLatin1String("https"), Qt::CaseInsensitive) == 0) return true;
+    if (url.scheme().compare(QLatin1String("http"), Qt::CaseInsensitive) != 0) return false;
+    const QString host = url.host().toLower();
+    static const QRegularExpression loopback4(QStringLiteral(R"(^127\.\d{1,3}\.\d{1,3}\.\d{1,3}$)"));
+    return host == u"localhost" || host == u"::1" || loopback4.match(host).hasMatch();
+}
+
 AgentListReply FetchAgentList(const ServiceRoots& roots, const QString& companyCode, const FetchText& fetch) {
-    return ParseAgentListReply(fetch(AgentListAddress(roots, companyCode), 5));
+    const QString address = AgentListAddress(roots, companyCode);
+    AgentListReply reply = ParseAgentListReply(fetch(address, 5));
+    // A pin read over plain HTTP from the network could be anyone's: the agents count as unverified.
+    if (!TrustsAgentPins(address))
+        for (AgentRecord& record : reply.Records) record.Pin.clear();
+    return reply;
 }
 
 QString LookupPublicIp(const ServiceRoots& roots, app::AppContext& context, const FetchText& fetch) {

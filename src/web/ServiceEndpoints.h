@@ -43,6 +43,9 @@ struct AgentRecord {
     QString Port;
     QString LocalAddress;
     QString Info;
+    // The agent's key pin ("sha256//..."), the record's seventh field; empty when the service gives
+    // none or cannot be trusted with it (see FetchAgentList).
+    QString Pin;
 
     bool IsAvailable() const { return Status == AvailableStatus; }
 };
@@ -91,7 +94,12 @@ FetchText DefaultFetch();
 CodeCheckReply CheckCompanyCode(const ServiceRoots& roots, const QString& companyCode,
                                 const QString& machineCode, const FetchText& fetch = DefaultFetch());
 
-// Fetches the company's agents (time limit 5 s); stores nothing.
+// Whether agent pins read from an address may be trusted: an https: address (its certificate checked
+// by the system's authorities) or http: to this computer (a loopback address or "localhost").
+bool TrustsAgentPins(const QString& address);
+
+// Fetches the company's agents (time limit 5 s); stores nothing. The agents' pins are kept only when
+// the list's address can be trusted with them.
 AgentListReply FetchAgentList(const ServiceRoots& roots, const QString& companyCode,
                               const FetchText& fetch = DefaultFetch());
 

@@ -50,7 +50,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     auto controller = std::make_unique<session::SessionController>(context, component, view, &peers, hooks);
     // The company lists one agent, so that a move can go through.
     const QList<session::ListedAgent> agents{
-        {QStringLiteral("A"), QStringLiteral("1.2.3.4"), QStringLiteral("10.0.0.1"), QStringLiteral("5500")}};
+        {QStringLiteral("A"), QStringLiteral("1.2.3.4"), QStringLiteral("10.0.0.1"), QStringLiteral("5500"), QString()}};
     session::MessageDispatcher dispatcher(context, *controller, view,
                                           session::MessageDispatcher::Peers{peers, peers, peers, peers},
                                           QStringLiteral("http://svc/"), [&agents] { return agents; });

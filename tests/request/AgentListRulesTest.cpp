@@ -21,7 +21,7 @@ const QString kBusy = QStringLiteral("상담중");
 
 AgentRecord Agent(const QString& name, const QString& status, const QString& info = QString()) {
     return AgentRecord{
-        name, status, QStringLiteral("1.2.3.4"), QStringLiteral("5900"), QStringLiteral("10.0.0.7"), info};
+        name, status, QStringLiteral("1.2.3.4"), QStringLiteral("5900"), QStringLiteral("10.0.0.7"), info, QString()};
 }
 
 AgentListReply Listed(const QList<AgentRecord>& agents) {

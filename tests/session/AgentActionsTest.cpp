@@ -103,9 +103,9 @@ TEST_F(SessionTest, TheSessionMovesOnlyToAListedAgent) {
     EXPECT_EQ(Notices().filter(QStringLiteral("거절했습니다")).size(), 3);
 
     listed = QList<ListedAgent>{{QStringLiteral("박철수"), QStringLiteral("1.2.3.4"),
-                                 QStringLiteral("10.0.0.5"), QStringLiteral("5600")}};
+                                 QStringLiteral("10.0.0.5"), QStringLiteral("5600"), QStringLiteral("sha256//listed")}};
     FromAgent(QStringLiteral("changeagent:1.2.3.4/10.0.0.5/5600"));
-    EXPECT_TRUE(component.calls.contains(QStringLiteral("Connect 1.2.3.4 5600")));
+    EXPECT_TRUE(component.calls.contains(QStringLiteral("Connect 1.2.3.4 5600 pin sha256//listed")));
     EXPECT_EQ(Notices().last(), QStringLiteral("common:8:상담원이 박철수 상담원에게 연결을 넘깁니다."));
 }
 

@@ -66,7 +66,7 @@ TEST_F(SessionTest, TheAdmittedAgentGetsTheGreetingAndABusyOneOnlyAMessage) {
     EXPECT_TRUE(QDir(context.ReceivedFolder).exists());
     // Texts of the link given up earlier are not the session's.
     component.SimulateText(app::EncryptValue(QStringLiteral("url:http://x/")), busy);
-    EXPECT_TRUE(peers.calls.isEmpty());
+    EXPECT_TRUE(Actions().isEmpty());
 }
 
 TEST_F(SessionTest, TheConnectedTimeGoesOnInTheSecondSession) {

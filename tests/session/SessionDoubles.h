@@ -44,6 +44,7 @@ class RecordingView : public SessionView {
     void CloseConnectedNotice() override { calls << QStringLiteral("close-connected"); }
     void ShowOnSupport() override { calls << QStringLiteral("show-onsupport"); }
     void CloseOnSupport() override { calls << QStringLiteral("close-onsupport"); }
+    void ShowLinkSecurity(const QString& text) override { calls << QStringLiteral("security:") + text; }
     void RestoreAndActivate() override { calls << QStringLiteral("restore"); }
     void SetNormalState() override { calls << QStringLiteral("normal"); }
     void Minimize() override { calls << QStringLiteral("minimize"); }

@@ -33,22 +33,29 @@ class SessionTest : public ::testing::Test {
         session->SetDispatcher(dispatcher.get());
     }
 
-    static session::ConnectRequest Pick(const QString& port, const QString& publicAddress = "203.0.113.9") {
-        return {
-            session::AgentChoice{QStringLiteral("김상담"), port, publicAddress, QStringLiteral("10.0.0.9")},
-            QString()};
+    static session::ConnectRequest Pick(const QString& port, const QString& publicAddress = "203.0.113.9",
+                                        const QString& pin = QString()) {
+        return {session::AgentChoice{QStringLiteral("김상담"), port, publicAddress,
+                                     QStringLiteral("10.0.0.9"), pin},
+                QString()};
     }
-    // Connects from the list and lets the agent's program take the link.
-    void Connect() {
-        session->RequestConnect(Pick(QStringLiteral("5500")));
-        component.SimulateConnected(QStringLiteral("203.0.113.9"));
+    // Connects from the list to an agent the service vouches for (or, with no pin, one it does not)
+    // and lets the agent's program take the link; what the peers saw until then is forgotten.
+    void Connect(const QString& pin = kAgentPin) {
+        session->RequestConnect(Pick(QStringLiteral("5500"), QStringLiteral("203.0.113.9"), pin));
+        agentLink = component.SimulateConnected(QStringLiteral("203.0.113.9"));
+        peers.calls.clear();
     }
+    inline static const QString kAgentPin = QStringLiteral("sha256//agent");
+    int agentLink = 1;  // the link of the agent that Connect admitted
     QStringList Sent() const {
         QStringList plain;
         for (const QString& text : component.sent) plain << pelio::app::DecryptValue(text);
         return plain;
     }
-    void FromAgent(const QString& message) { component.SimulateText(pelio::app::EncryptValue(message)); }
+    void FromAgent(const QString& message) {
+        component.SimulateText(pelio::app::EncryptValue(message), agentLink);
+    }
     // The peers' calls without the session's notices, and the notices alone.
     QStringList Actions() const {
         QStringList actions;
@@ -72,9 +79,9 @@ class SessionTest : public ::testing::Test {
     // The company's agents as the service lists them; nothing when the list cannot be fetched.
     std::optional<QList<ListedAgent>> listed =
         QList<ListedAgent>{{QStringLiteral("이영희"), QStringLiteral("198.51.100.1"),
-                            QStringLiteral("10.0.0.20"), QStringLiteral("5600")},
+                            QStringLiteral("10.0.0.20"), QStringLiteral("5600"), QString()},
                            {QStringLiteral("박철수"), QStringLiteral("1.2.3.4"), QStringLiteral("10.0.0.5"),
-                            QStringLiteral("5600")}};
+                            QStringLiteral("5600"), QString()}};
     std::unique_ptr<SessionController> session;
     std::unique_ptr<MessageDispatcher> dispatcher;
 };

@@ -241,3 +241,23 @@ TEST_F(ServiceEndpointsLive, PublicAddressIsKeptAndNotAskedAgain) {
     EXPECT_TRUE(LookupPublicIp(nowhere, other).isEmpty());
     EXPECT_TRUE(other.PublicIP.isEmpty());
 }
+
+// The seventh field is the agent's pin, kept only when the list came from where it can be trusted.
+TEST(AgentListReply, PinsOnlyFromATrustedAddress) {
+    const QString reply =
+        QStringLiteral("김#;#지원가능#;#1.2.3.4#;#5900#;#10.0.0.7#;#info#;# sha256//AAAA= ");
+    EXPECT_EQ(ParseAgentListReply(reply).Records[0].Pin, QStringLiteral("sha256//AAAA="));
+    const auto fetched = [&](const QString& root) {
+        ServiceRoots roots;
+        roots.ServiceRoot = root;
+        return FetchAgentList(roots, QStringLiteral("1234"), [&](const QString&, double) { return reply; })
+            .Records[0]
+            .Pin;
+    };
+    EXPECT_FALSE(fetched(QStringLiteral("https://svc.example/")).isEmpty());
+    EXPECT_FALSE(fetched(QStringLiteral("http://127.0.0.1:8080/")).isEmpty());
+    EXPECT_FALSE(fetched(QStringLiteral("http://[::1]:8080/")).isEmpty());
+    EXPECT_TRUE(fetched(QStringLiteral("http://svc.example/")).isEmpty());
+    EXPECT_TRUE(fetched(QStringLiteral("http://127.0.0.1.evil.example/")).isEmpty());
+    EXPECT_TRUE(fetched(QStringLiteral("http://10.0.0.1/")).isEmpty());
+}

@@ -167,6 +167,8 @@ void ReferenceService::Route(TestEndpoints testEndpoints) {
                 QStringList fields;
                 for (const char* key : {"name", "status", "publicAddress", "port", "localAddress", "info"})
                     fields << a.value(QLatin1String(key)).toString();
+                // The agent's key pin, for programs that know the seventh field.
+                if (a.contains(QStringLiteral("pin"))) fields << a.value(QStringLiteral("pin")).toString();
                 records << fields.join(QStringLiteral("#;#"));
             }
             reply = records.join(QStringLiteral("\r\n"));

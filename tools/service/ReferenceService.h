@@ -30,7 +30,9 @@ struct Request;
 //         "status": "1", "name": "펠리오 상사", "reason": "",   the code-check reply fields
 //         "checkReply": "...",                      optional: the whole code-check reply instead
 //         "notice": "<html>...",                    the company notice page
-//         "agents": [ { "name", "status", "publicAddress", "port", "localAddress", "info" } ],
+//         "agents": [ { "name", "status", "publicAddress", "port", "localAddress", "info", "pin" } ],
+//                                                   ("pin", optional: the agent's key pin, the seventh
+//                                                   field of its record)
 //         "agentReply": "..."                       optional: the whole agent-list reply instead
 //       }
 //     }

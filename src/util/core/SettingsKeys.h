@@ -60,6 +60,9 @@ inline const Key ServiceRoot{QStringLiteral("Service"), QStringLiteral("ServiceR
 inline const Key IpLookupRoot{QStringLiteral("Service"), QStringLiteral("IpLookupRoot"),
                               QStringLiteral("http://127.0.0.1:8080/")};
 
+// "1": agents whose key the service does not vouch for (no pin) are refused before connecting.
+inline const Key RequireSecure{QStringLiteral("Security"), QStringLiteral("RequireSecure"), QStringLiteral("0")};
+
 // The per-user settings area: application, section and key of the scrambled machine code.
 inline const QString kUserApplication = QStringLiteral("PelioRS");
 inline const Key MachineCodeStore{QStringLiteral("Settings"), QStringLiteral("MyC"), QString()};
@@ -69,7 +72,8 @@ inline const Key* const kAllKeys[] = {&LastDeptCode, &MyName,         &MyPhone, 
                                       &LastIP,       &LastPort,       &Stretch,       &AutoScroll,
                                       &LastFolder,   &ChatBackColor,  &ChatFontName,  &ChatFontSize,
                                       &ChatFontBold, &ChatFontItalic, &ChatForeColor, &ServiceRoot,
-                                      &IpLookupRoot, &DropBoxHost,    &DropBoxUser,   &DropBoxPassword};
+                                      &IpLookupRoot, &DropBoxHost,    &DropBoxUser,   &DropBoxPassword,
+                                      &RequireSecure};
 
 // Reads and writes of the settings file by table entry.
 inline QString Read(const QString& iniFile, const Key& k) {
