@@ -1,5 +1,6 @@
 #include "server/ServerLink.h"
 
+#include "secure/TlsTunnel.h"
 #include "server/ServerLog.h"
 
 #include <linux/sockios.h>
@@ -81,9 +82,14 @@ bool Link::InputAdmitted() {
     if (inputOpen) return true;
     std::uint64_t received = 0, taken = 0;
     // Without the counters nothing can be told apart: input passes as it always did.
-    if (wire < 0 || !ReadSocketCounters(wire, received, taken) || taken > admittedBytes) inputOpen = true;
+    if (wire < 0 || !ReadCounters(received, taken) || taken > admittedBytes) inputOpen = true;
     if (!inputOpen) qCInfo(lcServer, "link %d: input sent before admission dropped", index);
     return inputOpen;
+}
+
+bool Link::ReadCounters(std::uint64_t& received, std::uint64_t& taken) const {
+    if (wire < 0) return false;
+    return tunnel ? tunnel->ReadCounters(wire, received, taken) : ReadSocketCounters(wire, received, taken);
 }
 
 bool TextBacklog::Add(std::size_t bytes) {

@@ -2,7 +2,8 @@
 // state changes only through Link::Apply, under the component's lock, along this table:
 //
 //   state       who holds the link, what waits                       events -> next state
-//   Connecting  the connector makes the TCP connection                Up -> Greeting, GiveUp -> Abandoned
+//   Connecting  the connector makes the TCP connection (and, with a   Up -> Greeting, GiveUp -> Abandoned
+//               pin, the TLS session over it)
 //   Greeting    on hold in the library; the peer's version awaited    Greeted -> Held,
 //                                                                     GreetedBusy -> Busy,
 //                                                                     GiveUp -> Abandoned
@@ -38,6 +39,10 @@
 struct _rfbClientRec;
 
 namespace pelio::components {
+
+namespace secure {
+class TlsTunnel;
+}
 
 enum class LinkState { Connecting, Greeting, Held, Busy, Admitted, Running, Ready, Abandoned, Closed };
 
@@ -88,7 +93,13 @@ struct Link {
     std::string address;
     // A duplicate of the connection's socket, ours until the link ends: shutting it down ends every
     // blocked read and write on the connection, whoever owns the socket then. Texts are written on it.
+    // On a TLS link the connection's socket is the tunnel's plain one: shutting it ends the tunnel's
+    // relay too, which then closes the network socket.
     int wire = -1;
+    // The TLS tunnel of a link made with a pin (set before the library sees the link, never replaced),
+    // and the check code of its session.
+    std::shared_ptr<secure::TlsTunnel> tunnel;
+    std::string checkCode;
     std::optional<pthread_t> thread;  // the library's input thread once started; joined at Stop
     bool sending = false;             // the text sender is writing on `cl`; its end waits for that
     std::deque<std::string> outbox;   // texts for the agent, in order
@@ -104,6 +115,9 @@ struct Link {
     bool inputOpen = false;
     // True when the event the library has just read came after admission (input thread).
     bool InputAdmitted();
+    // How many bytes the peer has sent on the link and how many of them the library has taken, as
+    // ReadSocketCounters; on a TLS link counted on the plain side, after decryption.
+    bool ReadCounters(std::uint64_t& received, std::uint64_t& taken) const;
 
   private:
     LinkState m_state = LinkState::Connecting;

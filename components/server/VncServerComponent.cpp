@@ -180,10 +180,21 @@ void VncServerComponent::Stop() {
 }
 
 bool VncServerComponent::Connect(const QString& address, int port) {
+    d->lastFailure = ConnectFailure::Unreachable;
     if (!d->active) return false;
     const int target = port >= 1 && port <= 65535 ? port : d->defaultPort;
     const QByteArray host = address.trimmed().toUtf8();
     if (target == 0 || host.isEmpty() || host.contains('\0')) return false;
+    std::optional<secure::Pin> pin;
+    if (!AgentPin().isEmpty()) {
+        // A pin that cannot be read protects nothing: no link rather than a plain one.
+        pin = secure::ParsePin(AgentPin());
+        if (!pin) {
+            qCInfo(lcServer, "the agent's pin is not valid; no link is made");
+            d->lastFailure = ConnectFailure::Security;
+            return false;
+        }
+    }
     Link* link = nullptr;
     {
         std::lock_guard lock(d->mutex);
@@ -198,19 +209,26 @@ bool VncServerComponent::Connect(const QString& address, int port) {
     d->connectLoops.push_back(&loop);
     QTimer::singleShot(d->connectTimeoutMs + 5000, &loop, &QEventLoop::quit);
     QPointer<QEventLoop> guard(&loop);
-    d->connectors.emplace_back([this, link, h = host.toStdString(), target, result, guard] {
-        d->RunConnector(link, h, target, result, guard);
+    d->connectors.emplace_back([this, link, h = host.toStdString(), target, pin, result, guard] {
+        d->RunConnector(link, h, target, pin, result, guard);
     });
     // User input waits meanwhile: a second click must not start another session inside this one.
     ++d->connectDepth;
     if (result->load() < 0) loop.exec(QEventLoop::ExcludeUserInputEvents);
     --d->connectDepth;
     std::erase(d->connectLoops, &loop);
-    const bool ok = result->load() == 1 && d->active && generation == d->generation;
+    const bool ok = result->load() == Impl::Made && d->active && generation == d->generation;
     // Too late or failed: if the link still comes up, it is closed instead of raising Connected.
     if (!ok) d->GiveUp(link);
+    d->lastFailure = ok                                 ? ConnectFailure::None
+                     : result->load() == Impl::Insecure ? ConnectFailure::Security
+                                                        : ConnectFailure::Unreachable;
     d->ReleaseHeld();
     return ok;
+}
+
+ServerComponent::ConnectFailure VncServerComponent::LastConnectFailure() const {
+    return d->lastFailure;
 }
 
 ServerConnection* VncServerComponent::Client(int index) {

@@ -8,6 +8,15 @@
 // it until Stop or until the peer closes it (then Disconnected). Otherwise the RFB handshake waits
 // after the protocol version until Allowed is set; no security type is offered but "None".
 //
+// With an agent pin (SetAgentPin), the connecting thread runs TLS 1.3 over the new TCP connection
+// (secure/TlsTunnel.h) before the library sees it; the library then speaks RFB on the tunnel's plain
+// local socket, and the link's `wire` is a duplicate of that socket, so shutting it ends the tunnel's
+// relay and the network connection with it. A peer whose key has another pin, that speaks no TLS
+// 1.3 or does not finish the handshake within Connect's time limit gets no RFB byte: Connect returns
+// false with the failure Security. A record that fails its check ends the link (Disconnected), and
+// nothing of it is delivered. The connection's CheckCode is that of the TLS session; Address is the
+// peer's address on the network, as for a plain link.
+//
 // Texts from the agent: only those it sent after Allowed was set are delivered; a text it began
 // before is dropped whole, with its pieces that come after. One text may be at most
 // framing::DefaultTextLimit bytes (2 MiB); a longer one is dropped and the link stays. A peer that
@@ -53,6 +62,7 @@ class VncServerComponent : public ServerComponent {
     void Start(int number) override;
     void Stop() override;
     bool Connect(const QString& address, int port) override;
+    ConnectFailure LastConnectFailure() const override;
     ServerConnection* Client(int index) override;
     void Send(int target, const QString& text) override;
     void StartRecording(const QString& path) override;

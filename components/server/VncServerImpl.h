@@ -3,6 +3,7 @@
 // (VncServerComponent.cpp). Capture and recording live in CaptureLoop and RecordingSink.
 #pragma once
 
+#include "secure/Pin.h"
 #include "server/CaptureLoop.h"
 #include "server/RecordingSink.h"
 #include "server/ServerLink.h"
@@ -13,12 +14,14 @@
 #include <QPointer>
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <deque>
 #include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -37,16 +40,23 @@ class InertConnection : public ServerConnection {
 
 class VncConnection : public ServerConnection {
   public:
-    VncConnection(VncServerComponent::Impl* impl, int index, QString address, QObject* parent)
-        : ServerConnection(parent), m_impl(impl), m_index(index), m_address(std::move(address)) {}
+    VncConnection(VncServerComponent::Impl* impl, int index, QString address, QString checkCode,
+                  QObject* parent)
+        : ServerConnection(parent),
+          m_impl(impl),
+          m_index(index),
+          m_address(std::move(address)),
+          m_checkCode(std::move(checkCode)) {}
     QString Address() const override { return m_address; }
     bool Allowed() const override { return m_allowed; }
     void SetAllowed(bool allowed) override;
+    QString CheckCode() const override { return m_checkCode; }
 
   private:
     VncServerComponent::Impl* m_impl;
     int m_index;
     QString m_address;
+    QString m_checkCode;
     bool m_allowed = false;
 };
 
@@ -66,6 +76,7 @@ struct VncServerComponent::Impl {
     int connectDepth = 0;                     // Connect calls under way
     std::vector<std::function<void()>> held;  // events held while Connect waits
     std::vector<std::thread> connectors;
+    ConnectFailure lastFailure = ConnectFailure::None;
 
     // Fixed from Start to Stop, read by every thread.
     std::atomic<int> liveGeneration{0};
@@ -117,11 +128,12 @@ struct VncServerComponent::Impl {
     static void Pointer(int mask, int x, int y, rfbClientPtr cl);
     static void Key(rfbBool down, rfbKeySym keysym, rfbClientPtr cl);
 
-    // Connecting (connector thread).
-    int ConnectSocket(const std::string& host, int port);
+    // Connecting (connector thread). The connector's result: -1 while it runs, then one of these.
+    enum ConnectResult { Failed = 0, Made = 1, Insecure = 2 };
+    int ConnectSocket(const std::string& host, int port, std::chrono::steady_clock::time_point deadline);
     int PeekVersion(int fd);
-    void RunConnector(Link* link, std::string host, int port, std::shared_ptr<std::atomic<int>> result,
-                      QPointer<QEventLoop> loop);
+    void RunConnector(Link* link, std::string host, int port, std::optional<secure::Pin> pin,
+                      std::shared_ptr<std::atomic<int>> result, QPointer<QEventLoop> loop);
     // Texts (sender thread).
     void RunSender();
     bool WriteTextMessage(int fd, const std::string& text);

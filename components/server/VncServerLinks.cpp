@@ -1,5 +1,6 @@
 // The links of the server component: the library's hooks, the connector thread of each Connect and
 // the thread that sends the session's texts.
+#include "secure/TlsTunnel.h"
 #include "server/ServerLog.h"
 #include "server/VncServerImpl.h"
 
@@ -25,6 +26,18 @@ constexpr int VersionLength = 12;
 
 thread_local Link* t_newLink = nullptr;
 
+// The numeric address of a connected socket's peer, as the library writes it for its clients.
+std::string PeerAddress(int fd) {
+    sockaddr_storage peer{};
+    socklen_t length = sizeof peer;
+    char host[NI_MAXHOST] = {};
+    if (getpeername(fd, reinterpret_cast<sockaddr*>(&peer), &length) != 0 ||
+        getnameinfo(reinterpret_cast<sockaddr*>(&peer), length, host, sizeof host, nullptr, 0,
+                    NI_NUMERICHOST) != 0)
+        return std::string();
+    return host;
+}
+
 }  // namespace
 
 void ReleaseSocket(int fd) {
@@ -46,7 +59,8 @@ rfbNewClientAction VncServerComponent::Impl::NewClient(rfbClientPtr cl) {
     cl->viewOnly = self->viewOnly ? TRUE : FALSE;
     std::lock_guard lock(self->mutex);
     link->cl = cl;
-    link->address = cl->host ? cl->host : "";
+    // A TLS link's address was taken from the network socket: the library sees the local pair only.
+    if (link->address.empty()) link->address = cl->host ? cl->host : "";
     return RFB_CLIENT_ON_HOLD;
 }
 
@@ -154,13 +168,12 @@ void VncServerComponent::Impl::Key(rfbBool down, rfbKeySym keysym, rfbClientPtr 
 
 // ---- connecting (connector thread) ----
 
-int VncServerComponent::Impl::ConnectSocket(const std::string& host, int port) {
+int VncServerComponent::Impl::ConnectSocket(const std::string& host, int port, Clock::time_point deadline) {
     addrinfo hints{};
     hints.ai_family = AF_UNSPEC;
     hints.ai_socktype = SOCK_STREAM;
     addrinfo* found = nullptr;
     if (getaddrinfo(host.c_str(), std::to_string(port).c_str(), &hints, &found) != 0 || !found) return -1;
-    const auto deadline = Clock::now() + std::chrono::milliseconds(connectTimeoutMs);
     int result = -1;
     for (addrinfo* ai = found; ai && result < 0 && !stopping; ai = ai->ai_next) {
         const int fd = socket(ai->ai_family, ai->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, ai->ai_protocol);
@@ -213,10 +226,11 @@ int VncServerComponent::Impl::PeekVersion(int fd) {
 }
 
 void VncServerComponent::Impl::RunConnector(Link* link, std::string host, int port,
+                                            std::optional<secure::Pin> pin,
                                             std::shared_ptr<std::atomic<int>> result,
                                             QPointer<QEventLoop> loop) {
-    auto report = [&](bool ok) {
-        result->store(ok ? 1 : 0);
+    auto report = [&](ConnectResult outcome) {
+        result->store(outcome);
         QMetaObject::invokeMethod(
             q,
             [loop] {
@@ -224,19 +238,43 @@ void VncServerComponent::Impl::RunConnector(Link* link, std::string host, int po
             },
             Qt::QueuedConnection);
     };
-    auto fail = [&](const char* why) {
+    auto fail = [&](const char* why, ConnectResult outcome = Failed) {
         qCInfo(lcServer, "link %d to %s:%d: %s", link->index, host.c_str(), port, why);
         std::lock_guard lock(mutex);
         link->Apply(LinkEvent::End);
-        report(false);
+        report(outcome);
     };
-    const int fd = ConnectSocket(host, port);
+    // A viewer waits for the server to speak first. A peer that sends before that is not one, and a
+    // few bytes waiting here would stall the library's protocol sniffing for ever.
+    auto spokeFirst = [](int socket) {
+        pollfd p{socket, POLLIN, 0};
+        return poll(&p, 1, 0) > 0;
+    };
+    const auto deadline = Clock::now() + std::chrono::milliseconds(connectTimeoutMs);
+    int fd = ConnectSocket(host, port, deadline);
     if (fd < 0) return fail("no connection");
-    {
-        // A viewer waits for the server to speak first. A peer that sends before that is not one,
-        // and a few bytes waiting here would stall the library's protocol sniffing for ever.
-        pollfd p{fd, POLLIN, 0};
-        if (poll(&p, 1, 0) > 0) {
+    if (spokeFirst(fd)) {
+        close(fd);
+        return fail("the peer spoke first");
+    }
+    std::shared_ptr<secure::TlsTunnel> tunnel;
+    std::string address;
+    if (pin) {
+        // TLS before the library sees the link: it gets the tunnel's plain socket, and nothing of RFB
+        // is sent to a peer whose key is not the pinned one.
+        address = PeerAddress(fd);
+        secure::TlsTunnel::Options options;
+        options.timeoutMs = std::max(
+            1, int(std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count()));
+        options.cancelled = [this] { return stopping.load(); };
+        secure::TlsTunnel::Failure why = secure::TlsTunnel::Failure::None;
+        tunnel = secure::TlsTunnel::Connect(fd, *pin, options, &why);  // takes the socket
+        // Stop cancels the handshake: that is no fault of the peer's.
+        if (!tunnel)
+            return fail(secure::TlsTunnel::FailureText(why),
+                        why == secure::TlsTunnel::Failure::Cancelled ? Failed : Insecure);
+        fd = tunnel->TakePlainFd();
+        if (spokeFirst(fd)) {
             close(fd);
             return fail("the peer spoke first");
         }
@@ -246,34 +284,40 @@ void VncServerComponent::Impl::RunConnector(Link* link, std::string host, int po
         if (stopping || !link->Apply(LinkEvent::Up)) {
             close(fd);
             link->Apply(LinkEvent::End);
-            report(false);
+            report(Failed);
             return;
         }
         link->wire = fcntl(fd, F_DUPFD_CLOEXEC, 0);
+        link->address = address;
+        if (tunnel) link->checkCode = tunnel->CheckCode().toStdString();
+        link->tunnel = std::move(tunnel);
     }
     t_newLink = link;
     rfbClientPtr cl = rfbNewClient(screen, fd);
     t_newLink = nullptr;
     if (!cl) return fail("refused by the library");
-    report(true);
+    report(Made);
 
     const int version = PeekVersion(fd);
-    QString address;
+    QString shownAddress, checkCode;
     {
         std::lock_guard lock(mutex);
         const bool up =
             version >= 0 && link->Apply(version == 1 ? LinkEvent::GreetedBusy : LinkEvent::Greeted);
-        if (up) address = version == 1 ? QStringLiteral("0.0.0.0") : QString::fromStdString(link->address);
+        if (up)
+            shownAddress = version == 1 ? QStringLiteral("0.0.0.0") : QString::fromStdString(link->address);
+        checkCode = QString::fromStdString(link->checkCode);
     }
-    if (address.isEmpty()) {
+    if (shownAddress.isEmpty()) {
         qCInfo(lcServer, "link %d: no protocol version, or given up", link->index);
         rfbRefuseOnHoldClient(cl);
         return;
     }
     const int index = link->index;
-    qCInfo(lcServer, "link %d: connected to %s", index, qPrintable(address));
-    Post([this, index, address] {
-        connections[index] = new VncConnection(this, index, address, q);
+    qCInfo(lcServer, "link %d: connected to %s%s", index, qPrintable(shownAddress),
+           checkCode.isEmpty() ? "" : " over TLS");
+    Post([this, index, shownAddress, checkCode] {
+        connections[index] = new VncConnection(this, index, shownAddress, checkCode, q);
         emit q->Connected(index);
     });
 
@@ -287,7 +331,7 @@ void VncServerComponent::Impl::RunConnector(Link* link, std::string host, int po
             if (link->State() == LinkState::Admitted) {
                 // Whatever the peer sent up to now was sent before admission.
                 std::uint64_t received = 0, taken = 0;
-                if (ReadSocketCounters(fd, received, taken)) link->admittedBytes = received;
+                if (link->ReadCounters(received, taken)) link->admittedBytes = received;
                 link->Apply(LinkEvent::Start);
                 lock.unlock();
                 // The reference keeps the client alive until its thread is known, however quickly the

@@ -306,6 +306,15 @@ QImage GrabScreen(void* display, const QRect& rect) {
     return out;
 }
 
+QPoint PointerPosition(void* display) {
+    auto* d = static_cast<Display*>(display);
+    Window root = 0, child = 0;
+    int x = 0, y = 0, wx = 0, wy = 0;
+    unsigned mask = 0;
+    XQueryPointer(d, DefaultRootWindow(d), &root, &child, &x, &y, &wx, &wy, &mask);
+    return QPoint(x, y);
+}
+
 bool SamePixels(const QImage& a, const QImage& b) {
     if (a.size() != b.size() || a.isNull()) return false;
     for (int y = 0; y < a.height(); ++y)

@@ -4,6 +4,7 @@
 
 #include <QByteArray>
 #include <QImage>
+#include <QPoint>
 #include <QProcess>
 #include <QRect>
 #include <QStringList>
@@ -121,6 +122,8 @@ class Deadline {
 void DrawPattern(void* display, const QRect& rect, int seed);
 // The display's root window contents in `rect`, as 0xffRRGGBB.
 QImage GrabScreen(void* display, const QRect& rect);
+// Where the display's pointer is.
+QPoint PointerPosition(void* display);
 // True when the two images hold the same pixels (RGB only).
 bool SamePixels(const QImage& a, const QImage& b);
 

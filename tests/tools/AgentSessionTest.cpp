@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <QSignalSpy>
+#include <QTemporaryDir>
 
 using pelio::components::VncServerComponent;
 using pelio::test::AgentProcess;
@@ -147,5 +148,50 @@ TEST(AgentSession, RawPeerSendsEarlyLinesWithTheHandshakeAndThenRunsTheSession) 
     agent.Command(QStringLiteral("\\quit"));
     EXPECT_FALSE(agent.WaitLine(QStringLiteral("disconnected")).isEmpty());
     EXPECT_TRUE(agent.WaitExit());
+    server.Stop();
+}
+
+// The agent's key made by keygen: a component given the printed pin takes the agent's TLS link, both
+// ends show the same check code, and the session runs inside the tunnel as it does without one.
+TEST(AgentSession, ListenWithAKeyRunsTheSessionOverTlsToTheComponentGivenThePrintedPin) {
+    pelio::test::XvfbDisplay x(QSize(320, 240));
+    ASSERT_TRUE(x.ok());
+    QTemporaryDir dir;
+    const QString keyFile = dir.filePath(QStringLiteral("agent.key"));
+    QProcess keygen;
+    keygen.start(QStringLiteral(PELIO_AGENT_EXECUTABLE), {QStringLiteral("keygen"), keyFile});
+    ASSERT_TRUE(keygen.waitForFinished(30000));
+    ASSERT_EQ(keygen.exitCode(), 0);
+    const QString pin = QString::fromUtf8(keygen.readAllStandardOutput()).trimmed();
+
+    VncServerComponent server(x.name());
+    server.Start(18925);
+    ASSERT_TRUE(server.Active());
+    AgentProcess agent({QStringLiteral("--key"), keyFile});
+    ASSERT_GT(agent.port(), 0);
+    server.SetAgentPin(pin);
+    QSignalSpy connected(&server, &VncServerComponent::Connected);
+    QSignalSpy received(&server, &VncServerComponent::TextReceived);
+    QSignalSpy disconnected(&server, &VncServerComponent::Disconnected);
+    ASSERT_TRUE(server.Connect(QStringLiteral("127.0.0.1"), agent.port()));
+    ASSERT_TRUE(WaitFor([&] { return !connected.isEmpty(); }));
+    auto* client = server.Client(connected.first().first().toInt());
+    const QString code = client->CheckCode();
+    ASSERT_EQ(code.size(), 7);
+    EXPECT_EQ(agent.WaitLine(QStringLiteral("secure ")), "secure " + QString(code).remove(u' ') + u' ' + pin);
+
+    client->SetAllowed(true);
+    EXPECT_EQ(agent.WaitLine(QStringLiteral("screen ")), QStringLiteral("screen 320x240"));
+    server.Send(0, pelio::app::EncryptValue(QStringLiteral("고객이 보냄")));
+    EXPECT_EQ(agent.WaitLine(QStringLiteral("message ")), QStringLiteral("message 고객이 보냄"));
+    agent.Command(QStringLiteral("상담원이 보냄"));
+    ASSERT_TRUE(WaitFor([&] { return !received.isEmpty(); }));
+    EXPECT_EQ(pelio::app::DecryptValue(received.first()[1].toString()), QStringLiteral("상담원이 보냄"));
+
+    agent.Command(QStringLiteral("\\quit"));
+    EXPECT_FALSE(agent.WaitLine(QStringLiteral("disconnected")).isEmpty());
+    EXPECT_TRUE(agent.WaitExit());
+    EXPECT_EQ(agent.process().exitCode(), 0);
+    EXPECT_TRUE(WaitFor([&] { return !disconnected.isEmpty(); }));
     server.Stop();
 }

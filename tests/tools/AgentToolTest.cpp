@@ -1,11 +1,15 @@
 // The built pelio-agent's value commands, run as a separate program.
 #include "app/Scramble.h"
 #include "app/ValueCipher.h"
+#include "secure/Pin.h"
 
 #include <gtest/gtest.h>
 
+#include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QStringList>
+#include <QTemporaryDir>
 
 namespace {
 
@@ -84,4 +88,34 @@ TEST(AgentTool, BadInputAndBadUsage) {
         EXPECT_TRUE(r.out.isEmpty());
         EXPECT_TRUE(r.err.startsWith("usage:"));
     }
+}
+
+TEST(AgentTool, KeygenWritesAKeyFileForItsOwnerOnceAndPrintsItsPin) {
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("agent.key"));
+    const AgentRun made = RunAgent({QStringLiteral("keygen"), path});
+    ASSERT_EQ(made.exitCode, 0) << made.err.constData();
+    ASSERT_TRUE(made.out.endsWith(u'\n'));
+    EXPECT_TRUE(pelio::components::secure::ParsePin(made.out.chopped(1))) << made.out.toStdString();
+    EXPECT_EQ(QFileInfo(path).permissions() & ~(QFile::ReadUser | QFile::WriteUser),
+              QFile::ReadOwner | QFile::WriteOwner);
+
+    // The key is never replaced: the customers' programs hold its pin.
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const QByteArray before = file.readAll();
+    file.close();
+    const AgentRun again = RunAgent({QStringLiteral("keygen"), path});
+    EXPECT_EQ(again.exitCode, 1);
+    EXPECT_TRUE(again.out.isEmpty());
+    EXPECT_TRUE(again.err.startsWith("pelio-agent: ")) << again.err.constData();
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    EXPECT_EQ(file.readAll(), before);
+
+    // A file that holds no key is refused before the agent listens.
+    const AgentRun bad = RunAgent({QStringLiteral("listen"), QStringLiteral("0"), QStringLiteral("--key"),
+                                   dir.filePath(QStringLiteral("missing.key"))});
+    EXPECT_EQ(bad.exitCode, 1);
+    EXPECT_FALSE(bad.out.contains(QStringLiteral("listening")));
+    EXPECT_TRUE(bad.err.startsWith("pelio-agent: ")) << bad.err.constData();
 }

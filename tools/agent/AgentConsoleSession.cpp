@@ -35,6 +35,12 @@ bool AgentConsoleSession::OnConnected(const std::string& address) {
     return m_options.busy;
 }
 
+void AgentConsoleSession::OnSecured(const QString& checkCode, const QString& pin) {
+    m_port.PrintLine(SecureLine(checkCode, pin));
+    m_port.ShowStatus(
+        QStringLiteral("보안 연결 확인 코드 %1: 고객 화면의 코드와 같은지 확인하세요.").arg(checkCode));
+}
+
 void AgentConsoleSession::OnBusyAnswered() {
     m_port.PrintLine("busy");
 }

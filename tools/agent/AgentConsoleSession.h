@@ -83,6 +83,8 @@ class AgentConsoleSession {
     // The customer's program connected; true when the console answers busy (the window then tells
     // the peer so and calls OnBusyAnswered).
     bool OnConnected(const std::string& address);
+    // The link became a TLS link (--key): prints "secure CODE PIN" and shows the check code.
+    void OnSecured(const QString& checkCode, const QString& pin);
     void OnBusyAnswered();
     void OnScreen(int width, int height);
     void OnChatMessage(const std::string& message);

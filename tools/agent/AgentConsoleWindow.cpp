@@ -2,6 +2,7 @@
 
 #include "AgentScreen.h"
 #include "app/ValueCipher.h"
+#include "secure/TlsTunnel.h"
 #include "server/TextFraming.h"
 #include "viewer/VncViewerComponent.h"
 
@@ -26,6 +27,7 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -65,6 +67,16 @@ QString PeerAddress(int socket) {
     else if (peer.ss_family == AF_INET6)
         inet_ntop(AF_INET6, &reinterpret_cast<sockaddr_in6*>(&peer)->sin6_addr, host, sizeof host);
     return QString::fromLatin1(host);
+}
+
+// The keep-alive the view sets on the sockets it is given, set on the network socket under a tunnel
+// (the view sees only the tunnel's local one): a customer who vanishes on an idle link ends the relay.
+void KeepAlive(int socket) {
+    const int one = 1, idle = 15, interval = 5, count = 3;
+    setsockopt(socket, SOL_SOCKET, SO_KEEPALIVE, &one, sizeof one);
+    setsockopt(socket, IPPROTO_TCP, TCP_KEEPIDLE, &idle, sizeof idle);
+    setsockopt(socket, IPPROTO_TCP, TCP_KEEPINTVL, &interval, sizeof interval);
+    setsockopt(socket, IPPROTO_TCP, TCP_KEEPCNT, &count, sizeof count);
 }
 
 QPushButton* Button(const QString& caption, const char* name, QWidget* parent) {
@@ -139,6 +151,12 @@ AgentConsoleWindow::AgentConsoleWindow(const ConsoleSetup& setup) : m_setup(setu
     splitter->setStretchFactor(1, 1);
     setCentralWidget(splitter);
     statusBar()->setAccessibleName(QStringLiteral("상태"));
+    m_checkCode = new QLabel(this);
+    m_checkCode->setObjectName(QStringLiteral("lblCheckCode"));
+    m_checkCode->setAccessibleName(QStringLiteral("보안 연결 확인 코드"));
+    m_checkCode->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    m_checkCode->hide();
+    statusBar()->addPermanentWidget(m_checkCode);
     resize(1100, 700);
 
     m_pace.setSingleShot(true);
@@ -174,6 +192,9 @@ AgentConsoleWindow::AgentConsoleWindow(const ConsoleSetup& setup) : m_setup(setu
 }
 
 AgentConsoleWindow::~AgentConsoleWindow() {
+    // A handshake under way gives up within a tenth of a second; its result is not delivered.
+    m_closing = true;
+    if (m_handshake.joinable()) m_handshake.join();
     // The rules first: their file fetches end before the window they report to.
     m_session.reset();
 }
@@ -197,7 +218,50 @@ bool AgentConsoleWindow::Listen() {
 
 void AgentConsoleWindow::OnAccepted(int socket, const QString& address) {
     m_listener->close();  // one session only
-    if (m_session->OnConnected(address.toStdString()))
+    const bool busy = m_session->OnConnected(address.toStdString());
+    if (!m_setup.key.IsValid()) {
+        Serve(socket, address, busy);
+        return;
+    }
+    m_securing = true;
+    KeepAlive(socket);
+    m_handshake = std::thread([this, socket, address, busy, key = m_setup.key] {
+        components::secure::TlsTunnel::Options options;
+        options.timeoutMs = 30000;
+        options.cancelled = [this] { return m_closing.load(); };
+        auto why = components::secure::TlsTunnel::Failure::None;
+        std::shared_ptr<components::secure::TlsTunnel> tunnel =
+            components::secure::TlsTunnel::Accept(socket, key, options, &why);
+        const QString reason = QString::fromUtf8(components::secure::TlsTunnel::FailureText(why));
+        // Dropped with the window, which waits for this thread before it goes.
+        QMetaObject::invokeMethod(
+            this, [this, tunnel, address, busy, reason] { OnSecured(tunnel, address, busy, reason); },
+            Qt::QueuedConnection);
+    });
+}
+
+void AgentConsoleWindow::OnSecured(const std::shared_ptr<components::secure::TlsTunnel>& tunnel,
+                                   const QString& address, bool busy, const QString& why) {
+    m_handshake.join();
+    m_securing = false;
+    if (!tunnel) {
+        ReportError(QStringLiteral("보안 연결을 맺지 못했습니다: ") + why);
+        m_session->OnDisconnected();
+        m_pending.clear();
+        return;
+    }
+    m_tunnel = tunnel;
+    const QString code = tunnel->CheckCode();
+    m_session->OnSecured(code, m_setup.key.GetPin().ToString());
+    const QString shown = QStringLiteral("보안 연결 확인 코드 ") + code;
+    setWindowTitle(QStringLiteral("Pelio 상담원 콘솔 - ") + shown);
+    m_checkCode->setText(shown);
+    m_checkCode->show();
+    Serve(tunnel->TakePlainFd(), address, busy);
+}
+
+void AgentConsoleWindow::Serve(int socket, const QString& address, bool busy) {
+    if (busy)
         AnswerBusy(socket);
     else
         m_view->Accept(socket, address);
@@ -299,7 +363,7 @@ void AgentConsoleWindow::ReadInput() {
 }
 
 void AgentConsoleWindow::PlayPending() {
-    if (m_session->GetState() == AgentConsoleSession::State::Listening) return;
+    if (m_session->GetState() == AgentConsoleSession::State::Listening || m_securing) return;
     while (!m_pending.isEmpty()) PlayLine(m_pending.takeFirst());
 }
 

@@ -4,8 +4,14 @@
 // the "제어" toggle for control, the chat pane with its input line, and the buttons of the session.
 // Every control has a Korean accessible name.
 //
+// With --key the accepted connection is first made a TLS link (secure/TlsTunnel.h, the agent's side
+// the server) on a thread of its own, so the window stays live; the view then runs on the tunnel's
+// plain socket. Once the link is secure the window prints "secure CODE PIN" and shows the check code
+// ("보안 연결 확인 코드 123 456") in its title and in the status bar, for the agent to compare with the
+// code the customer reads out. A failed handshake ends the session ("disconnected").
+//
 // Command lines from standard input and from the --script file (played first) are taken once the
-// customer is connected and act as the controls do:
+// customer is connected (and the link secure, with --key) and act as the controls do:
 //   \chat TEXT, \end, \stopshowme, \showme [0|1] (the "제어 허용" check box), \offer FILE...,
 //   \changeagent PUBLIC/LOCAL/PORT, \control on|off (the "제어" toggle), \quit (closes the window);
 // any other line is sent as `listen` sends it (AgentCommands.h). The event lines on standard output
@@ -14,15 +20,19 @@
 #pragma once
 
 #include "AgentConsoleSession.h"
+#include "secure/AgentKey.h"
 
 #include <QMainWindow>
 #include <QSocketNotifier>
 #include <QTimer>
 
+#include <atomic>
 #include <memory>
 #include <optional>
+#include <thread>
 
 class QCheckBox;
+class QLabel;
 class QLineEdit;
 class QPlainTextEdit;
 class QPushButton;
@@ -31,7 +41,10 @@ class QTcpSocket;
 
 namespace pelio::components {
 class VncViewerComponent;
+namespace secure {
+class TlsTunnel;
 }
+}  // namespace pelio::components
 
 namespace pelio::agent {
 
@@ -42,6 +55,7 @@ struct ConsoleSetup {
     std::string screenDisplay;  // --screen
     std::string scriptFile;     // --script
     ConsoleOptions options;
+    components::secure::AgentKey key;  // --key; invalid: a plain link
 };
 
 class AgentConsoleWindow : public QMainWindow, private ConsolePort {
@@ -70,6 +84,11 @@ class AgentConsoleWindow : public QMainWindow, private ConsolePort {
     void Changed() override;
 
     void OnAccepted(int socket, const QString& address);
+    // The handshake's end: a tunnel, or null when it failed (`why`).
+    void OnSecured(const std::shared_ptr<components::secure::TlsTunnel>& tunnel, const QString& address,
+                   bool busy, const QString& why);
+    // Runs the session on `socket` (the network one, or the tunnel's plain one).
+    void Serve(int socket, const QString& address, bool busy);
     void AnswerBusy(int socket);
     void ReadInput();
     void PlayLine(const QString& line);
@@ -98,6 +117,11 @@ class AgentConsoleWindow : public QMainWindow, private ConsolePort {
     std::optional<QSocketNotifier> m_stdin;
     QByteArray m_stdinBuffer;
     QStringList m_pending;  // command lines waiting for the customer's connection
+    QLabel* m_checkCode = nullptr;
+    std::thread m_handshake;
+    std::atomic<bool> m_closing{false};  // the window is going: a handshake under way gives up
+    bool m_securing = false;             // the handshake runs; command lines wait
+    std::shared_ptr<components::secure::TlsTunnel> m_tunnel;
 };
 
 // Runs the console until its window closes; the process exit code.

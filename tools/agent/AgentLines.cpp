@@ -45,4 +45,8 @@ std::string GreetingLine(const QString& machineCode, const QString& name, const 
            '\t' + EscapeField(account);
 }
 
+std::string SecureLine(const QString& checkCode, const QString& pin) {
+    return "secure " + QString(checkCode).remove(u' ').toStdString() + ' ' + pin.toStdString();
+}
+
 }  // namespace pelio::agent

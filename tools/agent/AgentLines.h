@@ -20,4 +20,8 @@ std::string ChatLine(const QString& line);
 std::string GreetingLine(const QString& machineCode, const QString& name, const QString& phone,
                          const QString& account);
 
+// "secure ", the check code of the link's TLS session as six digits (its blank left out) and, after a
+// blank, the pin of the agent's key.
+std::string SecureLine(const QString& checkCode, const QString& pin);
+
 }  // namespace pelio::agent

@@ -1,9 +1,11 @@
 #include "AgentSession.h"
 
 #include "AgentFiles.h"
+#include "AgentLines.h"
 #include "AgentPlay.h"
 #include "AgentRawPeer.h"
 #include "AgentScreen.h"
+#include "secure/TlsTunnel.h"
 
 #include <QImage>
 
@@ -18,6 +20,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <iostream>
+#include <memory>
 #include <optional>
 #include <thread>
 
@@ -111,48 +114,11 @@ int RunBusy(int fd, CommandQueue& commands) {
     return 0;
 }
 
-}  // namespace
-
-int RunAgent(const AgentOptions& options) {
-    CommandQueue commands;
-    if (!options.scriptFile.empty()) {
-        std::ifstream script(options.scriptFile);
-        if (!script) {
-            std::fprintf(stderr, "pelio-agent: cannot read %s\n", options.scriptFile.c_str());
-            return 1;
-        }
-        for (std::string line; std::getline(script, line);) {
-            if (!line.empty() && line.back() == '\r') line.pop_back();
-            commands.Push(line);
-        }
-    }
-    int port = 0;
-    const int listener = ListenSocket(options, port);
-    if (listener < 0) {
-        std::fprintf(stderr, "pelio-agent: cannot listen on %s:%d\n", options.bindAddress.c_str(),
-                     options.port);
-        return 1;
-    }
-    PrintLine("listening " + std::to_string(port));
-    std::thread([&commands] {
-        for (std::string line; std::getline(std::cin, line);) {
-            if (!line.empty() && line.back() == '\r') line.pop_back();
-            commands.Push(line);
-        }
-    }).detach();
-
-    sockaddr_in peer{};
-    socklen_t len = sizeof peer;
-    const int fd = accept(listener, reinterpret_cast<sockaddr*>(&peer), &len);
-    close(listener);  // one session only
-    if (fd < 0) return 1;
-    char host[INET_ADDRSTRLEN] = {};
-    inet_ntop(AF_INET, &peer.sin_addr, host, sizeof host);
-    PrintLine(std::string("connected ") + host);
+// The session on the accepted link: `fd` is the network socket, or the plain one of the tunnel. The
+// session closes it.
+int RunSession(int fd, const AgentOptions& options, CommandQueue& commands) {
     if (options.busy) return RunBusy(fd, commands);
 
-    const int one = 1;
-    setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
     AgentFiles files(options.files, PrintLine);
     ListenSession session;
     session.files = &files;
@@ -190,6 +156,66 @@ int RunAgent(const AgentOptions& options) {
     client->frameBuffer = nullptr;
     rfbClientCleanup(client);
     return 0;
+}
+
+}  // namespace
+
+int RunAgent(const AgentOptions& options) {
+    CommandQueue commands;
+    if (!options.scriptFile.empty()) {
+        std::ifstream script(options.scriptFile);
+        if (!script) {
+            std::fprintf(stderr, "pelio-agent: cannot read %s\n", options.scriptFile.c_str());
+            return 1;
+        }
+        for (std::string line; std::getline(script, line);) {
+            if (!line.empty() && line.back() == '\r') line.pop_back();
+            commands.Push(line);
+        }
+    }
+    int port = 0;
+    const int listener = ListenSocket(options, port);
+    if (listener < 0) {
+        std::fprintf(stderr, "pelio-agent: cannot listen on %s:%d\n", options.bindAddress.c_str(),
+                     options.port);
+        return 1;
+    }
+    PrintLine("listening " + std::to_string(port));
+    std::thread([&commands] {
+        for (std::string line; std::getline(std::cin, line);) {
+            if (!line.empty() && line.back() == '\r') line.pop_back();
+            commands.Push(line);
+        }
+    }).detach();
+
+    sockaddr_in peer{};
+    socklen_t len = sizeof peer;
+    int fd = accept(listener, reinterpret_cast<sockaddr*>(&peer), &len);
+    close(listener);  // one session only
+    if (fd < 0) return 1;
+    char host[INET_ADDRSTRLEN] = {};
+    inet_ntop(AF_INET, &peer.sin_addr, host, sizeof host);
+    PrintLine(std::string("connected ") + host);
+    const int one = 1;
+    setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    if (!options.key.IsValid()) return RunSession(fd, options, commands);
+
+    components::secure::TlsTunnel::Options tls;
+    tls.timeoutMs = 30000;
+    components::secure::TlsTunnel::Failure why = components::secure::TlsTunnel::Failure::None;
+    const auto tunnel = components::secure::TlsTunnel::Accept(fd, options.key, tls, &why);  // takes fd
+    if (!tunnel) {
+        std::fprintf(stderr, "pelio-agent: no secure link: %s\n",
+                     components::secure::TlsTunnel::FailureText(why));
+        PrintLine("disconnected");
+        return 1;
+    }
+    PrintLine(SecureLine(tunnel->CheckCode(), options.key.GetPin().ToString()));
+    const int code = RunSession(tunnel->TakePlainFd(), options, commands);
+    // The session has closed the plain socket: what it wrote last is still on its way through the
+    // tunnel, and the TLS close after it.
+    tunnel->WaitFinished(5000);
+    return code;
 }
 
 }  // namespace pelio::agent

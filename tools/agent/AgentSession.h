@@ -4,6 +4,9 @@
 // Standard output, one line per event:
 //   listening PORT          ready for the connection (PORT is the real port when 0 was asked)
 //   connected ADDRESS       the customer's component connected
+//   secure CODE PIN         (--key) the TLS session is up: CODE is its check code as six digits
+//                           (the customer's program shows the same code as "123 456"), PIN the pin
+//                           of the agent's key, the one the customer's program was given
 //   busy                    (--busy) the component was told that this agent is busy
 //   screen WIDTHxHEIGHT     the first screen, and each change of its size
 //   message TEXT            a session message, decrypted; "\" "\n" "\r" escaped as \\ \n \r
@@ -55,6 +58,13 @@
 // error as one line starting with "pelio-agent: ". Each message is encrypted on its own, and texts
 // travel in the framing of TextFraming.h.
 //
+// --key FILE (a key file of `pelio-agent keygen`, see secure/AgentKey.h) makes the link secure: after
+// the customer's component has connected, the agent runs TLS 1.3 as the server with that key
+// (secure/TlsTunnel.h), prints the "secure" line and speaks RFB (or the raw peer's RFB, or the busy
+// answer) inside the tunnel. A component that does not finish the handshake within 30 s, or refuses
+// the key, ends the session: the reason goes to standard error, "disconnected" is printed and the
+// exit code is 1. Without --key the link is plain RFB, as a component without a pin expects.
+//
 // --early LINE (repeatable) makes the agent a hostile peer for tests: instead of LibVNCClient's
 // handshake it speaks RFB by hand (AgentRawPeer.h) and sends what the LINEs make (command lines as
 // above; messages, \pointer, \key) in the same write as its version reply, security type and
@@ -64,6 +74,7 @@
 #pragma once
 
 #include "AgentFiles.h"
+#include "secure/AgentKey.h"
 
 #include <string>
 #include <vector>
@@ -76,8 +87,9 @@ struct AgentOptions {
     bool busy = false;
     std::string scriptFile;
     FileOptions files;
-    std::string screenDisplay;       // --screen: the X display the agent shows with "\showme"
-    std::vector<std::string> early;  // --early: lines sent with the handshake, by the raw peer
+    std::string screenDisplay;         // --screen: the X display the agent shows with "\showme"
+    std::vector<std::string> early;    // --early: lines sent with the handshake, by the raw peer
+    components::secure::AgentKey key;  // --key: TLS with this key; invalid: a plain link
 };
 
 // Returns the process exit code.

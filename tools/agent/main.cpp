@@ -5,26 +5,34 @@
 //                                of the empty value)
 //   pelio-agent scramble TEXT    prints TEXT scrambled as a hex text with the value key (the form of
 //                                the drop box's settings)
+//   pelio-agent keygen FILE      writes a new key file for --key (an EC P-256 key and its self-signed
+//                                certificate, mode 0600; see secure/AgentKey.h) and prints the pin of
+//                                its key, the one line that the customer's program is to be given;
+//                                exits 1 with a message when FILE exists or cannot be written
 //   pelio-agent listen PORT [--bind ADDRESS] [--busy] [--script FILE] [--screen DISPLAY]
 //                           [--answer-files accept|refuse] [--share DIR URL] [--received DIR]
-//                           [--early LINE]...
+//                           [--key FILE] [--early LINE]...
 //       waits on ADDRESS (default 127.0.0.1) and PORT (0: any free port) for the customer's reverse
 //       connection and runs one session; see AgentSession.h for what it prints and for the commands
 //       it reads (sending a chat line, a file offer, ...). --screen names the agent's X display that
 //       "\showme NAME FLAG" shows to the customer through a VNC server (x11vnc). --answer-files
 //       answers the customer's file offers; --share offers files by copying them into DIR, which the
 //       web site publishes at URL; --received keeps the files the customer sends in DIR (see
-//       AgentFiles.h). --early speaks RFB by hand and sends each LINE with the handshake, before the
-//       customer's program admits the link (a hostile peer for tests; see AgentSession.h).
+//       AgentFiles.h). --key makes the link TLS with the key of FILE and prints "secure CODE PIN"
+//       (see AgentSession.h); exits 1 with a message when FILE is no key file. --early speaks RFB
+//       by hand and sends each LINE with the handshake, before the customer's program admits the
+//       link (a hostile peer for tests; see AgentSession.h).
 //   pelio-agent console PORT [the options of listen but --early]
 //       the same session in a window for a person acting as the agent: the customer's screen with
 //       control, a chat pane, and buttons for files, the agent's own screen, handing over and ending
-//       the session; it prints the event lines of listen (see AgentConsoleWindow.h).
+//       the session; it prints the event lines of listen (see AgentConsoleWindow.h). With --key the
+//       window shows the check code of the secure link.
 // Arguments are read as UTF-8 and results are printed as UTF-8 followed by a line break.
 #include "AgentSession.h"
 #include "app/Scramble.h"
 #include "app/ValueCipher.h"
 #include "AgentConsoleWindow.h"
+#include "secure/AgentKey.h"
 
 #include <QByteArray>
 #include <QString>
@@ -41,9 +49,10 @@ int Usage() {
         "usage: pelio-agent encrypt TEXT\n"
         "       pelio-agent decrypt HEXTEXT\n"
         "       pelio-agent scramble TEXT\n"
+        "       pelio-agent keygen FILE\n"
         "       pelio-agent listen PORT [--bind ADDRESS] [--busy] [--script FILE] [--screen DISPLAY]\n"
         "                          [--answer-files accept|refuse] [--share DIR URL] [--received DIR]\n"
-        "                          [--early LINE]...\n"
+        "                          [--key FILE] [--early LINE]...\n"
         "       pelio-agent console PORT [the options of listen but --early]\n"
         "listen reads one command per line: a plain line is sent as a session message;\n"
         "  link:     \\pointer X Y MASK, \\key KEYSYM down|up, \\type KEYSYM, \\save FILE, \\quit,\n"
@@ -82,8 +91,19 @@ int Decrypt(const QString& hexText) {
     return Print(plain);
 }
 
-// The options of listen and console; false for a bad command line.
-bool ParseOptions(int argc, char** argv, pelio::agent::AgentOptions& options) {
+// Writes a new key file and prints its pin.
+int Keygen(const char* path) {
+    QString error;
+    const pelio::components::secure::AgentKey key = pelio::components::secure::AgentKey::Generate(&error);
+    if (!key.IsValid() || !key.Save(QString::fromUtf8(path), &error)) {
+        std::fprintf(stderr, "pelio-agent: %s\n", error.toUtf8().constData());
+        return 1;
+    }
+    return Print(key.GetPin().ToString());
+}
+
+// The options of listen and console; false for a bad command line. `keyFile` receives --key's FILE.
+bool ParseOptions(int argc, char** argv, pelio::agent::AgentOptions& options, std::string& keyFile) {
     char* end = nullptr;
     const long port = std::strtol(argv[2], &end, 10);
     if (*end != '\0' || port < 0 || port > 65535) return false;
@@ -106,6 +126,8 @@ bool ParseOptions(int argc, char** argv, pelio::agent::AgentOptions& options) {
             options.files.receivedDir = QString::fromUtf8(argv[++i]);
         } else if (std::strcmp(argv[i], "--screen") == 0 && i + 1 < argc) {
             options.screenDisplay = argv[++i];
+        } else if (std::strcmp(argv[i], "--key") == 0 && i + 1 < argc) {
+            keyFile = argv[++i];
         } else if (std::strcmp(argv[i], "--early") == 0 && i + 1 < argc) {
             options.early.emplace_back(argv[++i]);
         } else {
@@ -115,15 +137,28 @@ bool ParseOptions(int argc, char** argv, pelio::agent::AgentOptions& options) {
     return true;
 }
 
+// Reads --key's file into the options; false, with the reason on standard error, when it holds no key.
+bool LoadKey(const std::string& keyFile, pelio::agent::AgentOptions& options) {
+    if (keyFile.empty()) return true;
+    QString error;
+    options.key = pelio::components::secure::AgentKey::Load(QString::fromStdString(keyFile), &error);
+    if (!options.key.IsValid()) std::fprintf(stderr, "pelio-agent: %s\n", error.toUtf8().constData());
+    return options.key.IsValid();
+}
+
 int Listen(int argc, char** argv) {
     pelio::agent::AgentOptions options;
-    if (!ParseOptions(argc, argv, options)) return Usage();
+    std::string keyFile;
+    if (!ParseOptions(argc, argv, options, keyFile)) return Usage();
+    if (!LoadKey(keyFile, options)) return 1;
     return pelio::agent::RunAgent(options);
 }
 
 int Console(int argc, char** argv) {
     pelio::agent::AgentOptions options;
-    if (!ParseOptions(argc, argv, options) || !options.early.empty()) return Usage();
+    std::string keyFile;
+    if (!ParseOptions(argc, argv, options, keyFile) || !options.early.empty()) return Usage();
+    if (!LoadKey(keyFile, options)) return 1;
     pelio::agent::ConsoleSetup setup;
     setup.port = options.port;
     setup.screenDisplay = options.screenDisplay;
@@ -132,6 +167,7 @@ int Console(int argc, char** argv) {
     setup.options.screen = !options.screenDisplay.empty();
     setup.options.bindAddress = options.bindAddress;
     setup.options.files = options.files;
+    setup.key = options.key;
     return pelio::agent::RunConsole(argc, argv, setup);
 }
 
@@ -144,6 +180,7 @@ int main(int argc, char** argv) {
     const QString value = QString::fromUtf8(argv[2]);
     if (std::strcmp(argv[1], "encrypt") == 0) return Print(pelio::app::EncryptValue(value));
     if (std::strcmp(argv[1], "decrypt") == 0) return Decrypt(value);
+    if (std::strcmp(argv[1], "keygen") == 0) return Keygen(argv[2]);
     if (std::strcmp(argv[1], "scramble") == 0)
         return Print(pelio::app::ScrambleHex(value, pelio::app::ValueKey));
     return Usage();
