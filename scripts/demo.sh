@@ -32,8 +32,20 @@ pids=()
 cleanup() { for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done; }
 trap cleanup EXIT
 
+# The agent's key, made for this demo, and the demo data with its pin: the service vouches for the
+# agent 김상담, so the session runs encrypted and both sides show its check code.
+"$build/tools/agent/pelio-agent" keygen "$demo/agent-key.pem" > "$demo/agent-pin"
+python3 - "$demo/agent-pin" "$demo/demo-data.json" <<'PY'
+import json, sys
+pin = open(sys.argv[1]).read().strip()
+data = json.load(open("tools/service/demo-data.json", encoding="utf-8"))
+data["companies"]["1234"]["agents"][0]["pin"] = pin
+json.dump(data, open(sys.argv[2], "w", encoding="utf-8"), ensure_ascii=False, indent=2)
+PY
+echo "demo: the agent's key pin is $(cat "$demo/agent-pin")"
+
 # The reference web service on a free port; its first line names the port.
-"$build/tools/service/pelio-service" --data tools/service/demo-data.json --files "$demo/userfiles" \
+"$build/tools/service/pelio-service" --data "$demo/demo-data.json" --files "$demo/userfiles" \
   > "$demo/service.out" 2>&1 &
 pids+=($!)
 for _ in $(seq 100); do grep -q '^listening on' "$demo/service.out" 2>/dev/null && break; sleep 0.1; done
@@ -74,7 +86,7 @@ pids+=($!)
 # agent's own go out through userfiles/agent/.
 rm -f "$demo/agent.in" && mkfifo "$demo/agent.in"
 exec 3<>"$demo/agent.in"  # held open, so that each echo into the pipe does not end the agent's input
-"$build/tools/agent/pelio-agent" console 5500 --screen "$agent_display" \
+"$build/tools/agent/pelio-agent" console 5500 --key "$demo/agent-key.pem" --screen "$agent_display" \
   --share "$demo/userfiles/agent" "http://127.0.0.1:$port/userfiles/agent/" --received "$demo/agent-received" \
   < "$demo/agent.in" > "$demo/agent.out" 2>&1 &
 pids+=($!)
