@@ -120,6 +120,21 @@ std::optional<Pin> PinOfCertificate(const x509_st* certificate) {
     return pin;
 }
 
+// The key with its certificate (both owned from here on) and its pin; invalid when the pin cannot be
+// taken.
+AgentKey AgentKey::WithPin(evp_pkey_st* key, x509_st* certificate, QString* error) {
+    AgentKey result;
+    auto impl = std::make_shared<Impl>(key, certificate);
+    const std::optional<Pin> pin = PinOfCertificate(certificate);
+    if (!pin) {
+        SetError(error, OpenSslError("cannot take the pin of the certificate"));
+        return result;
+    }
+    impl->pin = *pin;
+    result.d = std::move(impl);
+    return result;
+}
+
 AgentKey AgentKey::Generate(QString* error) {
     AgentKey result;
     EVP_PKEY* key = EVP_EC_gen("P-256");
@@ -133,15 +148,7 @@ AgentKey AgentKey::Generate(QString* error) {
         SetError(error, OpenSslError("cannot make a certificate"));
         return result;
     }
-    auto impl = std::make_shared<Impl>(key, certificate);
-    const std::optional<Pin> pin = PinOfCertificate(certificate);
-    if (!pin) {
-        SetError(error, OpenSslError("cannot take the pin of the certificate"));
-        return result;
-    }
-    impl->pin = *pin;
-    result.d = std::move(impl);
-    return result;
+    return WithPin(key, certificate, error);
 }
 
 AgentKey AgentKey::Load(const QString& path, QString* error) {
@@ -179,15 +186,7 @@ AgentKey AgentKey::Load(const QString& path, QString* error) {
         SetError(error, QStringLiteral("%1 is no key file: %2").arg(path, problem));
         return result;
     }
-    auto impl = std::make_shared<Impl>(key, certificate);
-    const std::optional<Pin> pin = PinOfCertificate(certificate);
-    if (!pin) {
-        SetError(error, OpenSslError("cannot take the pin of the certificate"));
-        return result;
-    }
-    impl->pin = *pin;
-    result.d = std::move(impl);
-    return result;
+    return WithPin(key, certificate, error);
 }
 
 bool AgentKey::Save(const QString& path, QString* error) const {

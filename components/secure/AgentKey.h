@@ -46,6 +46,7 @@ class AgentKey {
     x509_st* Certificate() const;
 
     struct Impl;
+    static AgentKey WithPin(evp_pkey_st* key, x509_st* certificate, QString* error);
     std::shared_ptr<const Impl> d;
 };
 
