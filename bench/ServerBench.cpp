@@ -8,8 +8,16 @@
 // For each server and scenario it prints the screen updates per second that reached the viewer and
 // the server's CPU time (from /proc) per update and in percent of one core. Our server runs in a
 // child process of this program ("host" mode) so that its CPU is measured like the others'.
+// Our server is measured over a plain link ("ours"), over a TLS 1.3 link ("ours+tls": an agent key
+// made for the run in a temporary directory, the component given its pin, the viewer's side ending
+// TLS with secure::TlsTunnel::Accept in this process) and plain while recording ("ours+rec"). A
+// last table sets the TLS link beside the plain one for each scenario: the ratios of updates per
+// second (target: at least 0.95 times plain) and of CPU per update (target: at most 1.10 times
+// plain), the CPU being the server's process alone, its TLS thread included.
 //
 //   pelio-server-bench [SECONDS]          (default 5 seconds per measurement)
+#include "secure/AgentKey.h"
+#include "secure/TlsTunnel.h"
 #include "server/VncServerComponent.h"
 
 #include <QCoreApplication>
@@ -17,6 +25,7 @@
 #include <QFile>
 #include <QProcess>
 #include <QTcpServer>
+#include <QTemporaryDir>
 #include <QTimer>
 
 #include <X11/Xlib.h>
@@ -32,6 +41,7 @@
 #include <cstring>
 #include <fstream>
 #include <functional>
+#include <map>
 #include <memory>
 #include <string>
 #include <thread>
@@ -181,13 +191,17 @@ struct Result {
     double ups = 0, cpuPerUpdateMs = 0, cpuPercent = 0;
 };
 
+namespace secure = pelio::components::secure;
+
+// `key` is the agent key that the viewer's side presents for "ours+tls".
 Result Measure(const std::string& server, const std::string& display, const std::string& scenario,
-               double seconds, const char* self) {
+               double seconds, const char* self, const secure::AgentKey& key) {
     Generator generator(display, scenario);
     QProcess process;
     const int port = FreePort();
     int fd = -1;
-    if (server == "ours" || server == "ours+rec") {
+    std::unique_ptr<secure::TlsTunnel> tunnel;  // outlives the viewer, which reads its plain end
+    if (server == "ours" || server == "ours+rec" || server == "ours+tls") {
         const int listener = socket(AF_INET, SOCK_STREAM, 0);
         sockaddr_in a{};
         a.sin_family = AF_INET;
@@ -198,11 +212,18 @@ Result Measure(const std::string& server, const std::string& display, const std:
         listen(listener, 1);
         socklen_t len = sizeof a;
         getsockname(listener, reinterpret_cast<sockaddr*>(&a), &len);
-        process.start(QString::fromLocal8Bit(self),
-                      {"host", QString::fromStdString(display), QString::number(ntohs(a.sin_port)),
-                       server == "ours+rec" ? "rec" : "norec"});
+        QStringList arguments{"host", QString::fromStdString(display), QString::number(ntohs(a.sin_port)),
+                              server == "ours+rec" ? "rec" : "norec"};
+        if (server == "ours+tls") arguments << key.GetPin().ToString();
+        process.start(QString::fromLocal8Bit(self), arguments);
         fd = accept(listener, nullptr, nullptr);
         close(listener);
+        if (server == "ours+tls" && fd >= 0) {
+            secure::TlsTunnel::Failure failure{};  // Xlib defines None
+            tunnel = secure::TlsTunnel::Accept(fd, key, {}, &failure);
+            fd = tunnel ? tunnel->TakePlainFd() : -1;
+            if (!tunnel) std::fprintf(stderr, "no TLS link: %s\n", secure::TlsTunnel::FailureText(failure));
+        }
     } else if (server == "x11vnc") {
         process.start("x11vnc",
                       {"-display", QString::fromStdString(display), "-rfbport", QString::number(port),
@@ -216,7 +237,11 @@ Result Measure(const std::string& server, const std::string& display, const std:
     }
     process.waitForStarted();
     Result r;
-    if (fd < 0) return r;
+    if (fd < 0) {
+        process.kill();
+        process.waitForFinished(5000);
+        return r;
+    }
     double cpuStart = 0;
     const auto t0 = std::make_shared<Clock::time_point>();
     const long updates = RunViewer(fd, seconds, 1.0, [&] {
@@ -234,10 +259,13 @@ Result Measure(const std::string& server, const std::string& display, const std:
     return r;
 }
 
+// host DISPLAY PORT rec|norec [PIN]: our server on DISPLAY connects to PORT, through TLS to the key of
+// PIN when given.
 int Host(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     pelio::components::VncServerComponent server(QString::fromLocal8Bit(argv[2]));
     server.Start(18925);
+    if (argc > 5) server.SetAgentPin(QString::fromLatin1(argv[5]));
     QObject::connect(&server, &pelio::components::ServerComponent::Connected,
                      [&](int index) { server.Client(index)->SetAllowed(true); });
     QObject::connect(&server, &pelio::components::ServerComponent::Disconnected, &app,
@@ -254,7 +282,7 @@ int Host(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc == 5 && std::strcmp(argv[1], "host") == 0) return Host(argc, argv);
+    if ((argc == 5 || argc == 6) && std::strcmp(argv[1], "host") == 0) return Host(argc, argv);
     QCoreApplication app(argc, argv);
     rfbClientLog = Silent;
     rfbClientErr = Silent;
@@ -263,15 +291,52 @@ int main(int argc, char** argv) {
     xvfb.start("Xvfb", {"-displayfd", "1", "-screen", "0", "1280x800x24", "-nolisten", "tcp"});
     xvfb.waitForReadyRead(10000);
     const std::string display = ":" + xvfb.readAllStandardOutput().trimmed().toStdString();
+    // The agent's key for the TLS link, made for this run in a temporary directory as a key file.
+    QTemporaryDir keyDir;
+    QString error;
+    const QString keyFile = keyDir.filePath(QStringLiteral("agent.key"));
+    secure::AgentKey key = secure::AgentKey::Generate(&error);
+    if (key.IsValid() && key.Save(keyFile, &error)) key = secure::AgentKey::Load(keyFile, &error);
+    if (!key.IsValid()) {
+        std::fprintf(stderr, "no agent key: %s\n", qPrintable(error));
+        return 1;
+    }
     std::printf("1280x800 Xvfb %s, %.0f s per measurement after 1 s warm-up\n", display.c_str(), seconds);
+    std::printf("TLS 1.3 link to agent key %s\n", qPrintable(key.GetPin().ToString()));
     std::printf("%-10s %-8s %10s %14s %8s\n", "server", "scenario", "updates/s", "CPU ms/update", "CPU %");
-    for (const char* scenario : {"full", "scroll", "idle"})
-        for (const char* server : {"ours", "ours+rec", "x11vnc", "x0vncserver"}) {
-            const Result r = Measure(server, display, scenario, seconds, argv[0]);
+    const std::vector<const char*> scenarios{"full", "scroll", "idle"};
+    std::map<std::string, std::map<std::string, Result>> results;  // scenario, then server
+    for (const char* scenario : scenarios)
+        for (const char* server : {"ours", "ours+tls", "ours+rec", "x11vnc", "x0vncserver"}) {
+            const Result r = Measure(server, display, scenario, seconds, argv[0], key);
+            results[scenario][server] = r;
             std::printf("%-10s %-8s %10.1f %14.2f %8.2f\n", server, scenario, r.ups, r.cpuPerUpdateMs,
                         r.cpuPercent);
             std::fflush(stdout);
         }
+
+    // TLS beside plain: a ratio is left out ("-") where the plain link delivered under one update a
+    // second, as when the screen is idle.
+    std::printf(
+        "\nTLS link beside the plain one (targets: updates/s >= 0.95x plain, CPU per update <= 1.10x "
+        "plain)\n");
+    std::printf("%-8s %11s %11s %7s %6s   %13s %13s %7s %6s\n", "scenario", "plain upd/s", "TLS upd/s",
+                "ratio", "", "plain CPU ms", "TLS CPU ms", "ratio", "");
+    for (const char* scenario : scenarios) {
+        const Result& plain = results[scenario]["ours"];
+        const Result& tls = results[scenario]["ours+tls"];
+        std::printf("%-8s %11.1f %11.1f ", scenario, plain.ups, tls.ups);
+        if (plain.ups >= 1.0 && plain.cpuPerUpdateMs > 0) {
+            const double upsRatio = tls.ups / plain.ups;
+            const double cpuRatio = tls.cpuPerUpdateMs / plain.cpuPerUpdateMs;
+            std::printf("%6.3fx %6s   %13.2f %13.2f %6.3fx %6s\n", upsRatio,
+                        upsRatio >= 0.95 ? "ok" : "BELOW", plain.cpuPerUpdateMs, tls.cpuPerUpdateMs, cpuRatio,
+                        cpuRatio <= 1.10 ? "ok" : "ABOVE");
+        } else {
+            std::printf("%7s %6s   %13.2f %13.2f %7s %6s\n", "-", "", plain.cpuPerUpdateMs,
+                        tls.cpuPerUpdateMs, "-", "");
+        }
+    }
     xvfb.terminate();
     xvfb.waitForFinished(5000);
     return 0;
