@@ -474,6 +474,18 @@ void ViewerLink::Run() {
     } else if (!s.host.empty() && s.port >= 1 && s.port <= 65535 && !m_stop) {
         fd = ConnectSocket(s.host, s.port, m_wake[0], deadline);
     }
+    std::shared_ptr<void> keep;  // what the wrapped descriptor needs; dropped once the client is down
+    if (fd >= 0 && s.wrap && s.acceptedSocket < 0) {
+        TuneSocket(fd, s.readTimeoutS);  // the network's socket, which the wrap keeps
+        fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+        std::string why;
+        fd = s.wrap(
+            fd, [this] { return m_stop.load(); }, keep, why);
+        if (fd < 0)
+            qCInfo(lcViewer, "link to %s:%d refused: %s", s.host.c_str(), s.port, why.c_str());
+        else
+            fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);  // as a socket connected out
+    }
     bool endedByItself = false;
     if (fd < 0) {
         qCInfo(lcViewer, "no link to %s:%d", s.host.c_str(), s.port);
@@ -499,6 +511,7 @@ void ViewerLink::Run() {
         }
     }
     impl.Release();
+    keep.reset();
     std::lock_guard lock(m_doneMutex);
     m_done = true;
     m_doneSignal.notify_all();

@@ -56,6 +56,14 @@ class ViewerLink : public std::enable_shared_from_this<ViewerLink> {
         int connectTimeoutMs = 10000;
         int readTimeoutS = 30;
         int acceptedSocket = -1;  // >= 0: a connected socket to run on; host and port only name it
+        // When set, called on the link's thread with the socket connected out (blocking); it takes the
+        // socket in every case and returns the descriptor RFB is to be spoken on, or -1 (with the
+        // reason in `why`), which counts as no link (Event::Unreachable). `keep` holds what must live
+        // while that descriptor is used; the link drops it after closing the descriptor. `cancelled`
+        // turns true on Stop.
+        std::function<int(int socket, const std::function<bool()>& cancelled, std::shared_ptr<void>& keep,
+                          std::string& why)>
+            wrap;
     };
 
     enum class Event {

@@ -82,6 +82,7 @@ void VncViewerComponent::StartLink(int socket, const QString& address, int port)
     settings.exclusive = m_exclusive;
     settings.connectTimeoutMs = m_connectTimeoutMs;
     settings.readTimeoutS = std::max(1, m_readTimeoutS);
+    if (socket < 0) settings.wrap = m_wrap;
     auto link = std::make_shared<ViewerLink>(std::move(settings));
     m_link = link;
     m_updatesShown = 0;

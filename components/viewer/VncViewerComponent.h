@@ -19,6 +19,7 @@
 #pragma once
 
 #include "viewer/ViewerComponent.h"
+#include "viewer/ViewerLink.h"
 
 #include <QRegion>
 #include <QSet>
@@ -27,8 +28,6 @@
 #include <memory>
 
 namespace pelio::components {
-
-class ViewerLink;
 
 class VncViewerComponent : public ViewerComponent {
     Q_OBJECT
@@ -55,6 +54,11 @@ class VncViewerComponent : public ViewerComponent {
     // message may stall before the link counts as dead (default 30 s).
     void SetConnectTimeoutMs(int ms) { m_connectTimeoutMs = ms; }
     void SetReadTimeoutSeconds(int seconds) { m_readTimeoutS = seconds; }
+    // What each later Connect runs on the socket it connected before speaking RFB on the result (an
+    // encrypted tunnel, say); see ViewerLink::Settings::wrap. A wrap that fails gives up as for an
+    // unreachable server. Empty (the default): RFB on the socket itself.
+    using SocketWrap = decltype(ViewerLink::Settings::wrap);
+    void SetSocketWrap(SocketWrap wrap) { m_wrap = std::move(wrap); }
 
     // Like Connect, on a connected socket, which the view owns from then on (it is closed when the
     // view ends). peer only names the link in diagnostics. A socket below 0 fails quietly.
@@ -107,6 +111,7 @@ class VncViewerComponent : public ViewerComponent {
     bool m_windowActive = false;
     int m_connectTimeoutMs = 10000;
     int m_readTimeoutS = 30;
+    SocketWrap m_wrap;
     int m_buttons = 0;                      // RFB button mask held on the agent's computer
     QPoint m_pointer;                       // where the pointer was sent last
     QRegion m_owed;                         // not painted while the link was in a message

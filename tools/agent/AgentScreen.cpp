@@ -1,14 +1,18 @@
 #include "AgentScreen.h"
 
+#include "secure/TlsTunnel.h"
+
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <sstream>
@@ -51,6 +55,52 @@ bool Accepts(const std::string& address, int port) {
     return ok;
 }
 
+// A listening TCP socket on address at a port the system picks, or -1.
+int ListenAny(const std::string& address, int* port) {
+    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) return -1;
+    const int one = 1;
+    setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    if (inet_pton(AF_INET, address.c_str(), &a.sin_addr) != 1) a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof a;
+    if (bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || listen(fd, 16) != 0 ||
+        getsockname(fd, reinterpret_cast<sockaddr*>(&a), &length) != 0) {
+        close(fd);
+        return -1;
+    }
+    *port = ntohs(a.sin_port);
+    return fd;
+}
+
+// A TCP connection to 127.0.0.1:port, or -1.
+int ConnectLoopback(int port) {
+    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) return -1;
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(std::uint16_t(port));
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
+        close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+// Writes all of data to the socket fd; false when it cannot (a closed peer raises no SIGPIPE).
+bool WriteAll(int fd, const char* data, ssize_t size) {
+    while (size > 0) {
+        const ssize_t n = send(fd, data, size_t(size), MSG_NOSIGNAL);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        data += n;
+        size -= n;
+    }
+    return true;
+}
+
 std::vector<std::string> Words(const std::string& line) {
     std::istringstream in(line);
     std::vector<std::string> words;
@@ -70,10 +120,14 @@ AgentScreen::~AgentScreen() {
 int AgentScreen::Start() {
     if (m_pid > 0 && waitpid(m_pid, nullptr, WNOHANG) == 0) return m_port;
     m_pid = -1;
-    const int port = FreePort(m_bindAddress);
+    StopFront();
+    const bool secure = m_key.IsValid();
+    // Through TLS, x11vnc is reached only from this computer, by the front.
+    const std::string listenAddress = secure ? std::string("127.0.0.1") : m_bindAddress;
+    const int port = FreePort(listenAddress);
     if (port == 0) return 0;
     const std::string portText = std::to_string(port);
-    std::vector<std::string> args = {"x11vnc",   "-display", m_display, "-listen",   m_bindAddress,
+    std::vector<std::string> args = {"x11vnc",   "-display", m_display, "-listen",   listenAddress,
                                      "-rfbport", portText,   "-passwd", kAccessCode, "-forever",
                                      "-shared",  "-quiet",   "-norc",   "-noipv6"};
     std::vector<char*> argv;
@@ -97,7 +151,13 @@ int AgentScreen::Start() {
     // Up once a connection to it is taken.
     for (int waited = 0; waited < kStartLimitMs; waited += 100) {
         if (waitpid(m_pid, nullptr, WNOHANG) != 0) break;
-        if (Accepts(m_bindAddress, port)) return port;
+        if (Accepts(listenAddress, port)) {
+            if (!secure) return port;
+            if (StartFront(port)) return m_port;
+            std::fprintf(stderr, "pelio-agent: no TLS front for the screen\n");
+            Stop();
+            return 0;
+        }
         usleep(100000);
     }
     std::fprintf(stderr, "pelio-agent: x11vnc did not start on %s\n", m_display.c_str());
@@ -106,6 +166,7 @@ int AgentScreen::Start() {
 }
 
 void AgentScreen::Stop() {
+    StopFront();
     if (m_pid <= 0) return;
     kill(m_pid, SIGTERM);
     for (int i = 0; i < 50 && waitpid(m_pid, nullptr, WNOHANG) == 0; ++i) usleep(100000);
@@ -115,6 +176,100 @@ void AgentScreen::Stop() {
     }
     m_pid = -1;
     m_port = 0;
+}
+
+bool AgentScreen::StartFront(int innerPort) {
+    int port = 0;
+    m_listen = ListenAny(m_bindAddress, &port);
+    if (m_listen < 0) return false;
+    if (pipe2(m_wake, O_CLOEXEC) != 0) {
+        m_wake[0] = m_wake[1] = -1;
+        close(m_listen);
+        m_listen = -1;
+        return false;
+    }
+    m_innerPort = innerPort;
+    m_port = port;
+    m_stopFront = false;
+    m_acceptor = std::thread([this] { AcceptLoop(); });
+    return true;
+}
+
+void AgentScreen::StopFront() {
+    if (m_listen < 0) return;
+    m_stopFront = true;
+    // The read end stays readable from now on: every poll of the front returns.
+    if (write(m_wake[1], "x", 1) < 0) std::perror("pelio-agent: waking the screen's TLS front");
+    if (m_acceptor.joinable()) m_acceptor.join();
+    std::vector<std::thread> relays;
+    {
+        std::lock_guard lock(m_relaysMutex);
+        relays.swap(m_relays);
+    }
+    for (std::thread& relay : relays) relay.join();
+    close(m_listen);
+    close(m_wake[0]);
+    close(m_wake[1]);
+    m_listen = m_wake[0] = m_wake[1] = -1;
+}
+
+void AgentScreen::AcceptLoop() {
+    while (!m_stopFront) {
+        pollfd fds[2] = {{m_listen, POLLIN, 0}, {m_wake[0], POLLIN, 0}};
+        if (poll(fds, 2, -1) < 0) {
+            if (errno == EINTR) continue;
+            return;
+        }
+        if (fds[1].revents || m_stopFront) return;
+        const int socket = accept4(m_listen, nullptr, nullptr, SOCK_CLOEXEC);
+        if (socket < 0) continue;
+        std::lock_guard lock(m_relaysMutex);
+        m_relays.emplace_back([this, socket] { Relay(socket); });
+    }
+}
+
+void AgentScreen::Relay(int socket) {
+    using components::secure::TlsTunnel;
+    TlsTunnel::Options options;
+    options.cancelled = [this] { return m_stopFront.load(); };
+    TlsTunnel::Failure failure = TlsTunnel::Failure::None;
+    const std::unique_ptr<TlsTunnel> tunnel =
+        TlsTunnel::Accept(socket, m_key, options, &failure);  // takes socket
+    if (!tunnel) {
+        std::fprintf(stderr, "pelio-agent: a screen viewer's TLS failed: %s\n",
+                     TlsTunnel::FailureText(failure));
+        return;
+    }
+    const int plain = tunnel->TakePlainFd();
+    const int inner = ConnectLoopback(m_innerPort);
+    if (plain < 0 || inner < 0) {
+        std::fprintf(stderr, "pelio-agent: the screen server took no connection\n");
+        if (plain >= 0) close(plain);
+        if (inner >= 0) close(inner);
+        return;
+    }
+    // Both ways until either side ends or the front stops; then both ends are closed, which ends the
+    // tunnel (with its TLS close) and x11vnc's client.
+    char buffer[65536];
+    while (!m_stopFront) {
+        pollfd fds[3] = {{plain, POLLIN, 0}, {inner, POLLIN, 0}, {m_wake[0], POLLIN, 0}};
+        if (poll(fds, 3, -1) < 0) {
+            if (errno == EINTR) continue;
+            break;
+        }
+        if (fds[2].revents) break;
+        bool ended = false;
+        for (int i = 0; i < 2 && !ended; ++i) {
+            if (!fds[i].revents) continue;
+            const int from = i == 0 ? plain : inner, to = i == 0 ? inner : plain;
+            const ssize_t n = read(from, buffer, sizeof buffer);
+            if (n < 0 && errno == EINTR) continue;
+            ended = n <= 0 || !WriteAll(to, buffer, n);
+        }
+        if (ended) break;
+    }
+    close(inner);
+    close(plain);
 }
 
 std::optional<std::string> AgentScreen::Expand(const std::string& line) {

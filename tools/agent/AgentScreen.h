@@ -2,10 +2,22 @@
 // display with the access code "harborclinks" as its password, listening on the agent's bind address
 // at a port it picks itself. pelio-agent starts it for "\showme NAME FLAG [ADDRESS]" and stops it for
 // "\stopshowme" and when the session ends.
+//
+// With a key (SetKey), the screen is served through TLS 1.3 with that key: x11vnc listens only on
+// 127.0.0.1 at a port of its own, and the port advertised listens on the bind address, runs the TLS
+// server's handshake (secure/TlsTunnel.h) on each connection it takes and relays the plain stream to
+// x11vnc, one tunnel and one x11vnc connection per connection taken. A connection whose handshake
+// fails is closed without reaching x11vnc.
 #pragma once
 
+#include "secure/AgentKey.h"
+
+#include <atomic>
+#include <mutex>
 #include <optional>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include <sys/types.h>
 
@@ -33,11 +45,30 @@ class AgentScreen {
     // Whether the line stops the view ("\stopshowme").
     static bool Stops(const std::string& line);
 
+    // A valid key: later Starts serve the screen through TLS with it (see above). Call before Start.
+    void SetKey(const components::secure::AgentKey& key) { m_key = key; }
+
   private:
+    bool StartFront(int innerPort);
+    void StopFront();
+    void AcceptLoop();
+    void Relay(int socket);
+
     std::string m_display;
     std::string m_bindAddress;
     pid_t m_pid = -1;
     int m_port = 0;
+    components::secure::AgentKey m_key;
+
+    // The TLS front: its listening socket, a pipe whose write end wakes every thread of it on Stop,
+    // the thread that accepts and one thread per connection taken.
+    int m_listen = -1;
+    int m_wake[2] = {-1, -1};
+    int m_innerPort = 0;
+    std::atomic<bool> m_stopFront{false};
+    std::thread m_acceptor;
+    std::mutex m_relaysMutex;
+    std::vector<std::thread> m_relays;
 };
 
 }  // namespace pelio::agent
