@@ -2,6 +2,8 @@
 
 #include "app/AppContext.h"
 #include "platform/Services.h"
+#include "secure/Pin.h"
+#include "secure/TlsTunnel.h"
 #include "server/VncServerComponent.h"
 #include "session/MessageDispatcher.h"
 #include "session/ScreenViewHost.h"
@@ -12,6 +14,8 @@
 #include "viewer/VncViewerComponent.h"
 #include "web/HttpTransport.h"
 #include "web/ServiceEndpoints.h"
+
+#include <unistd.h>
 
 namespace pelio::session {
 
@@ -39,6 +43,34 @@ class PlatformCommands : public SessionCommands {
     platform::Services& m_services;
 };
 
+// The viewer of the agent's screen: through TLS on the agent's key when the session has the agent's
+// pin (a server with another key is refused, as an unreachable one is), plain otherwise.
+std::unique_ptr<components::ViewerComponent> MakeViewer(const QString& agentPin) {
+    auto viewer = std::make_unique<components::VncViewerComponent>();
+    if (agentPin.isEmpty()) return viewer;
+    const std::optional<components::secure::Pin> pin = components::secure::ParsePin(QStringView(agentPin));
+    viewer->SetSocketWrap([pin](int socket, const std::function<bool()>& cancelled,
+                                std::shared_ptr<void>& keep, std::string& why) {
+        if (!pin) {
+            close(socket);
+            why = "the agent's pin is not a pin";
+            return -1;
+        }
+        components::secure::TlsTunnel::Options options;
+        options.cancelled = cancelled;
+        auto failure = components::secure::TlsTunnel::Failure::None;
+        std::shared_ptr<components::secure::TlsTunnel> tunnel =
+            components::secure::TlsTunnel::Connect(socket, *pin, options, &failure);
+        if (!tunnel) {
+            why = components::secure::TlsTunnel::FailureText(failure);
+            return -1;
+        }
+        keep = tunnel;
+        return tunnel->TakePlainFd();
+    });
+    return viewer;
+}
+
 SessionController::Hooks ProgramHooks(app::AppContext& context, const web::ServiceRoots& roots) {
     SessionController::Hooks hooks;
     hooks.lookupPublicIp = [roots, &context] { return web::LookupPublicIp(roots, context); };
@@ -57,7 +89,7 @@ struct ProgramParts {
         : roots(web::LoadServiceRoots(context.IniFile)),
           commands(services),
           screen(
-              context, *services.windows, [] { return std::make_unique<components::VncViewerComponent>(); },
+              context, *services.windows, [this] { return MakeViewer(component.AgentPin()); },
               {[clock = services.clock.get()] { return clock->NowMs(); },
                [](int ms) { web::WaitResponsive(ms); }},
               std::move(agentAddress), view.OwnerWindow()) {}
@@ -93,7 +125,8 @@ class ProgramSession : private ProgramParts, public SessionController {
         if (reply.Outcome != web::AgentListOutcome::Listed) return std::nullopt;
         QList<ListedAgent> agents;
         for (const web::AgentRecord& record : reply.Records)
-            agents.push_back({record.Name, record.PublicAddress, record.LocalAddress, record.Port, record.Pin});
+            agents.push_back(
+                {record.Name, record.PublicAddress, record.LocalAddress, record.Port, record.Pin});
         return agents;
     }
 

@@ -2,10 +2,12 @@
 // (pelio-agent --key, its pin in the agent list), a relay in the middle that reads and alters what it
 // forwards, an agent with another key, an agent the service does not vouch for, and the setting that
 // allows verified agents only.
+#include "ScreenPixels.h"
 #include "SessionOnDisplay.h"
 #include "app/ValueCipher.h"
 
 #include <QRegularExpression>
+#include <QTcpSocket>
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -139,6 +141,7 @@ class SecureSessionOnDisplay : public SessionOnDisplay {
         }
         if (agentKey != u"none")
             agentOptions = {QStringLiteral("--key"), agentKey.isEmpty() ? keyFile : agentKey};
+        agentOptions += extraAgentOptions;
         SessionOnDisplay::SetUp();
     }
 
@@ -175,6 +178,7 @@ class SecureSessionOnDisplay : public SessionOnDisplay {
     bool listPin = true;        // whether the service lists the agent's pin
     bool throughRelay = false;  // whether the listed address is a relay to the agent
     bool withSecond = false;    // a second listed agent with the same key
+    QStringList extraAgentOptions;
     std::unique_ptr<Relay> relay;
     std::unique_ptr<Agent> second;
 };
@@ -285,6 +289,40 @@ TEST_F(UnverifiedSession, RequireSecureRefusesItBeforeConnecting) {
         << Messages().toStdString() << log.constData();
     EXPECT_FALSE(agent->Has("connected")) << agent->Output().constData();
     EXPECT_EQ(program.state(), QProcess::Running);
+}
+
+class SecureScreenSession : public SecureSessionOnDisplay {
+  protected:
+    void SetUp() override {
+        ASSERT_TRUE(agentScreen.ok());
+        extraAgentOptions = {QStringLiteral("--screen"), agentScreen.name()};
+        SecureSessionOnDisplay::SetUp();
+    }
+    pelio::test::XvfbDisplay agentScreen{QSize(640, 480)};
+};
+
+// A verified agent's screen is shown through TLS on its key: the port it names speaks no RFB in the
+// clear, and the customer's view shows the screen.
+TEST_F(SecureScreenSession, TheAgentsScreenIsShownThroughTls) {
+    StartAndConnect();
+    ASSERT_TRUE(agent->WaitFor("greeting ")) << log.constData() << agent->Output().constData();
+    FillScreen(agentScreen, 0x3366cc);
+    agent->Send(QStringLiteral("\\showme 김상담 0"));
+    ASSERT_TRUE(agent->WaitFor("showing ")) << agent->Output().constData();
+    const QString title = QStringLiteral("[김상담]님의 화면보기 - 접속됨");
+    EXPECT_TRUE(WaitFor([&] { return TitleCount(title) == 1; }, kWindowWaitMs))
+        << display.WindowTitles().join(u'|').toStdString() << log.constData();
+    EXPECT_TRUE(WaitFor([&] { return PointsOf(display, 0x3366cc) > 500; }, kWindowWaitMs));
+
+    // A plain viewer at the same port gets no protocol greeting: the server waits for a TLS hello.
+    const QByteArray out = agent->Output();
+    const qsizetype at = out.indexOf("showing ");
+    const quint16 port = quint16(out.mid(at + 8, out.indexOf('\n', at) - at - 8).toInt());
+    QTcpSocket plain;
+    plain.connectToHost(QHostAddress::LocalHost, port);
+    ASSERT_TRUE(plain.waitForConnected(5000));
+    plain.waitForReadyRead(2000);  // a bounded look for bytes that must not come
+    EXPECT_FALSE(plain.readAll().startsWith("RFB "));
 }
 
 }  // namespace

@@ -96,8 +96,11 @@ AgentConsoleWindow::AgentConsoleWindow(const ConsoleSetup& setup) : m_setup(setu
         QMetaObject::invokeMethod(
             this, [this, line] { m_session->OnFilesLine(line); }, Qt::QueuedConnection);
     });
-    if (!m_setup.screenDisplay.empty())
+    if (!m_setup.screenDisplay.empty()) {
         m_screen = std::make_unique<AgentScreen>(m_setup.screenDisplay, m_setup.options.bindAddress);
+        // With a key, the screen is shown only through TLS on that key, as the link is.
+        if (m_setup.key.IsValid()) m_screen->SetKey(m_setup.key);
+    }
 
     auto* splitter = new QSplitter(this);
     auto* left = new QWidget(splitter);

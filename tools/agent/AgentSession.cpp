@@ -124,8 +124,11 @@ int RunSession(int fd, const AgentOptions& options, CommandQueue& commands) {
     session.files = &files;
     session.commands = &commands;
     std::optional<AgentScreen> screen;
-    if (!options.screenDisplay.empty())
+    if (!options.screenDisplay.empty()) {
         session.screen = &screen.emplace(options.screenDisplay, options.bindAddress);
+        // With a key, the screen is shown only through TLS on that key, as the link is.
+        if (options.key.IsValid()) screen->SetKey(options.key);
+    }
     if (!options.early.empty()) return RunRawPeer(fd, session, options.early);
 
     rfbClientLog = Silent;
