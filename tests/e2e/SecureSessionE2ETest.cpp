@@ -32,7 +32,7 @@ QString MakeKey(const QString& path) {
 }
 
 // A TCP relay on 127.0.0.1 between the customer's program and the agent: it keeps a copy of what it
-// forwards and, when told, flips one byte of what goes to the agent.
+// forwards and, when told, flips one byte of what goes to the customer's program.
 class Relay {
   public:
     explicit Relay(int target) : m_target(target) {
@@ -53,7 +53,7 @@ class Relay {
         m_thread.join();
         close(m_listener);
     }
-    // Flips a byte of the next data that goes to the agent.
+    // Flips a byte of the next data that goes to the customer's program, from the agent.
     void FlipNext() { m_flip = true; }
     QByteArray Seen() {
         std::lock_guard lock(m_mutex);
@@ -87,7 +87,7 @@ class Relay {
                         std::lock_guard lock(m_mutex);
                         m_seen.append(buffer, n);
                     }
-                    if (i == 0 && m_flip.exchange(false)) buffer[n / 2] ^= 0x20;
+                    if (i == 1 && m_flip.exchange(false)) buffer[n / 2] ^= 0x20;
                     if (write(fds[1 - i].fd, buffer, size_t(n)) != n) ended = true;
                 }
                 if (ended) break;
