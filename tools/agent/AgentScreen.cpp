@@ -1,5 +1,7 @@
 #include "AgentScreen.h"
 
+#include "AgentSockets.h"
+
 #include "secure/TlsTunnel.h"
 
 #include <arpa/inet.h>
@@ -55,23 +57,12 @@ bool Accepts(const std::string& address, int port) {
     return ok;
 }
 
-// A listening TCP socket on address at a port the system picks, or -1.
+// A listening TCP socket on address (this computer when it is no numeric address) at a port the
+// system picks, or -1.
 int ListenAny(const std::string& address, int* port) {
-    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0) return -1;
-    const int one = 1;
-    setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    if (inet_pton(AF_INET, address.c_str(), &a.sin_addr) != 1) a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof a;
-    if (bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || listen(fd, 16) != 0 ||
-        getsockname(fd, reinterpret_cast<sockaddr*>(&a), &length) != 0) {
-        close(fd);
-        return -1;
-    }
-    *port = ntohs(a.sin_port);
-    return fd;
+    in_addr parsed{};
+    return ListenTcp(inet_pton(AF_INET, address.c_str(), &parsed) == 1 ? address : std::string("127.0.0.1"),
+                     0, 16, port);
 }
 
 // A TCP connection to 127.0.0.1:port, or -1.

@@ -5,6 +5,7 @@
 #include "AgentPlay.h"
 #include "AgentRawPeer.h"
 #include "AgentScreen.h"
+#include "AgentSockets.h"
 #include "secure/TlsTunnel.h"
 
 #include <QImage>
@@ -68,22 +69,7 @@ void OnUpdate(rfbClient* client, int, int, int, int) {
 }
 
 int ListenSocket(const AgentOptions& options, int& port) {
-    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0) return -1;
-    const int one = 1;
-    setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(std::uint16_t(options.port));
-    if (inet_pton(AF_INET, options.bindAddress.c_str(), &address.sin_addr) != 1 ||
-        bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || listen(fd, 1) != 0) {
-        close(fd);
-        return -1;
-    }
-    socklen_t len = sizeof address;
-    getsockname(fd, reinterpret_cast<sockaddr*>(&address), &len);
-    port = ntohs(address.sin_port);
-    return fd;
+    return ListenTcp(options.bindAddress, options.port, 1, &port);
 }
 
 // Tells the customer's component that this agent is busy, then waits until the link closes.
