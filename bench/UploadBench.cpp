@@ -96,7 +96,7 @@ int main(int argc, char** argv) {
         pelio::transfer::UploadRun::Job job;
         job.paths = {file.fileName()};
         job.dropBox = {QStringLiteral("127.0.0.1:%1").arg(ftpPort), QStringLiteral("pelio"),
-                       QStringLiteral("pw")};
+                       QStringLiteral("pw"), {}};
         job.deptCode = QStringLiteral("1234");
         job.roots.ServiceRoot = QStringLiteral("http://127.0.0.1:%1/").arg(httpPort);
         pelio::transfer::UploadRun run(job, 0);

@@ -34,6 +34,7 @@ trap cleanup EXIT
 
 # The agent's key, made for this demo, and the demo data with its pin: the service vouches for the
 # agent 김상담, so the session runs encrypted and both sides show its check code.
+rm -f "$demo/agent-key.pem" "$demo/dropbox-key.pem"
 "$build/tools/agent/pelio-agent" keygen "$demo/agent-key.pem" > "$demo/agent-pin"
 python3 - "$demo/agent-pin" "$demo/demo-data.json" <<'PY'
 import json, sys
@@ -54,12 +55,15 @@ port=$(sed -n 's/^listening on 127\.0\.0\.1:\([0-9]*\)$/\1/p' "$demo/service.out
 echo "demo: reference web service on http://127.0.0.1:$port/"
 
 # The FTP drop box for the customer's files, on the folder the service publishes as userfiles/, at the
-# program's built-in drop box address (127.0.0.1:2121, user pelio, password pelio).
-/usr/bin/python3 tools/dropbox/pelio-dropbox.py --root "$demo/userfiles" --port 2121 > "$demo/dropbox.out" 2>&1 &
+# program's built-in drop box address (127.0.0.1:2121, user pelio, password pelio). It takes nothing but
+# TLS, on a key it made; the program requires TLS and checks that key's pin (set below).
+/usr/bin/python3 tools/dropbox/pelio-dropbox.py --root "$demo/userfiles" --port 2121 \
+  --tls-cert "$demo/dropbox-key.pem" --tls-required > "$demo/dropbox.out" 2>&1 &
 pids+=($!)
 for _ in $(seq 50); do grep -q 'starting FTP server' "$demo/dropbox.out" 2>/dev/null && break; sleep 0.1; done
 grep -q 'starting FTP server' "$demo/dropbox.out" ||
   echo "demo: the FTP drop box did not start (is port 2121 taken?); sending files will fail" >&2
+dropbox_pin=$(sed -n 's/^tls pin //p' "$demo/dropbox.out")
 # The display everything shows on: this one, or a private Xvfb with a light window manager.
 if [ -z "${DISPLAY:-}" ]; then
   Xvfb :99 -screen 0 1280x800x24 -nolisten tcp >/dev/null 2>&1 &
@@ -98,6 +102,10 @@ touch "$ini"
 sed -i '/^\[Service\]/,/^\[/{/^ServiceRoot=/d;/^IpLookupRoot=/d}' "$ini"
 grep -q '^\[Service\]' "$ini" || printf '[Service]\n' >> "$ini"
 sed -i "/^\[Service\]/a ServiceRoot=http://127.0.0.1:$port/\nIpLookupRoot=http://127.0.0.1:$port/" "$ini"
+# ... and at the drop box's TLS (section "FileSend").
+sed -i '/^\[FileSend\]/,/^\[/{/^DropBoxTls=/d;/^DropBoxPin=/d}' "$ini"
+grep -q '^\[FileSend\]' "$ini" || printf '[FileSend]\n' >> "$ini"
+sed -i "/^\[FileSend\]/a DropBoxTls=1\nDropBoxPin=$dropbox_pin" "$ini"
 
 [ "$#" -eq 0 ] && set -- "1234/My+Company/홍길동/010-1234-5678/hong"
 

@@ -27,8 +27,8 @@ packages=(
   dbus at-spi2-core gdb
   # third-party RFB peers for the server tests and benchmarks
   tigervnc-viewer tigervnc-standalone-server tigervnc-scraping-server x11vnc
-  # FTP drop boxes for the FTP client's tests and the demo
-  python3-pyftpdlib vsftpd
+  # FTP drop boxes (with TLS: pyftpdlib needs pyOpenSSL) for the FTP client's tests and the demo
+  python3-pyftpdlib python3-openssl vsftpd
   # web service client and the reference web service
   libcurl4-openssl-dev libcpp-httplib-dev
   # Korean fonts, so that Korean text does not render as boxes

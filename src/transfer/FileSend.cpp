@@ -9,6 +9,7 @@
 #include "util/core/SettingsKeys.h"
 
 #include <QFileInfo>
+#include <QRegularExpression>
 
 #include <chrono>
 #include <cmath>
@@ -86,11 +87,34 @@ QString UploadCompleteLine() {
            kCrLf;
 }
 
+QString DropBoxInsecureLine() {
+    return kCrLf +
+           QStringLiteral(
+               "<br><font size=2 color=#CC0000><b>파일 보관함 서버의 암호화 연결을 확인할 수 없어 "
+               "파일을 보내지 않았습니다.</b></font>") +
+           kCrLf;
+}
+
 DropBox LoadDropBox(const QString& iniFile) {
     namespace s = util::settings;
-    return {Deciphered(iniFile, s::DropBoxHost, QStringLiteral("127.0.0.1:2121")),
-            Deciphered(iniFile, s::DropBoxUser, QStringLiteral("pelio")),
-            Deciphered(iniFile, s::DropBoxPassword, QStringLiteral("pelio"))};
+    DropBox box{Deciphered(iniFile, s::DropBoxHost, QStringLiteral("127.0.0.1:2121")),
+                Deciphered(iniFile, s::DropBoxUser, QStringLiteral("pelio")),
+                Deciphered(iniFile, s::DropBoxPassword, QStringLiteral("pelio")),
+                {}};
+    box.tls.required = s::Read(iniFile, s::DropBoxTls).trimmed() == u"1";
+    const QString pin = s::Read(iniFile, s::DropBoxPin).trimmed();
+    if (!pin.isEmpty()) {
+        // libcurl would take any other text for a file name.
+        static const QRegularExpression shape(QStringLiteral("^sha256//[A-Za-z0-9+/]{43}=$"));
+        if (shape.match(pin).hasMatch()) {
+            box.tls.pin = pin.toLatin1();
+        } else {
+            qCWarning(lcTransfer).noquote()
+                << "the drop box pin in the settings is not a pin:" << pin.left(80);
+            box.tls.pin = "sha256//AAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAA=";
+        }
+    }
+    return box;
 }
 
 UploadRun::UploadRun(Job job, int pauseMs, FtpLimits limits)
@@ -113,11 +137,18 @@ bool UploadRun::Pause() {
 }
 
 bool UploadRun::Connect(clsFTP& ftp) {
+    ftp.SetTls(m_job.dropBox.tls);
     if (!ftp.OpenConnection(m_job.dropBox.host, m_job.dropBox.user, m_job.dropBox.password) ||
         !ftp.LastErrorMessage().isEmpty()) {
         qCWarning(lcTransfer).noquote() << "drop box not reached:" << ftp.LastErrorMessage();
+        // A plain failure ends the run without a word; one of safety is told, or the customer would
+        // wait for files that were never sent.
+        if (ftp.LastFailure().kind == web::NetError::Tls && !m_cancelled)
+            emit appendHtml(DropBoxInsecureLine());
         return false;
     }
+    qCInfo(lcTransfer).noquote() << "drop box" << m_job.dropBox.host
+                                 << (ftp.Encrypted() ? "over TLS" : "without TLS");
     ftp.SetTransferType(clsFTP::kTypeBinary);
     ftp.SetLastErrorMessage(QString());
     ftp.SetFTPDirectory(QStringLiteral("/"));

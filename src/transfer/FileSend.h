@@ -52,17 +52,23 @@ QString UploadedLine(const QString& name);
 QString UploadFailedLine(const QString& name);
 QString UploadCancelledLine(const QString& name);
 QString UploadCompleteLine();
+// The drop box could not be used safely: it offers no TLS although the settings require it, or its
+// certificate or key did not pass.
+QString DropBoxInsecureLine();
 
 // The drop box, deciphered.
 struct DropBox {
     QString host;  // "host" or "host:port"
     QString user;
     QString password;
+    web::DropBoxTls tls;
 };
 
 // The drop box of the settings file: three hex texts in section "FileSend", deciphered with the
 // program's value key; a missing value takes the built-in default, which fits the demo's drop box
-// (127.0.0.1:2121, user "pelio", password "pelio").
+// (127.0.0.1:2121, user "pelio", password "pelio"). Its TLS mode from the plain texts DropBoxTls and
+// DropBoxPin; a pin that is not one is kept as a pin nothing matches, so the drop box is refused
+// rather than trusted.
 DropBox LoadDropBox(const QString& iniFile);
 
 // One upload run: connects to the drop box, enters (or makes) the company's directory and uploads the

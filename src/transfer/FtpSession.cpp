@@ -1,6 +1,7 @@
 #include "transfer/FtpSession.h"
 
 #include "platform/Clock.h"
+#include "web/CurlSetup.h"
 
 #include <QRegularExpression>
 
@@ -13,11 +14,6 @@
 namespace pelio::transfer {
 
 namespace {
-
-void GlobalInit() {
-    static std::once_flag once;
-    std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
-}
 
 bool IsUnreserved(char c) {
     return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' ||
@@ -70,6 +66,8 @@ struct FtpSession::Impl {
     QByteArray user, password;
     bool active = false;
     FtpLimits limits;
+    web::DropBoxTls tls;
+    bool encrypted = false;  // the control connection runs TLS (known once a reply came)
 
     // The request that runs.
     const Request* request = nullptr;
@@ -92,6 +90,10 @@ struct FtpSession::Impl {
         QByteArray line(data, static_cast<qsizetype>(n));
         while (line.endsWith('\n') || line.endsWith('\r')) line.chop(1);
         d->lastActivityMs = d->Clock().NowMs();
+        // The connection is only reachable from the handle while a request runs on it.
+        const curl_tlssessioninfo* session = nullptr;
+        if (curl_easy_getinfo(d->easy, CURLINFO_TLS_SSL_PTR, &session) == CURLE_OK && session)
+            d->encrypted = session->backend != CURLSSLBACKEND_NONE && session->internals != nullptr;
         if (IsReplyStart(line)) {
             if (d->replyComplete) d->replyLines.clear();
             d->replyLines << line;
@@ -179,14 +181,17 @@ struct FtpSession::Impl {
         lastActivityMs = Clock().NowMs();
         stalled = aborted = false;
 
+        web::ApplyCurlPolicy(easy, web::CurlUse::DropBox, url);
+        web::ApplyDropBoxTls(easy, tls);
         curl_easy_setopt(easy, CURLOPT_URL, url.constData());
-        curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "ftp");
         curl_easy_setopt(easy, CURLOPT_USERNAME, user.constData());
         curl_easy_setopt(easy, CURLOPT_PASSWORD, password.constData());
-        curl_easy_setopt(easy, CURLOPT_FTPPORT, active ? "-" : nullptr);
+        // Over TLS the data connections are passive whatever was asked: a firewall cannot read the
+        // encrypted PORT command to let the server's connection in, and libcurl 7.87 and 7.88 (Debian
+        // 12) fail active data connections under TLS outright.
+        curl_easy_setopt(easy, CURLOPT_FTPPORT, active && !encrypted ? "-" : nullptr);
         curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS, long(limits.connectMs));
         curl_easy_setopt(easy, CURLOPT_ACCEPTTIMEOUT_MS, long(limits.connectMs));
-        curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
         curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, errorBuffer);
         curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, &Impl::OnHeader);
         curl_easy_setopt(easy, CURLOPT_HEADERDATA, this);
@@ -256,9 +261,9 @@ FtpSession::~FtpSession() {
 }
 
 FtpSession::Result FtpSession::Open(const QString& server, const QByteArray& user, const QByteArray& password,
-                                    bool activeMode, const FtpLimits& limits) {
+                                    bool activeMode, const FtpLimits& limits, const web::DropBoxTls& tls) {
     Close();
-    GlobalInit();
+    web::CurlGlobalInit();
     Result result;
     d->easy = curl_easy_init();
     d->multi = curl_multi_init();
@@ -293,9 +298,11 @@ FtpSession::Result FtpSession::Open(const QString& server, const QByteArray& use
     d->password = password;
     d->active = activeMode;
     d->limits = limits;
+    d->tls = tls;
 
     Request login;
     login.nobody = true;
+    d->encrypted = false;
     d->deadlineMs = d->Clock().NowMs() + limits.connectMs;
     result = d->Run(login, d->base);
     d->deadlineMs = 0;
@@ -307,6 +314,10 @@ FtpSession::Result FtpSession::Open(const QString& server, const QByteArray& use
     if (curl_easy_getinfo(d->easy, CURLINFO_FTP_ENTRY_PATH, &entry) == CURLE_OK && entry && *entry)
         m_entryPath = ResolveFtpPath("/", entry);
     return result;
+}
+
+bool FtpSession::Encrypted() const {
+    return d->easy && d->encrypted;
 }
 
 bool FtpSession::IsOpen() const {

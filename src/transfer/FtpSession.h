@@ -1,5 +1,7 @@
 #pragma once
 
+#include "web/CurlSetup.h"
+
 #include <QByteArray>
 #include <QList>
 #include <QString>
@@ -68,10 +70,15 @@ class FtpSession {
     FtpSession& operator=(const FtpSession&) = delete;
 
     // Connects and logs in to host (an address or name, with ":port" after it, or "[v6]:port";
-    // port 21 without). activeMode: the server connects back for data (PORT/EPRT); else passive.
+    // port 21 without). activeMode: the server connects back for data (PORT/EPRT), unless the
+    // connection runs TLS; else passive.
+    // `tls`: when TLS is used and whether it must be (a server that does not offer it then fails
+    // the login with CURLE_USE_SSL_FAILED).
     Result Open(const QString& server, const QByteArray& user, const QByteArray& password, bool activeMode,
-                const FtpLimits& limits);
+                const FtpLimits& limits, const web::DropBoxTls& tls = {});
     bool IsOpen() const;
+    // The connection runs TLS (commands and data).
+    bool Encrypted() const;
     void Close();
 
     // The directory the login put the connection in, as the server wrote it; "/" when unknown.

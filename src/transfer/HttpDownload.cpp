@@ -2,6 +2,7 @@
 
 #include "transfer/TransferLog.h"
 #include "util/core/PartFile.h"
+#include "web/CurlSetup.h"
 
 #include <QPointer>
 
@@ -13,11 +14,6 @@
 namespace pelio::transfer {
 
 namespace {
-
-void GlobalInit() {
-    static std::once_flag once;
-    std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
-}
 
 // What the network library reads from the socket at a time: larger than its default, so that a fast
 // link costs fewer calls.
@@ -112,7 +108,7 @@ HttpDownload::~HttpDownload() {
 void HttpDownload::Start() {
     if (m_state != State::Idle) return;
     m_state = State::Running;
-    GlobalInit();
+    web::CurlGlobalInit();
     m_thread = std::thread([this] { Run(); });
 }
 
@@ -151,18 +147,14 @@ void HttpDownload::Run() {
         const QByteArray address = DownloadAddressBytes(m_url);
         headers = curl_slist_append(headers, "Cache-Control: no-cache");
         headers = curl_slist_append(headers, "Pragma: no-cache");
+        web::ApplyCurlPolicy(easy, web::CurlUse::Download, address);
         curl_easy_setopt(easy, CURLOPT_URL, address.constData());
         curl_easy_setopt(easy, CURLOPT_HTTPHEADER, headers);
-        curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
-        curl_easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
-        curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 1L);
-        curl_easy_setopt(easy, CURLOPT_MAXREDIRS, 5L);
         curl_easy_setopt(easy, CURLOPT_FAILONERROR, 1L);
         curl_easy_setopt(easy, CURLOPT_MAXFILESIZE_LARGE, curl_off_t(m_limits.maxBytes));
         curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS, long(m_limits.connectMs));
         curl_easy_setopt(easy, CURLOPT_LOW_SPEED_LIMIT, long(m_limits.lowSpeedBytesPerSecond));
         curl_easy_setopt(easy, CURLOPT_LOW_SPEED_TIME, long(m_limits.lowSpeedSeconds));
-        curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
         curl_easy_setopt(easy, CURLOPT_BUFFERSIZE, kReceiveBufferBytes);
         curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, errorBuffer);
         curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &Transfer::OnWrite);

@@ -115,7 +115,7 @@ bool clsFTP::OpenConnection(const QString& sServer, const QString& sUser, const 
     CloseConnection();
     Streaming busy(*this);
     const FtpSession::Result result =
-        m_session.Open(sServer, util::ToAnsi(sUser), util::ToAnsi(sPassword), m_active, m_limits);
+        m_session.Open(sServer, util::ToAnsi(sUser), util::ToAnsi(sPassword), m_active, m_limits, m_tls);
     if (!result.ok()) {
         RecordResult(result, result.code == CURLE_FAILED_INIT ? QStringLiteral("InternetOpen")
                                                               : QStringLiteral("InternetConnect"));

@@ -75,6 +75,10 @@ class clsFTP : public QObject {
     void SetTransferType(int vType);
     // Active (the default) or passive mode, from the next OpenConnection on.
     void SetMode(bool bActive);
+    // TLS on the connection (used when offered, by default), from the next OpenConnection on.
+    void SetTls(const web::DropBoxTls& tls) { m_tls = tls; }
+    // The open connection runs TLS.
+    bool Encrypted() const { return m_session.Encrypted(); }
 
     QString LastErrorMessage() const { return m_lastError; }
     void SetLastErrorMessage(const QString& szMsg) { m_lastError = szMsg; }
@@ -101,6 +105,7 @@ class clsFTP : public QObject {
     FtpSession m_session;
     int m_transferType = kTypeBinary;
     bool m_active = true;
+    web::DropBoxTls m_tls;
     QByteArray m_directory;  // absolute, in the server's bytes
     bool m_busy = false;
     bool m_closeRequested = false;

@@ -1,5 +1,6 @@
 #include "web/HttpTransport.h"
 
+#include "web/CurlSetup.h"
 #include "platform/Clock.h"
 #include "util/core/Ansi.h"
 #include "web/WebLog.h"
@@ -20,11 +21,6 @@ namespace {
 constexpr long kReadPiece = 4096;
 constexpr int kPauseBetweenAttemptsMs = 100;
 constexpr int kPollMs = 10;
-
-void GlobalInit() {
-    static std::once_flag once;
-    std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
-}
 
 // What one transfer gathers from libcurl's callbacks.
 struct Transfer {
@@ -108,15 +104,10 @@ AttemptOutcome Attempt(const QString& url, double timeoutSeconds, const HttpLimi
     curl_slist* headers = nullptr;
     headers = curl_slist_append(headers, "Cache-Control: no-cache");
     headers = curl_slist_append(headers, "Pragma: no-cache");
+    ApplyCurlPolicy(easy, CurlUse::Service, address);
     curl_easy_setopt(easy, CURLOPT_URL, address.constData());
     curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, errorBuffer);
-    curl_easy_setopt(easy, CURLOPT_USERAGENT, "vb wininet");
     curl_easy_setopt(easy, CURLOPT_HTTPHEADER, headers);
-    curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
-    curl_easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
-    curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 1L);
-    curl_easy_setopt(easy, CURLOPT_MAXREDIRS, 10L);
-    curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(easy, CURLOPT_BUFFERSIZE, kReadPiece);
     curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &Transfer::OnBody);
     curl_easy_setopt(easy, CURLOPT_WRITEDATA, &t);
@@ -197,7 +188,7 @@ void WaitResponsive(int ms) {
 }
 
 HttpFetchResult HttpGetBytes(const QString& url, double timeoutSeconds, const HttpLimits& limits) {
-    GlobalInit();
+    CurlGlobalInit();
     HttpFetchResult result;
     for (int attempt = 1; attempt <= 2; ++attempt) {
         result.attempts = attempt;

@@ -1,6 +1,7 @@
 // The fixture of the file-exchange tests: a session (SessionOnDisplay) whose agent accepts the
 // customer's files and shares its own through an FTP drop box (pyftpdlib) that the reference service
-// publishes as "userfiles/", with the program pointed at that drop box.
+// publishes as "userfiles/", with the program pointed at that drop box. As in the demo, the drop box
+// takes nothing but TLS, and the program requires it and checks the box's key against its pin.
 #pragma once
 
 #include "SessionOnDisplay.h"
@@ -56,9 +57,10 @@ class FilesOnDisplay : public SessionOnDisplay {
             QStringLiteral("XDG_DOCUMENTS_DIR=\"%1\"\n").arg(home.file(QStringLiteral("문서"))).toUtf8());
         dirs.close();
         AddSettings(QStringLiteral("[FileSend]\r\nDropBoxHost=%1\r\nDropBoxUser=%2\r\nDropBoxPassword=%3\r\n"
-                                   "LastFolder=%4\r\n")
+                                   "LastFolder=%4\r\nDropBoxTls=1\r\nDropBoxPin=%5\r\n")
                         .arg(Scrambled(dropBox.address()), Scrambled(dropBox.user()),
-                             Scrambled(dropBox.password()), toSend.path()));
+                             Scrambled(dropBox.password()), toSend.path(),
+                             QString::fromLatin1(dropBox.pin())));
     }
 
     // Writes a file to send and notes its digest.
@@ -92,7 +94,7 @@ class FilesOnDisplay : public SessionOnDisplay {
         return fetched;
     }
 
-    PyFtpServer dropBox{true};
+    PyFtpServer dropBox{true, FtpTls{true, true}};
     int port = 0;
     TempFolder toSend;
     TempFolder agentReceived;

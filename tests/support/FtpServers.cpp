@@ -2,6 +2,8 @@
 
 #include "Wait.h"
 
+#include "secure/AgentKey.h"
+
 #include <QFile>
 #include <QRegularExpression>
 #include <QTcpServer>
@@ -28,6 +30,15 @@ bool Accepts(int port) {
 
 FtpServer::FtpServer(QString name, QString user, QString password)
     : m_name(std::move(name)), m_user(std::move(user)), m_password(std::move(password)) {}
+
+QString FtpServer::MakeKey(const FtpTls& tls) {
+    if (!tls.offered) return {};
+    const QString path = m_keyFolder.filePath(QStringLiteral("key.pem"));
+    const auto key = components::secure::AgentKey::Generate();
+    if (!key.Save(path)) return {};
+    m_pin = key.GetPin().ToString().toLatin1();
+    return path;
+}
 
 FtpServer::~FtpServer() {
     if (m_process.state() == QProcess::NotRunning) return;
@@ -57,15 +68,28 @@ void FtpServer::Launch(const QString& program, const QStringList& arguments) {
         m_port = port;
 }
 
-PyFtpServer::PyFtpServer(bool dropBox)
+PyFtpServer::PyFtpServer(bool dropBox, FtpTls tls)
     : FtpServer(QStringLiteral("pyftpdlib"), QStringLiteral("pelio"), QStringLiteral("s3cret")) {
     // Debian's interpreter, whatever python3 comes first on the path: the module is Debian's package.
     m_process.setProgram(QStringLiteral("/usr/bin/python3"));
-    if (dropBox)
-        m_process.setArguments({QStringLiteral(PELIO_DROPBOX_SCRIPT), QStringLiteral("--port"),
-                                QStringLiteral("0"), QStringLiteral("--root"), root(),
-                                QStringLiteral("--user"), user(), QStringLiteral("--password"), password()});
-    else
+    if (dropBox) {
+        QStringList arguments{QStringLiteral(PELIO_DROPBOX_SCRIPT),
+                              QStringLiteral("--port"),
+                              QStringLiteral("0"),
+                              QStringLiteral("--root"),
+                              root(),
+                              QStringLiteral("--user"),
+                              user(),
+                              QStringLiteral("--password"),
+                              password()};
+        if (tls.offered) {
+            const QString key = MakeKey(tls);
+            if (key.isEmpty()) return;
+            arguments << QStringLiteral("--tls-cert") << key;
+            if (tls.required) arguments << QStringLiteral("--tls-required");
+        }
+        m_process.setArguments(arguments);
+    } else
         m_process.setArguments({QStringLiteral("-m"), QStringLiteral("pyftpdlib"), QStringLiteral("-i"),
                                 QStringLiteral("127.0.0.1"), QStringLiteral("-p"), QStringLiteral("0"),
                                 QStringLiteral("-w"), QStringLiteral("-d"), root(), QStringLiteral("-u"),
@@ -88,8 +112,21 @@ PyFtpServer::PyFtpServer(bool dropBox)
     if (port > 0 && WaitFor([&] { return Accepts(port); }, 10000)) m_port = port;
 }
 
-VsFtpServer::VsFtpServer()
+VsFtpServer::VsFtpServer(FtpTls tls)
     : FtpServer(QStringLiteral("vsftpd"), QStringLiteral("anonymous"), QStringLiteral("x")) {
+    QString tlsLines;
+    if (tls.offered) {
+        const QString key = MakeKey(tls);
+        if (key.isEmpty()) return;
+        const char* forced = tls.required ? "YES" : "NO";
+        tlsLines = QStringLiteral(
+                       "ssl_enable=YES\nallow_anon_ssl=YES\nrsa_cert_file=%1\n"
+                       "force_anon_logins_ssl=%2\nforce_anon_data_ssl=%2\n"
+                       // vsftpd 3.0.3 asks a data connection to resume the control connection's TLS session,
+                       // which a TLS 1.3 client often has no ticket for yet: downloads then fail (522).
+                       "require_ssl_reuse=NO\n")
+                       .arg(key, QLatin1String(forced));
+    }
     QFile::setPermissions(root(), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner |
                                       QFileDevice::ReadOther | QFileDevice::WriteOther |
                                       QFileDevice::ExeOther);
@@ -104,7 +141,8 @@ VsFtpServer::VsFtpServer()
                               "connect_from_port_20=NO\npasv_address=127.0.0.1\n")
                    .arg(m_port)
                    .arg(root())
-                   .toUtf8());
+                   .toUtf8() +
+               tlsLines.toUtf8());
     conf.close();
     Launch(QStringLiteral("/usr/sbin/vsftpd"), {conf.fileName()});
 }

@@ -1,5 +1,5 @@
-// Files for the agent: the size rule, and the upload run against a real FTP drop box (pyftpdlib)
-// started by each test on 127.0.0.1.
+// Files for the agent: the size rule, and the upload run against a real FTP drop box (pyftpdlib,
+// vsftpd) started by each test on 127.0.0.1.
 #include "support/FtpServers.h"
 #include "support/ScriptedMessageBoxes.h"
 #include "transfer/FileSend.h"
@@ -10,6 +10,7 @@
 #include <QFile>
 
 using namespace pelio;
+using pelio::test::FtpTls;
 using pelio::test::PyFtpServer;
 using pelio::test::ReadFileBytes;
 using pelio::test::TempFolder;
@@ -29,10 +30,10 @@ struct RunLog {
     QStringList said;
 };
 
-UploadRun::Job JobFor(const PyFtpServer& server, const QStringList& paths) {
+UploadRun::Job JobFor(const pelio::test::FtpServer& server, const QStringList& paths) {
     UploadRun::Job job;
     job.paths = paths;
-    job.dropBox = {server.address(), server.user(), server.password()};
+    job.dropBox = {server.address(), server.user(), server.password(), {}};
     job.deptCode = QStringLiteral("1234");
     job.roots.ServiceRoot = QStringLiteral("http://127.0.0.1:9/");
     return job;
@@ -132,4 +133,58 @@ TEST(FileSend, ACancelledRunLeavesNoPartialFileAndAnUnreachableBoxSaysNothing) {
     RunLog silent(refused);
     refused.Run();
     EXPECT_TRUE(silent.said.isEmpty());
+}
+
+TEST(FileSend, TheDropBoxIsUsedOverTlsWhenOfferedAndRefusedWhenTlsCannotBeHad) {
+    TempFolder local;
+    WriteFileBytes(local.file(QStringLiteral("note.txt")), QByteArray("secret note"));
+    const QString sent = QStringLiteral("/1234/note.txt");
+    const QString insecure = transfer::DropBoxInsecureLine().trimmed();
+
+    // The program's own drop box that takes nothing but TLS: the default settings find and use it.
+    {
+        PyFtpServer server(true, FtpTls{true, true});
+        ASSERT_TRUE(server.ok());
+        UploadRun run(JobFor(server, {local.file(QStringLiteral("note.txt"))}), 0);
+        run.Run();
+        EXPECT_EQ(ReadFileBytes(server.root() + sent), QByteArray("secret note"));
+    }
+
+    // Required by the settings and checked against its pin.
+    PyFtpServer box(true, FtpTls{true, true});
+    ASSERT_TRUE(box.ok());
+    const QString ini = local.file(QStringLiteral("PelioRS.ini"));
+    WriteFileBytes(ini, "[FileSend]\r\nDropBoxTls=1\r\nDropBoxPin=" + box.pin() + "\r\n");
+    UploadRun::Job job = JobFor(box, {local.file(QStringLiteral("note.txt"))});
+    job.dropBox.tls = transfer::LoadDropBox(ini).tls;
+    EXPECT_TRUE(job.dropBox.tls.required);
+    UploadRun pinned(job, 0);
+    pinned.Run();
+    EXPECT_EQ(ReadFileBytes(box.root() + sent), QByteArray("secret note"));
+
+    // Another key at the drop box's address, and a pin in the settings that is none: nothing is sent,
+    // and the customer is told why.
+    QFile::remove(box.root() + sent);
+    for (const QByteArray& pin :
+         {QByteArray("sha256//AAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAA="), QByteArray("/etc/passwd")}) {
+        WriteFileBytes(ini, "[FileSend]\r\nDropBoxPin=" + pin + "\r\n");
+        job.dropBox.tls = transfer::LoadDropBox(ini).tls;
+        UploadRun other(job, 0);
+        RunLog log(other);
+        other.Run();
+        EXPECT_FALSE(QFile::exists(box.root() + sent)) << pin.constData();
+        EXPECT_EQ(log.said, QStringList{insecure}) << pin.constData();
+    }
+
+    // A drop box without TLS while the settings require it: refused before the password goes out.
+    PyFtpServer plain(true);
+    ASSERT_TRUE(plain.ok());
+    job = JobFor(plain, {local.file(QStringLiteral("note.txt"))});
+    job.dropBox.tls.required = true;
+    UploadRun refused(job, 0);
+    RunLog log(refused);
+    refused.Run();
+    EXPECT_FALSE(QFile::exists(plain.root() + sent));
+    EXPECT_EQ(log.said, QStringList{insecure});
+    EXPECT_FALSE(plain.Log().contains(QStringLiteral("logged in")));
 }

@@ -60,19 +60,24 @@ QByteArray Pattern(qint64 size, int seed) {
     return bytes;
 }
 
-std::unique_ptr<FtpServer> StartServer(bool vsftpd) {
-    if (vsftpd) return std::make_unique<VsFtpServer>();
+enum class Server { PyFtpd, VsFtpd, VsFtpdTlsOnly };
+
+std::unique_ptr<FtpServer> StartServer(Server kind) {
+    if (kind == Server::VsFtpd) return std::make_unique<VsFtpServer>();
+    if (kind == Server::VsFtpdTlsOnly) return std::make_unique<VsFtpServer>(pelio::test::FtpTls{true, true});
     return std::make_unique<PyFtpServer>();
 }
 
 }  // namespace
 
-// Every operation, on both servers, in active and in passive mode.
-class FtpEveryOperation : public ::testing::TestWithParam<std::tuple<bool, bool>> {};
+// Every operation, on both servers, in active and in passive mode, and over TLS where the server
+// takes nothing else.
+class FtpEveryOperation : public ::testing::TestWithParam<std::tuple<Server, bool>> {};
 
 TEST_P(FtpEveryOperation, Works) {
-    const auto [vsftpd, active] = GetParam();
-    const std::unique_ptr<FtpServer> server = StartServer(vsftpd);
+    const auto [kind, active] = GetParam();
+    const bool vsftpd = kind != Server::PyFtpd;
+    const std::unique_ptr<FtpServer> server = StartServer(kind);
     ASSERT_TRUE(server->ok()) << server->name().toStdString();
     TempFolder local;
     const QByteArray content = Pattern(3 * kChunk + 1000, 1);
@@ -84,6 +89,7 @@ TEST_P(FtpEveryOperation, Works) {
         << ftp.LastErrorMessage().toStdString();
     const QString login = ftp.FTPDirectory();
     EXPECT_FALSE(login.isEmpty());
+    EXPECT_EQ(ftp.Encrypted(), kind == Server::VsFtpdTlsOnly);
 
     // A folder, entered; the current directory is the object's own from then on.
     ASSERT_TRUE(ftp.CreateFTPDirectory(QStringLiteral("drop box"))) << ftp.LastErrorMessage().toStdString();
@@ -150,8 +156,14 @@ TEST_P(FtpEveryOperation, Works) {
 }
 
 INSTANTIATE_TEST_SUITE_P(BothServersBothModes, FtpEveryOperation,
-                         ::testing::Combine(::testing::Bool(), ::testing::Bool()), [](const auto& param) {
-                             return std::string(std::get<0>(param.param) ? "vsftpd" : "pyftpdlib") +
+                         ::testing::Combine(::testing::Values(Server::PyFtpd, Server::VsFtpd,
+                                                              Server::VsFtpdTlsOnly),
+                                            ::testing::Bool()),
+                         [](const auto& param) {
+                             const Server kind = std::get<0>(param.param);
+                             return std::string(kind == Server::PyFtpd   ? "pyftpdlib"
+                                                : kind == Server::VsFtpd ? "vsftpd"
+                                                                         : "vsftpdTls") +
                                     (std::get<1>(param.param) ? "Active" : "Passive");
                          });
 

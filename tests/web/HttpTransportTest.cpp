@@ -87,7 +87,13 @@ TEST_F(HttpTransportTest, KoreanSplitAcrossPiecesStaysIntact) {
 
 TEST_F(HttpTransportTest, RequestAsksTheServerAndNamesTheAgent) {
     const QString target = QStringLiteral("/_test/exact?bytes=3&marker=agent");
-    HttpGetText(Url(target), 5);
+    // A desktop's proxy (here one that is not there) is not asked for a loopback address.
+    const QByteArray proxy = QStringLiteral("http://127.0.0.1:%1/").arg(ClosedPort()).toLatin1();
+    qputenv("http_proxy", proxy);
+    qputenv("no_proxy", "example.org");
+    EXPECT_EQ(HttpGetText(Url(target), 5), QStringLiteral("aaa"));
+    qunsetenv("http_proxy");
+    qunsetenv("no_proxy");
     bool seen = false;
     for (const auto& r : service->Requests()) {
         if (r.target != target) continue;

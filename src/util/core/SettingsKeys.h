@@ -40,6 +40,10 @@ inline const Key LastFolder{QStringLiteral("FileSend"), QStringLiteral("LastFold
 inline const Key DropBoxHost{QStringLiteral("FileSend"), QStringLiteral("DropBoxHost"), QString()};
 inline const Key DropBoxUser{QStringLiteral("FileSend"), QStringLiteral("DropBoxUser"), QString()};
 inline const Key DropBoxPassword{QStringLiteral("FileSend"), QStringLiteral("DropBoxPassword"), QString()};
+// Plain texts: "1" refuses a drop box that does not offer TLS; the pin ("sha256//" + Base64) of the
+// drop box's public key, checked when given (a self-signed certificate then passes).
+inline const Key DropBoxTls{QStringLiteral("FileSend"), QStringLiteral("DropBoxTls"), QStringLiteral("0")};
+inline const Key DropBoxPin{QStringLiteral("FileSend"), QStringLiteral("DropBoxPin"), QString()};
 inline const Key ChatBackColor{QStringLiteral("Chat"), QStringLiteral("BackColor"),
                                QStringLiteral("16777215")};
 inline const Key ChatFontName{QStringLiteral("Chat"), QStringLiteral("FontName"), QStringLiteral("굴림")};
@@ -61,19 +65,19 @@ inline const Key IpLookupRoot{QStringLiteral("Service"), QStringLiteral("IpLooku
                               QStringLiteral("http://127.0.0.1:8080/")};
 
 // "1": agents whose key the service does not vouch for (no pin) are refused before connecting.
-inline const Key RequireSecure{QStringLiteral("Security"), QStringLiteral("RequireSecure"), QStringLiteral("0")};
+inline const Key RequireSecure{QStringLiteral("Security"), QStringLiteral("RequireSecure"),
+                               QStringLiteral("0")};
 
 // The per-user settings area: application, section and key of the scrambled machine code.
 inline const QString kUserApplication = QStringLiteral("PelioRS");
 inline const Key MachineCodeStore{QStringLiteral("Settings"), QStringLiteral("MyC"), QString()};
 
 // Every fixed key above, for code that lists or checks them all.
-inline const Key* const kAllKeys[] = {&LastDeptCode, &MyName,         &MyPhone,       &CodeHistory,
-                                      &LastIP,       &LastPort,       &Stretch,       &AutoScroll,
-                                      &LastFolder,   &ChatBackColor,  &ChatFontName,  &ChatFontSize,
-                                      &ChatFontBold, &ChatFontItalic, &ChatForeColor, &ServiceRoot,
-                                      &IpLookupRoot, &DropBoxHost,    &DropBoxUser,   &DropBoxPassword,
-                                      &RequireSecure};
+inline const Key* const kAllKeys[] = {
+    &LastDeptCode, &MyName,          &MyPhone,       &CodeHistory,   &LastIP,       &LastPort,
+    &Stretch,      &AutoScroll,      &LastFolder,    &ChatBackColor, &ChatFontName, &ChatFontSize,
+    &ChatFontBold, &ChatFontItalic,  &ChatForeColor, &ServiceRoot,   &IpLookupRoot, &DropBoxHost,
+    &DropBoxUser,  &DropBoxPassword, &DropBoxTls,    &DropBoxPin,    &RequireSecure};
 
 // Reads and writes of the settings file by table entry.
 inline QString Read(const QString& iniFile, const Key& k) {
