@@ -262,13 +262,17 @@ void TlsTunnel::Impl::Relay() {
     Need readNeeds = Need::Nothing, writeNeeds = Need::Nothing;
     bool netDone = false;    // nothing more comes from the peer or can go to it
     bool plainDone = false;  // the caller has closed or shut its end for writing
+    // Whether a call on each side may get somewhere: cleared when one would block, set again by the
+    // poll (level-triggered, so nothing is missed). It spares the calls that would only say "not
+    // yet", which were most of the relay's cost for small, frequent screen updates.
+    bool tryRead = true, tryRecv = true, trySend = true, tryWrite = true;
     const auto needEvents = [](Need need) -> short {
         return need == Need::Read ? POLLIN : need == Need::Write ? POLLOUT : 0;
     };
     while (true) {
         bool progress = false;
         // Decrypt into an empty `down`.
-        if (!netDone && downStart == downEnd) {
+        if (!netDone && downStart == downEnd && (tryRead || SSL_has_pending(ssl))) {
             downStart = downEnd = 0;
             readNeeds = Need::Nothing;
             while (downEnd < down.size()) {
@@ -282,8 +286,10 @@ void TlsTunnel::Impl::Relay() {
                 const int error = SSL_get_error(ssl, n);
                 if (error == SSL_ERROR_WANT_READ) {
                     readNeeds = Need::Read;
+                    tryRead = false;
                 } else if (error == SSL_ERROR_WANT_WRITE) {
                     readNeeds = Need::Write;
+                    tryRead = false;
                 } else {
                     // The peer's close, the end of the connection, or a record that failed its check:
                     // what came before it was sound and is still delivered, nothing after.
@@ -296,7 +302,7 @@ void TlsTunnel::Impl::Relay() {
             }
         }
         // Deliver to the plain side.
-        if (downStart < downEnd) {
+        if (downStart < downEnd && trySend) {
             ssize_t n = 0;
             {
                 std::lock_guard lock(countMutex);
@@ -307,7 +313,9 @@ void TlsTunnel::Impl::Relay() {
             if (n > 0) {
                 downStart += std::size_t(n);
                 progress = true;
-            } else if (n < 0 && errno != EAGAIN && errno != EINTR) {
+            } else if (n < 0 && errno == EAGAIN) {
+                trySend = false;
+            } else if (n < 0 && errno != EINTR) {
                 qCDebug(lcSecure, "relay: the plain side is closed");
                 return;
             }
@@ -317,20 +325,24 @@ void TlsTunnel::Impl::Relay() {
             return;
         }
         // Take what the caller wrote.
-        if (!plainDone && !netDone && upStart == upEnd) {
+        if (!plainDone && !netDone && upStart == upEnd && tryRecv) {
             upStart = upEnd = 0;
             const ssize_t n = ::recv(relayEnd, up.data(), up.size(), MSG_DONTWAIT);
             if (n > 0) {
                 upEnd = std::size_t(n);
                 progress = true;
-            } else if (n == 0 || (errno != EAGAIN && errno != EINTR)) {
+                // Less than asked for: the pair is empty now (the poll says when it is not).
+                tryRecv = std::size_t(n) == up.size();
+            } else if (n < 0 && errno == EAGAIN) {
+                tryRecv = false;
+            } else if (n == 0 || errno != EINTR) {
                 plainDone = true;
                 progress = true;
             }
         }
         // Encrypt and send it.
-        writeNeeds = Need::Nothing;
-        while (!netDone && upStart < upEnd) {
+        if (tryWrite) writeNeeds = Need::Nothing;
+        while (!netDone && upStart < upEnd && tryWrite) {
             ERR_clear_error();
             const int n = SSL_write(ssl, up.data() + upStart, int(upEnd - upStart));
             if (n > 0) {
@@ -341,8 +353,10 @@ void TlsTunnel::Impl::Relay() {
             const int error = SSL_get_error(ssl, n);
             if (error == SSL_ERROR_WANT_READ) {
                 writeNeeds = Need::Read;
+                tryWrite = false;
             } else if (error == SSL_ERROR_WANT_WRITE) {
                 writeNeeds = Need::Write;
+                tryWrite = false;
             } else {
                 qCInfo(lcSecure, "relay: sending failed: %s", TakeOpenSslError().c_str());
                 netDone = true;
@@ -371,6 +385,9 @@ void TlsTunnel::Impl::Relay() {
             qCDebug(lcSecure, "relay: stopped");
             return;
         }
+        // Any event on a side (ready, hung up, failed) is worth the calls that were waiting on it.
+        if (p[0].revents) tryRead = tryWrite = true;
+        if (p[1].revents) tryRecv = trySend = true;
     }
 }
 

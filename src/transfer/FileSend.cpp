@@ -176,9 +176,23 @@ UploadRun::FileResult UploadRun::SendOne(clsFTP& ftp, const QString& path, const
         emit progress(QString(), 100);
         return FileResult::Sent;  // already in the drop box
     }
-    // An empty file is sent as an empty file: it counts as sent although its size reads 0.
-    if (ftp.FTPUploadFile(path, name) && (local.size() == 0 || ftp.GetFTPFileSize(name) > 0))
-        return FileResult::Sent;
+    // The server's word that the upload ended is not enough: a data connection reset after the last
+    // bytes were sent (a TLS server's unread session tickets make one) can cost the file its tail
+    // while both sides call the transfer complete. What the drop box stores must be the whole file;
+    // a short copy is sent once more, and the agent is never told to fetch one.
+    for (int attempt = 1; attempt <= 2 && !m_cancelled; ++attempt) {
+        if (!ftp.FTPUploadFile(path, name)) break;
+        const qint64 stored = ftp.StoredFileSize(name);
+        if (stored == local.size()) return FileResult::Sent;
+        if (stored < 0) {
+            // A server that does not tell sizes: the lookup decides, where an empty file counts as
+            // sent although its size reads 0.
+            if (local.size() == 0 || ftp.GetFTPFileSize(name) > 0) return FileResult::Sent;
+            break;
+        }
+        qCWarning(lcTransfer).noquote() << "the drop box holds" << stored << "of" << local.size()
+                                        << "bytes of" << name << (attempt == 1 ? "; sending it again" : "");
+    }
     if (!m_cancelled) return FileResult::Failed;
     // The partial copy goes: the connection was closed to stop the transfer, so a new one is opened.
     clsFTP cleaner(nullptr, m_limits);

@@ -197,6 +197,17 @@ void clsFTP::SetFTPDirectory(const QString& sDir) {
         RecordResult(result, QStringLiteral("FtpSetCurrentDirectory"));
 }
 
+qint64 clsFTP::StoredFileSize(const QString& sRemote) {
+    const QByteArray name = util::ToAnsi(sRemote);
+    if (sRemote.isEmpty() || !SafeName(name) || !Begin()) return -1;
+    Streaming busy(*this);
+    FtpSession::Request size;
+    size.path = RemotePath(sRemote);
+    size.nobody = true;
+    const FtpSession::Result sized = m_session.Perform(size);
+    return sized.ok() ? sized.size : -1;
+}
+
 qint32 clsFTP::GetFTPFileSize(const QString& sFile) {
     if (!Begin()) return -2;
     Streaming busy(*this);

@@ -71,6 +71,10 @@ class clsFTP : public QObject {
     // were); -2 for another failure ("FtpFindFirstFile").
     qint32 GetFTPFileSize(const QString& sFile);
 
+    // The size of exactly the file sRemote (blanks are blanks), as the server stores it; -1 when the
+    // server does not tell (no such file, or no SIZE command). No error is recorded.
+    qint64 StoredFileSize(const QString& sRemote);
+
     // kTypeAscii or kTypeBinary (the default) for every transfer.
     void SetTransferType(int vType);
     // Active (the default) or passive mode, from the next OpenConnection on.

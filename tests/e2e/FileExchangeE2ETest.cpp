@@ -20,7 +20,7 @@ TEST_F(FilesOnDisplay, FilesGoToTheAgentThroughTheDropBoxWhole) {
     ASSERT_TRUE(agent->WaitFor("message filename:")) << agent->Output().constData() << log.constData();
     EXPECT_TRUE(WaitFor([&] { return Fetched().size() == 3; }, 120000))
         << agent->Output().constData() << log.constData();
-    EXPECT_EQ(Fetched(), digests);
+    EXPECT_EQ(Fetched(), digests) << agent->Output().constData() << log.constData();
     EXPECT_TRUE(WaitLog(program, "upload run ended"));
     EXPECT_TRUE(Log(program, "파일 전송이 완료되었습니다."));
 }

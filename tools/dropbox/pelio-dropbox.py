@@ -76,6 +76,24 @@ class TlsDropBoxHandler(CodePageMixin, TLS_FTPHandler):
     dtp_handler = TlsDataHandler
 
 
+def tls_context(path):
+    """TLS 1.2 with the key and certificate in path.
+
+    A TLS 1.3 server sends its session tickets after the handshake, on every data connection too. A
+    client that only uploads never reads them and closes the connection with them unread, which
+    resets it, and the reset can throw away the upload's last bytes before this server read them.
+    TLS 1.2 sends its tickets inside the handshake, where the client reads them.
+    """
+    from OpenSSL import SSL
+
+    context = SSL.Context(SSL.TLS_SERVER_METHOD)
+    context.set_min_proto_version(SSL.TLS1_2_VERSION)
+    context.set_max_proto_version(SSL.TLS1_2_VERSION)
+    context.use_certificate_chain_file(path)
+    context.use_privatekey_file(path)
+    return context
+
+
 def make_key_and_certificate(path):
     """Writes a new P-256 key and a self-signed certificate for 127.0.0.1 and localhost to path."""
     from cryptography import x509
@@ -144,8 +162,7 @@ def main():
         if not os.path.exists(args.tls_cert):
             make_key_and_certificate(args.tls_cert)
         handler = TlsDropBoxHandler
-        handler.certfile = args.tls_cert
-        handler.keyfile = args.tls_cert
+        handler.ssl_context = tls_context(args.tls_cert)
         handler.tls_control_required = args.tls_required
         handler.tls_data_required = args.tls_required
         print("tls pin %s" % public_key_pin(args.tls_cert), flush=True)
