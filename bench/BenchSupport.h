@@ -1,16 +1,22 @@
-// Small helpers the benchmarks share: the memory and CPU time of a process tree and waiting for a
-// condition while the event loop runs.
+// Small helpers the benchmarks share: the memory and CPU time of a process tree, waiting for a
+// condition while the event loop runs, and what a benchmark starts and must leave behind clean: a
+// free port, a private Xvfb, and its helper processes ended so that they can clean up.
 #pragma once
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QProcess>
+#include <QStringList>
 
 #include <algorithm>
 #include <cstring>
 #include <functional>
 #include <vector>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 namespace pelio::bench {
@@ -75,5 +81,63 @@ inline bool Until(const std::function<bool()>& condition, int ms = 30000) {
     }
     return true;
 }
+
+// A TCP port on 127.0.0.1 that nothing listens on now (the system picks it); 0 when none was had.
+inline int FreePort() {
+    const int probe = ::socket(AF_INET, SOCK_STREAM, 0);
+    if (probe < 0) return 0;
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    int port = 0;
+    if (::bind(probe, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+        ::getsockname(probe, reinterpret_cast<sockaddr*>(&address), &length) == 0)
+        port = ntohs(address.sin_port);
+    ::close(probe);
+    return port;
+}
+
+// Ends a helper process: SIGTERM first, so that it can remove what it made (Xvfb its socket and lock
+// file, a server its files), and SIGKILL only when it has not ended within graceMs.
+inline void EndProcess(QProcess& process, int graceMs = 5000) {
+    if (process.state() == QProcess::NotRunning) return;
+    process.terminate();
+    if (!process.waitForFinished(graceMs)) {
+        process.kill();
+        process.waitForFinished(2000);
+    }
+}
+
+// An Xvfb of its own on a display number it picks itself (-displayfd), for the life of the object;
+// ended with SIGTERM so that no socket or lock file stays behind.
+class PrivateXvfb {
+  public:
+    explicit PrivateXvfb(const QString& screen = QStringLiteral("1280x800x24")) {
+        m_process.start(QStringLiteral("Xvfb"),
+                        {QStringLiteral("-displayfd"), QStringLiteral("1"), QStringLiteral("-screen"),
+                         QStringLiteral("0"), screen, QStringLiteral("-nolisten"), QStringLiteral("tcp")});
+        QByteArray number;
+        QElapsedTimer timer;
+        timer.start();
+        while (!number.contains('\n') && timer.elapsed() < 10000 &&
+               m_process.state() != QProcess::NotRunning) {
+            m_process.waitForReadyRead(100);
+            number += m_process.readAllStandardOutput();
+        }
+        if (number.contains('\n')) m_name = QStringLiteral(":") + QString::fromLatin1(number.trimmed());
+    }
+    ~PrivateXvfb() { EndProcess(m_process); }
+    PrivateXvfb(const PrivateXvfb&) = delete;
+    PrivateXvfb& operator=(const PrivateXvfb&) = delete;
+
+    bool ok() const { return !m_name.isEmpty(); }
+    // ":N"; empty when the server did not start.
+    QString name() const { return m_name; }
+
+  private:
+    QProcess m_process;
+    QString m_name;
+};
 
 }  // namespace pelio::bench

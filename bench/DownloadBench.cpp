@@ -125,8 +125,7 @@ int main(int argc, char** argv) {
         std::printf("round %d: HttpDownload %.3f s, curl %.3f s\n", i + 1, a, b);
     }
     const qint64 after = StatusKb("VmHWM:");
-    service.terminate();
-    service.waitForFinished(5000);
+    pelio::bench::EndProcess(service);
 
     const double mb = kFileBytes / 1e6;
     const double oursRate = mb / Median(ours), curlRate = mb / Median(curl);

@@ -18,7 +18,6 @@
 #include <QFile>
 #include <QProcess>
 #include <QRegularExpression>
-#include <QTcpServer>
 #include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QThread>
@@ -152,10 +151,7 @@ bool StartVs(Server& s) {
     QFile::setPermissions(s.root.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner |
                                              QFileDevice::ExeOwner | QFileDevice::ReadOther |
                                              QFileDevice::WriteOther | QFileDevice::ExeOther);
-    QTcpServer probe;
-    probe.listen(QHostAddress::LocalHost, 0);
-    const int port = probe.serverPort();
-    probe.close();
+    const int port = pelio::bench::FreePort();
     QFile conf(s.config.filePath(QStringLiteral("vsftpd.conf")));
     if (!conf.open(QIODevice::WriteOnly)) return false;
     conf.write(QStringLiteral(
@@ -255,8 +251,7 @@ int main(int argc, char** argv) {
             std::printf("%-10s %-6s %-9s %9.1f %10ld %12s\n", qPrintable(s.name), way, "curl", Median(theirs),
                         MedianL(theirsPeak), "-");
         }
-        s.process.kill();
-        s.process.waitForFinished(3000);
+        pelio::bench::EndProcess(s.process);
     }
     return 0;
 }

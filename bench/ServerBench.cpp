@@ -19,19 +19,17 @@
 // TLS link that many times in turns, and the last table then takes the median of each.
 //
 //   pelio-server-bench [SECONDS] [ROUNDS]     (default 5 seconds per measurement, 1 round)
+#include "BenchSupport.h"
 #include "secure/AgentKey.h"
 #include "secure/TlsTunnel.h"
 #include "server/VncServerComponent.h"
 
 #include <QCoreApplication>
 
-#include <QDir>
 #include <QFile>
 #include <QProcess>
-#include <QTcpServer>
 #include <QTemporaryDir>
 #include <QTimer>
-#include <algorithm>
 
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
@@ -39,12 +37,12 @@
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
+#include "BenchDisplay.h"
 
 #include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
 #include <functional>
 #include <map>
 #include <memory>
@@ -60,34 +58,7 @@ using Clock = std::chrono::steady_clock;
 
 void Silent(const char*, ...) {}
 
-double OwnCpuSeconds(qint64 pid);
-
-// The CPU time of a process and of its descendants that are still running.
-double CpuSeconds(qint64 pid) {
-    double total = OwnCpuSeconds(pid);
-    std::ifstream children("/proc/" + std::to_string(pid) + "/task/" + std::to_string(pid) + "/children");
-    for (qint64 child; children >> child;) total += CpuSeconds(child);
-    return total;
-}
-
-double OwnCpuSeconds(qint64 pid) {
-    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-    std::string all((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
-    const auto close = all.rfind(')');
-    if (close == std::string::npos) return 0;
-    std::vector<std::string> fields;
-    std::string field;
-    for (char c : all.substr(close + 2)) {
-        if (c == ' ') {
-            fields.push_back(field);
-            field.clear();
-        } else {
-            field += c;
-        }
-    }
-    if (fields.size() < 13) return 0;
-    return double(std::stoull(fields[11]) + std::stoull(fields[12])) / double(sysconf(_SC_CLK_TCK));
-}
+using pelio::bench::CpuSeconds;
 
 // Changes the screen on a thread of its own until stopped.
 class Generator {
@@ -103,11 +74,8 @@ class Generator {
 
   private:
     void Run(const std::string& name, const std::string& scenario) {
-        Display* d = XOpenDisplay(name.c_str());
-        if (!d) {
-            std::fprintf(stderr, "generator: cannot open display %s\n", name.c_str());
-            std::abort();  // a scene that does not change would make every figure wrong
-        }
+        Display* d = pelio::bench::OpenDisplay(name);
+        if (!d) std::abort();  // a scene that does not change would make every figure wrong
         const Window root = DefaultRootWindow(d);
         GC gc = XCreateGC(d, root, 0, nullptr);
         XFontStruct* font = XLoadQueryFont(d, "fixed");
@@ -190,12 +158,6 @@ int ConnectTo(int port) {
     return -1;
 }
 
-int FreePort() {
-    QTcpServer probe;
-    probe.listen(QHostAddress::LocalHost, 0);
-    return probe.serverPort();
-}
-
 struct Result {
     double ups = 0, cpuPerUpdateMs = 0, cpuPercent = 0;
 };
@@ -204,10 +166,10 @@ namespace secure = pelio::components::secure;
 
 // `key` is the agent key that the viewer's side presents for "ours+tls".
 Result Measure(const std::string& server, const std::string& display, const std::string& scenario,
-               double seconds, const char* self, const secure::AgentKey& key) {
+               double seconds, const char* self, const secure::AgentKey& key, const QTemporaryDir& work) {
     Generator generator(display, scenario);
     QProcess process;
-    const int port = FreePort();
+    const int port = pelio::bench::FreePort();
     int fd = -1;
     std::unique_ptr<secure::TlsTunnel> tunnel;  // outlives the viewer, which reads its plain end
     if (server == "ours" || server == "ours+rec" || server == "ours+tls") {
@@ -221,8 +183,10 @@ Result Measure(const std::string& server, const std::string& display, const std:
         listen(listener, 1);
         socklen_t len = sizeof a;
         getsockname(listener, reinterpret_cast<sockaddr*>(&a), &len);
+        // The recording goes into this program's temporary folder, which goes with it whatever way the
+        // host ends.
         QStringList arguments{"host", QString::fromStdString(display), QString::number(ntohs(a.sin_port)),
-                              server == "ours+rec" ? "rec" : "norec"};
+                              server == "ours+rec" ? work.filePath(QStringLiteral("ours.srf")) : "-"};
         if (server == "ours+tls") arguments << key.GetPin().ToString();
         process.start(QString::fromLocal8Bit(self), arguments);
         fd = accept(listener, nullptr, nullptr);
@@ -247,8 +211,7 @@ Result Measure(const std::string& server, const std::string& display, const std:
     process.waitForStarted();
     Result r;
     if (fd < 0) {
-        process.kill();
-        process.waitForFinished(5000);
+        pelio::bench::EndProcess(process);
         return r;
     }
     double cpuStart = 0;
@@ -259,17 +222,16 @@ Result Measure(const std::string& server, const std::string& display, const std:
     });
     const double cpu = CpuSeconds(process.processId()) - cpuStart;
     const double elapsed = std::chrono::duration<double>(Clock::now() - *t0).count();
-    process.terminate();
-    if (!process.waitForFinished(5000)) process.kill();
-    process.waitForFinished(2000);
+    pelio::bench::EndProcess(process);
+    QFile::remove(work.filePath(QStringLiteral("ours.srf")));
     r.ups = double(updates) / elapsed;
     r.cpuPercent = 100.0 * cpu / elapsed;
     r.cpuPerUpdateMs = updates > 0 ? 1000.0 * cpu / double(updates) : 0;
     return r;
 }
 
-// host DISPLAY PORT rec|norec [PIN]: our server on DISPLAY connects to PORT, through TLS to the key of
-// PIN when given.
+// host DISPLAY PORT RECORDING|- [PIN]: our server on DISPLAY connects to PORT, through TLS to the key
+// of PIN when given, and records into the file RECORDING unless "-".
 int Host(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     pelio::components::VncServerComponent server(QString::fromLocal8Bit(argv[2]));
@@ -280,11 +242,9 @@ int Host(int argc, char** argv) {
     QObject::connect(&server, &pelio::components::ServerComponent::Disconnected, &app,
                      &QCoreApplication::quit);
     if (!server.Connect(QStringLiteral("127.0.0.1"), QString::fromLocal8Bit(argv[3]).toInt())) return 1;
-    const QString recording = QDir::temp().filePath(QStringLiteral("pelio-bench-%1.srf").arg(getpid()));
-    if (std::strcmp(argv[4], "rec") == 0) server.StartRecording(recording);
+    if (std::strcmp(argv[4], "-") != 0) server.StartRecording(QString::fromLocal8Bit(argv[4]));
     const int code = app.exec();
     server.Stop();
-    QFile::remove(recording);
     return code;
 }
 
@@ -296,11 +256,14 @@ int main(int argc, char** argv) {
     rfbClientLog = Silent;
     rfbClientErr = Silent;
     const double seconds = argc > 1 ? std::atof(argv[1]) : 5.0;
-    QProcess xvfb;
-    xvfb.start("Xvfb", {"-displayfd", "1", "-screen", "0", "1280x800x24", "-nolisten", "tcp"});
-    xvfb.waitForReadyRead(10000);
-    const std::string display = ":" + xvfb.readAllStandardOutput().trimmed().toStdString();
-    // The agent's key for the TLS link, made for this run in a temporary directory as a key file.
+    pelio::bench::PrivateXvfb xvfb;
+    if (!xvfb.ok()) {
+        std::fprintf(stderr, "Xvfb did not start\n");
+        return 1;
+    }
+    const std::string display = xvfb.name().toStdString();
+    // The agent's key for the TLS link, made for this run as a key file in a temporary directory,
+    // which also takes the recordings.
     QTemporaryDir keyDir;
     QString error;
     const QString keyFile = keyDir.filePath(QStringLiteral("agent.key"));
@@ -317,7 +280,7 @@ int main(int argc, char** argv) {
     const int rounds = argc > 2 ? std::max(1, std::atoi(argv[2])) : 1;
     std::map<std::string, std::map<std::string, std::vector<Result>>> results;  // scenario, then server
     const auto measure = [&](const char* scenario, const char* server) {
-        const Result r = Measure(server, display, scenario, seconds, argv[0], key);
+        const Result r = Measure(server, display, scenario, seconds, argv[0], key, keyDir);
         results[scenario][server].push_back(r);
         std::printf("%-10s %-8s %10.1f %14.2f %8.2f\n", server, scenario, r.ups, r.cpuPerUpdateMs,
                     r.cpuPercent);
@@ -366,7 +329,5 @@ int main(int argc, char** argv) {
                         tls.cpuPerUpdateMs, "-", "");
         }
     }
-    xvfb.terminate();
-    xvfb.waitForFinished(5000);
     return 0;
 }

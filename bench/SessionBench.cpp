@@ -48,10 +48,7 @@ struct Agent {
         const qsizetype at = out.indexOf("listening ");
         if (at >= 0) port = out.mid(at + 10, out.indexOf('\n', at) - at - 10).toInt();
     }
-    ~Agent() {
-        process.kill();
-        process.waitForFinished(5000);
-    }
+    ~Agent() { pelio::bench::EndProcess(process); }
     bool Has(const char* text) {
         out += process.readAllStandardOutput();
         return out.contains(text);
@@ -73,10 +70,12 @@ void Report(const char* what, std::vector<double> ms) {
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     const int rounds = argc > 1 ? std::max(1, std::atoi(argv[1])) : 20;
-    QProcess xvfb;
-    xvfb.start("Xvfb", {"-displayfd", "1", "-screen", "0", "1280x800x24", "-nolisten", "tcp"});
-    xvfb.waitForReadyRead(10000);
-    const QString display = QStringLiteral(":") + QString::fromLatin1(xvfb.readAllStandardOutput().trimmed());
+    pelio::bench::PrivateXvfb xvfb;
+    if (!xvfb.ok()) {
+        std::fprintf(stderr, "Xvfb did not start\n");
+        return 1;
+    }
+    const QString display = xvfb.name();
     qputenv("DISPLAY", display.toLatin1());
     std::printf("1280x800 Xvfb %s, loopback, %d rounds\n", qPrintable(display), rounds);
 
@@ -173,8 +172,7 @@ int main(int argc, char** argv) {
                           QStringLiteral("127.0.0.1:%1").arg(agent.port), QStringLiteral("-nopw"),
                           QStringLiteral("-quiet"), QStringLiteral("-noxdamage"), QStringLiteral("-once")});
             if (Until([&] { return agent.Has("screen "); })) peerScreen.push_back(timer.nsecsElapsed() / 1e6);
-            x11vnc.kill();
-            x11vnc.waitForFinished(5000);
+            pelio::bench::EndProcess(x11vnc);
         }
     }
     Report("connect -> greeting (ours)", plain.greeting);
@@ -192,7 +190,5 @@ int main(int argc, char** argv) {
         std::printf("TLS connect -> greeting: median %.1f ms, %+.1f ms beside plain; target < 300 ms: %s\n",
                     tlsMedian, tlsMedian - plainMedian, tlsMedian < 300.0 ? "met" : "MISSED");
     }
-    xvfb.terminate();
-    xvfb.waitForFinished(5000);
     return 0;
 }

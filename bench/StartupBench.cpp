@@ -54,8 +54,7 @@ Start RunOnce(const QString& program, const QProcessEnvironment& env, const QStr
         }
     }
     if (result.seconds < 0) std::fprintf(stderr, "the program did not fill its list: %s\n", out.constData());
-    p.kill();
-    p.waitForFinished(5000);
+    pelio::bench::EndProcess(p);
     return result;
 }
 
@@ -95,13 +94,12 @@ int main(int argc, char** argv) {
     ini.close();
 
     // A display of its own.
-    QProcess xvfb;
-    xvfb.start(
-        QStringLiteral("Xvfb"),
-        {QStringLiteral("-displayfd"), QStringLiteral("1"), QStringLiteral("-screen"), QStringLiteral("0"),
-         QStringLiteral("1280x800x24"), QStringLiteral("-nolisten"), QStringLiteral("tcp")});
-    xvfb.waitForReadyRead(10000);
-    const QString display = u':' + QString::fromLatin1(xvfb.readAllStandardOutput()).trimmed();
+    pelio::bench::PrivateXvfb xvfb;
+    if (!xvfb.ok()) {
+        std::fprintf(stderr, "Xvfb did not start\n");
+        return 1;
+    }
+    const QString display = xvfb.name();
     QTemporaryDir home;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("DISPLAY"), display);
@@ -121,8 +119,6 @@ int main(int argc, char** argv) {
         seconds.push_back(s.seconds);
         pss.push_back(s.pssKb);
     }
-    xvfb.kill();
-    xvfb.waitForFinished(3000);
     if (seconds.empty()) return 1;
     std::sort(seconds.begin(), seconds.end());
     std::sort(pss.begin(), pss.end());

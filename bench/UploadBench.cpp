@@ -95,8 +95,8 @@ int main(int argc, char** argv) {
         QFile::remove(remote);
         pelio::transfer::UploadRun::Job job;
         job.paths = {file.fileName()};
-        job.dropBox = {QStringLiteral("127.0.0.1:%1").arg(ftpPort), QStringLiteral("pelio"),
-                       QStringLiteral("pw"), {}};
+        job.dropBox = {
+            QStringLiteral("127.0.0.1:%1").arg(ftpPort), QStringLiteral("pelio"), QStringLiteral("pw"), {}};
         job.deptCode = QStringLiteral("1234");
         job.roots.ServiceRoot = QStringLiteral("http://127.0.0.1:%1/").arg(httpPort);
         pelio::transfer::UploadRun run(job, 0);
@@ -140,9 +140,7 @@ int main(int argc, char** argv) {
     std::printf("  curl -T + curl -o:                 %.3f s  %.1f MB/s\n", Median(curl), mb / Median(curl));
     std::printf("  ratio of throughput (ours / curl): %.2f\n", Median(curl) / Median(ours));
     std::printf("  peak RSS of this process: %ld MiB\n", usage.ru_maxrss / 1024);
-    dropBox.kill();
-    service.kill();
-    dropBox.waitForFinished(3000);
-    service.waitForFinished(3000);
+    pelio::bench::EndProcess(dropBox);
+    pelio::bench::EndProcess(service);
     return 0;
 }

@@ -18,13 +18,13 @@
 
 #include <QApplication>
 #include <QProcess>
-#include <QTcpServer>
 #include <QTcpSocket>
 
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 #include <X11/extensions/Xdamage.h>
 #include <sys/select.h>
+#include "BenchDisplay.h"
 
 #include <algorithm>
 #include <atomic>
@@ -53,11 +53,8 @@ class Generator {
 
   private:
     void Run(const std::string& name, const std::string& scenario) {
-        Display* d = XOpenDisplay(name.c_str());
-        if (!d) {
-            std::printf("generator: cannot open %s\n", name.c_str());
-            return;
-        }
+        Display* d = pelio::bench::OpenDisplay(name);
+        if (!d) std::abort();  // a scene that does not change would make every figure wrong
         const Window root = DefaultRootWindow(d);
         GC gc = XCreateGC(d, root, 0, nullptr);
         if (XFontStruct* font = XLoadQueryFont(d, "fixed")) XSetFont(d, gc, font->fid);
@@ -99,7 +96,7 @@ class Generator {
 // Counts the updates shown on a viewer's display: drawings after which the marker has a new colour.
 class ShownCounter {
   public:
-    explicit ShownCounter(const std::string& display) : m_d(XOpenDisplay(display.c_str())) {
+    explicit ShownCounter(const std::string& display) : m_d(pelio::bench::OpenDisplay(display)) {
         int error = 0;
         if (!m_d) std::printf("counter: cannot open %s\n", display.c_str());
         if (!m_d || !XDamageQueryExtension(m_d, &m_damageEvent, &error)) return;
@@ -153,12 +150,6 @@ class ShownCounter {
     unsigned long m_last = 0;
 };
 
-int FreePort() {
-    QTcpServer probe;
-    probe.listen(QHostAddress::LocalHost, 0);
-    return probe.serverPort();
-}
-
 bool Accepts(int port) {
     QTcpSocket probe;
     probe.connectToHost(QHostAddress::LocalHost, quint16(port));
@@ -199,8 +190,7 @@ Result Measure(const std::string& viewer, const std::string& viewerDisplay, int 
         std::printf("%s: %s; damage reports on %s: %s\n", viewer.c_str(),
                     process.errorString().toLocal8Bit().constData(), viewerDisplay.c_str(),
                     counter.ok() ? "yes" : "no");
-        process.kill();
-        process.waitForFinished(2000);
+        pelio::bench::EndProcess(process);
         return r;
     }
     counter.Count(2.0);  // warm-up: connecting, the first full screen
@@ -209,9 +199,7 @@ Result Measure(const std::string& viewer, const std::string& viewerDisplay, int 
     const long shown = counter.Count(seconds);
     const double elapsed = std::chrono::duration<double>(Clock::now() - t0).count();
     const double cpu = pelio::bench::CpuSeconds(process.processId()) - cpuStart;
-    process.terminate();
-    if (!process.waitForFinished(5000)) process.kill();
-    process.waitForFinished(2000);
+    pelio::bench::EndProcess(process);
     r.ups = double(shown) / elapsed;
     r.cpuPercent = 100.0 * cpu / elapsed;
     r.cpuPerUpdateMs = shown > 0 ? 1000.0 * cpu / double(shown) : 0;
@@ -230,15 +218,6 @@ int View(int argc, char** argv) {
     return app.exec();
 }
 
-std::string StartXvfb(QProcess& xvfb) {
-    xvfb.start(QStringLiteral("Xvfb"),
-               {QStringLiteral("-displayfd"), QStringLiteral("1"), QStringLiteral("-screen"),
-                QStringLiteral("0"), QStringLiteral("%1x%2x24").arg(kWidth).arg(kHeight),
-                QStringLiteral("-nolisten"), QStringLiteral("tcp")});
-    xvfb.waitForReadyRead(10000);
-    return ":" + xvfb.readAllStandardOutput().trimmed().toStdString();
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -246,8 +225,13 @@ int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     const double seconds = argc > 1 ? std::atof(argv[1]) : 5.0;
     const int rounds = argc > 2 ? std::max(1, std::atoi(argv[2])) : 3;
-    QProcess agentX, viewerX;
-    const std::string agent = StartXvfb(agentX), viewerDisplay = StartXvfb(viewerX);
+    const QString screen = QStringLiteral("%1x%2x24").arg(kWidth).arg(kHeight);
+    pelio::bench::PrivateXvfb agentX(screen), viewerX(screen);
+    if (!agentX.ok() || !viewerX.ok()) {
+        std::fprintf(stderr, "Xvfb did not start\n");
+        return 1;
+    }
+    const std::string agent = agentX.name().toStdString(), viewerDisplay = viewerX.name().toStdString();
     std::printf(
         "1280x800 Xvfb %s served to viewers on %s; medians of %d rounds of %.0f s after 2 s of warm-up\n",
         agent.c_str(), viewerDisplay.c_str(), rounds, seconds);
@@ -262,7 +246,7 @@ int main(int argc, char** argv) {
             // A server per scenario, so that both viewers meet it in the same state.
             QProcess serverProcess;
             serverProcess.setProcessChannelMode(QProcess::MergedChannels);
-            const int port = FreePort();
+            const int port = pelio::bench::FreePort();
             const QString display = QString::fromStdString(agent);
             if (std::strcmp(server, "x11vnc") == 0)
                 serverProcess.start(
@@ -290,14 +274,8 @@ int main(int argc, char** argv) {
                             r.cpuPerUpdateMs, r.cpuPercent);
             }
             std::fflush(stdout);
-            serverProcess.terminate();
-            if (!serverProcess.waitForFinished(5000)) serverProcess.kill();
-            serverProcess.waitForFinished(2000);
+            pelio::bench::EndProcess(serverProcess);
         }
-    }
-    for (QProcess* x : {&agentX, &viewerX}) {
-        x->terminate();
-        x->waitForFinished(5000);
     }
     return 0;
 }
