@@ -18,8 +18,12 @@
 // The figures of one run are noisy on a shared machine; ROUNDS above 1 measures the plain and the
 // TLS link that many times in turns, and the last table then takes the median of each.
 //
-//   pelio-server-bench [SECONDS] [ROUNDS]     (default 5 seconds per measurement, 1 round)
+// With "weak", every viewer reaches its server through a weak link made in this program
+// (bench/WeakLink.h: 2 Mbit/s each way, 80 ms round trip) instead of straight over loopback.
+//
+//   pelio-server-bench [SECONDS] [ROUNDS] [weak]   (default 5 seconds per measurement, 1 round)
 #include "BenchSupport.h"
+#include "WeakLink.h"
 #include "secure/AgentKey.h"
 #include "secure/TlsTunnel.h"
 #include "server/VncServerComponent.h"
@@ -158,6 +162,18 @@ int ConnectTo(int port) {
     return -1;
 }
 
+// Connects to a server that listens on `port` once it is up, through the port that `through` gives
+// for it (a weak link's, which takes its connection at once and would drop it if the server were not
+// there yet).
+int ConnectThrough(int port, const std::function<int(int)>& through) {
+    const int probe = ConnectTo(port);
+    if (probe < 0) return -1;
+    const int relayed = through(port);
+    if (relayed == port) return probe;
+    close(probe);
+    return relayed > 0 ? ConnectTo(relayed) : -1;
+}
+
 struct Result {
     double ups = 0, cpuPerUpdateMs = 0, cpuPercent = 0;
 };
@@ -165,12 +181,21 @@ struct Result {
 namespace secure = pelio::components::secure;
 
 // `key` is the agent key that the viewer's side presents for "ours+tls".
+// With `weak`, the viewer's link runs through a WeakLink of that shape.
 Result Measure(const std::string& server, const std::string& display, const std::string& scenario,
-               double seconds, const char* self, const secure::AgentKey& key, const QTemporaryDir& work) {
+               double seconds, const char* self, const secure::AgentKey& key, const QTemporaryDir& work,
+               const pelio::bench::WeakLink::Shape* weak) {
     Generator generator(display, scenario);
     QProcess process;
     const int port = pelio::bench::FreePort();
     int fd = -1;
+    std::unique_ptr<pelio::bench::WeakLink> link;  // outlives the viewer's socket
+    // The port to reach `target` at: the link's when the link is weak.
+    const auto through = [&](int target) {
+        if (!weak) return target;
+        link = std::make_unique<pelio::bench::WeakLink>(*weak);
+        return link->Start(target) ? link->Port() : 0;
+    };
     std::unique_ptr<secure::TlsTunnel> tunnel;  // outlives the viewer, which reads its plain end
     if (server == "ours" || server == "ours+rec" || server == "ours+tls") {
         const int listener = socket(AF_INET, SOCK_STREAM, 0);
@@ -185,7 +210,8 @@ Result Measure(const std::string& server, const std::string& display, const std:
         getsockname(listener, reinterpret_cast<sockaddr*>(&a), &len);
         // The recording goes into this program's temporary folder, which goes with it whatever way the
         // host ends.
-        QStringList arguments{"host", QString::fromStdString(display), QString::number(ntohs(a.sin_port)),
+        QStringList arguments{"host", QString::fromStdString(display),
+                              QString::number(through(ntohs(a.sin_port))),
                               server == "ours+rec" ? work.filePath(QStringLiteral("ours.srf")) : "-"};
         if (server == "ours+tls") arguments << key.GetPin().ToString();
         process.start(QString::fromLocal8Bit(self), arguments);
@@ -201,12 +227,12 @@ Result Measure(const std::string& server, const std::string& display, const std:
         process.start("x11vnc",
                       {"-display", QString::fromStdString(display), "-rfbport", QString::number(port),
                        "-localhost", "-shared", "-forever", "-nopw", "-quiet"});
-        fd = ConnectTo(port);
+        fd = ConnectThrough(port, through);
     } else {
         // The server binary itself: the x0vncserver wrapper script detaches it, which would hide its CPU.
         process.start("X0tigervnc", {"-display", QString::fromStdString(display), "-rfbport",
                                      QString::number(port), "-SecurityTypes", "None", "-localhost"});
-        fd = ConnectTo(port);
+        fd = ConnectThrough(port, through);
     }
     process.waitForStarted();
     Result r;
@@ -274,13 +300,19 @@ int main(int argc, char** argv) {
         return 1;
     }
     std::printf("1280x800 Xvfb %s, %.0f s per measurement after 1 s warm-up\n", display.c_str(), seconds);
+    const pelio::bench::WeakLink::Shape weakShape{2e6, 80};
+    const bool weak = argc > 3 && std::strcmp(argv[3], "weak") == 0;
+    if (weak)
+        std::printf("viewers through a weak link: %.1f Mbit/s each way, %d ms round trip\n",
+                    weakShape.bitsPerSecond / 1e6, weakShape.roundTripMs);
     std::printf("TLS 1.3 link to agent key %s\n", qPrintable(key.GetPin().ToString()));
     std::printf("%-10s %-8s %10s %14s %8s\n", "server", "scenario", "updates/s", "CPU ms/update", "CPU %");
     const std::vector<const char*> scenarios{"full", "scroll", "idle"};
     const int rounds = argc > 2 ? std::max(1, std::atoi(argv[2])) : 1;
     std::map<std::string, std::map<std::string, std::vector<Result>>> results;  // scenario, then server
     const auto measure = [&](const char* scenario, const char* server) {
-        const Result r = Measure(server, display, scenario, seconds, argv[0], key, keyDir);
+        const Result r =
+            Measure(server, display, scenario, seconds, argv[0], key, keyDir, weak ? &weakShape : nullptr);
         results[scenario][server].push_back(r);
         std::printf("%-10s %-8s %10.1f %14.2f %8.2f\n", server, scenario, r.ups, r.cpuPerUpdateMs,
                     r.cpuPercent);

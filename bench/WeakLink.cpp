@@ -37,8 +37,8 @@ struct Direction {
     std::size_t queued = 0;  // bytes in the queue not yet sent
     double tokens = 0;       // bytes the rate allows now
     Clock::time_point refilled = Clock::now();
-    bool ended = false;      // `from` has nothing more
-    bool closed = false;     // and `to` has been told so
+    bool ended = false;   // `from` has nothing more
+    bool closed = false;  // and `to` has been told so
     bool failed = false;
     bool waitingRoom = false;  // `to` took no more: the poll waits until it can
 };
@@ -87,7 +87,8 @@ bool WeakLink::Start(int targetPort) {
     a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     socklen_t length = sizeof a;
     if (m_listener < 0 || m_wake < 0 || ::bind(m_listener, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 ||
-        ::listen(m_listener, 8) != 0 || ::getsockname(m_listener, reinterpret_cast<sockaddr*>(&a), &length) != 0)
+        ::listen(m_listener, 8) != 0 ||
+        ::getsockname(m_listener, reinterpret_cast<sockaddr*>(&a), &length) != 0)
         return false;
     m_port = ntohs(a.sin_port);
     NonBlocking(m_listener);
@@ -125,8 +126,10 @@ void WeakLink::Run() {
             }
             const ssize_t n = ::send(d.to, c.bytes.data() + c.sent, allowed, MSG_DONTWAIT | MSG_NOSIGNAL);
             if (n < 0) {
-                if (errno == EAGAIN) d.waitingRoom = true;  // the poll waits for room
-                else if (errno != EINTR) d.failed = true;
+                if (errno == EAGAIN)
+                    d.waitingRoom = true;  // the poll waits for room
+                else if (errno != EINTR)
+                    d.failed = true;
                 break;
             }
             c.sent += std::size_t(n);
@@ -169,7 +172,8 @@ void WeakLink::Run() {
         int timeout = -1;
         if (wake != Clock::time_point::max())
             timeout = int(std::clamp<std::int64_t>(
-                std::chrono::duration_cast<std::chrono::milliseconds>(wake - Clock::now()).count() + 1, 0, 1000));
+                std::chrono::duration_cast<std::chrono::milliseconds>(wake - Clock::now()).count() + 1, 0,
+                1000));
         if (::poll(fds.data(), fds.size(), timeout) < 0 && errno != EINTR) return;
         if (fds[0].revents) return;
         if (fds[1].revents & POLLIN) {
