@@ -3,10 +3,16 @@
 // x11vnc and by TigerVNC's x0vncserver, while a generator changes the screen:
 //   full    the whole screen changes as fast as the X server draws (the maximum update rate)
 //   scroll  a text-like area scrolls by one line and gets a new line, 60 times a second
+//   photo   a photo-like picture (gradients and noise) over the whole screen, 10 new ones a second
+//   video   a 640x360 video-like region (moving gradients and noise), 30 frames a second
+//   drag    a 400x300 window with a picture in it dragged across the screen, 60 steps a second
 //   idle    nothing changes
 // x0vncserver is started as its server binary (X0tigervnc), since the wrapper script detaches it.
-// For each server and scenario it prints the screen updates per second that reached the viewer and
-// the server's CPU time (from /proc) per update and in percent of one core. Our server runs in a
+// For each server and scenario it prints the screen updates per second that reached the viewer, the
+// server's CPU time (from /proc) per update and in percent of one core, the megapixels per second the
+// updates carried, the kilobytes per second on the viewer's socket (TCP's count; over TLS the plain
+// bytes) and the CPU time per megapixel. Servers cut a change into updates differently, so the
+// megapixel figures compare them better than updates do. Our server runs in a
 // child process of this program ("host" mode) so that its CPU is measured like the others'.
 // Our server is measured over a plain link ("ours"), over a TLS 1.3 link ("ours+tls": an agent key
 // made for the run in a temporary directory, the component given its pin, the viewer's side ending
@@ -38,14 +44,17 @@
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 #include <arpa/inet.h>
+#include <linux/tcp.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
 #include "BenchDisplay.h"
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <functional>
 #include <map>
@@ -63,6 +72,25 @@ using Clock = std::chrono::steady_clock;
 void Silent(const char*, ...) {}
 
 using pelio::bench::CpuSeconds;
+
+// A photo-like picture: soft gradients that differ with `seed`, with noise on top, as a camera's.
+XImage* Picture(Display* d, int width, int height, int seed) {
+    const int screen = DefaultScreen(d);
+    auto* data = static_cast<char*>(std::malloc(std::size_t(width) * std::size_t(height) * 4));
+    XImage* image = XCreateImage(d, DefaultVisual(d, screen), unsigned(DefaultDepth(d, screen)), ZPixmap, 0,
+                                 data, unsigned(width), unsigned(height), 32, 0);
+    std::uint32_t noise = 2463534242u + std::uint32_t(seed);
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x) {
+            noise ^= noise << 13, noise ^= noise >> 17, noise ^= noise << 5;
+            const int grain = int(noise & 15) - 8;
+            const auto channel = [&](int value) { return unsigned(std::clamp(value + grain, 0, 255)); };
+            const int r = (x * 255 / width + seed * 31) % 256, g = (y * 255 / height + seed * 17) % 256,
+                      b = ((x + y) * 255 / (width + height) + seed * 53) % 256;
+            XPutPixel(image, x, y, (channel(r) << 16) | (channel(g) << 8) | channel(b));
+        }
+    return image;
+}
 
 // Changes the screen on a thread of its own until stopped.
 class Generator {
@@ -84,10 +112,28 @@ class Generator {
         GC gc = XCreateGC(d, root, 0, nullptr);
         XFontStruct* font = XLoadQueryFont(d, "fixed");
         if (font) XSetFont(d, gc, font->fid);
+        // Pictures made once, then shown in turn: making them is not what is measured.
+        const bool photo = scenario == "photo", video = scenario == "video", drag = scenario == "drag";
+        const int width = photo ? 1280 : video ? 640 : 400, height = photo ? 800 : video ? 360 : 300;
+        std::vector<XImage*> pictures;
+        if (photo || video || drag)
+            for (int i = 0; i < (drag ? 1 : 8); ++i) pictures.push_back(Picture(d, width, height, i));
+        int dragX = 0;
         int frame = 0;
         auto next = Clock::now();
         while (!m_stop) {
-            if (scenario == "full") {
+            if (photo || video) {
+                XPutImage(d, root, gc, pictures[std::size_t(frame) % pictures.size()], 0, 0, photo ? 0 : 320,
+                          photo ? 0 : 220, unsigned(width), unsigned(height));
+            } else if (drag) {
+                // The window moves 8 pixels to the right (back to the left edge at the end) and the
+                // desktop shows where it was.
+                const int from = dragX;
+                dragX = dragX + 8 + width > 1280 ? 0 : dragX + 8;
+                XSetForeground(d, gc, 0x3a6ea5);
+                XFillRectangle(d, root, gc, from, 250, unsigned(width), unsigned(height));
+                XPutImage(d, root, gc, pictures[0], 0, 0, dragX, 250, unsigned(width), unsigned(height));
+            } else if (scenario == "full") {
                 for (int band = 0; band < 800; band += 40) {
                     XSetForeground(d, gc,
                                    (unsigned(frame * 2654435761u) ^ unsigned(band * 40503)) & 0xffffff);
@@ -106,10 +152,11 @@ class Generator {
             }
             XSync(d, False);
             ++frame;
-            // Full-screen change runs as fast as the X server draws; scrolling keeps 60 lines a second.
-            next += std::chrono::microseconds(16667);
+            // Full-screen change runs as fast as the X server draws; the others keep their pace.
+            next += std::chrono::microseconds(photo ? 100000 : video ? 33333 : 16667);
             if (scenario != "full") std::this_thread::sleep_until(next);
         }
+        for (XImage* picture : pictures) XDestroyImage(picture);
         XFreeGC(d, gc);
         XCloseDisplay(d);
     }
@@ -118,30 +165,41 @@ class Generator {
 };
 
 std::atomic<long> g_updates{0};
+std::atomic<long long> g_pixels{0};
 void Finished(rfbClient*) {
     ++g_updates;
 }
+void Got(rfbClient*, int, int, int w, int h) {
+    g_pixels += (long long)w * h;
+}
 
-// Runs the viewer on an accepted or connected socket for `seconds`; returns updates counted then.
-long RunViewer(int fd, double seconds, double warmup, const std::function<void()>& onStart) {
+// Runs the viewer on an accepted or connected socket for `seconds`; returns updates counted then and
+// adds the pixels they carried to `pixels`. onEnd runs while the socket is still open.
+long RunViewer(int fd, double seconds, double warmup, const std::function<void()>& onStart,
+               const std::function<void()>& onEnd, long long& pixels) {
     rfbClient* client = rfbGetClient(8, 3, 4);
     client->sock = fd;
     client->listenSpecified = TRUE;
     client->FinishedFrameBufferUpdate = Finished;
+    client->GotFrameBufferUpdate = Got;
     if (!rfbInitClient(client, nullptr, nullptr)) return -1;
     const auto start = Clock::now();
     bool counting = false;
     long base = 0;
+    long long pixelBase = 0;
     while (Clock::now() - start < std::chrono::duration<double>(warmup + seconds)) {
         if (!counting && Clock::now() - start >= std::chrono::duration<double>(warmup)) {
             counting = true;
             base = g_updates;
+            pixelBase = g_pixels;
             onStart();
         }
         const int n = client->buffered > 0 ? 1 : WaitForMessage(client, 50000);
         if (n < 0 || (n > 0 && !HandleRFBServerMessage(client))) break;
     }
     const long counted = g_updates - base;
+    pixels = g_pixels - pixelBase;
+    onEnd();
     free(client->frameBuffer);
     client->frameBuffer = nullptr;
     rfbClientCleanup(client);
@@ -176,7 +234,15 @@ int ConnectThrough(int port, const std::function<int(int)>& through) {
 
 struct Result {
     double ups = 0, cpuPerUpdateMs = 0, cpuPercent = 0;
+    double megapixelsPerSecond = 0, kilobytesPerSecond = 0, cpuMsPerMegapixel = 0;
 };
+
+// Bytes the viewer's socket has received: TCP's own count.
+std::uint64_t TcpBytesReceived(int fd) {
+    tcp_info info{};
+    socklen_t length = sizeof info;
+    return getsockopt(fd, IPPROTO_TCP, TCP_INFO, &info, &length) == 0 ? info.tcpi_bytes_received : 0;
+}
 
 namespace secure = pelio::components::secure;
 
@@ -242,12 +308,27 @@ Result Measure(const std::string& server, const std::string& display, const std:
     }
     double cpuStart = 0;
     const auto t0 = std::make_shared<Clock::time_point>();
-    const long updates = RunViewer(fd, seconds, 1.0, [&] {
-        cpuStart = CpuSeconds(process.processId());
-        *t0 = Clock::now();
-    });
+    // The bytes on the wire: over TLS the tunnel's plain bytes (the records add a few percent).
+    const auto bytesNow = [&]() -> std::uint64_t {
+        std::uint64_t delivered = 0, taken = 0;
+        if (tunnel) return tunnel->ReadCounters(fd, delivered, taken) ? delivered : 0;
+        return TcpBytesReceived(fd);
+    };
+    std::uint64_t bytesStart = 0, bytesEnd = 0;
+    long long pixels = 0;
+    const long updates = RunViewer(
+        fd, seconds, 1.0,
+        [&] {
+            cpuStart = CpuSeconds(process.processId());
+            bytesStart = bytesNow();
+            *t0 = Clock::now();
+        },
+        [&] { bytesEnd = bytesNow(); }, pixels);
     const double cpu = CpuSeconds(process.processId()) - cpuStart;
     const double elapsed = std::chrono::duration<double>(Clock::now() - *t0).count();
+    r.megapixelsPerSecond = double(pixels) / 1e6 / elapsed;
+    r.kilobytesPerSecond = double(bytesEnd - bytesStart) / 1e3 / elapsed;
+    r.cpuMsPerMegapixel = pixels > 0 ? 1000.0 * cpu / (double(pixels) / 1e6) : 0;
     pelio::bench::EndProcess(process);
     QFile::remove(work.filePath(QStringLiteral("ours.srf")));
     r.ups = double(updates) / elapsed;
@@ -306,16 +387,18 @@ int main(int argc, char** argv) {
         std::printf("viewers through a weak link: %.1f Mbit/s each way, %d ms round trip\n",
                     weakShape.bitsPerSecond / 1e6, weakShape.roundTripMs);
     std::printf("TLS 1.3 link to agent key %s\n", qPrintable(key.GetPin().ToString()));
-    std::printf("%-10s %-8s %10s %14s %8s\n", "server", "scenario", "updates/s", "CPU ms/update", "CPU %");
-    const std::vector<const char*> scenarios{"full", "scroll", "idle"};
+    std::printf("%-11s %-8s %10s %14s %8s %8s %10s %10s\n", "server", "scenario", "updates/s",
+                "CPU ms/update", "CPU %", "Mpx/s", "KB/s", "CPU ms/Mpx");
+    const std::vector<const char*> scenarios{"full", "scroll", "photo", "video", "drag", "idle"};
     const int rounds = argc > 2 ? std::max(1, std::atoi(argv[2])) : 1;
     std::map<std::string, std::map<std::string, std::vector<Result>>> results;  // scenario, then server
     const auto measure = [&](const char* scenario, const char* server) {
         const Result r =
             Measure(server, display, scenario, seconds, argv[0], key, keyDir, weak ? &weakShape : nullptr);
         results[scenario][server].push_back(r);
-        std::printf("%-10s %-8s %10.1f %14.2f %8.2f\n", server, scenario, r.ups, r.cpuPerUpdateMs,
-                    r.cpuPercent);
+        std::printf("%-11s %-8s %10.1f %14.2f %8.2f %8.2f %10.1f %10.2f\n", server, scenario, r.ups,
+                    r.cpuPerUpdateMs, r.cpuPercent, r.megapixelsPerSecond, r.kilobytesPerSecond,
+                    r.cpuMsPerMegapixel);
         std::fflush(stdout);
     };
     for (const char* scenario : scenarios) {
