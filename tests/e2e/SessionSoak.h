@@ -22,6 +22,9 @@ const QString kCustomer = QStringLiteral("1234/My+Company/홍길동/010-1234-567
 const QString kBoxTitle = pelio::util::kAppTitle;
 const QString kChatTitle = QStringLiteral("상담원과 대화하기");
 const QString kConnectQuestion = QStringLiteral("원격지원을 요청하시겠습니까?");
+// The program's answer to a press when no agent is chosen: the list was filled again between the
+// harness's choice and its press. An answer all the same; the next press chooses again.
+const QString kChooseAgentNotice = QStringLiteral("'지원가능'한 상담원을 선택하신 후 [지원요청] 하십시오.");
 constexpr qint64 kMiB = 1024;  // in KiB
 
 class SessionSoak : public SessionOnDesktop {

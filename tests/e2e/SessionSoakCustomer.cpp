@@ -68,7 +68,8 @@ void SessionSoak::Reconnect() {
     }
     for (const auto& a : agents)
         if (a->Connected() && !a->Gone()) return;  // a link is being made
-    const qsizetype asked = Messages().count(kConnectQuestion);
+    const QString messages = Messages();
+    const qsizetype asked = messages.count(kConnectQuestion) + messages.count(kChooseAgentNotice);
     if (askedAtPress >= 0 && asked == askedAtPress) {
         // The button was enabled, yet the last press asked nothing: the customer cannot get support
         // any more. The program is started again, so that the run goes on.
