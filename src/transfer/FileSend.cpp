@@ -1,6 +1,7 @@
 #include "transfer/FileSend.h"
 
 #include "app/Scramble.h"
+#include "secure/Pin.h"
 #include "session/SessionMessages.h"
 #include "transfer/TransferLog.h"
 #include "transfer/clsFTP.h"
@@ -9,7 +10,6 @@
 #include "util/core/SettingsKeys.h"
 
 #include <QFileInfo>
-#include <QRegularExpression>
 
 #include <chrono>
 #include <cmath>
@@ -105,9 +105,8 @@ DropBox LoadDropBox(const QString& iniFile) {
     const QString pin = s::Read(iniFile, s::DropBoxPin).trimmed();
     if (!pin.isEmpty()) {
         // libcurl would take any other text for a file name.
-        static const QRegularExpression shape(QStringLiteral("^sha256//[A-Za-z0-9+/]{43}=$"));
-        if (shape.match(pin).hasMatch()) {
-            box.tls.pin = pin.toLatin1();
+        if (const auto parsed = components::secure::ParsePin(pin)) {
+            box.tls.pin = parsed->ToString().toLatin1();
         } else {
             qCWarning(lcTransfer).noquote()
                 << "the drop box pin in the settings is not a pin:" << pin.left(80);

@@ -9,8 +9,6 @@
 
 #include <cctype>
 
-#include <mutex>
-
 namespace pelio::transfer {
 
 namespace {

@@ -11,7 +11,6 @@
 
 #include <curl/curl.h>
 
-#include <mutex>
 #include <thread>
 
 namespace pelio::web {
