@@ -18,6 +18,9 @@ packages=(
   libssl-dev
   # screen recordings: zstd compression, zlib checksums
   libzstd-dev zlib1g-dev
+  # saving a recording as a video (MP4 with H.264, WebM with VP9): FFmpeg's libraries; ffprobe (ffmpeg)
+  # reads the videos back in the tests
+  libavcodec-dev libavformat-dev libswscale-dev libavutil-dev ffmpeg
   # tests
   libgtest-dev libgmock-dev xvfb xauth xdotool x11-utils
   # a window manager for the tests of desktop behaviour (show desktop)

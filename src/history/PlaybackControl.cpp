@@ -37,12 +37,14 @@ bool PlaybackControl::Open(const QString& path) {
                              << static_cast<int>(m_component.LastOpenError());
         // The component let go of the recording it held before it tried this one: nothing is left.
         m_length = 0;
+        m_path.clear();
         m_view.ShowLength(0);
         Enter(State::NoRecording, false);
         m_view.ReportOpenFailure(path);
         return false;
     }
     m_length = m_component.Length();
+    m_path = path;
     m_view.ShowLength(m_length);
     qCInfo(lcHistory).noquote() << "recording opened" << path << m_length << "long";
     m_state = State::Stopped;
@@ -111,6 +113,7 @@ void PlaybackControl::Close() {
     m_component.SetPlayState(PlaybackComponent::Stopped);
     m_component.CloseRecording();
     m_length = 0;
+    m_path.clear();
     Enter(State::NoRecording, false);
 }
 

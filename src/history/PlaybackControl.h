@@ -64,6 +64,8 @@ class PlaybackControl {
     State CurrentState() const { return m_state; }
     // The length of the open recording; 0 when none is open.
     qint64 Length() const { return m_length; }
+    // The path of the open recording; empty when none is open.
+    const QString& RecordingPath() const { return m_path; }
 
     // Stops what plays, opens the recording at path and plays it from the start. Returns whether it
     // opened; on failure no recording is open (the component releases the one it held before it
@@ -98,6 +100,7 @@ class PlaybackControl {
     View& m_view;
     State m_state = State::NoRecording;
     qint64 m_length = 0;
+    QString m_path;
 };
 
 }  // namespace pelio::history

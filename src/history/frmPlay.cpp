@@ -2,7 +2,10 @@
 
 #include "history/HistoryLog.h"
 #include "history/HistoryTree.h"
+#include "platform/Services.h"
+#include "platform/UserFolders.h"
 #include "playback/PlaybackComponent.h"
+#include "playback/SrfVideoExport.h"
 #include "util/core/Ansi.h"
 #include "util/core/Paths.h"
 #include "util/core/SettingsKeys.h"
@@ -10,15 +13,20 @@
 #include "util/gui/FileRoutines.h"
 #include "util/gui/HtmlView.h"
 #include "util/gui/MessageBoxes.h"
+#include "util/gui/WindowLifetime.h"
 #include "util/gui/WindowRoutines.h"
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QDir>
 #include <QFile>
+#include <QFileDialog>
 #include <QHBoxLayout>
 #include <QHash>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QPointer>
+#include <QProgressDialog>
 #include <QPushButton>
 #include <QSlider>
 #include <QSplitter>
@@ -43,6 +51,10 @@ const QString kCannotOpenNote = QStringLiteral(
     "현재 원격지원 중인 녹화파일을 선택한 경우에도 이 메시지가 표시됩니다. (원격지원 종료 후 볼 수 있음)");
 const QString kLoadTitle = QStringLiteral("원격지원 시 녹화된 파일을 선택하세요.");
 const QString kLoadFilter = QStringLiteral("원격지원 녹화파일(*.srf)|*.srf");
+const QString kExportText = QStringLiteral("동영상으로 저장");
+const QString kExportTip =
+    QStringLiteral("열려 있는 녹화화면을 다른 사람에게 줄 수 있는 동영상 파일(MP4, WebM)로 저장합니다.");
+const QString kExportProgress = QStringLiteral("녹화화면을 동영상으로 저장하고 있습니다.\n%1");
 
 // Item data of the tree nodes: the key and the tag ("folder" or "file").
 constexpr int kKeyRole = Qt::UserRole;
@@ -89,7 +101,8 @@ frmPlay::frmPlay(app::AppContext& context, platform::FileManager& fileManager,
       m_context(context),
       m_fileManager(fileManager),
       m_playback(playback.release()),
-      m_control(*m_playback, *this) {
+      m_control(*m_playback, *this),
+      m_export(m_control) {
     setObjectName(kName);
     setWindowTitle(app::kReviewWindowTitle);
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinMaxButtonsHint |
@@ -221,6 +234,12 @@ void frmPlay::BuildControls() {
     m_chkAutoScroll->setAccessibleName(m_chkAutoScroll->text());
     m_chkAutoScroll->setToolTip(QStringLiteral("마우스가 화면 모서리로 이동하면 자동으로 스크롤합니다."));
     bar->addWidget(m_chkAutoScroll);
+    m_cmdExport = new QPushButton(style()->standardIcon(QStyle::SP_DialogSaveButton), kExportText, picCmd);
+    m_cmdExport->setObjectName(QStringLiteral("cmdExport"));
+    m_cmdExport->setAccessibleName(kExportText);
+    m_cmdExport->setToolTip(kExportTip);
+    m_cmdExport->setAutoDefault(false);
+    bar->addWidget(m_cmdExport);
     recordingLayout->addWidget(picCmd);
 
     rightLayout->addWidget(m_picRight[kTranscriptTab], 1);
@@ -273,6 +292,7 @@ void frmPlay::BuildControls() {
     connect(m_cmdLoad, &QPushButton::clicked, this, &frmPlay::OnLoadClicked);
     connect(m_cmdPlay, &QPushButton::clicked, this, [this] { m_control.Play(); });
     connect(m_cmdPause, &QPushButton::clicked, this, [this] { m_control.Pause(); });
+    connect(m_cmdExport, &QPushButton::clicked, this, &frmPlay::OnExportClicked);
     connect(m_sld, &QSlider::valueChanged, this, [this](int value) { m_control.SliderMoved(value); });
     connect(m_tabTab, &QTabBar::currentChanged, this, &frmPlay::OnTabChanged);
     connect(&m_timer1, &QTimer::timeout, this, [this] { m_control.Tick(); });
@@ -353,6 +373,7 @@ void frmPlay::keyPressEvent(QKeyEvent* event) {
 void frmPlay::done(int result) {
     if (!m_closed) {
         m_closed = true;
+        if (m_exporter) m_exporter->Cancel();  // its end, if it comes, only shows nothing more
         util::SaveWindowPlacement(this, kName,
                                   {m_context.IniFile, m_context.ScreenTwipsX, m_context.ScreenTwipsY});
         m_control.Close();
@@ -429,6 +450,7 @@ void frmPlay::ShowState(PlaybackControl::State state, bool moveFocus) {
     m_cmdPlay->setEnabled(on.play);
     m_cmdPause->setEnabled(on.pause);
     m_sld->setEnabled(on.slider);
+    m_cmdExport->setEnabled(m_export.CanExport());
     if (!on.timer)
         m_timer1.stop();
     else if (!m_timer1.isActive())
@@ -468,6 +490,70 @@ bool frmPlay::eventFilter(QObject* watched, QEvent* event) {
     else if (watched == m_sld && event->type() == QEvent::MouseButtonRelease)
         m_control.SliderReleased(m_sld->value());
     return QDialog::eventFilter(watched, event);
+}
+
+QString frmPlay::AskVideoPath(const QString& suggested, const QStringList& filters, QString* chosenFilter) {
+    if (m_askVideoPath) return m_askVideoPath(suggested, filters, chosenFilter);
+    const util::NestedLoopScope scope(this);
+    // The dialog asks before it replaces an existing file.
+    return QFileDialog::getSaveFileName(this, kExportText, suggested, filters.join(QStringLiteral(";;")),
+                                        chosenFilter);
+}
+
+void frmPlay::OnExportClicked() {
+    if (!m_export.CanExport()) return;
+    QString chosenFilter = VideoExportControl::DialogFilters().first();
+    const QPointer<frmPlay> self(this);
+    const QString picked =
+        AskVideoPath(m_export.SuggestedPath(m_context.Platform->folders->DocumentsFolder()),
+                     VideoExportControl::DialogFilters(), &chosenFilter);
+    if (!self || m_closed || picked.isEmpty()) return;
+    const QString videoPath = VideoExportControl::VideoPathFor(picked, chosenFilter);
+    const QString recording = m_export.Begin(videoPath);  // pauses playback and turns the button off
+    if (recording.isEmpty()) return;  // the recording was closed while the dialog was open
+    m_cmdExport->setEnabled(false);
+
+    if (!m_exporter)
+        m_exporter = std::make_unique<components::SrfVideoExport>(
+            this, [this](int percent) { OnExportProgress(percent); },
+            [this](const components::VideoExportResult& result) { OnExportFinished(result); });
+    if (!m_progress) {
+        m_progress = new QProgressDialog(this);
+        m_progress->setObjectName(QStringLiteral("prgExport"));
+        m_progress->setWindowTitle(util::kAppTitle);
+        m_progress->setAccessibleName(kExportText);
+        m_progress->setCancelButtonText(QStringLiteral("취소"));
+        m_progress->setRange(0, 100);
+        m_progress->setWindowModality(Qt::WindowModal);
+        m_progress->setMinimumDuration(0);
+        m_progress->setAutoClose(false);
+        m_progress->setAutoReset(false);
+        connect(m_progress, &QProgressDialog::canceled, this, [this] {
+            if (m_exporter) m_exporter->Cancel();
+        });
+    }
+    m_progress->reset();
+    m_progress->setLabelText(kExportProgress.arg(QDir::toNativeSeparators(videoPath)));
+    m_progress->setValue(0);
+    m_progress->show();
+    m_exporter->Start(recording, videoPath);
+}
+
+void frmPlay::OnExportProgress(int percent) {
+    // A cancelled dialog is hidden; a late value must not show it again.
+    if (m_progress && m_progress->isVisible() && !m_progress->wasCanceled()) m_progress->setValue(percent);
+}
+
+void frmPlay::OnExportFinished(const components::VideoExportResult& result) {
+    if (m_progress) {
+        m_progress->reset();
+        m_progress->hide();
+    }
+    const VideoExportControl::Outcome outcome = m_export.End(result);  // resumes what it paused
+    m_cmdExport->setEnabled(m_export.CanExport());
+    if (m_closed || outcome.message.isEmpty()) return;
+    util::MessageBoxes::Show(this, outcome.message,
+                             outcome.saved ? util::MsgIcon::Information : util::MsgIcon::Critical);
 }
 
 void frmPlay::OnTabChanged(int index) {

@@ -2,6 +2,7 @@
 
 #include "app/AppContext.h"
 #include "history/PlaybackControl.h"
+#include "history/VideoExportControl.h"
 
 #include <QDialog>
 #include <QIcon>
@@ -9,9 +10,11 @@
 #include <QString>
 #include <QTimer>
 
+#include <functional>
 #include <memory>
 
 class QCheckBox;
+class QProgressDialog;
 class QPushButton;
 class QSlider;
 class QTabBar;
@@ -20,7 +23,8 @@ class QTreeWidgetItem;
 
 namespace pelio::components {
 class PlaybackComponent;
-}
+class SrfVideoExport;
+}  // namespace pelio::components
 namespace pelio::platform {
 class FileManager;
 }
@@ -38,7 +42,9 @@ namespace pelio::history {
 // the context and the file manager for the window's life. It may be shown modeless or run modally.
 // When it is first shown and the history holds no folder at all, it tells the customer so and closes.
 // The play, pause and stop rules are PlaybackControl's; the window passes its controls' events to it
-// and shows the state it reports.
+// and shows the state it reports. The "동영상으로 저장" button saves the open recording as a video
+// (SrfVideoExport, on a thread of its own, with a progress dialog that can cancel it); its rules are
+// VideoExportControl's.
 class frmPlay : public QDialog, private PlaybackControl::View {
     Q_OBJECT
 
@@ -53,6 +59,13 @@ class frmPlay : public QDialog, private PlaybackControl::View {
 
     // The length of the open recording.
     qint64 RecordingLength() const { return m_control.Length(); }
+
+    // The save dialog of the video export: gets the suggested path and the filters, returns the path
+    // picked (empty when cancelled) and sets *chosenFilter to the filter chosen. The default shows
+    // QFileDialog (util::Dialogs has no save dialog); tests answer it here.
+    using VideoPathAsker =
+        std::function<QString(const QString& suggested, const QStringList& filters, QString* chosenFilter)>;
+    void SetVideoPathAsker(VideoPathAsker asker) { m_askVideoPath = std::move(asker); }
 
     // Tab indices of tabTab.
     static constexpr int kTranscriptTab = 0;
@@ -75,6 +88,10 @@ class frmPlay : public QDialog, private PlaybackControl::View {
     void OnRecordingClicked(QTreeWidgetItem* item);
     void OnLoadClicked();
     void OnTabChanged(int index);
+    void OnExportClicked();
+    void OnExportProgress(int percent);
+    void OnExportFinished(const components::VideoExportResult& result);
+    QString AskVideoPath(const QString& suggested, const QStringList& filters, QString* chosenFilter);
     bool DecideTranscriptNavigation(const QString& address);
     void ShowTranscript(const QString& path);
 
@@ -107,7 +124,15 @@ class frmPlay : public QDialog, private PlaybackControl::View {
     QSlider* m_sld = nullptr;
     QCheckBox* m_chkStretch = nullptr;
     QCheckBox* m_chkAutoScroll = nullptr;
+    QPushButton* m_cmdExport = nullptr;
     QTimer m_timer1;
+
+    VideoExportControl m_export;
+    std::unique_ptr<components::SrfVideoExport> m_exporter;  // its thread ends before the children go
+    // Made at the first export and kept: QProgressDialog::setValue runs events, in which the export's
+    // end may arrive.
+    QProgressDialog* m_progress = nullptr;
+    VideoPathAsker m_askVideoPath;
 };
 
 }  // namespace pelio::history

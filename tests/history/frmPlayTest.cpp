@@ -2,6 +2,7 @@
 #include "history/frmPlay.h"
 #include "platform/FakeServices.h"
 #include "playback/FakePlaybackComponent.h"
+#include "recording/SrfWriter.h"
 #include "support/AccessibleNames.h"
 #include "support/ScriptedDialogs.h"
 #include "support/ScriptedMessageBoxes.h"
@@ -19,6 +20,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QProgressDialog>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QSlider>
@@ -339,6 +341,64 @@ TEST_F(frmPlayTest, LoadButtonOpensWithoutSwitchingTabsAndTheDialogKeepsItsFolde
     EXPECT_EQ(dialogs.fileRequests[0].initialFolder, context.HistoryFolder);
     EXPECT_EQ(dialogs.fileRequests[1].initialFolder, context.HistoryFolder);
     EXPECT_EQ(dialogs.fileRequests[2].initialFolder, elsewhere.path() + u'/');
+}
+
+TEST_F(frmPlayTest, TheExportButtonSavesTheOpenRecordingAsAVideoWhereTheCustomerChose) {
+    // A real recording: the export reads the file the (fake) player opened.
+    const QString srf = recording(QStringLiteral("2026-12-06(0).srf"));
+    QDir().mkpath(company());
+    {
+        components::SrfWriter writer;
+        ASSERT_TRUE(writer.Open(srf, QSize(64, 48)));
+        QImage screen(64, 48, QImage::Format_RGB32);
+        for (int i = 0; i < 10; ++i) {
+            screen.fill(QColor(i * 20, 100, 200));
+            writer.UpdateRectFromScreen(screen, screen.rect());
+            ASSERT_TRUE(writer.CommitFrame(i * 100));
+        }
+        ASSERT_TRUE(writer.Finish(1000));
+    }
+    fakes.folders->documents = tmp.file(QStringLiteral("문서"));
+    QDir().mkpath(fakes.folders->documents);
+    Open();
+    tabTab()->setCurrentIndex(frmPlay::kRecordingTab);
+    auto* cmdExport = Control<QPushButton>("cmdExport");
+    EXPECT_EQ(cmdExport->accessibleName(), QStringLiteral("동영상으로 저장"));
+    EXPECT_FALSE(cmdExport->isEnabled());
+
+    ASSERT_TRUE(window->OpenRecordingFile(srf));
+    EXPECT_TRUE(cmdExport->isEnabled());
+    QStringList suggested;
+    int asked = 0;
+    window->SetVideoPathAsker([&](const QString& path, const QStringList& filters, QString* chosen) {
+        ++asked;
+        suggested << path;
+        EXPECT_EQ(filters.size(), 2);
+        if (asked == 1) return QString();  // cancelled
+        *chosen = filters[1];
+        return fakes.folders->documents + QStringLiteral("/보낼 영상");  // the WebM filter adds .webm
+    });
+    QTest::mouseClick(cmdExport, Qt::LeftButton);
+    ExpectPlaying();
+    EXPECT_TRUE(cmdExport->isEnabled());
+
+    boxes.Answer(util::MsgAnswer::Ok);
+    QTest::mouseClick(cmdExport, Qt::LeftButton);
+    // Playback pauses while the export runs, under its progress dialog.
+    EXPECT_FALSE(cmdExport->isEnabled());
+    EXPECT_EQ(playback->PlayState(), FakePlaybackComponent::Paused);
+    auto* progress = window->findChild<QProgressDialog*>(QStringLiteral("prgExport"));
+    ASSERT_NE(progress, nullptr);
+    EXPECT_TRUE(progress->isVisible());
+    ASSERT_TRUE(test::WaitFor([&] { return !boxes.boxes().empty(); }, kDeadlineMs));
+
+    const QString video = fakes.folders->documents + QStringLiteral("/보낼 영상.webm");
+    EXPECT_EQ(suggested, QStringList(2, fakes.folders->documents + QStringLiteral("/2026-12-06(0).mp4")));
+    EXPECT_EQ(boxes.boxes().front().text, QStringLiteral("동영상으로 저장했습니다.\n\n") + video);
+    EXPECT_TRUE(QFileInfo(video).size() > 0);
+    EXPECT_FALSE(progress->isVisible());
+    EXPECT_TRUE(cmdExport->isEnabled());
+    ExpectPlaying();
 }
 
 TEST_F(frmPlayTest, CheckBoxesAndPlacementAreReadAtLoadAndStoredAtClose) {
