@@ -16,8 +16,8 @@ packages=(
   libgnutls28-dev
   # the pinned TLS 1.3 link between the server component and the agent's program, and its key files
   libssl-dev
-  # screen recordings: zstd compression, zlib checksums
-  libzstd-dev zlib1g-dev
+  # screen recordings: zstd compression, zlib checksums, JPEG for photo-like areas
+  libzstd-dev zlib1g-dev libturbojpeg0-dev
   # saving a recording as a video (MP4 with H.264, WebM with VP9): FFmpeg's libraries; ffprobe (ffmpeg)
   # reads the videos back in the tests
   libavcodec-dev libavformat-dev libswscale-dev libavutil-dev ffmpeg

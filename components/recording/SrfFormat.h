@@ -8,7 +8,7 @@
 //
 // File header (offset 0, 64 bytes):
 //   0  8  magic "PELIOSRF"
-//   8  2  format version (1)
+//   8  2  format version (2; version 1 files are read as well)
 //  10  2  header size (64)
 //  12  4  flags: bit 0 "finished" (the index chunk and the fields below are valid)
 //  16  8  creation time, milliseconds since 1970-01-01 UTC
@@ -27,20 +27,37 @@
 //  12  4  CRC-32 over bytes 0..11 of the chunk header followed by the payload
 // Frame times never decrease from one frame to the next.
 //
-// Frame payload (key frames and delta frames alike):
+// Frame payload (key frames and delta frames alike), version 2:
 //   u16 screen width, u16 screen height           (1..MaxScreenSide each, MaxScreenPixels in all)
 //   u8  cursor flags: bit 0 visible, bit 1 a new cursor shape follows
 //   i16 cursor x, i16 cursor y                    (top left of the hot spot, screen coordinates)
 //   if bit 1: u16 shape width, u16 shape height (1..MaxCursorSide), u16 hot x, u16 hot y (inside)
+//   u16 number of moves, then per move u16 x, y, width, height, source y (inside the screen)
 //   u16 number of rectangles, then per rectangle u16 x, y, width, height (inside the screen)
+//   u16 number of pictures, then per picture u16 x, y, width, height (inside the screen), u32 size
 //   u32 size of the uncompressed pixel data
+//   u32 size of the zstd frame
 //   a zstd frame holding the pixel data: for each rectangle in order its pixels row by row as
 //   3 bytes B, G, R; then, with bit 1, the cursor shape row by row as 4 bytes B, G, R, A
-//   (alpha not premultiplied).
+//   (alpha not premultiplied)
+//   the pictures' data, one after the other: each a JPEG image of its picture's size.
+// A frame is applied in that order: the moves one after the other (each copies the rows
+// source y..source y+height-1 of its columns x..x+width-1 to rows y..y+height-1, reading the screen
+// as the moves before it left it), then the rectangles' pixels, then the pictures. Rectangles and
+// pictures of one frame do not overlap. Moves carry scrolled text and windows dragged up or down;
+// pictures carry photo-like areas (video, photos, gradients) at JPEG quality, while text and flat
+// interface areas stay exact in the rectangles.
+// In a delta frame the zstd frame is compressed against a prefix (zstd's "raw content" prefix,
+// ZSTD_CCtx_refPrefix) taken from the screen after the moves, 3 bytes B, G, R per pixel: the rows of
+// every move's destination in order, then the pixels of every rectangle in order. Text that scrolled
+// holds the glyphs new lines repeat, and a rectangle repainted unchanged costs a few bytes. The zstd
+// window covers the prefix and the data (at most 2^MaxWindowLog bytes). A key frame has no moves and
+// no pictures, and its zstd frame no prefix.
+// Version 1 (still read): no move, picture or zstd-frame size fields, the zstd frame runs to the end
+// of the payload, and no prefix.
 // A key frame covers the whole screen with one rectangle and carries the cursor shape; it needs
-// nothing before it. A delta frame changes the rectangles it names on the screen left by the frame
-// before it and must have the same screen size. The first frame and the first frame after a change of
-// screen size are key frames.
+// nothing before it. A delta frame changes the screen left by the frame before it and must have the
+// same screen size. The first frame and the first frame after a change of screen size are key frames.
 //
 // Bounds
 // ------
@@ -51,8 +68,8 @@
 // as damaged.
 // Seeking decodes from the key frame before the target. The writer writes a key frame at least every
 // 5 seconds, and before the delta frames since the last key frame would number more than 1000 or
-// change more than 2^30 pixels (rectangles and cursor shapes counted together). A seek therefore
-// decodes at most one key frame and 2^30 pixels in at most 1000 frames, about a second on one core
+// change more than 2^30 pixels (moves, rectangles, pictures and cursor shapes counted together). A seek
+// therefore decodes at most one key frame and 2^30 pixels in at most 1000 frames, about a second on one core
 // whatever the file holds; the reader treats a delta frame beyond either bound as damaged. Recordings
 // made before these bounds keep within them: with a key frame every 5 seconds at 15 frames a second or
 // less they hold at most 75 delta frames between key frames, under 630 million pixels even on a 4K
@@ -77,7 +94,8 @@
 namespace pelio::components::srf {
 
 inline constexpr char Magic[8] = {'P', 'E', 'L', 'I', 'O', 'S', 'R', 'F'};
-inline constexpr std::uint16_t Version = 1;
+inline constexpr std::uint16_t Version = 2;
+inline constexpr std::uint16_t OldestVersion = 1;
 inline constexpr int FileHeaderSize = 64;
 inline constexpr int ChunkHeaderSize = 16;
 inline constexpr std::uint32_t FlagFinished = 1;
@@ -103,6 +121,9 @@ inline constexpr int MaxCursorSide = 256;
 inline constexpr int MaxRects = 65535;
 inline constexpr std::uint32_t MaxChunkPayload = 256u * 1024 * 1024;
 inline constexpr int IndexEntrySize = 16;
+// A delta frame's prefix and data together are at most two screens of 3 bytes per pixel.
+inline constexpr int MaxWindowLog = 28;
+static_assert(MaxScreenPixels * 3 * 2 <= std::int64_t(1) << MaxWindowLog);
 
 inline void PutU16(std::uint8_t* p, std::uint16_t v) {
     p[0] = std::uint8_t(v);

@@ -1,6 +1,8 @@
 #include "recording/SrfReader.h"
 
 #include "recording/SrfFormat.h"
+#include "recording/SrfMoves.h"
+#include "recording/SrfPictures.h"
 
 #include <QFile>
 
@@ -84,8 +86,10 @@ struct SrfReader::Impl {
     bool cursorVisible = false;
 
     ZSTD_DCtx* dctx = nullptr;
+    std::uint16_t version = srf::Version;
     std::vector<std::uint8_t> chunk;
     std::vector<std::uint8_t> raw;
+    std::vector<std::uint8_t> prefix;
 
     ~Impl() {
         if (dctx) ZSTD_freeDCtx(dctx);
@@ -184,6 +188,21 @@ struct SrfReader::Impl {
                 hotX >= shapeW || hotY >= shapeH)
                 return false;
         }
+        // Version 2: the moves, applied before the rectangles.
+        std::vector<srf::Move> moves;
+        std::int64_t movedPixels = 0;
+        if (version >= 2) {
+            if (!c.Has(2)) return false;
+            const int moveCount = c.U16();
+            if (!c.Has(std::size_t(moveCount) * 10) || (e.key && moveCount != 0)) return false;
+            moves.reserve(std::size_t(moveCount));
+            for (int m = 0; m < moveCount; ++m) {
+                const int x = c.U16(), y = c.U16(), w = c.U16(), h = c.U16(), sourceY = c.U16();
+                if (w < 1 || h < 1 || x + w > width || y + h > height || sourceY + h > height) return false;
+                moves.push_back({QRect(x, y, w, h), sourceY});
+                movedPixels += std::int64_t(w) * h;
+            }
+        }
         if (!c.Has(2)) return false;
         const int rectCount = c.U16();
         if (!c.Has(std::size_t(rectCount) * 8 + 4)) return false;
@@ -196,22 +215,62 @@ struct SrfReader::Impl {
             rects.emplace_back(x, y, w, h);
             rectPixels += std::size_t(w) * std::size_t(h);
         }
+        // Version 2: the pictures (JPEG images), applied after the rectangles.
+        std::vector<QRect> pictures;
+        std::vector<std::uint32_t> pictureSizes;
+        std::size_t picturePixels = 0, pictureBytes = 0;
+        if (version >= 2) {
+            if (!c.Has(2)) return false;
+            const int pictureCount = c.U16();
+            if (!c.Has(std::size_t(pictureCount) * 12) || (e.key && pictureCount != 0)) return false;
+            for (int n = 0; n < pictureCount; ++n) {
+                const int x = c.U16(), y = c.U16(), w = c.U16(), h = c.U16();
+                const std::uint32_t bytes = c.U32();
+                if (w < 1 || h < 1 || x + w > width || y + h > height || bytes == 0) return false;
+                pictures.emplace_back(x, y, w, h);
+                pictureSizes.push_back(bytes);
+                picturePixels += std::size_t(w) * std::size_t(h);
+                pictureBytes += bytes;
+            }
+        }
         const std::size_t expected = rectPixels * 3 + std::size_t(shapeW) * std::size_t(shapeH) * 4;
         if (e.key && (rectCount != 1 || rects[0] != QRect(QPoint(0, 0), size))) return false;
-        // Rectangles of one frame never overlap, so a frame holds at most one screen of pixels.
-        if (expected >
-            std::size_t(width) * std::size_t(height) * 3 + std::size_t(shapeW) * std::size_t(shapeH) * 4)
-            return false;
+        // Rectangles and pictures of one frame never overlap, so a frame holds at most one screen.
+        if (rectPixels + picturePixels > std::size_t(width) * std::size_t(height)) return false;
         // Past the bounds on what lies between key frames the writer would have written a key frame.
-        const std::int64_t pixels = std::int64_t(rectPixels) + std::int64_t(shapeW) * shapeH;
+        const std::int64_t pixels = std::int64_t(rectPixels) + std::int64_t(picturePixels) + movedPixels +
+                                    std::int64_t(shapeW) * shapeH;
         if (!e.key && (runFrames >= srf::MaxDeltaFrames || runPixels + pixels > srf::MaxDeltaPixels))
             return false;
-        if (c.U32() != expected) return false;
-        const unsigned long long declared = ZSTD_getFrameContentSize(c.Here(), c.Left());
+        if (!c.Has(4) || c.U32() != expected) return false;
+        std::size_t packed = c.Left();
+        if (version >= 2) {
+            if (!c.Has(4)) return false;
+            packed = c.U32();
+            if (packed > c.Left() || c.Left() - packed != pictureBytes) return false;
+        }
+        const unsigned long long declared = ZSTD_getFrameContentSize(c.Here(), packed);
         if (declared != expected) return false;
         raw.resize(expected);
-        const std::size_t got = ZSTD_decompressDCtx(dctx, raw.data(), expected, c.Here(), c.Left());
-        if (ZSTD_isError(got) || got != expected) return false;
+        ZSTD_DCtx_reset(dctx, ZSTD_reset_session_only);
+        if (!e.key && version >= 2) {
+            srf::ApplyMoves(screen.bits(), std::size_t(screen.bytesPerLine()), 4, moves);
+            // What the writer compressed against: the screen after the moves (SrfMoves.h).
+            prefix.clear();
+            srf::AppendPrefix({screen.constBits(), std::size_t(screen.bytesPerLine()), 4}, moves, rects,
+                              prefix);
+            if (!prefix.empty() && ZSTD_isError(ZSTD_DCtx_refPrefix(dctx, prefix.data(), prefix.size()))) {
+                current = -1;
+                return false;
+            }
+        }
+        const std::size_t got = ZSTD_decompressDCtx(dctx, raw.data(), expected, c.Here(), packed);
+        if (ZSTD_isError(got) || got != expected) {
+            // The moves have changed the screen: it no longer shows any one frame, and the next
+            // decoding has to start from a key frame.
+            if (!moves.empty()) current = -1;
+            return false;
+        }
 
         if (e.key && screen.size() != size) {
             screen = QImage(size, QImage::Format_RGB32);
@@ -224,6 +283,15 @@ struct SrfReader::Impl {
                 for (int x = 0; x < r.width(); ++x, in += 3)
                     row[x] = 0xff000000u | std::uint32_t(in[2]) << 16 | std::uint32_t(in[1]) << 8 | in[0];
             }
+        }
+        const std::uint8_t* jpeg = c.Here() + packed;
+        for (std::size_t n = 0; n < pictures.size(); ++n) {
+            if (!srf::DecodePicture(jpeg, pictureSizes[n], screen.bits(), std::size_t(screen.bytesPerLine()),
+                                    4, pictures[n])) {
+                current = -1;  // the screen shows part of this frame
+                return false;
+            }
+            jpeg += pictureSizes[n];
         }
         if (flags & srf::CursorShapeFollows) {
             QImage shape(shapeW, shapeH, QImage::Format_ARGB32);
@@ -258,11 +326,13 @@ struct SrfReader::Impl {
         cursorVisible = false;
         std::vector<std::uint8_t>().swap(chunk);
         std::vector<std::uint8_t>().swap(raw);
+        std::vector<std::uint8_t>().swap(prefix);
     }
 };
 
 SrfReader::SrfReader() : d(std::make_unique<Impl>()) {
     d->dctx = ZSTD_createDCtx();
+    if (d->dctx) ZSTD_DCtx_setParameter(d->dctx, ZSTD_d_windowLogMax, srf::MaxWindowLog);
 }
 
 SrfReader::~SrfReader() {
@@ -285,10 +355,12 @@ SrfOpenStatus SrfReader::Open(const QString& path) {
 
     std::uint8_t h[srf::FileHeaderSize];
     if (d->fileSize < srf::FileHeaderSize || !PReadAll(fd, h, sizeof h, 0) ||
-        std::memcmp(h, srf::Magic, 8) != 0 || srf::GetU16(h + 8) != srf::Version) {
+        std::memcmp(h, srf::Magic, 8) != 0 || srf::GetU16(h + 8) < srf::OldestVersion ||
+        srf::GetU16(h + 8) > srf::Version) {
         d->CloseFile();
         return SrfOpenStatus::NotRecording;
     }
+    d->version = srf::GetU16(h + 8);
     const bool headerOk =
         srf::Crc32(h, 60) == srf::GetU32(h + 60) && srf::GetU16(h + 10) == srf::FileHeaderSize;
     const bool finished = headerOk && (srf::GetU32(h + 12) & srf::FlagFinished) != 0;

@@ -1,13 +1,14 @@
 #include "recording/SrfWriter.h"
 
+#include "recording/SrfDeltaPlan.h"
 #include "recording/SrfFormat.h"
+#include "recording/SrfPictures.h"
 
 #include <QDateTime>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QRegion>
 
-#include <zlib.h>
 #include <zstd.h>
 
 #include <fcntl.h>
@@ -19,33 +20,6 @@
 #include <vector>
 
 namespace pelio::components {
-
-namespace srf {
-
-namespace {
-
-// Continues a CRC-32 over data of any size (zlib takes at most 4 GiB a call).
-uLong ExtendCrc(uLong crc, const std::uint8_t* data, std::size_t size) {
-    while (size > 0) {
-        const uInt n = uInt(std::min<std::size_t>(size, 1u << 30));
-        crc = crc32(crc, data, n);
-        data += n;
-        size -= n;
-    }
-    return crc;
-}
-
-}  // namespace
-
-std::uint32_t Crc32(const std::uint8_t* data, std::size_t size) {
-    return std::uint32_t(ExtendCrc(crc32(0L, Z_NULL, 0), data, size));
-}
-
-std::uint32_t ChunkCrc(const std::uint8_t* header12, const std::uint8_t* payload, std::size_t size) {
-    return std::uint32_t(ExtendCrc(crc32(0L, header12, 12), payload, size));
-}
-
-}  // namespace srf
 
 namespace {
 
@@ -95,8 +69,12 @@ struct SrfWriter::Impl {
     std::int64_t createdMs = 0;
     QElapsedTimer clock;
 
+    // Screens of 3 bytes B, G, R per pixel: the screen now, and the screen as the last frame left it
+    // (what a reader holds before the next frame, against which moves are found and a delta frame's
+    // pixels are compressed).
     QSize size;
-    std::vector<std::uint32_t> screen;
+    std::vector<std::uint8_t> screen;
+    std::vector<std::uint8_t> committed;
     QRegion dirty;
 
     QImage cursorShape;  // ARGB32, null when there is none
@@ -117,6 +95,8 @@ struct SrfWriter::Impl {
 
     ZSTD_CCtx* cctx = nullptr;
     std::vector<std::uint8_t> raw;
+    std::vector<std::uint8_t> prefix;
+    std::vector<std::vector<std::uint8_t>> jpegs;
     std::vector<std::uint8_t> chunk;
 
     ~Impl() {
@@ -153,27 +133,72 @@ struct SrfWriter::Impl {
         return true;
     }
 
+    // Compresses raw[0..rawSize) into out, against prefix[0..prefixSize) when that is not empty. The
+    // window covers the prefix and the data, so that a match may reach back to the prefix's start.
+    std::size_t Compress(std::uint8_t* out, std::size_t capacity, std::size_t rawSize,
+                         std::size_t prefixSize) {
+        ZSTD_CCtx_reset(cctx, ZSTD_reset_session_and_parameters);
+        int windowLog = 19;
+        while (windowLog < srf::MaxWindowLog && (std::size_t(1) << windowLog) < prefixSize + rawSize)
+            ++windowLog;
+        ZSTD_CCtx_setParameter(cctx, ZSTD_c_compressionLevel,
+                               prefixSize > 0 ? options.compressionLevel : options.keyFrameLevel);
+        // Long-distance matching finds rows that moved sideways or far, at little cost.
+        ZSTD_CCtx_setParameter(cctx, ZSTD_c_enableLongDistanceMatching, 1);
+        ZSTD_CCtx_setParameter(cctx, ZSTD_c_windowLog, windowLog);
+        ZSTD_CCtx_setParameter(cctx, ZSTD_c_contentSizeFlag, 1);
+        if (prefixSize > 0) {
+            const std::size_t r = ZSTD_CCtx_refPrefix(cctx, prefix.data(), prefixSize);
+            if (ZSTD_isError(r)) return r;
+        }
+        return ZSTD_compress2(cctx, out, capacity, raw.data(), rawSize);
+    }
+
     bool CommitLocked(std::int64_t timeMs) {
         if (fd < 0) return false;
         const std::int64_t t = std::clamp<std::int64_t>(std::max(timeMs, lastTime), 0, 0x7fffffff);
         bool key = keyDue || lastTime < 0 || t - lastKeyTime >= options.keyFrameIntervalMs;
         if (!key && dirty.isEmpty() && !cursorChanged && !shapeChanged) return true;
 
+        const std::size_t lineBytes = std::size_t(size.width()) * 3;
+        const srf::PixelRows now{screen.data(), lineBytes, 3};
+        const srf::PixelRows before{committed.data(), lineBytes, 3};
         std::vector<QRect> rects;
+        std::vector<srf::Move> moves;
+        std::vector<QRect> pictures;
         std::int64_t deltaPixels = 0;
         if (!key) {
-            if (dirty.rectCount() > MaxRectsPerFrame) {
-                rects.push_back(dirty.boundingRect());
-            } else {
-                for (const QRect& r : dirty) rects.push_back(r);
-            }
+            srf::DeltaPlan plan =
+                srf::PlanDelta(committed.data(), now, dirty, MaxRectsPerFrame, options.pictures);
+            moves = std::move(plan.moves);
+            rects = std::move(plan.rects);
+            pictures = std::move(plan.pictures);
             for (const QRect& r : rects) deltaPixels += std::int64_t(r.width()) * r.height();
+            for (const QRect& r : pictures) deltaPixels += std::int64_t(r.width()) * r.height();
+            for (const srf::Move& m : moves) deltaPixels += std::int64_t(m.dest.width()) * m.dest.height();
             if (shapeChanged && !cursorShape.isNull())
                 deltaPixels += std::int64_t(cursorShape.width()) * cursorShape.height();
             // Seeking decodes everything from the last key frame on: keep that within the format's bounds.
-            key = runFrames >= srf::MaxDeltaFrames || runPixels + deltaPixels > srf::MaxDeltaPixels;
+            if (runFrames >= srf::MaxDeltaFrames || runPixels + deltaPixels > srf::MaxDeltaPixels) key = true;
         }
-        if (key) rects.assign(1, QRect(QPoint(0, 0), size));
+        if (key) {
+            rects.assign(1, QRect(QPoint(0, 0), size));
+            moves.clear();
+            pictures.clear();
+        }
+        // The pictures' JPEG data; one that cannot be made is stored exact instead.
+        jpegs.resize(pictures.size());
+        std::size_t jpegBytes = 0;
+        for (std::size_t i = 0; i < pictures.size();) {
+            if (srf::EncodePicture(now, pictures[i], jpegs[i])) {
+                jpegBytes += jpegs[i].size();
+                ++i;
+            } else {
+                rects.push_back(pictures[i]);
+                pictures.erase(pictures.begin() + std::ptrdiff_t(i));
+                jpegs.erase(jpegs.begin() + std::ptrdiff_t(i));
+            }
+        }
         const bool withShape = !cursorShape.isNull() && (key || shapeChanged);
 
         std::size_t rawSize = 0;
@@ -182,18 +207,13 @@ struct SrfWriter::Impl {
         raw.resize(rawSize);
         std::uint8_t* out = raw.data();
         for (const QRect& r : rects) {
-            for (int y = r.top(); y <= r.bottom(); ++y) {
-                const std::uint32_t* row =
-                    screen.data() + std::size_t(y) * std::size_t(size.width()) + r.left();
-                for (int x = 0; x < r.width(); ++x) {
-                    const std::uint32_t p = row[x];
-                    out[0] = std::uint8_t(p);
-                    out[1] = std::uint8_t(p >> 8);
-                    out[2] = std::uint8_t(p >> 16);
-                    out += 3;
-                }
-            }
+            const std::size_t n = std::size_t(r.width()) * 3;
+            const std::size_t x = std::size_t(r.left()) * 3;
+            for (int y = r.top(); y <= r.bottom(); ++y, out += n)
+                std::memcpy(out, screen.data() + std::size_t(y) * lineBytes + x, n);
         }
+        prefix.clear();
+        if (!key) srf::AppendPrefix(before, moves, rects, prefix);
         if (withShape) {
             for (int y = 0; y < cursorShape.height(); ++y) {
                 const auto* row = reinterpret_cast<const std::uint32_t*>(cursorShape.constScanLine(y));
@@ -208,9 +228,10 @@ struct SrfWriter::Impl {
             }
         }
 
-        std::size_t fixed = 4 + 5 + (withShape ? 8 : 0) + 2 + 8 * rects.size() + 4;
+        std::size_t fixed = 4 + 5 + (withShape ? 8 : 0) + 2 + 10 * moves.size() + 2 + 8 * rects.size() + 2 +
+                            12 * pictures.size() + 8;
         const std::size_t bound = ZSTD_compressBound(rawSize);
-        chunk.resize(srf::ChunkHeaderSize + fixed + bound);
+        chunk.resize(srf::ChunkHeaderSize + fixed + bound + jpegBytes);
         std::uint8_t* p = chunk.data() + srf::ChunkHeaderSize;
         srf::PutU16(p, std::uint16_t(size.width()));
         srf::PutU16(p + 2, std::uint16_t(size.height()));
@@ -227,6 +248,14 @@ struct SrfWriter::Impl {
             srf::PutU16(p + 6, std::uint16_t(cursorHot.y()));
             p += 8;
         }
+        srf::PutU16(p, std::uint16_t(moves.size()));
+        p += 2;
+        for (const srf::Move& m : moves) {
+            for (const int v : {m.dest.x(), m.dest.y(), m.dest.width(), m.dest.height(), m.sourceY}) {
+                srf::PutU16(p, std::uint16_t(v));
+                p += 2;
+            }
+        }
         srf::PutU16(p, std::uint16_t(rects.size()));
         p += 2;
         for (const QRect& r : rects) {
@@ -236,21 +265,59 @@ struct SrfWriter::Impl {
             srf::PutU16(p + 6, std::uint16_t(r.height()));
             p += 8;
         }
+        srf::PutU16(p, std::uint16_t(pictures.size()));
+        p += 2;
+        for (std::size_t i = 0; i < pictures.size(); ++i) {
+            const QRect& r = pictures[i];
+            for (const int v : {r.x(), r.y(), r.width(), r.height()}) {
+                srf::PutU16(p, std::uint16_t(v));
+                p += 2;
+            }
+            srf::PutU32(p, std::uint32_t(jpegs[i].size()));
+            p += 4;
+        }
         srf::PutU32(p, std::uint32_t(rawSize));
-        p += 4;
-        const std::size_t packed =
-            ZSTD_compressCCtx(cctx, p, bound, raw.data(), rawSize, options.compressionLevel);
-        if (ZSTD_isError(packed)) return false;
-        chunk.resize(std::size_t(p - chunk.data()) + packed);
-
-        if (!AppendChunk(key ? srf::TagKeyFrame : srf::TagDeltaFrame, std::uint32_t(t))) return false;
+        std::uint8_t* packedSizeField = p + 4;
+        p += 8;
+        // A delta frame is compressed against what its rectangles show before it (after its moves):
+        // a repainted but unchanged area, or content that moved sideways, then costs a few bytes.
+        const std::size_t prefixSize = prefix.size();
+        const std::size_t packed = Compress(p, bound, rawSize, prefixSize);
+        // The moves are on `committed` already: after a failure only a key frame is sure to follow.
+        if (ZSTD_isError(packed)) {
+            keyDue = true;
+            return false;
+        }
+        srf::PutU32(packedSizeField, std::uint32_t(packed));
+        p += packed;
+        for (const auto& jpeg : jpegs) {
+            std::memcpy(p, jpeg.data(), jpeg.size());
+            p += jpeg.size();
+        }
+        chunk.resize(std::size_t(p - chunk.data()));
+        if (!AppendChunk(key ? srf::TagKeyFrame : srf::TagDeltaFrame, std::uint32_t(t))) {
+            keyDue = true;
+            return false;
+        }
+        const std::uint8_t* in = raw.data();
+        for (const QRect& r : rects) {
+            const std::size_t n = std::size_t(r.width()) * 3;
+            for (int y = r.top(); y <= r.bottom(); ++y, in += n)
+                std::memcpy(committed.data() + std::size_t(y) * lineBytes + std::size_t(r.left()) * 3, in, n);
+        }
+        // What a reader shows for the pictures is their decoded JPEG, not the screen.
+        for (std::size_t i = 0; i < pictures.size(); ++i) {
+            if (!srf::DecodePicture(jpegs[i].data(), jpegs[i].size(), committed.data(), lineBytes, 3,
+                                    pictures[i]))
+                keyDue = true;
+        }
         index.push_back({offset, std::uint32_t(t), key});
         offset += chunk.size();
         lastTime = t;
         if (key) lastKeyTime = t;
         runFrames = key ? 0 : runFrames + 1;
         runPixels = key ? 0 : runPixels + deltaPixels;
-        keyDue = false;
+        keyDue = keyDue && !key;
         dirty = QRegion();
         cursorChanged = shapeChanged = false;
         return true;
@@ -296,13 +363,16 @@ struct SrfWriter::Impl {
         index.clear();
         screen.clear();
         dirty = QRegion();
+        std::vector<std::uint8_t>().swap(committed);
         std::vector<std::uint8_t>().swap(raw);
+        std::vector<std::uint8_t>().swap(prefix);
         std::vector<std::uint8_t>().swap(chunk);
     }
 
     void ResetScreen(QSize s) {
         size = s;
-        screen.assign(std::size_t(s.width()) * std::size_t(s.height()), 0xff000000u);
+        screen.assign(std::size_t(s.width()) * std::size_t(s.height()) * 3, 0);
+        committed.assign(screen.size(), 0);
         dirty = QRegion();
         keyDue = true;
     }
@@ -390,8 +460,13 @@ void SrfWriter::UpdateRect(const QRect& rect, const std::uint32_t* pixels, int s
         const auto* src =
             reinterpret_cast<const std::uint32_t*>(base + std::ptrdiff_t(y - rect.top()) * strideBytes) +
             (r.left() - rect.left());
-        std::uint32_t* dst = d->screen.data() + std::size_t(y) * std::size_t(d->size.width()) + r.left();
-        std::memcpy(dst, src, std::size_t(r.width()) * 4);
+        std::uint8_t* dst = d->screen.data() + (std::size_t(y) * std::size_t(d->size.width()) + r.left()) * 3;
+        for (int x = 0; x < r.width(); ++x, dst += 3) {
+            const std::uint32_t p = src[x];
+            dst[0] = std::uint8_t(p);
+            dst[1] = std::uint8_t(p >> 8);
+            dst[2] = std::uint8_t(p >> 16);
+        }
     }
     d->dirty += r;
 }

@@ -26,7 +26,9 @@ class SrfWriter {
   public:
     struct Options {
         int keyFrameIntervalMs = 5000;  // at most this long between key frames (100..5000)
-        int compressionLevel = 1;       // zstd level; 1 keeps up with a capture thread
+        int compressionLevel = 3;       // zstd level of delta frames
+        int keyFrameLevel = 3;          // zstd level of key frames
+        bool pictures = true;           // photo-like changes as JPEG (text and flat areas stay exact)
     };
 
     SrfWriter();

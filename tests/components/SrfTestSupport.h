@@ -69,11 +69,11 @@ class RawRecording {
     }
 
     void Frame(bool key, std::uint32_t timeMs, QSize screen, const std::vector<QRect>& rects, int grey) {
-        QByteArray payload(4 + 5 + 2 + 8 * int(rects.size()) + 4, '\0');
+        QByteArray payload(4 + 5 + 2 + 2 + 8 * int(rects.size()) + 2 + 8, '\0');
         auto* p = reinterpret_cast<std::uint8_t*>(payload.data());
         srf::PutU16(p, std::uint16_t(screen.width()));
         srf::PutU16(p + 2, std::uint16_t(screen.height()));
-        p += 9;
+        p += 9 + 2;  // no cursor, no moves
         srf::PutU16(p, std::uint16_t(rects.size()));
         p += 2;
         std::uint64_t size = 0;
@@ -84,18 +84,21 @@ class RawRecording {
             }
             size += std::uint64_t(r.width()) * std::uint64_t(r.height()) * 3;
         }
+        p += 2;  // no pictures
         srf::PutU32(p, std::uint32_t(size));
         // zstd frame: magic, single segment with an 8-byte content size, then run-length blocks.
         std::uint8_t head[13] = {0x28, 0xb5, 0x2f, 0xfd, 0xe0};
         srf::PutU64(head + 5, size);
-        payload.append(reinterpret_cast<const char*>(head), sizeof head);
+        QByteArray zstd(reinterpret_cast<const char*>(head), sizeof head);
         for (std::uint64_t left = size; left > 0;) {
             const std::uint32_t n = std::uint32_t(std::min<std::uint64_t>(left, 128 * 1024));
             left -= n;
             const std::uint32_t block = (left == 0 ? 1u : 0u) | 1u << 1 | n << 3;
             const char bytes[4] = {char(block), char(block >> 8), char(block >> 16), char(grey)};
-            payload.append(bytes, 4);
+            zstd.append(bytes, 4);
         }
+        srf::PutU32(p + 4, std::uint32_t(zstd.size()));
+        payload.append(zstd);
         std::uint8_t chunk[srf::ChunkHeaderSize];
         srf::PutU32(chunk, key ? srf::TagKeyFrame : srf::TagDeltaFrame);
         srf::PutU32(chunk + 4, std::uint32_t(payload.size()));

@@ -3,10 +3,13 @@
 //
 //   pelio-recgen OUT.srf [--seconds N] [--fps N] [--size WxH] [--key-interval MS] [--realtime] [--abandon]
 //   pelio-recgen OUT.srf --display [NAME] ...   records the X display (e.g. an Xvfb) instead, in real time
+//   pelio-recgen OUT.srf --from OLD.srf          rewrites a recording in the current format (and prints
+//                                                its size and the writer's CPU time)
 //
 // --realtime paces the frames by the clock (the file is "being written" meanwhile; interrupting the
 // program leaves a recording whose writer died). --abandon stops without finishing the file.
 #include "DesktopScene.h"
+#include "Transcode.h"
 #include "recording/SrfWriter.h"
 #include "server/X11Capture.h"
 
@@ -42,8 +45,10 @@ int main(int argc, char** argv) {
                                            QStringLiteral("leave the file unfinished"));
     const QCommandLineOption displayOption(QStringLiteral("display"), QStringLiteral("record this X display"),
                                            QStringLiteral("NAME"));
-    parser.addOptions(
-        {secondsOption, fpsOption, sizeOption, keyOption, realtimeOption, abandonOption, displayOption});
+    const QCommandLineOption fromOption(QStringLiteral("from"), QStringLiteral("rewrite this recording"),
+                                        QStringLiteral("OLD"));
+    parser.addOptions({secondsOption, fpsOption, sizeOption, keyOption, realtimeOption, abandonOption,
+                       displayOption, fromOption});
     parser.process(app);
     if (parser.positionalArguments().size() != 1) parser.showHelp(2);
 
@@ -54,6 +59,24 @@ int main(int argc, char** argv) {
     if (seconds < 0 || fps < 1 || fps > 100 || size.width() < 320 || size.height() < 200) {
         std::fprintf(stderr, "pelio-recgen: bad --seconds, --fps or --size\n");
         return 2;
+    }
+
+    if (parser.isSet(fromOption)) {
+        SrfWriter::Options options;
+        options.keyFrameIntervalMs = parser.value(keyOption).toInt();
+        const QString path = parser.positionalArguments().constFirst();
+        const auto r = pelio::recorder::Transcode(parser.value(fromOption), path, options);
+        if (!r.ok) {
+            std::fprintf(stderr, "pelio-recgen: cannot rewrite %s as %s\n",
+                         qPrintable(parser.value(fromOption)), qPrintable(path));
+            return 1;
+        }
+        const double minutes = double(std::max<std::int64_t>(r.lengthMs, 1)) / 60000;
+        std::printf("%s: %d frames, %lld bytes, %.2f MB/min, writer CPU %.2f s = %.1f %% of a core\n",
+                    qPrintable(path), r.frames, static_cast<long long>(r.bytes),
+                    double(r.bytes) / 1e6 / minutes, r.writerCpuSeconds,
+                    100 * r.writerCpuSeconds / (minutes * 60));
+        return 0;
     }
 
     // Recording a display: whole-screen grabs compared with the previous one in tiles, the same
