@@ -89,11 +89,19 @@ std::vector<Move> FindVerticalMoves(const PixelRows& before, const PixelRows& af
     return moves;
 }
 
-void ApplyMoves(std::uint8_t* data, std::size_t lineBytes, int pixelBytes, const std::vector<Move>& moves) {
+void ApplyMoves(std::uint8_t* data, std::size_t lineBytes, int pixelBytes, const std::vector<Move>& moves,
+                std::vector<std::uint8_t>* saved) {
+    if (saved) saved->clear();
     for (const Move& m : moves) {
         const std::size_t offset = std::size_t(m.dest.left()) * std::size_t(pixelBytes);
         const std::size_t bytes = std::size_t(m.dest.width()) * std::size_t(pixelBytes);
         const int shift = m.sourceY - m.dest.top();
+        if (saved) {
+            for (int y = m.dest.top(); y <= m.dest.bottom(); ++y) {
+                const std::uint8_t* row = data + std::size_t(y) * lineBytes + offset;
+                saved->insert(saved->end(), row, row + bytes);
+            }
+        }
         auto copy = [&](int y) {
             std::memmove(data + std::size_t(y) * lineBytes + offset,
                          data + std::size_t(y + shift) * lineBytes + offset, bytes);
@@ -103,6 +111,20 @@ void ApplyMoves(std::uint8_t* data, std::size_t lineBytes, int pixelBytes, const
         } else if (shift < 0) {
             for (int y = m.dest.bottom(); y >= m.dest.top(); --y) copy(y);
         }
+    }
+}
+
+void UndoMoves(std::uint8_t* data, std::size_t lineBytes, int pixelBytes, const std::vector<Move>& moves,
+               const std::vector<std::uint8_t>& saved) {
+    std::size_t end = saved.size();
+    for (auto m = moves.rbegin(); m != moves.rend(); ++m) {
+        const std::size_t bytes = std::size_t(m->dest.width()) * std::size_t(pixelBytes);
+        end -= bytes * std::size_t(m->dest.height());
+        const std::uint8_t* from = saved.data() + end;
+        for (int y = m->dest.top(); y <= m->dest.bottom(); ++y, from += bytes)
+            std::memcpy(
+                data + std::size_t(y) * lineBytes + std::size_t(m->dest.left()) * std::size_t(pixelBytes),
+                from, bytes);
     }
 }
 

@@ -34,7 +34,11 @@ std::vector<Move> FindVerticalMoves(const PixelRows& before, const PixelRows& af
 
 // Applies moves one after the other to a screen (each reads the screen as the moves before it left
 // it), copying the rows of each in the order that keeps its own source intact.
-void ApplyMoves(std::uint8_t* data, std::size_t lineBytes, int pixelBytes, const std::vector<Move>& moves);
+// With `saved`, each move's destination is kept there first, so that UndoMoves can put it back.
+void ApplyMoves(std::uint8_t* data, std::size_t lineBytes, int pixelBytes, const std::vector<Move>& moves,
+                std::vector<std::uint8_t>* saved = nullptr);
+void UndoMoves(std::uint8_t* data, std::size_t lineBytes, int pixelBytes, const std::vector<Move>& moves,
+               const std::vector<std::uint8_t>& saved);
 
 // Appends to `out` the runs of rows of `area` that differ between the two screens, each as a
 // rectangle as wide as `area`.

@@ -113,27 +113,28 @@ bool EncodePicture(const PixelRows& screen, const QRect& rect, std::vector<std::
     return ok;
 }
 
-bool DecodePicture(const std::uint8_t* data, std::size_t size, std::uint8_t* screen, std::size_t lineBytes,
-                   int pixelBytes, const QRect& rect) {
+bool DecodePicture(const std::uint8_t* data, std::size_t bytes, QSize size, int pixelBytes,
+                   std::vector<std::uint8_t>& out) {
     const TjHandle tj(tjInitDecompress());
-    if (!tj || size == 0 || size > 0x7fffffffu) return false;
+    if (!tj || bytes == 0 || bytes > 0x7fffffffu) return false;
     int width = 0, height = 0, subsampling = 0, colourspace = 0;
     auto* jpeg = const_cast<unsigned char*>(data);
-    if (tjDecompressHeader3(tj.get(), jpeg, static_cast<unsigned long>(size), &width, &height, &subsampling,
+    if (tjDecompressHeader3(tj.get(), jpeg, static_cast<unsigned long>(bytes), &width, &height, &subsampling,
                             &colourspace) != 0 ||
-        width != rect.width() || height != rect.height())
+        width != size.width() || height != size.height())
         return false;
-    // Decoded apart first, so that a damaged image leaves the screen as it was.
-    std::vector<std::uint8_t> pixels(std::size_t(width) * std::size_t(height) * std::size_t(pixelBytes));
-    if (tjDecompress2(tj.get(), jpeg, static_cast<unsigned long>(size), pixels.data(), width,
-                      width * pixelBytes, height, pixelBytes == 4 ? TJPF_BGRA : TJPF_BGR, 0) != 0)
-        return false;
-    const std::size_t rowBytes = std::size_t(width) * std::size_t(pixelBytes);
-    for (int y = 0; y < height; ++y)
+    out.resize(std::size_t(width) * std::size_t(height) * std::size_t(pixelBytes));
+    return tjDecompress2(tj.get(), jpeg, static_cast<unsigned long>(bytes), out.data(), width,
+                         width * pixelBytes, height, pixelBytes == 4 ? TJPF_BGRA : TJPF_BGR, 0) == 0;
+}
+
+void PutPicture(const std::vector<std::uint8_t>& pixels, std::uint8_t* screen, std::size_t lineBytes,
+                int pixelBytes, const QRect& rect) {
+    const std::size_t rowBytes = std::size_t(rect.width()) * std::size_t(pixelBytes);
+    for (int y = 0; y < rect.height(); ++y)
         std::memcpy(screen + std::size_t(rect.top() + y) * lineBytes +
                         std::size_t(rect.left()) * std::size_t(pixelBytes),
                     pixels.data() + std::size_t(y) * rowBytes, rowBytes);
-    return true;
 }
 
 }  // namespace pelio::components::srf

@@ -7,6 +7,7 @@
 
 #include <QRect>
 #include <QRegion>
+#include <QSize>
 
 #include <cstdint>
 #include <vector>
@@ -27,10 +28,14 @@ QRegion PhotoLikePart(const PixelRows& screen, const QRegion& changed);
 // Compresses `rect` of a screen of 3 bytes B, G, R per pixel as a JPEG image; false on failure.
 bool EncodePicture(const PixelRows& screen, const QRect& rect, std::vector<std::uint8_t>& out);
 
-// Decodes a JPEG image of exactly rect's size into `rect` of a screen (3 bytes B, G, R per pixel, or
-// 4 bytes B, G, R, A with pixelBytes 4). False, and the screen unchanged, when the data is not such
-// an image.
-bool DecodePicture(const std::uint8_t* data, std::size_t size, std::uint8_t* screen, std::size_t lineBytes,
-                   int pixelBytes, const QRect& rect);
+// Decodes a JPEG image of exactly `size` pixels into `out` (rows of size.width() pixels, 3 bytes
+// B, G, R per pixel, or 4 bytes B, G, R, A with pixelBytes 4). False when the data is not such an
+// image.
+bool DecodePicture(const std::uint8_t* data, std::size_t bytes, QSize size, int pixelBytes,
+                   std::vector<std::uint8_t>& out);
+
+// Copies pixels decoded by DecodePicture into `rect` of a screen of the same pixel size.
+void PutPicture(const std::vector<std::uint8_t>& pixels, std::uint8_t* screen, std::size_t lineBytes,
+                int pixelBytes, const QRect& rect);
 
 }  // namespace pelio::components::srf

@@ -90,6 +90,8 @@ struct SrfReader::Impl {
     std::vector<std::uint8_t> chunk;
     std::vector<std::uint8_t> raw;
     std::vector<std::uint8_t> prefix;
+    std::vector<std::uint8_t> movedRows;             // what the moves of the frame being decoded overwrote
+    std::vector<std::vector<std::uint8_t>> decoded;  // its pictures, decoded
 
     ~Impl() {
         if (dctx) ZSTD_freeDCtx(dctx);
@@ -253,23 +255,29 @@ struct SrfReader::Impl {
         if (declared != expected) return false;
         raw.resize(expected);
         ZSTD_DCtx_reset(dctx, ZSTD_reset_session_only);
+        // Everything that can fail happens before the screen changes for good: the moves are undone
+        // when the pixel data or a picture turns out damaged, so the screen keeps the frame before.
+        const bool moved = !e.key && !moves.empty();
+        auto fail = [&] {
+            if (moved) srf::UndoMoves(screen.bits(), std::size_t(screen.bytesPerLine()), 4, moves, movedRows);
+            return false;
+        };
         if (!e.key && version >= 2) {
-            srf::ApplyMoves(screen.bits(), std::size_t(screen.bytesPerLine()), 4, moves);
+            srf::ApplyMoves(screen.bits(), std::size_t(screen.bytesPerLine()), 4, moves, &movedRows);
             // What the writer compressed against: the screen after the moves (SrfMoves.h).
             prefix.clear();
             srf::AppendPrefix({screen.constBits(), std::size_t(screen.bytesPerLine()), 4}, moves, rects,
                               prefix);
-            if (!prefix.empty() && ZSTD_isError(ZSTD_DCtx_refPrefix(dctx, prefix.data(), prefix.size()))) {
-                current = -1;
-                return false;
-            }
+            if (!prefix.empty() && ZSTD_isError(ZSTD_DCtx_refPrefix(dctx, prefix.data(), prefix.size())))
+                return fail();
         }
         const std::size_t got = ZSTD_decompressDCtx(dctx, raw.data(), expected, c.Here(), packed);
-        if (ZSTD_isError(got) || got != expected) {
-            // The moves have changed the screen: it no longer shows any one frame, and the next
-            // decoding has to start from a key frame.
-            if (!moves.empty()) current = -1;
-            return false;
+        if (ZSTD_isError(got) || got != expected) return fail();
+        decoded.resize(pictures.size());
+        const std::uint8_t* jpeg = c.Here() + packed;
+        for (std::size_t n = 0; n < pictures.size(); ++n) {
+            if (!srf::DecodePicture(jpeg, pictureSizes[n], pictures[n].size(), 4, decoded[n])) return fail();
+            jpeg += pictureSizes[n];
         }
 
         if (e.key && screen.size() != size) {
@@ -284,15 +292,8 @@ struct SrfReader::Impl {
                     row[x] = 0xff000000u | std::uint32_t(in[2]) << 16 | std::uint32_t(in[1]) << 8 | in[0];
             }
         }
-        const std::uint8_t* jpeg = c.Here() + packed;
-        for (std::size_t n = 0; n < pictures.size(); ++n) {
-            if (!srf::DecodePicture(jpeg, pictureSizes[n], screen.bits(), std::size_t(screen.bytesPerLine()),
-                                    4, pictures[n])) {
-                current = -1;  // the screen shows part of this frame
-                return false;
-            }
-            jpeg += pictureSizes[n];
-        }
+        for (std::size_t n = 0; n < pictures.size(); ++n)
+            srf::PutPicture(decoded[n], screen.bits(), std::size_t(screen.bytesPerLine()), 4, pictures[n]);
         if (flags & srf::CursorShapeFollows) {
             QImage shape(shapeW, shapeH, QImage::Format_ARGB32);
             for (int y = 0; y < shapeH; ++y) {
@@ -327,6 +328,8 @@ struct SrfReader::Impl {
         std::vector<std::uint8_t>().swap(chunk);
         std::vector<std::uint8_t>().swap(raw);
         std::vector<std::uint8_t>().swap(prefix);
+        std::vector<std::uint8_t>().swap(movedRows);
+        decoded.clear();
     }
 };
 

@@ -97,6 +97,7 @@ struct SrfWriter::Impl {
     std::vector<std::uint8_t> raw;
     std::vector<std::uint8_t> prefix;
     std::vector<std::vector<std::uint8_t>> jpegs;
+    std::vector<std::uint8_t> decoded;
     std::vector<std::uint8_t> chunk;
 
     ~Impl() {
@@ -307,8 +308,9 @@ struct SrfWriter::Impl {
         }
         // What a reader shows for the pictures is their decoded JPEG, not the screen.
         for (std::size_t i = 0; i < pictures.size(); ++i) {
-            if (!srf::DecodePicture(jpegs[i].data(), jpegs[i].size(), committed.data(), lineBytes, 3,
-                                    pictures[i]))
+            if (srf::DecodePicture(jpegs[i].data(), jpegs[i].size(), pictures[i].size(), 3, decoded))
+                srf::PutPicture(decoded, committed.data(), lineBytes, 3, pictures[i]);
+            else
                 keyDue = true;
         }
         index.push_back({offset, std::uint32_t(t), key});
