@@ -14,6 +14,8 @@ packages=(
   libx11-dev libxext-dev libxdamage-dev libxfixes-dev libxtst-dev libvncserver-dev
   # the viewer asks GnuTLS whether a TLS link holds data already decrypted
   libgnutls28-dev
+  # the viewer shows the agent's screen through X11 shared memory (xcb's MIT-SHM requests)
+  libxcb-shm0-dev
   # the pinned TLS 1.3 link between the server component and the agent's program, and its key files
   libssl-dev
   # screen recordings: zstd compression, zlib checksums, JPEG for photo-like areas

@@ -1,5 +1,6 @@
 #include "viewer/ViewerLink.h"
 
+#include "viewer/ScreenMemory.h"
 #include "viewer/ViewerLog.h"
 
 #include <arpa/inet.h>
@@ -108,7 +109,9 @@ struct ViewerLink::Impl {
     }
 
     static rfbBool AllocateFrame(rfbClient* client);
+    // The library's copy and fill, done faster (ScreenMemory.h).
     static void CopyRect(rfbClient* client, int sx, int sy, int w, int h, int dx, int dy);
+    static void FillRect(rfbClient* client, int x, int y, int w, int h, std::uint32_t colour);
     static void GotUpdate(rfbClient* client, int x, int y, int w, int h);
     static void FinishedUpdate(rfbClient* client);
     static char* Password(rfbClient* client);
@@ -124,42 +127,44 @@ struct ViewerLink::Impl {
 // Runs with the picture lock held (in the handshake or a message).
 rfbBool ViewerLink::Impl::AllocateFrame(rfbClient* client) {
     Impl* self = Of(client);
+    ViewerLink* link = self->link;
     const int w = client->width, h = client->height;
     client->frameBuffer = nullptr;
-    self->link->m_screen = QImage();  // the old picture's memory goes before the new one is taken
+    link->m_screen = QImage();  // the old picture's memory goes before the new one is taken
+    link->m_screenSegment = -1;
+    ++link->m_screenSerial;
     if (w <= 0 || h <= 0 || w > kMaxSide || h > kMaxSide || std::int64_t(w) * h > kMaxPixels) {
         qCWarning(lcViewer, "refused a screen of %dx%d", w, h);
         return FALSE;
     }
-    QImage screen(w, h, QImage::Format_RGB32);
+    int segment = -1;
+    QImage screen;
+    if (link->m_settings.sharedMemory) screen = SharedScreenImage(w, h, &segment);
+    if (screen.isNull()) {
+        segment = -1;
+        screen = QImage(w, h, QImage::Format_RGB32);
+    }
     if (screen.isNull()) return FALSE;
     screen.fill(Qt::black);
-    self->link->m_screen = std::move(screen);
+    link->m_screen = std::move(screen);
+    link->m_screenSegment = segment;
     // The image is never shared, so its memory stays where it is until the next size.
-    client->frameBuffer = self->link->m_screen.bits();
+    client->frameBuffer = link->m_screen.bits();
     self->pending = QRegion();
-    std::lock_guard lock(self->link->m_stateMutex);
-    self->link->m_dirty = QRegion(0, 0, w, h);
-    self->link->m_size = QSize(w, h);
-    self->link->m_resized = true;
+    std::lock_guard lock(link->m_stateMutex);
+    link->m_dirty = QRegion(0, 0, w, h);
+    link->m_size = QSize(w, h);
+    link->m_resized = true;
     return TRUE;
 }
 
-// A copy within the screen, row by row with memmove (the library's own copies pixel by pixel). A copy
-// from or to outside the screen is ignored, as the library does.
 void ViewerLink::Impl::CopyRect(rfbClient* client, int sx, int sy, int w, int h, int dx, int dy) {
-    const QRect screen(0, 0, client->width, client->height);
-    if (!client->frameBuffer || w <= 0 || h <= 0 || !screen.contains(QRect(sx, sy, w, h)) ||
-        !screen.contains(QRect(dx, dy, w, h)))
-        return;
-    const std::size_t stride = std::size_t(client->width) * 4, bytes = std::size_t(w) * 4;
-    std::uint8_t* base = client->frameBuffer;
-    auto row = [&](int y, int x) { return base + std::size_t(y) * stride + std::size_t(x) * 4; };
-    if (dy <= sy) {
-        for (int i = 0; i < h; ++i) std::memmove(row(dy + i, dx), row(sy + i, sx), bytes);
-    } else {
-        for (int i = h - 1; i >= 0; --i) std::memmove(row(dy + i, dx), row(sy + i, sx), bytes);
-    }
+    CopyScreenArea(client->frameBuffer, QSize(client->width, client->height), QRect(sx, sy, w, h),
+                   QPoint(dx, dy));
+}
+
+void ViewerLink::Impl::FillRect(rfbClient* client, int x, int y, int w, int h, std::uint32_t colour) {
+    FillScreenArea(client->frameBuffer, QSize(client->width, client->height), QRect(x, y, w, h), colour);
 }
 
 void ViewerLink::Impl::GotUpdate(rfbClient* client, int x, int y, int w, int h) {
@@ -220,6 +225,7 @@ bool ViewerLink::Impl::Setup(int fd) {
     client->format.blueShift = 0;
     client->MallocFrameBuffer = AllocateFrame;
     client->GotCopyRect = CopyRect;
+    client->GotFillRect = FillRect;
     client->GotFrameBufferUpdate = GotUpdate;
     client->FinishedFrameBufferUpdate = FinishedUpdate;
     client->GetPassword = Password;

@@ -56,6 +56,10 @@ class ViewerLink : public std::enable_shared_from_this<ViewerLink> {
         int connectTimeoutMs = 10000;
         int readTimeoutS = 30;
         int acceptedSocket = -1;  // >= 0: a connected socket to run on; host and port only name it
+        // The screen in a System V shared-memory segment that an X server can attach (ScreenSegment),
+        // marked for removal at once so that it goes with the last process that maps it; ordinary
+        // memory when no segment can be made.
+        bool sharedMemory = false;
         // When set, called on the link's thread with the socket connected out (blocking); it takes the
         // socket in every case and returns the descriptor RFB is to be spoken on, or -1 (with the
         // reason in `why`), which counts as no link (Event::Unreachable). `keep` holds what must live
@@ -100,6 +104,10 @@ class ViewerLink : public std::enable_shared_from_this<ViewerLink> {
     // The screen (RGB32; null before the first update). Read it only while holding PictureLock.
     std::mutex& PictureLock() { return m_pictureMutex; }
     const QImage& Screen() const { return m_screen; }
+    // Also under PictureLock: the shared-memory segment that holds the screen (-1 when it is in
+    // ordinary memory) and the number of the screen's memory, new each time the screen is remade.
+    int ScreenSegment() const { return m_screenSegment; }
+    std::uint64_t ScreenSerial() const { return m_screenSerial; }
     // The area changed since the last call (empty when none), whether the screen's size changed, and
     // the size. Never waits for the picture lock.
     QRegion TakeDirty(bool* resized = nullptr, QSize* size = nullptr);
@@ -129,6 +137,8 @@ class ViewerLink : public std::enable_shared_from_this<ViewerLink> {
 
     std::mutex m_pictureMutex;  // held by the thread for each message, by the owner while painting
     QImage m_screen;            // the library's frame buffer
+    int m_screenSegment = -1;
+    std::uint64_t m_screenSerial = 0;
 
     std::mutex m_stateMutex;
     std::condition_variable m_shown;

@@ -1,5 +1,6 @@
 #include "viewer/VncViewerComponent.h"
 
+#include "viewer/ScreenSurface.h"
 #include "viewer/ViewerKeys.h"
 #include "viewer/ViewerLink.h"
 #include "viewer/ViewerLog.h"
@@ -8,6 +9,7 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPointer>
+#include <QTimer>
 #include <QWheelEvent>
 
 #include <algorithm>
@@ -42,6 +44,13 @@ VncViewerComponent::VncViewerComponent(QWidget* parent) : ViewerComponent(parent
     setAttribute(Qt::WA_InputMethodEnabled, false);
     setAttribute(Qt::WA_OpaquePaintEvent);
     setAccessibleName(QStringLiteral("상담원 화면"));
+    if (ScreenSurface::Supported()) {
+        m_surface = new ScreenSurface(this);
+        m_surface->hide();
+        m_surface->paint = [this](const QRegion& region, QPainter* painter) {
+            PaintSurface(region, painter);
+        };
+    }
 }
 
 VncViewerComponent::~VncViewerComponent() {
@@ -52,6 +61,8 @@ VncViewerComponent::~VncViewerComponent() {
         // thread does not need this widget.
         link->WaitFinished(2000);
     }
+    // Its X resources go while this widget and the application's X connection are still there.
+    delete m_surface;
 }
 
 void VncViewerComponent::Connect(const QString& address, int port, const QString&) {
@@ -83,6 +94,7 @@ void VncViewerComponent::StartLink(int socket, const QString& address, int port)
     settings.connectTimeoutMs = m_connectTimeoutMs;
     settings.readTimeoutS = std::max(1, m_readTimeoutS);
     if (socket < 0) settings.wrap = m_wrap;
+    settings.sharedMemory = m_surface && !m_surfaceFailed;
     auto link = std::make_shared<ViewerLink>(std::move(settings));
     m_link = link;
     m_updatesShown = 0;
@@ -114,6 +126,8 @@ void VncViewerComponent::EndLink() {
     m_connected = false;
     m_remoteSize = QSize();
     m_owed = QRegion();
+    PlaceSurface();
+    if (m_surface) m_surface->Release();
     update();
 }
 
@@ -150,7 +164,10 @@ void VncViewerComponent::OnFrame(ViewerLink* link) {
     bool resized = false;
     QSize size;
     const QRegion dirty = link->TakeDirty(&resized, &size);
-    if (resized) m_remoteSize = size;
+    if (resized) {
+        m_remoteSize = size;
+        PlaceSurface();
+    }
     QRegion area = m_owed;
     m_owed = QRegion();
     if (resized) {
@@ -173,7 +190,16 @@ void VncViewerComponent::OnFrame(ViewerLink* link) {
         }
     }
     // Painted now, while the link waits for it (ViewerLink.h).
-    if (!area.isEmpty()) repaint(area);
+    if (!area.isEmpty() && SurfaceShown()) {
+        // The picture straight to the surface's window; only the bars through Qt.
+        const QRect shown = m_surface->geometry();
+        const QRegion picture = area & shown;
+        if (!picture.isEmpty()) PaintSurface(picture.translated(-shown.topLeft()), nullptr);
+        const QRegion beside = area - shown;
+        if (!beside.isEmpty()) repaint(beside);
+    } else if (!area.isEmpty()) {
+        repaint(area);
+    }
     link->FrameShown();
     if (!dirty.isEmpty()) ++m_updatesShown;
     if (!m_connected && !m_remoteSize.isEmpty()) {
@@ -202,6 +228,49 @@ QRect VncViewerComponent::ScreenArea(QSize screen) const {
     return QRect(QPoint((width() - fitted.width()) / 2, (height() - fitted.height()) / 2), fitted);
 }
 
+void VncViewerComponent::PlaceSurface() {
+    if (!m_surface) return;
+    const QRect area = ScreenArea(m_remoteSize);
+    // One screen pixel per pixel of the display, not just of the widget.
+    const bool shown = !m_surfaceFailed && m_link && !area.isEmpty() && area.size() == m_remoteSize &&
+                       devicePixelRatio() == 1.0;
+    if (shown) m_surface->setGeometry(area);
+    if (shown == m_surface->isHidden()) m_surface->setVisible(shown);
+}
+
+bool VncViewerComponent::SurfaceShown() const {
+    return m_surface && !m_surfaceFailed && !m_surface->isHidden();
+}
+
+void VncViewerComponent::PaintSurface(const QRegion& region, QPainter* painter) {
+    std::shared_ptr<ViewerLink> link = m_link;
+    if (!link || (!painter && m_surfaceFailed)) return;
+    std::unique_lock lock(link->PictureLock(), std::try_to_lock);
+    if (!lock.owns_lock()) {
+        // As in paintEvent.
+        m_owed += region.translated(m_surface->pos());
+        link->PaintMissed();
+        return;
+    }
+    const QImage& screen = link->Screen();
+    if (screen.size() != m_remoteSize) return;  // a new size is on its way
+    if (painter) {
+        for (const QRect& r : region) painter->drawImage(r.topLeft(), screen, r);
+    } else if (!m_surface->Show(link->ScreenSegment(), link->ScreenSerial(), screen.size(), region)) {
+        // Hidden once this paint (possibly the surface's own) is over; then all is painted here.
+        m_surfaceFailed = true;
+        QTimer::singleShot(0, this, [this] {
+            PlaceSurface();
+            update();
+        });
+    }
+}
+
+void VncViewerComponent::resizeEvent(QResizeEvent* event) {
+    ViewerComponent::resizeEvent(event);
+    PlaceSurface();
+}
+
 void VncViewerComponent::paintEvent(QPaintEvent* event) {
     QPainter painter(this);
     std::shared_ptr<ViewerLink> link = m_link;
@@ -209,7 +278,7 @@ void VncViewerComponent::paintEvent(QPaintEvent* event) {
     // The bars around the picture, and the whole area while there is none.
     const QRegion bars = QRegion(event->rect()) - QRegion(area);
     for (const QRect& r : bars) painter.fillRect(r, Qt::black);
-    if (!link || area.isEmpty()) return;
+    if (!link || area.isEmpty() || SurfaceShown()) return;
     std::unique_lock lock(link->PictureLock(), std::try_to_lock);
     if (!lock.owns_lock()) {
         // The link is in a message: the old picture stays, and this area is painted after it.
@@ -240,6 +309,8 @@ bool VncViewerComponent::event(QEvent* event) {
         keyPressEvent(static_cast<QKeyEvent*>(event));
         return true;
     }
+    // The surface's window has a cursor of its own: the same.
+    if (event->type() == QEvent::CursorChange && m_surface) m_surface->setCursor(cursor());
     return ViewerComponent::event(event);
 }
 

@@ -15,6 +15,11 @@
 // connected to (a reverse connection, the peer being the customer's server component), and the
 // peer's RFB text-chat messages are raised as ChatMessageReceived and sent with SendChatMessage.
 //
+// Painting: on X11 with shared memory, while the picture is shown one screen pixel per widget pixel,
+// the link decodes into shared memory and a native child window shows the changed rectangles from
+// it (ScreenSurface.h), without Qt's backing store; the widget itself paints only the bars. Else
+// (a scaled picture, no X11 or no shared memory there) the widget paints the picture with QPainter.
+//
 // Diagnostics go to the logging category "pelio.viewer" (ViewerLog.h), silent by default.
 #pragma once
 
@@ -28,6 +33,8 @@
 #include <memory>
 
 namespace pelio::components {
+
+class ScreenSurface;
 
 class VncViewerComponent : public ViewerComponent {
     Q_OBJECT
@@ -79,6 +86,7 @@ class VncViewerComponent : public ViewerComponent {
 
   protected:
     void paintEvent(QPaintEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
     bool event(QEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
@@ -97,6 +105,11 @@ class VncViewerComponent : public ViewerComponent {
     void OnTexts(ViewerLink* link);
     // Where the screen is drawn in the widget: fitted with the aspect ratio kept, centred.
     QRect ScreenArea(QSize screen) const;
+    // Shows the surface over the picture while it can take it, else hides it.
+    void PlaceSurface();
+    bool SurfaceShown() const;
+    // Paints `region` of the surface (screen pixels) on its window, or with `painter` when given.
+    void PaintSurface(const QRegion& region, QPainter* painter);
     void SendPointer(QPointF position, int mask);
     void ReleaseKeys();
     void ReleaseAll();
@@ -115,6 +128,8 @@ class VncViewerComponent : public ViewerComponent {
     int m_buttons = 0;                      // RFB button mask held on the agent's computer
     QPoint m_pointer;                       // where the pointer was sent last
     QRegion m_owed;                         // not painted while the link was in a message
+    ScreenSurface* m_surface = nullptr;     // a child; null where the picture is not shown that way
+    bool m_surfaceFailed = false;           // the X server refused it: painted with QPainter from then on
     QSet<std::uint32_t> m_keysDown;         // keysyms held on the agent's computer
     QHash<int, std::uint32_t> m_keyOfScan;  // the keysym sent for each key held, by native scan code
     qint64 m_updatesShown = 0;

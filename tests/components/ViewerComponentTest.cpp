@@ -8,6 +8,8 @@
 
 #include <QFile>
 #include <QKeyEvent>
+#include <QPainter>
+#include <QProcess>
 #include <QSignalSpy>
 #include <QStandardPaths>
 #include <QTcpServer>
@@ -289,6 +291,125 @@ TEST(ViewerOnAcceptedSocket, ShowsTheScreenAndCarriesTextsBothWays) {
     EXPECT_FALSE(viewer.SendChatMessage(QByteArray(4096, 'x')));
     EXPECT_TRUE(viewer.SendChatMessage("Fanswer"));
     EXPECT_TRUE(server.ReadUntil(HostileServer::TextChat("Fanswer")));
+}
+
+// A rectangle of a screen update (its header and data) and an update of such rectangles.
+QByteArray Rect(const QRect& r, qint32 encoding, const QByteArray& data = {}) {
+    return HostileServer::Update(quint16(r.x()), quint16(r.y()), quint16(r.width()), quint16(r.height()),
+                                 encoding, data)
+        .mid(4);
+}
+QByteArray UpdateOf(const QList<QByteArray>& rects) {
+    QByteArray m(4, '\0');
+    qToBigEndian(quint16(rects.size()), m.data() + 2);
+    return m + rects.join();
+}
+
+// Raw pixels as the viewer asks for them: 32 bits, little endian, 0x00RRGGBB.
+QByteArray Raw(const QImage& image) {
+    QByteArray data(int(image.width() * image.height() * 4), '\0');
+    char* out = data.data();
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x, out += 4) qToLittleEndian(image.pixel(x, y) & 0xffffffu, out);
+    return data;
+}
+
+QImage Pattern(QSize size, quint32 seed) {
+    QImage image(size, QImage::Format_RGB32);
+    for (int y = 0; y < size.height(); ++y)
+        for (int x = 0; x < size.width(); ++x)
+            image.setPixel(
+                x, y, 0xff000000u | ((quint32(x) * 0x010307u + quint32(y) * 0x070103u) ^ seed * 0x9e3779b9u));
+    return image;
+}
+
+// The viewable windows inside the display's top-level windows, as placed in them.
+QList<QRect> InnerWindows(void* display) {
+    auto* d = static_cast<Display*>(display);
+    QList<QRect> found;
+    Window root = 0, parent = 0, *tops = nullptr;
+    unsigned topCount = 0;
+    if (!XQueryTree(d, DefaultRootWindow(d), &root, &parent, &tops, &topCount)) return found;
+    for (unsigned i = 0; i < topCount; ++i) {
+        Window* children = nullptr;
+        unsigned count = 0;
+        if (!XQueryTree(d, tops[i], &root, &parent, &children, &count)) continue;
+        for (unsigned j = 0; j < count; ++j) {
+            XWindowAttributes a;
+            if (XGetWindowAttributes(d, children[j], &a) && a.map_state == IsViewable)
+                found << QRect(a.x, a.y, a.width, a.height);
+        }
+        if (children) XFree(children);
+    }
+    if (tops) XFree(tops);
+    return found;
+}
+
+// On X11 the picture goes from shared memory straight into a window of its own over the picture's
+// area: the display shows the server's pixels exactly, after rectangles anywhere on the screen, a
+// copy and fills within it, and a new screen size (new shared memory, placed anew between black bars).
+TEST(ViewerOnX11Display, ShowsTheServersPixelsInAWindowOfTheirOwn) {
+    XvfbDisplay display(QSize(640, 480));
+    ASSERT_TRUE(display.ok());
+    HostileServer server;
+    QProcess window;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("DISPLAY"), display.name());
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+    window.setProcessEnvironment(env);
+    window.start(QStringLiteral(PELIO_VIEWER_WINDOW),
+                 {QString::number(server.port()), QStringLiteral("320"), QStringLiteral("240")});
+    ASSERT_TRUE(server.Accept());
+    ASSERT_TRUE(server.Handshake(320, 240));
+    auto shows = [&](const QImage& picture) {
+        return WaitFor([&] {
+            return pelio::test::SamePixels(pelio::test::GrabScreen(display.display(), QRect(0, 0, 320, 240)),
+                                           picture);
+        });
+    };
+
+    QImage expected = Pattern(QSize(320, 240), 1);
+    server.Send(UpdateOf({Rect(expected.rect(), 0, Raw(expected))}));
+    EXPECT_TRUE(shows(expected)) << "the first screen";
+    EXPECT_TRUE(InnerWindows(display.display()).contains(QRect(0, 0, 320, 240)));
+
+    const QImage corner = Pattern(QSize(40, 30), 2);
+    const QRect cornerArea(280, 210, 40, 30), copied(0, 0, 100, 50), tiled(200, 20, 40, 30);
+    const QPoint copyTo(10, 100);
+    QByteArray copyFrom(4, '\0');
+    qToBigEndian(quint16(copied.x()), copyFrom.data());
+    qToBigEndian(quint16(copied.y()), copyFrom.data() + 2);
+    // Hextile tiles of one colour each: fills of the screen.
+    QByteArray tiles;
+    QList<QPair<QRect, quint32>> fills;
+    for (int y = 0; y < tiled.height(); y += 16)
+        for (int x = 0; x < tiled.width(); x += 16) {
+            fills.append({QRect(tiled.topLeft() + QPoint(x, y), QSize(16, 16)) & tiled,
+                          0x4080c0u + quint32(x * 0x10203 + y * 0x30201)});
+            QByteArray tile(5, '\2');  // background specified, then the background
+            qToLittleEndian(fills.last().second, tile.data() + 1);
+            tiles += tile;
+        }
+    server.Send(UpdateOf({Rect(cornerArea, 0, Raw(corner)), Rect(QRect(copyTo, copied.size()), 1, copyFrom),
+                          Rect(tiled, 5, tiles)}));
+    {
+        QPainter painter(&expected);
+        painter.drawImage(cornerArea.topLeft(), corner);
+        painter.drawImage(copyTo, expected.copy(copied));
+        for (const auto& [area, colour] : fills) painter.fillRect(area, QColor::fromRgb(colour));
+    }
+    EXPECT_TRUE(shows(expected)) << "a rectangle in the corner, a copy and fills";
+
+    const QImage wide = Pattern(QSize(320, 120), 3);
+    constexpr qint32 kNewSize = -223;
+    server.Send(UpdateOf({Rect(wide.rect(), kNewSize), Rect(wide.rect(), 0, Raw(wide))}));
+    expected.fill(Qt::black);
+    QPainter(&expected).drawImage(0, 60, wide);
+    EXPECT_TRUE(shows(expected)) << "a new size";
+    EXPECT_TRUE(InnerWindows(display.display()).contains(QRect(0, 60, 320, 120)));
+
+    window.kill();
+    window.waitForFinished(5000);
 }
 
 qint64 ResidentKb() {
