@@ -195,6 +195,17 @@ void CaptureLoop::Run() {
     const auto sweepInterval =
         m_settings.damage ? std::chrono::milliseconds(m_settings.sweepMs) : frameInterval;
     constexpr auto pointerInterval = std::chrono::milliseconds(100);
+    // A drawing comes in several requests (a window's background, then its contents): damage is
+    // grabbed once it has been quiet this long, or this long after it began, so that an update does
+    // not show half of it and leave the rest to the next one, a round trip later on a slow link.
+    constexpr auto settle = std::chrono::milliseconds(2);
+    constexpr auto settleAtMost = std::chrono::milliseconds(8);
+    auto firstDamage = Clock::time_point::max(), lastDamage = Clock::time_point::min();
+    auto settledAt = [&] {  // without damage since the last grab, firstDamage + settleAtMost would overflow
+        return firstDamage == Clock::time_point::max()
+                   ? lastDamage + settle
+                   : std::min(lastDamage + settle, firstDamage + settleAtMost);
+    };
     auto nextFrame = Clock::now(), nextSweep = Clock::now() + sweepInterval, nextPointer = Clock::now();
     auto nextRecord = Clock::time_point::max();
     X11Capture::Events events;
@@ -217,7 +228,7 @@ void CaptureLoop::Run() {
             // them: only a request (Wake) or a timer does.
             requested = requested || UpdateWanted();
             const auto due = requested ? now : m_sink.NextFrameTime();
-            wake = std::min(wake, std::max(due, nextFrame));
+            wake = std::min(wake, std::max({due, nextFrame, settledAt()}));
         }
         if (nextRecord != Clock::time_point::max()) wake = std::min(wake, std::max(now, nextRecord));
         // To the microsecond: a wait rounded to milliseconds would put each frame up to one late.
@@ -233,8 +244,12 @@ void CaptureLoop::Run() {
         }
         // Frames are paced from the wake-up: reading the reports gathered meanwhile does not delay them.
         const auto woke = Clock::now();
-        m_grabber->ProcessEvents(events);
+        if (m_grabber->ProcessEvents(events)) {
+            lastDamage = woke;
+            firstDamage = std::min(firstDamage, woke);
+        }
         now = Clock::now();
+        const bool settledNow = now >= settledAt();
 
         QRegion changed;
         if (events.resized) {
@@ -246,9 +261,10 @@ void CaptureLoop::Run() {
             changed = QRect(QPoint(0, 0), m_size);
         }
         auto* fb = reinterpret_cast<std::uint32_t*>(m_framebuffer);
-        if (!events.damage.isEmpty() && now >= nextFrame &&
+        if (!events.damage.isEmpty() && now >= nextFrame && settledNow &&
             (requested || UpdateWanted() || m_sink.FrameDue(now))) {
             requested = false;
+            firstDamage = Clock::time_point::max();
             m_grabber->ResetDamage();
             // Many small rectangles cost one round trip each: grab their bounding box instead.
             const QRegion region = events.damage & QRect(QPoint(0, 0), m_size);

@@ -1,8 +1,9 @@
 // Keeps the served screen up to date on a capture thread of its own. It grabs what the X server
 // reports as damaged when a viewer has asked for an update or the recording is due for a frame (so a
-// slow link is served less often), sweeps the whole screen now and then, follows the pointer and the
-// cursor's shape, and takes a change of screen size. Changes go to the library's clients and to the
-// recording sink.
+// slow link is served less often) and once the drawing has paused for a moment (2 ms, at most 8 ms
+// after it began, so that one update has all of it), sweeps the whole screen now and then, follows
+// the pointer and the cursor's shape, and takes a change of screen size. Changes go to the library's
+// clients and to the recording sink.
 //
 // It owns the framebuffer the library serves and the cursor shapes handed to the library. After a
 // change of size the old framebuffer is freed at once: the library swaps buffers while it holds every

@@ -25,6 +25,7 @@
 #pragma once
 
 #include "server/TextFraming.h"
+#include "server/UpdateFlow.h"
 
 #include <pthread.h>
 
@@ -106,6 +107,9 @@ struct Link {
 
     // Set before the connector starts, never replaced.
     std::shared_ptr<TextBacklog> backlog;
+
+    // The viewer's requests and the link's speed (thread-safe; see UpdateFlow.h).
+    UpdateFlow flow;
 
     // Owned by the link's input thread.
     framing::TextAssembler assembler;

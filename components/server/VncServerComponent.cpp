@@ -52,6 +52,8 @@ bool VncServerComponent::Impl::StartServer(int number) {
     screen->setTextChat = TextChat;
     screen->ptrAddEvent = Pointer;
     screen->kbdAddEvent = Key;
+    screen->displayHook = BeforeUpdate;
+    screen->displayFinishedHook = AfterUpdate;
     screen->deferUpdateTime = 0;
     screen->handleEventsEagerly = TRUE;
     rfbInitServer(screen);

@@ -70,7 +70,9 @@ class VncServerComponent : public ServerComponent {
     bool Recording() const override;
 
     // The screen is grabbed when it changed and a viewer asked for an update, so a slow link is
-    // served less often; a recording gathers changes and writes at most 10 frames a second.
+    // served less often; a recording gathers changes and writes at most 10 frames a second. Each of
+    // the viewer's requests gets an update of its own, and on a slow link an update waits until the
+    // ones in flight have arrived and big changes go with lower JPEG quality (UpdateFlow.h).
     // Tuning, read at Start: the most screen grabs per second (default 100), the interval of the
     // full-screen safety sweep (default 2000 ms), the time limit of Connect (default 10000 ms) and
     // how long a peer may take to send its protocol version (default 30000 ms).

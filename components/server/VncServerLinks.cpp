@@ -87,14 +87,16 @@ void VncServerComponent::Impl::ClientGone(rfbClientPtr cl) {
     self->Post([self, index] { emit self->q->Disconnected(index); });
 }
 
-void VncServerComponent::Impl::UpdateRequested(rfbClientPtr cl, rfbFramebufferUpdateRequestMsg*) {
+void VncServerComponent::Impl::UpdateRequested(rfbClientPtr cl, rfbFramebufferUpdateRequestMsg* request) {
     Impl* self = Of(cl);
     if (self->lossless) {
         cl->tightQualityLevel = -1;
         cl->turboQualityLevel = -1;
     }
-    if (self->capture) self->capture->Wake();
     Link* link = LinkOf(cl);
+    // The library has put the area in host order and clipped it to the screen.
+    if (link) link->flow.OnRequest(cl, request->incremental != 0, request->x, request->y, request->w, request->h);
+    if (self->capture) self->capture->Wake();
     if (!link) return;
     {
         std::lock_guard lock(self->mutex);
@@ -106,6 +108,14 @@ void VncServerComponent::Impl::UpdateRequested(rfbClientPtr cl, rfbFramebufferUp
         }
     }
     self->changed.notify_all();
+}
+
+void VncServerComponent::Impl::BeforeUpdate(rfbClientPtr cl) {
+    if (Link* link = LinkOf(cl)) link->flow.BeforeUpdate(cl);
+}
+
+void VncServerComponent::Impl::AfterUpdate(rfbClientPtr cl, int) {
+    if (Link* link = LinkOf(cl)) link->flow.AfterUpdate(cl);
 }
 
 void VncServerComponent::Impl::TextChat(rfbClientPtr cl, int length, char* text) {

@@ -1,5 +1,7 @@
 #include "server/X11Capture.h"
 
+#include "server/TileCompare.h"
+
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 #include <X11/extensions/XShm.h>
@@ -157,7 +159,8 @@ int X11Capture::Fd() const {
     return d->display ? ConnectionNumber(d->display) : -1;
 }
 
-void X11Capture::ProcessEvents(Events& events) {
+bool X11Capture::ProcessEvents(Events& events) {
+    bool damaged = false;
     while (XPending(d->display)) {
         XEvent event;
         XNextEvent(d->display, &event);
@@ -167,6 +170,7 @@ void X11Capture::ProcessEvents(Events& events) {
             // report until ResetDamage.
             const auto& notify = reinterpret_cast<const XDamageNotifyEvent&>(event);
             events.damage += QRect(notify.area.x, notify.area.y, notify.area.width, notify.area.height);
+            damaged = true;
         } else if (d->fixes && event.type == d->fixesEvent + XFixesCursorNotify) {
             events.cursorChanged = true;
         } else if (event.type == ConfigureNotify && event.xconfigure.window == d->root) {
@@ -178,6 +182,7 @@ void X11Capture::ProcessEvents(Events& events) {
             }
         }
     }
+    return damaged;
 }
 
 void X11Capture::ResetDamage() {
@@ -202,7 +207,7 @@ bool X11Capture::Grab(const QRegion& region, std::uint32_t* dest, int strideByte
 }
 
 QRegion X11Capture::GrabChanged(const QRegion& region, std::uint32_t* dest, int strideBytes) {
-    constexpr int Tile = 32;
+    constexpr int Tile = tiles::Size;
     const QRect screen(QPoint(0, 0), d->size);
     QRegion changed;
     for (const QRect& rect : region) {
@@ -217,23 +222,48 @@ QRegion X11Capture::GrabChanged(const QRegion& region, std::uint32_t* dest, int 
             const int sy = r.y() + y;
             auto* out = reinterpret_cast<std::uint32_t*>(reinterpret_cast<char*>(dest) +
                                                          std::ptrdiff_t(sy) * strideBytes);
-            char* markRow = marks.data() + std::size_t(sy / Tile - ty0) * std::size_t(columns);
-            for (int tx = tx0; tx <= tx1; ++tx) {
-                const int x0 = std::max(tx * Tile, r.left()), x1 = std::min(tx * Tile + Tile, r.right() + 1);
-                const std::uint32_t* src = row + (x0 - r.x());
-                const std::size_t bytes = std::size_t(x1 - x0) * 4;
-                if (std::memcmp(out + x0, src, bytes) != 0) {
-                    std::memcpy(out + x0, src, bytes);
-                    markRow[tx - tx0] = 1;
-                }
-            }
+            tiles::MergeRow(row, out, r.x(), r.width(),
+                            marks.data() + std::size_t(sy / Tile - ty0) * std::size_t(columns));
         });
         if (!ok) continue;
-        for (std::size_t i = 0; i < marks.size(); ++i) {
-            if (!marks[i]) continue;
-            const int tx = tx0 + int(i % std::size_t(columns)), ty = ty0 + int(i / std::size_t(columns));
-            changed += QRect(tx * Tile, ty * Tile, Tile, Tile) & r;
+        // Runs of changed tiles in each row of tiles, in the banded order QRegion keeps: adding tile by
+        // tile would cost a region operation each.
+        // A row with the same runs as the row above it extends that row's rectangles, as QRegion's
+        // own form has it.
+        std::vector<QRect> runs;
+        std::size_t band = 0, bandEnd = 0;  // the rectangles of the last row of tiles
+        for (int ty = ty0; ty <= ty1; ++ty) {
+            const char* row = marks.data() + std::size_t(ty - ty0) * std::size_t(columns);
+            const std::size_t start = runs.size();
+            for (int i = 0; i < columns;) {
+                if (!row[i]) {
+                    ++i;
+                    continue;
+                }
+                int j = i;
+                while (j < columns && row[j]) ++j;
+                runs.push_back(QRect(QPoint((tx0 + i) * Tile, ty * Tile),
+                                     QPoint((tx0 + j) * Tile - 1, ty * Tile + Tile - 1)) &
+                               r);
+                i = j;
+            }
+            const std::size_t count = runs.size() - start;
+            bool same = count > 0 && count == bandEnd - band && runs[band].bottom() + 1 == runs[start].top();
+            for (std::size_t k = 0; same && k < count; ++k)
+                same = runs[band + k].left() == runs[start + k].left() &&
+                       runs[band + k].right() == runs[start + k].right();
+            if (same) {
+                for (std::size_t k = 0; k < count; ++k) runs[band + k].setBottom(runs[start + k].bottom());
+                runs.resize(start);
+            } else if (count > 0) {
+                band = start;
+                bandEnd = runs.size();
+            }
         }
+        if (runs.empty()) continue;
+        QRegion part;
+        part.setRects(runs.data(), int(runs.size()));
+        changed += part;
     }
     return changed;
 }

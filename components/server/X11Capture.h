@@ -35,8 +35,8 @@ class X11Capture {
         bool resized = false;  // the screen size changed: Size() has the new one
         bool cursorChanged = false;
     };
-    // Reads every pending event and adds its news to `events`.
-    void ProcessEvents(Events& events);
+    // Reads every pending event and adds its news to `events`; true when damage was among them.
+    bool ProcessEvents(Events& events);
     // Empties the X server's record of damage. Damage is reported as it grows: call this before
     // grabbing all damage reported so far, so that drawing after the grab is reported again.
     void ResetDamage();

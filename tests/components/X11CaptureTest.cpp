@@ -1,4 +1,6 @@
-// Screen capture under a private Xvfb: damage reports and the tiles that really changed.
+// Screen capture under a private Xvfb: damage reports and the tiles that really changed; the tile
+// comparison in every position, and the JPEG quality the update flow chooses for a link.
+#include "server/TileCompare.h"
 #include "server/X11Capture.h"
 #include "support/XvfbDisplay.h"
 
@@ -70,3 +72,54 @@ TEST(X11Capture, DamageIsReportedAndOnlyChangedTilesAreTaken) {
               QRegion(QRect(608, 448, 32, 32)));
     XCloseDisplay(d);
 }
+
+// The comparison that finds changed tiles: one changed pixel is found in every position of a row of
+// every length, and a row copies exactly the tiles it finds changed, on and off the 32-pixel grid.
+TEST(TileCompare, OnePixelIsFoundInEveryPosition) {
+    namespace tiles = pelio::components::tiles;
+    std::vector<std::uint32_t> a(200), b(200);
+    for (std::size_t i = 0; i < a.size(); ++i) a[i] = b[i] = 0x00102030u + std::uint32_t(i) * 0x010101u;
+    for (int count = 0; count <= 100; ++count) {
+        for (int offset = 0; offset < 4; ++offset) {
+            EXPECT_FALSE(tiles::Differ(a.data() + offset, b.data() + offset, count));
+            for (int at = 0; at < count; ++at) {
+                for (const std::uint32_t flip : {0x00000001u, 0x00800000u, 0x01000000u}) {
+                    b[std::size_t(offset + at)] ^= flip;
+                    EXPECT_TRUE(tiles::Differ(a.data() + offset, b.data() + offset, count))
+                        << "count " << count << " offset " << offset << " at " << at;
+                    b[std::size_t(offset + at)] ^= flip;
+                }
+            }
+        }
+    }
+}
+
+TEST(TileCompare, RowsMarkAndCopyOnlyChangedTiles) {
+    namespace tiles = pelio::components::tiles;
+    constexpr int Width = 200;
+    for (const int x : {0, 5, 31, 32, 40}) {
+        for (const int width : {1, 27, 32, 64, 100, Width - 40}) {
+            if (x + width > Width) continue;
+            const int tilesCrossed = (x + width - 1) / tiles::Size - x / tiles::Size + 1;
+            for (int at = 0; at < width; ++at) {
+                std::vector<std::uint32_t> screen(Width, 7), grab(std::size_t(width), 7);
+                grab[std::size_t(at)] = 9;
+                std::vector<char> marks(std::size_t(tilesCrossed), 0);
+                tiles::MergeRow(grab.data(), screen.data(), x, width, marks.data());
+                const int changedTile = (x + at) / tiles::Size - x / tiles::Size;
+                for (int t = 0; t < tilesCrossed; ++t)
+                    EXPECT_EQ(marks[std::size_t(t)], t == changedTile ? 1 : 0);
+                for (int i = 0; i < Width; ++i) EXPECT_EQ(screen[std::size_t(i)], i == x + at ? 9u : 7u);
+                // A later row copies what differs in it and keeps the marks set before.
+                std::vector<std::uint32_t> next(std::size_t(width), 7);
+                std::vector<std::uint32_t> row2(Width, 1);
+                tiles::MergeRow(next.data(), row2.data(), x, width, marks.data());
+                for (int i = x; i < x + width; ++i) EXPECT_EQ(row2[std::size_t(i)], 7u);
+                for (int t = 0; t < tilesCrossed; ++t) EXPECT_EQ(marks[std::size_t(t)], 1);
+            }
+        }
+    }
+}
+
+// The JPEG quality for a change on a link: the viewer's own levels unless the link is slow and the
+// change big, never higher than the viewer's and never JPEG where the viewer asked for none.
