@@ -32,6 +32,8 @@ packages=(
   dbus at-spi2-core gdb
   # third-party RFB peers for the server tests and benchmarks
   tigervnc-viewer tigervnc-standalone-server tigervnc-scraping-server x11vnc
+  # the server benchmark's text scene: a real terminal scrolling Korean text (with fonts-nanum)
+  xterm
   # FTP drop boxes (with TLS: pyftpdlib needs pyOpenSSL) for the FTP client's tests and the demo
   python3-pyftpdlib python3-openssl vsftpd
   # web service client and the reference web service
