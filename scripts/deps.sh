@@ -19,7 +19,7 @@ packages=(
   # the pinned TLS 1.3 link between the server component and the agent's program, and its key files
   libssl-dev
   # screen recordings: zstd compression, zlib checksums, JPEG for photo-like areas
-  libzstd-dev zlib1g-dev libturbojpeg0-dev
+  libzstd-dev zlib1g-dev libjpeg62-turbo-dev
   # saving a recording as a video (MP4 with H.264, WebM with VP9): FFmpeg's libraries; ffprobe (ffmpeg)
   # reads the videos back in the tests
   libavcodec-dev libavformat-dev libswscale-dev libavutil-dev ffmpeg

@@ -1,12 +1,16 @@
 #include "recording/SrfPictures.h"
 
-#include <turbojpeg.h>
+// libjpeg's own interface, not TurboJPEG's: LibVNCClient, which the program also links, exports
+// TurboJPEG functions of its own with the same names, and the dynamic linker would bind ours to them.
+#include <jpeglib.h>
 
 #include <algorithm>
 #include <array>
+#include <climits>
+#include <csetjmp>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <memory>
 
 namespace pelio::components::srf {
 
@@ -20,10 +24,28 @@ constexpr int DistinctColoursForPhoto = 96;
 constexpr int SmoothStep = 12;
 constexpr int SmoothPercentForPhoto = 35;
 
-struct TjFree {
-    void operator()(void* handle) const { tjDestroy(handle); }
+// libjpeg reports errors, and here warnings too (damaged data), by jumping back to the call.
+struct JpegErrors {
+    jpeg_error_mgr manager;
+    std::jmp_buf jump;
 };
-using TjHandle = std::unique_ptr<void, TjFree>;
+
+[[noreturn]] void JumpOnError(j_common_ptr info) {
+    std::longjmp(reinterpret_cast<JpegErrors*>(info->err)->jump, 1);
+}
+
+void JumpOnWarning(j_common_ptr info, int level) {
+    if (level < 0) std::longjmp(reinterpret_cast<JpegErrors*>(info->err)->jump, 1);
+}
+
+void Quiet(j_common_ptr) {}
+
+void SetUp(JpegErrors& errors) {
+    jpeg_std_error(&errors.manager);
+    errors.manager.error_exit = JumpOnError;
+    errors.manager.emit_message = JumpOnWarning;
+    errors.manager.output_message = Quiet;
+}
 
 // Photo-like: the tile's sampled pixels are mostly of different colours (a photo), or many of them
 // differ a little from their right neighbour (a gradient or a video frame). Anti-aliased text and
@@ -99,33 +121,71 @@ QRegion PhotoLikePart(const PixelRows& screen, const QRegion& changed) {
     return part.intersected(changed);
 }
 
+// The libjpeg calls below sit in functions without objects to destroy: an error jumps out of them.
 bool EncodePicture(const PixelRows& screen, const QRect& rect, std::vector<std::uint8_t>& out) {
-    const TjHandle tj(tjInitCompress());
-    if (!tj) return false;
-    unsigned char* jpeg = nullptr;
+    jpeg_compress_struct info;
+    JpegErrors errors;
+    SetUp(errors);
+    info.err = &errors.manager;
+    unsigned char* buffer = nullptr;
     unsigned long size = 0;
-    const int rc =
-        tjCompress2(tj.get(), screen.Row(rect.top(), rect.left()), rect.width(), int(screen.lineBytes),
-                    rect.height(), TJPF_BGR, &jpeg, &size, TJSAMP_420, PictureQuality, 0);
-    const bool ok = rc == 0 && jpeg != nullptr;
-    if (ok) out.assign(jpeg, jpeg + size);
-    tjFree(jpeg);
-    return ok;
+    if (setjmp(errors.jump) != 0) {
+        jpeg_destroy_compress(&info);
+        std::free(buffer);
+        return false;
+    }
+    jpeg_create_compress(&info);
+    jpeg_mem_dest(&info, &buffer, &size);
+    info.image_width = JDIMENSION(rect.width());
+    info.image_height = JDIMENSION(rect.height());
+    info.input_components = 3;
+    info.in_color_space = JCS_EXT_BGR;
+    jpeg_set_defaults(&info);  // YCbCr with 4:2:0 subsampling
+    jpeg_set_quality(&info, PictureQuality, TRUE);
+    info.dct_method = JDCT_ISLOW;
+    jpeg_start_compress(&info, TRUE);
+    while (info.next_scanline < info.image_height) {
+        JSAMPROW row = const_cast<JSAMPROW>(screen.Row(rect.top() + int(info.next_scanline), rect.left()));
+        jpeg_write_scanlines(&info, &row, 1);
+    }
+    jpeg_finish_compress(&info);
+    jpeg_destroy_compress(&info);
+    out.assign(buffer, buffer + size);
+    std::free(buffer);
+    return true;
 }
 
 bool DecodePicture(const std::uint8_t* data, std::size_t bytes, QSize size, int pixelBytes,
                    std::vector<std::uint8_t>& out) {
-    const TjHandle tj(tjInitDecompress());
-    if (!tj || bytes == 0 || bytes > 0x7fffffffu) return false;
-    int width = 0, height = 0, subsampling = 0, colourspace = 0;
-    auto* jpeg = const_cast<unsigned char*>(data);
-    if (tjDecompressHeader3(tj.get(), jpeg, static_cast<unsigned long>(bytes), &width, &height, &subsampling,
-                            &colourspace) != 0 ||
-        width != size.width() || height != size.height())
+    if (bytes == 0 || bytes > ULONG_MAX || size.isEmpty()) return false;
+    out.resize(std::size_t(size.width()) * std::size_t(size.height()) * std::size_t(pixelBytes));
+    jpeg_decompress_struct info;
+    JpegErrors errors;
+    SetUp(errors);
+    info.err = &errors.manager;
+    if (setjmp(errors.jump) != 0) {
+        jpeg_destroy_decompress(&info);
         return false;
-    out.resize(std::size_t(width) * std::size_t(height) * std::size_t(pixelBytes));
-    return tjDecompress2(tj.get(), jpeg, static_cast<unsigned long>(bytes), out.data(), width,
-                         width * pixelBytes, height, pixelBytes == 4 ? TJPF_BGRA : TJPF_BGR, 0) == 0;
+    }
+    jpeg_create_decompress(&info);
+    jpeg_mem_src(&info, data, static_cast<unsigned long>(bytes));
+    // Only what the writer makes: one scan (a progressive image costs many passes), of the size given.
+    if (jpeg_read_header(&info, TRUE) != JPEG_HEADER_OK || jpeg_has_multiple_scans(&info) ||
+        info.image_width != JDIMENSION(size.width()) || info.image_height != JDIMENSION(size.height())) {
+        jpeg_destroy_decompress(&info);
+        return false;
+    }
+    info.out_color_space = pixelBytes == 4 ? JCS_EXT_BGRA : JCS_EXT_BGR;
+    info.dct_method = JDCT_ISLOW;
+    jpeg_start_decompress(&info);
+    const std::size_t rowBytes = std::size_t(size.width()) * std::size_t(pixelBytes);
+    while (info.output_scanline < info.output_height) {
+        JSAMPROW row = out.data() + std::size_t(info.output_scanline) * rowBytes;
+        jpeg_read_scanlines(&info, &row, 1);
+    }
+    jpeg_finish_decompress(&info);
+    jpeg_destroy_decompress(&info);
+    return true;
 }
 
 void PutPicture(const std::vector<std::uint8_t>& pixels, std::uint8_t* screen, std::size_t lineBytes,
