@@ -23,4 +23,15 @@ inline Display* OpenDisplay(const std::string& name) {
     return nullptr;
 }
 
+// One step of the "scroll" scene the server and viewer benchmarks share: a text-like area of the root
+// window scrolls up by one line and gets a new line numbered `frame`.
+inline void ScrollStep(Display* d, Window root, GC gc, unsigned frame) {
+    XCopyArea(d, root, root, gc, 0, 116, 1000, 600, 0, 100);
+    XSetForeground(d, gc, 0xffffff);
+    XFillRectangle(d, root, gc, 0, 700, 1000, 16);
+    XSetForeground(d, gc, 0);
+    const std::string line = "line " + std::to_string(frame) + " the quick brown fox jumps over the lazy dog";
+    XDrawString(d, root, gc, 4, 712, line.c_str(), int(line.size()));
+}
+
 }  // namespace pelio::bench

@@ -157,13 +157,7 @@ void SceneGenerator::Run(const std::string& name, const std::string& scene) {
                 XDrawString(d, root, gc, (frame * 7 + band) % 1200, band + 20, "full screen change", 18);
             }
         } else if (!text) {  // scroll; the text scene's terminal scrolls by itself
-            XCopyArea(d, root, root, gc, 0, 116, 1000, 600, 0, 100);
-            XSetForeground(d, gc, 0xffffff);
-            XFillRectangle(d, root, gc, 0, 700, 1000, 16);
-            XSetForeground(d, gc, 0);
-            const std::string line =
-                "line " + std::to_string(frame) + " the quick brown fox jumps over the lazy dog";
-            XDrawString(d, root, gc, 4, 712, line.c_str(), int(line.size()));
+            pelio::bench::ScrollStep(d, root, gc, unsigned(frame));
         }
         StampMarker(d, root, gc, marker, m_times.Next());
         XSync(d, False);

@@ -71,13 +71,7 @@ class Generator {
                                 "full screen change", 18);
                 }
             } else {
-                XCopyArea(d, root, root, gc, 0, 116, 1000, 600, 0, 100);
-                XSetForeground(d, gc, 0xffffff);
-                XFillRectangle(d, root, gc, 0, 700, 1000, 16);
-                XSetForeground(d, gc, 0);
-                const std::string line =
-                    "line " + std::to_string(frame) + " the quick brown fox jumps over the lazy dog";
-                XDrawString(d, root, gc, 4, 712, line.c_str(), int(line.size()));
+                pelio::bench::ScrollStep(d, root, gc, frame);
             }
             // Far-apart colours, so that lossy encodings keep them apart.
             XSetForeground(d, gc, (frame & 1 ? 0xff0000 : 0x0000ff) ^ ((frame * 0x3f) & 0x00ff00));
