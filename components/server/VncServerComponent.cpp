@@ -52,7 +52,6 @@ bool VncServerComponent::Impl::StartServer(int number) {
     screen->setTextChat = TextChat;
     screen->ptrAddEvent = Pointer;
     screen->kbdAddEvent = Key;
-    screen->displayHook = BeforeUpdate;
     screen->displayFinishedHook = AfterUpdate;
     screen->deferUpdateTime = 0;
     screen->handleEventsEagerly = TRUE;

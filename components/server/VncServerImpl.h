@@ -124,8 +124,7 @@ struct VncServerComponent::Impl {
     static rfbNewClientAction NewClient(rfbClientPtr cl);
     static void ClientGone(rfbClientPtr cl);
     static void UpdateRequested(rfbClientPtr cl, rfbFramebufferUpdateRequestMsg*);
-    static void BeforeUpdate(rfbClientPtr cl);          // the screen's display hooks: UpdateFlow
-    static void AfterUpdate(rfbClientPtr cl, int result);
+    static void AfterUpdate(rfbClientPtr cl, int result);  // the screen's "display finished" hook: UpdateFlow
     static void TextChat(rfbClientPtr cl, int length, char* text);
     static void Pointer(int mask, int x, int y, rfbClientPtr cl);
     static void Key(rfbBool down, rfbKeySym keysym, rfbClientPtr cl);

@@ -110,10 +110,6 @@ void VncServerComponent::Impl::UpdateRequested(rfbClientPtr cl, rfbFramebufferUp
     self->changed.notify_all();
 }
 
-void VncServerComponent::Impl::BeforeUpdate(rfbClientPtr cl) {
-    if (Link* link = LinkOf(cl)) link->flow.BeforeUpdate(cl);
-}
-
 void VncServerComponent::Impl::AfterUpdate(rfbClientPtr cl, int) {
     if (Link* link = LinkOf(cl)) link->flow.AfterUpdate(cl);
 }
