@@ -20,13 +20,11 @@
 #include <QCheckBox>
 #include <QDir>
 #include <QFile>
-#include <QFileDialog>
 #include <QHBoxLayout>
 #include <QHash>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QPointer>
-#include <QProgressDialog>
 #include <QPushButton>
 #include <QSlider>
 #include <QSplitter>
@@ -54,7 +52,6 @@ const QString kLoadFilter = QStringLiteral("원격지원 녹화파일(*.srf)|*.s
 const QString kExportText = QStringLiteral("동영상으로 저장");
 const QString kExportTip =
     QStringLiteral("열려 있는 녹화화면을 다른 사람에게 줄 수 있는 동영상 파일(MP4, WebM)로 저장합니다.");
-const QString kExportProgress = QStringLiteral("녹화화면을 동영상으로 저장하고 있습니다.\n%1");
 
 // Item data of the tree nodes: the key and the tag ("folder" or "file").
 constexpr int kKeyRole = Qt::UserRole;
@@ -490,70 +487,6 @@ bool frmPlay::eventFilter(QObject* watched, QEvent* event) {
     else if (watched == m_sld && event->type() == QEvent::MouseButtonRelease)
         m_control.SliderReleased(m_sld->value());
     return QDialog::eventFilter(watched, event);
-}
-
-QString frmPlay::AskVideoPath(const QString& suggested, const QStringList& filters, QString* chosenFilter) {
-    if (m_askVideoPath) return m_askVideoPath(suggested, filters, chosenFilter);
-    const util::NestedLoopScope scope(this);
-    // The dialog asks before it replaces an existing file.
-    return QFileDialog::getSaveFileName(this, kExportText, suggested, filters.join(QStringLiteral(";;")),
-                                        chosenFilter);
-}
-
-void frmPlay::OnExportClicked() {
-    if (!m_export.CanExport()) return;
-    QString chosenFilter = VideoExportControl::DialogFilters().first();
-    const QPointer<frmPlay> self(this);
-    const QString picked =
-        AskVideoPath(m_export.SuggestedPath(m_context.Platform->folders->DocumentsFolder()),
-                     VideoExportControl::DialogFilters(), &chosenFilter);
-    if (!self || m_closed || picked.isEmpty()) return;
-    const QString videoPath = VideoExportControl::VideoPathFor(picked, chosenFilter);
-    const QString recording = m_export.Begin(videoPath);  // pauses playback and turns the button off
-    if (recording.isEmpty()) return;  // the recording was closed while the dialog was open
-    m_cmdExport->setEnabled(false);
-
-    if (!m_exporter)
-        m_exporter = std::make_unique<components::SrfVideoExport>(
-            this, [this](int percent) { OnExportProgress(percent); },
-            [this](const components::VideoExportResult& result) { OnExportFinished(result); });
-    if (!m_progress) {
-        m_progress = new QProgressDialog(this);
-        m_progress->setObjectName(QStringLiteral("prgExport"));
-        m_progress->setWindowTitle(util::kAppTitle);
-        m_progress->setAccessibleName(kExportText);
-        m_progress->setCancelButtonText(QStringLiteral("취소"));
-        m_progress->setRange(0, 100);
-        m_progress->setWindowModality(Qt::WindowModal);
-        m_progress->setMinimumDuration(0);
-        m_progress->setAutoClose(false);
-        m_progress->setAutoReset(false);
-        connect(m_progress, &QProgressDialog::canceled, this, [this] {
-            if (m_exporter) m_exporter->Cancel();
-        });
-    }
-    m_progress->reset();
-    m_progress->setLabelText(kExportProgress.arg(QDir::toNativeSeparators(videoPath)));
-    m_progress->setValue(0);
-    m_progress->show();
-    m_exporter->Start(recording, videoPath);
-}
-
-void frmPlay::OnExportProgress(int percent) {
-    // A cancelled dialog is hidden; a late value must not show it again.
-    if (m_progress && m_progress->isVisible() && !m_progress->wasCanceled()) m_progress->setValue(percent);
-}
-
-void frmPlay::OnExportFinished(const components::VideoExportResult& result) {
-    if (m_progress) {
-        m_progress->reset();
-        m_progress->hide();
-    }
-    const VideoExportControl::Outcome outcome = m_export.End(result);  // resumes what it paused
-    m_cmdExport->setEnabled(m_export.CanExport());
-    if (m_closed || outcome.message.isEmpty()) return;
-    util::MessageBoxes::Show(this, outcome.message,
-                             outcome.saved ? util::MsgIcon::Information : util::MsgIcon::Critical);
 }
 
 void frmPlay::OnTabChanged(int index) {
