@@ -137,12 +137,45 @@ void CaptureLoop::SetCursor(const QImage& shape, QPoint hot) {
     m_sink.SetCursorShape(shape, hot);
 }
 
+CaptureLoop::EncodersHeld::EncodersHeld(_rfbScreenInfo* screen) : m_screen(screen) {
+    // An update being written to a slow link holds its client's lock for as long as the write takes:
+    // the capture does not wait that long, and that client is sent the whole screen afresh instead.
+    timespec until{};
+    clock_gettime(CLOCK_REALTIME, &until);
+    until.tv_nsec += 50'000'000;
+    if (until.tv_nsec >= 1'000'000'000) until.tv_sec += 1, until.tv_nsec -= 1'000'000'000;
+    rfbClientIteratorPtr it = rfbGetClientIterator(screen);
+    while (rfbClientPtr cl = rfbClientIteratorNext(it)) {
+        rfbIncrClientRef(cl);
+        const bool held = pthread_mutex_timedlock(&cl->sendMutex, &until) == 0;
+        (held ? m_held : m_busy).push_back(cl);
+    }
+    rfbReleaseClientIterator(it);
+}
+
+CaptureLoop::EncodersHeld::~EncodersHeld() {
+    for (rfbClientPtr cl : m_held) {
+        pthread_mutex_unlock(&cl->sendMutex);
+        rfbDecrClientRef(cl);
+    }
+    for (rfbClientPtr cl : m_busy) {
+        sraRegion* all = sraRgnCreateRect(0, 0, m_screen->width, m_screen->height);
+        pthread_mutex_lock(&cl->updateMutex);
+        sraRgnOr(cl->modifiedRegion, all);
+        pthread_cond_signal(&cl->updateCond);
+        pthread_mutex_unlock(&cl->updateMutex);
+        sraRgnDestroy(all);
+        rfbDecrClientRef(cl);
+    }
+}
+
 bool CaptureLoop::UpdateWanted() {
     bool wanted = false;
     rfbClientIteratorPtr it = rfbGetClientIterator(m_screen);
     while (rfbClientPtr cl = rfbClientIteratorNext(it)) {
+        if (wanted || (m_settings.holding && m_settings.holding(cl))) continue;
         pthread_mutex_lock(&cl->updateMutex);
-        wanted = wanted || !sraRgnEmpty(cl->requestedRegion);
+        wanted = !sraRgnEmpty(cl->requestedRegion);
         pthread_mutex_unlock(&cl->updateMutex);
     }
     rfbReleaseClientIterator(it);
@@ -208,8 +241,15 @@ void CaptureLoop::Run() {
     };
     auto nextFrame = Clock::now(), nextSweep = Clock::now() + sweepInterval, nextPointer = Clock::now();
     auto nextRecord = Clock::time_point::max();
+    constexpr auto tickInterval = std::chrono::milliseconds(100);
+    auto nextTick = Clock::now() + tickInterval;
     X11Capture::Events events;
     bool requested = false;  // a viewer asked for an update that no grab has served yet
+    bool asked = false;      // a viewer asked since the last time the loop had no damage to grab
+    // Changes taken while no viewer waits for an update (the sweep's, the recording's) are handed to
+    // the library only when one asks: the library sends what it has been handed at once, and an
+    // update would carry that area as it was when taken, before the grab that the request wakes.
+    QRegion unsent;
     QImage shape;
     QPoint hot;
     QPoint cursorPos = m_grabber->Pointer();
@@ -220,7 +260,8 @@ void CaptureLoop::Run() {
 
     while (!m_stop) {
         auto now = Clock::now();
-        auto wake = std::min(nextSweep, nextPointer);
+        // Without the cursor followed, the pointer timer never moves on: it must not wake the loop.
+        auto wake = cursorOn ? std::min(nextSweep, nextPointer) : nextSweep;
         const bool damaged = !events.damage.isEmpty();
         if (damaged) {
             // Damage waits for a viewer's request (or the recording's next frame) and the frame
@@ -240,7 +281,7 @@ void CaptureLoop::Run() {
             // The library calls the request hook before it notes the requested area, so the wake
             // itself counts as a request.
             std::uint64_t count = 0;
-            if (read(m_wakeFd, &count, sizeof count) == sizeof count && count > 0) requested = true;
+            if (read(m_wakeFd, &count, sizeof count) == sizeof count && count > 0) requested = asked = true;
         }
         // Frames are paced from the wake-up: reading the reports gathered meanwhile does not delay them.
         const auto woke = Clock::now();
@@ -258,6 +299,7 @@ void CaptureLoop::Run() {
             Resize();
             stride = m_size.width() * 4;
             events.damage = QRegion();
+            unsent = QRegion();  // the library has marked the whole new screen as changed
             changed = QRect(QPoint(0, 0), m_size);
         }
         auto* fb = reinterpret_cast<std::uint32_t*>(m_framebuffer);
@@ -268,14 +310,20 @@ void CaptureLoop::Run() {
             m_grabber->ResetDamage();
             // Many small rectangles cost one round trip each: grab their bounding box instead.
             const QRegion region = events.damage & QRect(QPoint(0, 0), m_size);
+            const EncodersHeld held(m_screen);
             changed += m_grabber->GrabChanged(
                 region.rectCount() > 8 ? QRegion(region.boundingRect()) : region, fb, stride);
             events.damage = QRegion();
             nextFrame = woke + frameInterval;
         }
         if (now >= nextSweep) {
+            const EncodersHeld held(m_screen);
             changed += m_grabber->Sweep(fb, stride);
             nextSweep = now + sweepInterval;
+        }
+        if (m_settings.tick && now >= nextTick) {
+            nextTick = now + tickInterval;
+            m_settings.tick();
         }
         if (cursorOn && events.cursorChanged) {
             events.cursorChanged = false;
@@ -289,8 +337,14 @@ void CaptureLoop::Run() {
                 MovePointer(pos);
             }
         }
-        for (const QRect& r : changed)
-            rfbMarkRectAsModified(m_screen, r.left(), r.top(), r.right() + 1, r.bottom() + 1);
+        unsent += changed;
+        // With damage still to grab, a viewer's request waits for that grab.
+        if (!unsent.isEmpty() && events.damage.isEmpty() && (asked || UpdateWanted())) {
+            for (const QRect& r : unsent)
+                rfbMarkRectAsModified(m_screen, r.left(), r.top(), r.right() + 1, r.bottom() + 1);
+            unsent = QRegion();
+        }
+        if (events.damage.isEmpty()) asked = false;
         m_sink.Changed(changed);
         nextRecord = m_sink.Tick(now);
     }

@@ -15,9 +15,12 @@
 
 #include <atomic>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <thread>
+#include <vector>
 
+struct _rfbClientRec;
 struct _rfbScreenInfo;
 struct rfbCursor;
 
@@ -30,6 +33,9 @@ class CaptureLoop {
         int sweepMs = 2000;  // full-screen comparison interval when damage reports are used
         bool damage = true;  // damage reports; without them every frame is a full comparison
         bool cursor = true;  // cursor shape and position to the viewers and the recording
+        std::function<void()> tick;  // called on the capture thread about every 100 ms
+        // Whether a viewer's request waits for room on its link rather than for a change.
+        std::function<bool(_rfbClientRec*)> holding;
     };
 
     // Takes an opened capture; allocates the first framebuffer at the capture's size.
@@ -52,6 +58,22 @@ class CaptureLoop {
     void Wake();
 
   private:
+    // Every client's send lock, held while the framebuffer is written. The library encodes updates
+    // from the framebuffer under it, and an encoder that read an area half before and half after a
+    // write sends colours of neither: a solid area found in the old pixels is filled with a colour of
+    // the new ones, over parts of the screen that did not change and are never sent again.
+    class EncodersHeld {
+      public:
+        explicit EncodersHeld(_rfbScreenInfo* screen);
+        ~EncodersHeld();
+        EncodersHeld(const EncodersHeld&) = delete;
+        EncodersHeld& operator=(const EncodersHeld&) = delete;
+
+      private:
+        _rfbScreenInfo* m_screen;
+        std::vector<_rfbClientRec*> m_held, m_busy;
+    };
+
     void Run();
     void SetCursor(const QImage& shape, QPoint hot);
     bool UpdateWanted();

@@ -34,6 +34,15 @@ bool VncServerComponent::Impl::StartServer(int number) {
     settings.sweepMs = sweepMs;
     settings.damage = damageOn;
     settings.cursor = cursorOn;
+    settings.tick = [this] {
+        std::lock_guard lock(mutex);
+        for (auto& [index, link] : links)
+            if (link->cl && link->flow.Tick(link->cl)) capture->Wake();
+    };
+    settings.holding = [](rfbClientPtr cl) {
+        Link* link = LinkOf(cl);
+        return link && link->flow.Holding();
+    };
     capture = std::make_unique<CaptureLoop>(std::move(grabber), recording, settings);
     const QSize size = capture->Size();
     int argc = 0;

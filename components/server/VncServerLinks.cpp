@@ -95,8 +95,11 @@ void VncServerComponent::Impl::UpdateRequested(rfbClientPtr cl, rfbFramebufferUp
     }
     Link* link = LinkOf(cl);
     // The library has put the area in host order and clipped it to the screen.
-    if (link) link->flow.OnRequest(cl, request->incremental != 0, request->x, request->y, request->w, request->h);
-    if (self->capture) self->capture->Wake();
+    // A request held back waits with the library, which is handed no change for it until the link
+    // has room (the capture loop asks Holding); one answered now has the screen grabbed for it.
+    const bool now = !link || link->flow.OnRequest(cl, request->incremental != 0, request->x, request->y,
+                                                   request->w, request->h);
+    if (now && self->capture) self->capture->Wake();
     if (!link) return;
     {
         std::lock_guard lock(self->mutex);
@@ -111,7 +114,9 @@ void VncServerComponent::Impl::UpdateRequested(rfbClientPtr cl, rfbFramebufferUp
 }
 
 void VncServerComponent::Impl::AfterUpdate(rfbClientPtr cl, int) {
-    if (Link* link = LinkOf(cl)) link->flow.AfterUpdate(cl);
+    Link* link = LinkOf(cl);
+    Impl* self = Of(cl);
+    if (link && link->flow.AfterUpdate(cl) && self->capture) self->capture->Wake();
 }
 
 void VncServerComponent::Impl::TextChat(rfbClientPtr cl, int length, char* text) {
