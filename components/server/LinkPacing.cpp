@@ -20,10 +20,13 @@ constexpr std::size_t kMostOnTheWay = 16;
 constexpr double kMargin = 1.5;
 constexpr auto kLeastWait = 50ms;
 // How often the figures are refreshed when they are not by themselves: the round trip by one update
-// sent alone, the rate by one sent behind another.
-constexpr auto kRefresh = 10s;
-// A held request is answered after this long without a request or an update.
-constexpr auto kHoldAtMost = 1s;
+// sent alone (cheap: one update waits for a round trip), the rate by one sent behind another (that one
+// reaches the viewer an update late, so seldom).
+constexpr auto kTripRefresh = 10s;
+constexpr auto kRateRefresh = 30s;
+// A held request is answered after twice the time the updates on the way should take to be
+// acknowledged, and at least this long, without a request or an update.
+constexpr auto kHoldAtLeast = 1s;
 
 template <typename T>
 void Keep(std::deque<T>& samples, T sample) {
@@ -66,7 +69,16 @@ void LinkPacing::Sent(std::int64_t bytes, Clock::time_point now) {
 }
 
 bool LinkPacing::MayAnswerHeld(Clock::time_point now) const {
-    return m_onTheWay.empty() || now - m_lastNews >= kHoldAtMost || !Crowded(now);
+    if (m_onTheWay.empty()) return true;
+    // An update of a megabyte takes four seconds over 2 Mbit/s: its acknowledgement is not overdue
+    // after one.
+    auto overdue = std::chrono::duration_cast<Clock::duration>(kHoldAtLeast);
+    const std::optional<double> rate = Rate();
+    const std::optional<Clock::duration> trip = RoundTrip();
+    if (rate && trip)
+        overdue = std::max(overdue, 2 * (*trip + std::chrono::duration_cast<Clock::duration>(
+                                                     Seconds(double(m_onTheWayBytes) / *rate))));
+    return now - m_lastNews >= overdue || !Crowded(now);
 }
 
 std::optional<double> LinkPacing::Rate() const {
@@ -90,8 +102,8 @@ bool LinkPacing::Crowded(Clock::time_point now) const {
     if (!rate) return false;
     // Every update goes behind another: hold one back so that the next goes alone and shows the round
     // trip; every update goes alone: let one go behind so that the rate is measured afresh.
-    if (now - m_lastAloneSent >= kRefresh) return true;
-    if (now - m_lastBehindSent >= kRefresh) return false;
+    if (now - m_lastAloneSent >= kTripRefresh) return true;
+    if (now - m_lastBehindSent >= kRateRefresh) return false;
     const std::optional<Clock::duration> trip = RoundTrip();
     if (!trip) return false;
     const double wait = double(m_onTheWayBytes) / *rate;

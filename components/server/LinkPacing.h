@@ -15,8 +15,9 @@
 // - the round trip, from updates sent with nothing else on the way: their time to be acknowledged,
 //   less their crossing time at that rate. While every update is sent behind another, one request is
 //   held back now and then so that one goes alone and the round trip stays known.
-// Until both are known nothing is held back. A held request is answered at the latest after a second
-// without news from the viewer, for a viewer that waits for all its updates before it asks again.
+// Until both are known nothing is held back. A held request is answered at the latest when the
+// updates on the way are long overdue (twice their expected time, at least a second) without news
+// from the viewer, for a viewer that waits for all its updates before it asks again.
 //
 // Not thread-safe: the caller serialises the calls.
 #pragma once

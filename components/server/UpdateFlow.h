@@ -42,10 +42,13 @@ class UpdateFlow {
     // Whether a request is held back (any thread).
     bool Holding();
 
-  private:
-    // Asks the library for the area of the last request again (cl's update lock not held).
+    // Notes a request's area with the library at once (cl's update lock not held). The library does
+    // so only after the request hook returns, and the grab that the hook wakes may hand it a change
+    // before then: the update would answer only a request held back before, and this one would get
+    // an update of its own right after it, two on the way where one was meant.
     static void AskAgain(_rfbClientRec* cl, int x, int y, int w, int h);
 
+  private:
     std::mutex m_mutex;
     LinkPacing m_pacing;
     int m_unanswered = 0;                    // requests not answered by an update yet

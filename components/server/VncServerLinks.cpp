@@ -99,7 +99,11 @@ void VncServerComponent::Impl::UpdateRequested(rfbClientPtr cl, rfbFramebufferUp
     // has room (the capture loop asks Holding); one answered now has the screen grabbed for it.
     const bool now = !link || link->flow.OnRequest(cl, request->incremental != 0, request->x, request->y,
                                                    request->w, request->h);
-    if (now && self->capture) self->capture->Wake();
+    if (now && self->capture) {
+        if (request->w > 0 && request->h > 0)
+            UpdateFlow::AskAgain(cl, request->x, request->y, request->w, request->h);
+        self->capture->Wake();
+    }
     if (!link) return;
     {
         std::lock_guard lock(self->mutex);
