@@ -88,6 +88,17 @@ TEST(AgentTool, BadInputAndBadUsage) {
         EXPECT_TRUE(r.out.isEmpty());
         EXPECT_TRUE(r.err.startsWith("usage:"));
     }
+    // Asked for, the usage goes to standard output and the program succeeds, for every subcommand.
+    for (const QStringList& args : {QStringList{QStringLiteral("--help")},
+                                    QStringList{QStringLiteral("console"), QStringLiteral("--help")},
+                                    QStringList{QStringLiteral("listen"), QStringLiteral("-h")},
+                                    QStringList{QStringLiteral("keygen"), QStringLiteral("--help")}}) {
+        const AgentRun r = RunAgent(args);
+        EXPECT_EQ(r.exitCode, 0) << args.join(u' ').toStdString();
+        EXPECT_TRUE(r.out.startsWith(QStringLiteral("usage:")) &&
+                    r.out.contains(QStringLiteral("console PORT")));
+        EXPECT_TRUE(r.err.isEmpty());
+    }
 }
 
 TEST(AgentTool, KeygenWritesAKeyFileForItsOwnerOnceAndPrintsItsPin) {

@@ -28,10 +28,10 @@
 //       the session; it prints the event lines of listen (see AgentConsoleWindow.h). With --key the
 //       window shows the check code of the secure link.
 // Arguments are read as UTF-8 and results are printed as UTF-8 followed by a line break.
+#include "AgentConsoleWindow.h"
 #include "AgentSession.h"
 #include "app/Scramble.h"
 #include "app/ValueCipher.h"
-#include "AgentConsoleWindow.h"
 #include "secure/AgentKey.h"
 
 #include <QByteArray>
@@ -44,7 +44,9 @@
 
 namespace {
 
-int Usage() {
+// The usage, on standard error after a bad command line (exit code 2) or on standard output when asked
+// for with --help or -h (exit code 0).
+int Usage(bool asked = false) {
     std::fputs(
         "usage: pelio-agent encrypt TEXT\n"
         "       pelio-agent decrypt HEXTEXT\n"
@@ -65,8 +67,12 @@ int Usage() {
         "console shows the session in a window and reads the same lines; \\chat TEXT, \\end,\n"
         "  \\showme [0|1], \\stopshowme, \\offer FILE..., \\changeagent P/L/PORT act as its controls,\n"
         "  \\control on|off sets its control toggle and \\quit closes it\n",
-        stderr);
-    return 2;
+        asked ? stdout : stderr);
+    return asked ? 0 : 2;
+}
+
+bool IsHelp(const char* argument) {
+    return std::strcmp(argument, "--help") == 0 || std::strcmp(argument, "-h") == 0;
 }
 
 int Print(const QString& text) {
@@ -174,6 +180,8 @@ int Console(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // "pelio-agent --help" and "pelio-agent SUBCOMMAND --help".
+    if ((argc >= 2 && IsHelp(argv[1])) || (argc >= 3 && IsHelp(argv[2]))) return Usage(true);
     if (argc >= 3 && std::strcmp(argv[1], "listen") == 0) return Listen(argc, argv);
     if (argc >= 3 && std::strcmp(argv[1], "console") == 0) return Console(argc, argv);
     if (argc != 3) return Usage();
