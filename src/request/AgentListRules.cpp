@@ -40,9 +40,9 @@ bool InfoMentions(const QString& info, const QString& text) {
 
 }  // namespace
 
-AgentListRules::AgentListRules(app::AppContext& context, session::SessionSeam& session, const platform::Clock& clock,
-                               platform::InputMode& inputMode, View& view, web::ServiceRoots roots,
-                               AgentListFetch fetch)
+AgentListRules::AgentListRules(app::AppContext& context, session::SessionSeam& session,
+                               const platform::Clock& clock, platform::InputMode& inputMode, View& view,
+                               web::ServiceRoots roots, AgentListFetch fetch)
     : m_context(context),
       m_session(session),
       m_clock(clock),
@@ -175,6 +175,10 @@ void AgentListRules::ChooseAgent(int index) {
     m_view.ShowAgentLine(QStringLiteral("[") + agent.Name + QStringLiteral("] ") +
                          (agent.Info.isEmpty() ? agent.Status : agent.Info));
     if (!m_session.bConnected()) m_view.SetConnectEnabled(!m_greyed[index]);
+}
+
+void AgentListRules::MarkGreyed(int index) {
+    if (index >= 0 && index < m_greyed.size()) m_greyed[index] = true;
 }
 
 bool AgentListRules::IsGreyed(int index) const {

@@ -128,6 +128,10 @@ class AgentListRules {
     // What becomes of the request text file on closing.
     static RequestFileAction RequestFileOnClose(qint64 connectedSeconds, const QString& requestText);
 
+    // A connection to the agent at `index` was tried (and runs or failed): its item is greyed, and the
+    // agent cannot be chosen again until the next load.
+    void MarkGreyed(int index);
+
     // The agents of the last load, in reply order, and whether each is shown greyed.
     const QList<web::AgentRecord>& Agents() const { return m_agents; }
     bool IsGreyed(int index) const;

@@ -55,6 +55,7 @@ void frmRServer::SetSelectedAgentStatus(const QString& text, bool grey) {
     if (!item) return;
     item->setText(1, text);
     if (!grey) return;
+    m_rules.MarkGreyed(item->data(0, kIndexRole).toInt());
     item->setData(0, kGreyRole, true);
     const QColor colour = palette().color(QPalette::Disabled, QPalette::Text);
     for (int c = 0; c < item->columnCount(); ++c) item->setForeground(c, colour);

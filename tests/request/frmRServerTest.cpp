@@ -71,7 +71,8 @@ class frmRServerTest : public ::testing::Test {
     platform::FakeServices fakes;
     ScriptedMessageBoxes boxes;
     tools::ReferenceService service{ServiceData()};
-    test::RecordingSession* session = nullptr;  // owned by the window
+    test::RecordingSession* session = nullptr;    // owned by the window
+    session::SessionView* sessionView = nullptr;  // the window, as the session sees it
     request::EntryOpener openEntry;
     std::unique_ptr<frmRServer> window;
     int closings = 0;  // the windows' closed() signals
@@ -94,7 +95,8 @@ class frmRServerTest : public ::testing::Test {
 
     // Opens the window; with ready, waits for the end of its first activation.
     void Open(bool ready = true) {
-        const frmRServer::SessionFactory makeSession = [this](session::SessionView&) {
+        const frmRServer::SessionFactory makeSession = [this](session::SessionView& view) {
+            sessionView = &view;
             auto recording = std::make_unique<test::RecordingSession>();
             session = recording.get();
             return recording;
@@ -179,6 +181,13 @@ TEST_F(frmRServerTest, ChoosesTheAgentWhoMentionsTheCustomerAndShowsTheNotice) {
               (QStringList{QStringLiteral("C"), QStringLiteral("5903"), QStringLiteral("203.0.113.9"),
                            QStringLiteral("10.0.0.9")}));
     EXPECT_TRUE(session->connects[0].RequestText.isEmpty());
+
+    // The connection failed: C is greyed and cannot be asked again, chosen afresh or not, until the
+    // list is loaded again.
+    sessionView->SetSelectedAgentStatus(QStringLiteral("접속실패"), true);
+    lvList()->setCurrentItem(Item(QStringLiteral("A")));
+    lvList()->setCurrentItem(Item(QStringLiteral("C")));
+    EXPECT_FALSE(cmdConnect()->isEnabled());
 
     // The notice was posted with the company code; its links open in the desktop's browser.
     auto* web = Control<util::HtmlView>("Web");
