@@ -12,9 +12,12 @@ namespace pelio::app {
 // the names the whole program uses for these values.
 struct AppContext {
     // Folders and files.
-    QString AppFolder;      // the program's folder, no trailing separator
-    QString IniFile;        // AppFolder + "/PelioRS.ini"
-    QString HistoryFolder;  // AppFolder + "/원격지원 받은 이력"
+    QString AppFolder;  // the program's folder, no trailing separator
+    // The folder of the executable and its resources (system/), no trailing separator. AppFolder is
+    // the same folder unless that one is read-only (installed), when it is the user's data folder.
+    QString ProgramFolder;
+    QString IniFile;           // AppFolder + "/PelioRS.ini"
+    QString HistoryFolder;     // AppFolder + "/원격지원 받은 이력"
     QString UserConfigFolder;  // base of the per-user settings area ($XDG_CONFIG_HOME)
     QString ReceivedFolder;    // set by the agent list window
     bool IsDevelopment = false;

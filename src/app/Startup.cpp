@@ -103,6 +103,9 @@ FirstWindow RunStartup(const StartupInput& input, platform::Services& services, 
 
     // 6. Folders and files.
     SetFolders(ChooseAppFolder(input.executableFolder, input.userDataFolder), context);
+    context.ProgramFolder = input.executableFolder;
+    if (context.ProgramFolder.size() > 1 && context.ProgramFolder.endsWith(u'/'))
+        context.ProgramFolder.chop(1);
     qCInfo(lcApp) << "program folder" << context.AppFolder << "settings" << context.IniFile;
     context.ScreenTwipsX = TwipsPerPixel(input.logicalDpiX);
     context.ScreenTwipsY = TwipsPerPixel(input.logicalDpiY);

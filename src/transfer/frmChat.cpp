@@ -408,7 +408,9 @@ void frmChat::SaveTranscript(bool showMessage) {
 
 void frmChat::DrawAttention() {
     if (!isMinimized() && isActiveWindow()) return;
-    m_services.desktop->PlaySound(m_context.AppFolder + QStringLiteral("/system/chat.wav"));
+    // The sound is one of the program's resources, beside the executable, wherever its data is kept.
+    const QString folder = m_context.ProgramFolder.isEmpty() ? m_context.AppFolder : m_context.ProgramFolder;
+    m_services.desktop->PlaySound(folder + QStringLiteral("/system/chat.wav"));
     m_services.desktop->FlashWindow(windowHandle());
 }
 

@@ -139,6 +139,7 @@ TEST_F(StartupTest, FoldersFilesAndSystemValues) {
     in.logicalDpiY = 120;
     EXPECT_EQ(RunStartup(in, fakes.services, context), FirstWindow::AgentList);
     EXPECT_EQ(context.AppFolder, programFolder.path());
+    EXPECT_EQ(context.ProgramFolder, programFolder.path());
     EXPECT_EQ(context.IniFile, programFolder.path() + QStringLiteral("/PelioRS.ini"));
     EXPECT_EQ(context.HistoryFolder, programFolder.path() + QStringLiteral("/원격지원 받은 이력"));
     EXPECT_TRUE(QFileInfo(context.HistoryFolder).isDir());
@@ -162,6 +163,7 @@ TEST_F(StartupTest, ReadOnlyProgramFolderMovesFilesToTheUserDataFolder) {
     QFile::setPermissions(programFolder.path(),
                           QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
     EXPECT_EQ(context.AppFolder, dataFolder.file(QStringLiteral("PelioRS")));
+    EXPECT_EQ(context.ProgramFolder, programFolder.path());  // its sounds stay there
     EXPECT_TRUE(QFileInfo(context.HistoryFolder).isDir());
 }
 

@@ -2,10 +2,10 @@
 // take the conversation away, and closing the window writes the transcript.
 #include "app/AppContext.h"
 #include "platform/FakeServices.h"
+#include "session/ChatLink.h"
 #include "support/ScriptedDialogs.h"
 #include "support/ScriptedMessageBoxes.h"
 #include "support/Wait.h"
-#include "session/ChatLink.h"
 #include "transfer/frmChat.h"
 #include "util/core/IniFile.h"
 #include "util/gui/HtmlView.h"
@@ -99,6 +99,19 @@ TEST(frmChat, AnAgentsLineRunsNothingAndOpensNothing) {
     QFile file(transcript);
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));
     EXPECT_TRUE(QString::fromUtf8(file.readAll()).contains(QStringLiteral("<u>끝</u>")));
+}
+
+// Installed, the program keeps its data in the user's folder and its chat sound beside itself.
+TEST(frmChat, TheChatSoundComesFromTheProgramsFolderWhereverItsDataIs) {
+    test::TempFolder folder;
+    app::AppContext context = ContextIn(folder);
+    context.ProgramFolder = QStringLiteral("/usr/lib/pelio");
+    platform::FakeServices fakes;
+    IdleLink link;
+    transfer::frmChat chat(context, fakes.services, link);  // not shown: not the active window
+    chat.DrawAttention();
+    EXPECT_TRUE(fakes.desktop->calls.contains(QStringLiteral("sound:/usr/lib/pelio/system/chat.wav")))
+        << fakes.desktop->calls.join(u' ').toStdString();
 }
 
 // The keys of the input box, the background tool, and closing with nothing unsaved.
