@@ -1,10 +1,13 @@
 #include "transfer/ChatHtml.h"
 
+#include "transfer/AgentHtml.h"
+
 #include "util/core/Ansi.h"
 #include "util/core/Colors.h"
 #include "util/core/Paths.h"
 #include "util/core/TextUtil.h"
 
+#include <QRegularExpression>
 #include <QSet>
 #include <QStringList>
 
@@ -234,6 +237,27 @@ QString DroppedHtmlFragment(const QByteArray& htmlFormat) {
     const qsizetype end = text.indexOf(QStringLiteral("<!--EndFragment-->"), from);
     if (end < 0) return QString();
     return QStringLiteral("<p>") + text.mid(from, end - from) + QStringLiteral("</p>");
+}
+
+QString DroppedRichText(const QString& html) {
+    QString part = html;
+    const QString start = QStringLiteral("<!--StartFragment-->"), end = QStringLiteral("<!--EndFragment-->");
+    const qsizetype fragment = html.indexOf(start);
+    const qsizetype fragmentEnd = fragment < 0 ? -1 : html.indexOf(end, fragment + start.size());
+    if (fragmentEnd >= 0) {
+        part = html.mid(fragment + start.size(), fragmentEnd - fragment - start.size());
+    } else {
+        static const QRegularExpression body(
+            QStringLiteral("<body\\b[^>]*>(.*)</body\\s*>"),
+            QRegularExpression::CaseInsensitiveOption | QRegularExpression::DotMatchesEverythingOption);
+        const QRegularExpressionMatch match = body.match(html);
+        if (match.hasMatch()) part = match.captured(1);
+    }
+    const QString kept = SanitizeAgentHtml(part).trimmed();
+    // Only tags and blanks: nothing to read.
+    static const QRegularExpression tags(QStringLiteral("<[^>]*>|&nbsp;|\\s"));
+    if (QString(kept).remove(tags).isEmpty()) return QString();
+    return QStringLiteral("<p>") + kept + QStringLiteral("</p>");
 }
 
 }  // namespace pelio::transfer

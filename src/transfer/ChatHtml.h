@@ -96,4 +96,11 @@ ChatKey ChatKeyAction(int key, Qt::KeyboardModifiers modifiers);
 // text.
 QString DroppedHtmlFragment(const QByteArray& htmlFormat);
 
+// The text a drop of "text/html" gives (X11 and other desktops): the part between
+// "<!--StartFragment-->" and "<!--EndFragment-->" when both are there, else what is inside the body
+// element when there is one, else the whole; kept as SanitizeAgentHtml leaves it (formatting tags only:
+// no scripts, styles or images of the page) and wrapped as "<p>" + part + "</p>". Empty when no text
+// is left; the caller then takes the plain text.
+QString DroppedRichText(const QString& html);
+
 }  // namespace pelio::transfer

@@ -457,6 +457,7 @@ bool frmChat::eventFilter(QObject* watched, QEvent* event) {
                     QStringLiteral("application/x-qt-windows-mime;value=\"HTML Format\"");
                 QString text;
                 if (dropped->hasFormat(htmlFormat)) text = DroppedHtmlFragment(dropped->data(htmlFormat));
+                if (text.isEmpty() && dropped->hasHtml()) text = DroppedRichText(dropped->html());
                 const QStringList files = DroppedFiles(dropped);
                 if (text.isEmpty() && !files.isEmpty()) {
                     auto* drop = static_cast<QDropEvent*>(event);

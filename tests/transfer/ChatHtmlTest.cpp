@@ -271,3 +271,22 @@ TEST(ChatHtml, DroppedHtmlFragment) {
     EXPECT_EQ(DroppedHtmlFragment("<!--StartFragment-->\xB0\xA1<!--EndFragment-->"), QString());
     EXPECT_EQ(DroppedHtmlFragment("<!--StartFragment-->\xFF<!--EndFragment-->"), QString());
 }
+
+TEST(ChatHtml, DroppedRichTextKeepsTheFormattingAndNothingOfThePage) {
+    // As a browser on X11 offers a selection: a charset declaration and the page's own markup.
+    EXPECT_EQ(
+        DroppedRichText(QStringLiteral("<meta http-equiv=\"content-type\" content=\"text/html; "
+                                       "charset=utf-8\"><b>굵게</b> 그리고 <i style=\"color:red\">기울임</i>"
+                                       "<script>alert(1)</script><img src=\"http://x/y.png\">")),
+        QStringLiteral("<p><b>굵게</b> 그리고 <i>기울임</i></p>"));
+    // Fragment markers win over the body, and the body over the rest.
+    EXPECT_EQ(
+        DroppedRichText(QStringLiteral("<html><body>앞<!--StartFragment--><u>밑줄</u><!--EndFragment-->뒤"
+                                       "</body></html>")),
+        QStringLiteral("<p><u>밑줄</u></p>"));
+    EXPECT_EQ(DroppedRichText(QStringLiteral("<html><head><title>제목</title></head><BODY class=x><b>본문</b>"
+                                             "</BODY></html>")),
+              QStringLiteral("<p><b>본문</b></p>"));
+    // Nothing to read: the caller takes the plain text.
+    EXPECT_EQ(DroppedRichText(QStringLiteral("<img src=x><br> &nbsp;")), QString());
+}
