@@ -5,7 +5,7 @@
 #include "platform/Services.h"
 #include "util/core/Diagnostics.h"
 #include "util/gui/BrowserEngine.h"
-#include "util/gui/KoreanTranslations.h"
+#include "util/core/KoreanTranslations.h"
 #include "util/gui/MessageBoxes.h"
 
 #include <QApplication>

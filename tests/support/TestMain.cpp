@@ -3,7 +3,7 @@
 // creates the application object when tests actually run, not when CTest lists them.
 #include "support/ScriptedDialogs.h"
 #include "support/ScriptedMessageBoxes.h"
-#include "util/gui/KoreanTranslations.h"
+#include "util/core/KoreanTranslations.h"
 
 #include <gtest/gtest.h>
 

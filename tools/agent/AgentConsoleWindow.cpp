@@ -4,6 +4,7 @@
 #include "app/ValueCipher.h"
 #include "secure/TlsTunnel.h"
 #include "server/TextFraming.h"
+#include "util/core/KoreanTranslations.h"
 #include "viewer/VncViewerComponent.h"
 
 #include <QApplication>
@@ -421,6 +422,7 @@ int RunConsole(int argc, char** argv, const ConsoleSetup& setup) {
         return 1;
     }
     QApplication app(argc, argv);
+    util::InstallKoreanTranslations(app);  // the message boxes' buttons in Korean, as in the program
     AgentConsoleWindow window(setup);
     if (!window.Listen()) return 1;
     window.show();

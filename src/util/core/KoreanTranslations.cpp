@@ -1,4 +1,4 @@
-#include "util/gui/KoreanTranslations.h"
+#include "util/core/KoreanTranslations.h"
 
 #include "util/core/Diagnostics.h"
 
