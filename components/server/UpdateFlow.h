@@ -42,10 +42,12 @@ class UpdateFlow {
     // Whether a request is held back (any thread).
     bool Holding();
 
-    // Notes a request's area with the library at once (cl's update lock not held). The library does
-    // so only after the request hook returns, and the grab that the hook wakes may hand it a change
-    // before then: the update would answer only a request held back before, and this one would get
-    // an update of its own right after it, two on the way where one was meant.
+    // Notes the area x, y, w, h as requested with the library (cl's update lock not held): for a
+    // request still unanswered after an update or held back until now, and from the request hook for a
+    // request answered at once. The library notes that one only after the hook returns, and the grab
+    // that the hook wakes may hand it a change before then: the update would answer only a request
+    // held back before, and this one would get an update of its own right after it, two on the way
+    // where one was meant.
     static void AskAgain(_rfbClientRec* cl, int x, int y, int w, int h);
 
   private:
