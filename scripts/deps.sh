@@ -25,6 +25,8 @@ packages=(
   libavcodec-dev libavformat-dev libswscale-dev libavutil-dev ffmpeg
   # tests
   libgtest-dev libgmock-dev xvfb xauth xdotool x11-utils
+  # the clipboard tests set and read the X clipboard of a third-party viewer's display
+  xclip
   # a window manager for the tests of desktop behaviour (show desktop)
   openbox
   # the desktop tests run a session bus with the accessibility bus on it, as desktops with a screen

@@ -52,9 +52,15 @@ class FakeServerComponent : public ServerComponent {
     void StartRecording(const QString& path) override;
     void StopRecording() override;
     bool Recording() const override { return m_recording; }
+    void SetClipboardSharing(bool on) override {
+        ServerComponent::SetClipboardSharing(on);
+        calls << QStringLiteral("SetClipboardSharing %1")
+                     .arg(on ? QStringLiteral("true") : QStringLiteral("false"));
+    }
 
     // Every call as one line, for instance "Start 18925", "Connect 10.0.0.1 5500", "Send 0 text",
-    // "SetConfigFlag2 true", "StartRecording /path", "Client 1".
+    // "SetConfigFlag2 true", "StartRecording /path", "Client 1",
+    // "SetClipboardSharing false".
     QStringList calls;
     // The texts that Send would deliver (active component, target 0), in order.
     QStringList sent;

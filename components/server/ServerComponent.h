@@ -94,6 +94,12 @@ class ServerComponent : public QObject {
     virtual void StopRecording() = 0;
     virtual bool Recording() const = 0;
 
+    // Whether the clipboard's text crosses both ways with the admitted agent: a copy here is sent to
+    // it, a text it sends is put on this computer's clipboard (texts up to 1 MiB). On by default;
+    // while off nothing crosses either way.
+    virtual void SetClipboardSharing(bool on) { m_clipboardSharing = on; }
+    bool ClipboardSharing() const { return m_clipboardSharing; }
+
   signals:
     void Connected(int index);
     // index of the connection, the text, and the length of the text in bytes as it travelled (UTF-8).
@@ -102,6 +108,7 @@ class ServerComponent : public QObject {
 
   private:
     QString m_agentPin;
+    bool m_clipboardSharing = true;
 };
 
 }  // namespace pelio::components

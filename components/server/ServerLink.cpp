@@ -10,6 +10,8 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cstdlib>
+
 #include <cstddef>
 
 namespace pelio::components {
@@ -67,6 +69,7 @@ const char* LinkStateName(LinkState state) {
 
 Link::~Link() {
     if (wire >= 0) ::close(wire);
+    for (char* text : retiredClipboards) std::free(text);
 }
 
 bool Link::Apply(LinkEvent event, LinkState* before) {

@@ -104,6 +104,12 @@ struct Link {
     std::optional<pthread_t> thread;  // the library's input thread once started; joined at Stop
     bool sending = false;             // the text sender is writing on `cl`; its end waits for that
     std::deque<std::string> outbox;   // texts for the agent, in order
+    // The clipboard's latest text for the agent (UTF-8, CR LF line ends), sent after the texts waiting;
+    // a newer one replaces it.
+    std::optional<std::string> clipboard;
+    // Clipboard texts the library was given to answer the viewer's request with, replaced since: kept
+    // (the newest few) until the link ends, as the library may still be reading one.
+    std::deque<char*> retiredClipboards;
 
     // Set before the connector starts, never replaced.
     std::shared_ptr<TextBacklog> backlog;

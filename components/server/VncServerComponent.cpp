@@ -59,6 +59,8 @@ bool VncServerComponent::Impl::StartServer(int number) {
     screen->alwaysShared = TRUE;
     screen->newClientHook = NewClient;
     screen->setTextChat = TextChat;
+    screen->setXCutText = CutText;
+    screen->setXCutTextUTF8 = CutTextUtf8;
     screen->ptrAddEvent = Pointer;
     screen->kbdAddEvent = Key;
     screen->displayFinishedHook = AfterUpdate;
@@ -119,6 +121,19 @@ VncServerComponent::VncServerComponent(const QString& displayName, QObject* pare
     : ServerComponent(parent), d(std::make_unique<Impl>()) {
     d->q = this;
     d->displayName = displayName;
+    UseClipboard(nullptr);
+}
+
+void VncServerComponent::UseClipboard(clipboard::ClipboardPort* port) {
+    const bool sharing = ClipboardSharing();
+    d->clipboard = std::make_unique<clipboard::ClipboardBridge>(
+        [impl = d.get()](const QString& text) { impl->QueueClipboard(text); }, port);
+    d->clipboard->SetEnabled(sharing);
+}
+
+void VncServerComponent::SetClipboardSharing(bool on) {
+    ServerComponent::SetClipboardSharing(on);
+    d->clipboard->SetEnabled(on);
 }
 
 VncServerComponent::~VncServerComponent() {

@@ -42,6 +42,10 @@
 
 namespace pelio::components {
 
+namespace clipboard {
+class ClipboardPort;
+}
+
 class VncServerComponent : public ServerComponent {
     Q_OBJECT
   public:
@@ -68,6 +72,11 @@ class VncServerComponent : public ServerComponent {
     void StartRecording(const QString& path) override;
     void StopRecording() override;
     bool Recording() const override;
+    void SetClipboardSharing(bool on) override;
+
+    // The clipboard shared with the agent: the system's (the default), or a test's own (kept by the
+    // caller; null goes back to the system's).
+    void UseClipboard(clipboard::ClipboardPort* port);
 
     // The screen is grabbed when it changed and a viewer asked for an update, so a slow link is
     // served less often; a recording gathers changes and writes at most 10 frames a second. Each of

@@ -3,6 +3,7 @@
 // (VncServerComponent.cpp). Capture and recording live in CaptureLoop and RecordingSink.
 #pragma once
 
+#include "clipboard/ClipboardBridge.h"
 #include "secure/Pin.h"
 #include "server/CaptureLoop.h"
 #include "server/RecordingSink.h"
@@ -138,6 +139,19 @@ struct VncServerComponent::Impl {
     // Texts (sender thread).
     void RunSender();
     bool WriteTextMessage(int fd, const std::string& text);
+    bool WriteAll(int fd, const std::string& message);
+
+    // The clipboard (VncServerClipboard.cpp): the agent's cut texts (library threads), this computer's
+    // copies queued for every ready link (UI thread), and their messages (sender thread, under the
+    // client's send lock).
+    static void CutText(char* text, int length, rfbClientPtr cl);
+    static void CutTextUtf8(char* text, int length, rfbClientPtr cl);
+    void TakeCutText(rfbClientPtr cl, QString text);
+    void QueueClipboard(const QString& text);
+    bool WriteClipboard(Link& link, rfbClientPtr cl, int fd, const std::string& wireText);
+    std::unique_ptr<clipboard::ClipboardBridge> clipboard;
+    std::mutex cutMutex;
+    std::optional<QString> cutText;  // the agent's latest, not yet on the clipboard
 
     // Commands (UI thread).
     void Allow(int index);

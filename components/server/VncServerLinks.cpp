@@ -375,16 +375,23 @@ void VncServerComponent::Impl::RunSender() {
         changed.wait(lock, [&] {
             if (stopping) return true;
             for (auto& [index, link] : links)
-                if (link->State() == LinkState::Ready && !link->sending && !link->outbox.empty() &&
-                    link->cl) {
+                if (link->State() == LinkState::Ready && !link->sending &&
+                    (!link->outbox.empty() || link->clipboard) && link->cl) {
                     next = link.get();
                     return true;
                 }
             return false;
         });
         if (stopping) return;
-        std::string message = std::move(next->outbox.front());
-        next->outbox.pop_front();
+        const bool isText = !next->outbox.empty();
+        std::string message;
+        if (isText) {
+            message = std::move(next->outbox.front());
+            next->outbox.pop_front();
+        } else {
+            message = std::move(*next->clipboard);
+            next->clipboard.reset();
+        }
         next->sending = true;
         rfbClientPtr cl = next->cl;
         const int wire = next->wire;
@@ -392,7 +399,7 @@ void VncServerComponent::Impl::RunSender() {
         // Under the client's send lock, so that the message does not split a screen update; on our own
         // descriptor, since the library closes its own before the link's end waits for this write.
         pthread_mutex_lock(&cl->sendMutex);
-        const bool sent = WriteTextMessage(wire, message);
+        const bool sent = isText ? WriteTextMessage(wire, message) : WriteClipboard(*next, cl, wire, message);
         pthread_mutex_unlock(&cl->sendMutex);
         if (!sent) {
             // Part of a message may have gone: the stream is broken, the link ends.
@@ -411,6 +418,10 @@ bool VncServerComponent::Impl::WriteTextMessage(int fd, const std::string& text)
     std::string message{char(rfbTextChat), 0,           0, 0, char(length >> 24), char(length >> 16),
                         char(length >> 8), char(length)};
     message += text;
+    return WriteAll(fd, message);
+}
+
+bool VncServerComponent::Impl::WriteAll(int fd, const std::string& message) {
     std::size_t done = 0;
     while (fd >= 0 && done < message.size() && !stopping) {
         const ssize_t n = send(fd, message.data() + done, message.size() - done, MSG_NOSIGNAL | MSG_DONTWAIT);

@@ -63,12 +63,20 @@ class ViewerComponent : public QWidget {
     // Ends the view and its link; IsConnected is false afterwards. Returns at once.
     virtual void Disconnect() = 0;
 
+    // Whether the clipboard's text crosses both ways with the agent's screen (texts up to 1 MiB). On by
+    // default; while off nothing crosses either way.
+    virtual void SetClipboardSharing(bool on) { m_clipboardSharing = on; }
+    bool ClipboardSharing() const { return m_clipboardSharing; }
+
     // The standard placement of a hosted control, in the host window's pixels.
     void Move(int left, int top, int width, int height) { setGeometry(left, top, width, height); }
 
   signals:
     void ViewConnected();
     void ViewClosed();
+
+  private:
+    bool m_clipboardSharing = true;
 };
 
 }  // namespace pelio::components

@@ -1,6 +1,8 @@
 #include "viewer/ViewerLink.h"
 
+#include "clipboard/ClipboardMessages.h"
 #include "viewer/ScreenMemory.h"
+#include "viewer/ViewerCutText.h"
 #include "viewer/ViewerLog.h"
 
 #include <arpa/inet.h>
@@ -31,6 +33,19 @@ using Clock = std::chrono::steady_clock;
 
 // The tag under which the library keeps the link's side of a client.
 int g_clientTag;
+
+// Puts the extended clipboard among the encodings every client of this process asks for. Each of
+// them reads cut texts itself (Impl::HandleMessage), so none is handed a message the library cannot
+// read. Registered once, before the first client that shares the clipboard starts its handshake.
+void AdvertiseExtendedClipboard() {
+    static std::once_flag once;
+    std::call_once(once, [] {
+        static int encodings[] = {int(clipboard::kEncoding), 0};
+        static rfbClientProtocolExtension extension{};
+        extension.encodings = encodings;
+        rfbClientRegisterExtension(&extension);
+    });
+}
 
 // The most rectangles a changed area is tracked in; beyond it, their bounding rectangle.
 constexpr int kMaxDirtyRects = 32;
@@ -102,6 +117,7 @@ struct ViewerLink::Impl {
     rfbClient* client = nullptr;
     QRegion pending;       // changed in the update being received
     bool stalled = false;  // input waits for room on the socket
+    std::unique_ptr<ViewerCutText> cutText;
     Clock::time_point stalledSince;
 
     static Impl* Of(rfbClient* client) {
@@ -120,6 +136,8 @@ struct ViewerLink::Impl {
 
     bool Setup(int fd);
     bool Serve();
+    // One message from the server: cut texts read here, the rest by the library.
+    bool HandleMessage();
     bool SendInput();
     void Release();
 };
@@ -241,6 +259,16 @@ bool ViewerLink::Impl::Setup(int fd) {
     client->connectTimeout = unsigned(std::max(1, s.connectTimeoutMs / 1000));
     // The library counts a read as stalled after readTimeout * 10 waits of up to 100 ms in one message.
     client->readTimeout = unsigned(s.readTimeoutS);
+    cutText = std::make_unique<ViewerCutText>(s.clipboard, [this](QString text) {
+        bool report = false;
+        {
+            std::lock_guard lock(link->m_stateMutex);
+            report = !link->m_clipboardIn;
+            link->m_clipboardIn = std::move(text);
+        }
+        if (report) link->Report(Event::Clipboard);
+    });
+    if (s.clipboard) AdvertiseExtendedClipboard();
     client->sock = fd;
     client->listenSpecified = TRUE;  // the socket is made: the library only runs the handshake
     std::lock_guard picture(link->m_pictureMutex);
@@ -255,9 +283,10 @@ bool ViewerLink::Impl::Setup(int fd) {
 // data for the read time-out.
 bool ViewerLink::Impl::SendInput() {
     std::vector<Input> input;
+    std::optional<std::string> clipboardText;
     {
         std::lock_guard lock(link->m_inputMutex);
-        if (link->m_input.empty()) {
+        if (link->m_input.empty() && !link->m_clipboardOut) {
             stalled = false;
             return true;
         }
@@ -270,7 +299,9 @@ bool ViewerLink::Impl::SendInput() {
         }
         stalled = false;
         input.swap(link->m_input);
+        clipboardText.swap(link->m_clipboardOut);
     }
+    if (clipboardText && !cutText->Send(client, *clipboardText)) return false;
     for (const Input& event : input) {
         rfbBool ok = FALSE;
         if (!event.text.empty()) {
@@ -313,7 +344,7 @@ bool ViewerLink::Impl::Serve() {
         if (readable) {
             {
                 std::lock_guard picture(link->m_pictureMutex);
-                if (!HandleRFBServerMessage(client)) return false;
+                if (!HandleMessage()) return false;
             }
             link->AwaitShown();
         }
@@ -325,6 +356,17 @@ bool ViewerLink::Impl::Serve() {
         }
     }
     return true;
+}
+
+bool ViewerLink::Impl::HandleMessage() {
+    char type = 0;
+    if (!ReadFromRFBServer(client, &type, 1)) return false;
+    if (std::uint8_t(type) == rfbServerCutText) return cutText->Read(client);
+    // Give the byte back: a read of one byte leaves it just before the library's read position,
+    // whether it came from the buffer or was read into it.
+    --client->bufoutptr;
+    ++client->buffered;
+    return HandleRFBServerMessage(client) != FALSE;
 }
 
 void ViewerLink::Impl::Release() {
@@ -419,6 +461,21 @@ bool ViewerLink::QueueText(std::string text) {
         [[maybe_unused]] const ssize_t n = write(m_wake[1], &c, 1);
     }
     return true;
+}
+
+void ViewerLink::QueueClipboard(std::string wireText) {
+    std::lock_guard lock(m_inputMutex);
+    const bool wake = m_input.empty() && !m_clipboardOut;
+    m_clipboardOut = std::move(wireText);
+    if (wake && m_wake[1] >= 0) {
+        const char c = 0;
+        [[maybe_unused]] const ssize_t n = write(m_wake[1], &c, 1);
+    }
+}
+
+std::optional<QString> ViewerLink::TakeClipboard() {
+    std::lock_guard lock(m_stateMutex);
+    return std::exchange(m_clipboardIn, std::nullopt);
 }
 
 std::vector<std::string> ViewerLink::TakeTexts() {

@@ -36,6 +36,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -60,6 +61,9 @@ class ViewerLink : public std::enable_shared_from_this<ViewerLink> {
         // marked for removal at once so that it goes with the last process that maps it; ordinary
         // memory when no segment can be made.
         bool sharedMemory = false;
+        // Shares the clipboard's text with the server (ViewerCutText.h): received texts wait in
+        // TakeClipboard (Event::Clipboard), QueueClipboard sends one.
+        bool clipboard = false;
         // When set, called on the link's thread with the socket connected out (blocking); it takes the
         // socket in every case and returns the descriptor RFB is to be spoken on, or -1 (with the
         // reason in `why`), which counts as no link (Event::Unreachable). `keep` holds what must live
@@ -74,7 +78,8 @@ class ViewerLink : public std::enable_shared_from_this<ViewerLink> {
         Frame,        // a changed area waits in TakeDirty
         Closed,       // the link that was made has ended by itself (see above)
         Unreachable,  // no link could be made (refused, no such host, time limit)
-        Text          // a text-chat message waits in TakeTexts
+        Text,         // a text-chat message waits in TakeTexts
+        Clipboard     // a clipboard text waits in TakeClipboard
     };
     // Called on the link's thread, never after Stop has returned.
     using Notify = std::function<void(Event)>;
@@ -100,6 +105,10 @@ class ViewerLink : public std::enable_shared_from_this<ViewerLink> {
     bool QueueText(std::string text);
     // The text-chat messages received since the last call, in order.
     std::vector<std::string> TakeTexts();
+    // This computer's clipboard text for the server (as clipboard::ToWire gives it); a newer one
+    // replaces one not sent yet. The server's latest clipboard text, once (none when none came).
+    void QueueClipboard(std::string wireText);
+    std::optional<QString> TakeClipboard();
 
     // The screen (RGB32; null before the first update). Read it only while holding PictureLock.
     std::mutex& PictureLock() { return m_pictureMutex; }
@@ -149,7 +158,8 @@ class ViewerLink : public std::enable_shared_from_this<ViewerLink> {
     bool m_paintMissed = false;
     std::vector<std::string> m_texts;  // received, not taken yet
     bool m_textsOverflow = false;
-    bool m_textPending = false;  // Event::Text was reported and the owner has not taken the texts
+    bool m_textPending = false;            // Event::Text was reported and the owner has not taken the texts
+    std::optional<QString> m_clipboardIn;  // the server's latest clipboard text, not taken yet
 
     std::mutex m_inputMutex;
     struct Input {
@@ -160,6 +170,7 @@ class ViewerLink : public std::enable_shared_from_this<ViewerLink> {
         std::string text;  // a text-chat message when not empty
     };
     std::vector<Input> m_input;
+    std::optional<std::string> m_clipboardOut;  // this computer's clipboard text, not sent yet
 
     std::mutex m_doneMutex;
     std::condition_variable m_doneSignal;

@@ -1,5 +1,7 @@
 #include "viewer/VncViewerComponent.h"
 
+#include "clipboard/ClipboardBridge.h"
+#include "clipboard/ClipboardMessages.h"
 #include "viewer/ScreenSurface.h"
 #include "viewer/ViewerKeys.h"
 #include "viewer/ViewerLink.h"
@@ -44,6 +46,7 @@ VncViewerComponent::VncViewerComponent(QWidget* parent) : ViewerComponent(parent
     setAttribute(Qt::WA_InputMethodEnabled, false);
     setAttribute(Qt::WA_OpaquePaintEvent);
     setAccessibleName(QStringLiteral("상담원 화면"));
+    UseClipboard(nullptr);
     if (ScreenSurface::Supported()) {
         m_surface = new ScreenSurface(this);
         m_surface->hide();
@@ -95,6 +98,7 @@ void VncViewerComponent::StartLink(int socket, const QString& address, int port)
     settings.readTimeoutS = std::max(1, m_readTimeoutS);
     if (socket < 0) settings.wrap = m_wrap;
     settings.sharedMemory = m_surface && !m_surfaceFailed;
+    settings.clipboard = true;
     auto link = std::make_shared<ViewerLink>(std::move(settings));
     m_link = link;
     m_updatesShown = 0;
@@ -113,6 +117,8 @@ void VncViewerComponent::StartLink(int socket, const QString& address, int port)
                     self->OnClosed(raw);
                 else if (event == ViewerLink::Event::Text)
                     self->OnTexts(raw);
+                else if (event == ViewerLink::Event::Clipboard)
+                    self->OnClipboard(raw);
             },
             Qt::QueuedConnection);
     });
@@ -213,6 +219,27 @@ void VncViewerComponent::OnTexts(ViewerLink* link) {
     if (link != m_link.get()) return;
     for (const std::string& text : link->TakeTexts())
         if (!m_shutDown) emit ChatMessageReceived(QByteArray(text.data(), qsizetype(text.size())));
+}
+
+void VncViewerComponent::OnClipboard(ViewerLink* link) {
+    if (link != m_link.get()) return;
+    if (std::optional<QString> text = link->TakeClipboard(); text && !m_shutDown)
+        m_clipboard->Received(*text);
+}
+
+void VncViewerComponent::SetClipboardSharing(bool on) {
+    ViewerComponent::SetClipboardSharing(on);
+    m_clipboard->SetEnabled(on);
+}
+
+void VncViewerComponent::UseClipboard(clipboard::ClipboardPort* port) {
+    delete m_clipboard;
+    m_clipboard = new clipboard::ClipboardBridge(
+        [this](const QString& text) {
+            if (m_link && !m_shutDown) m_link->QueueClipboard(clipboard::ToWire(text));
+        },
+        port, this);
+    m_clipboard->SetEnabled(ClipboardSharing());
 }
 
 void VncViewerComponent::OnClosed(ViewerLink* link) {

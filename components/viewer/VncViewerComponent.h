@@ -34,6 +34,11 @@
 
 namespace pelio::components {
 
+namespace clipboard {
+class ClipboardBridge;
+class ClipboardPort;
+}  // namespace clipboard
+
 class ScreenSurface;
 
 class VncViewerComponent : public ViewerComponent {
@@ -56,6 +61,11 @@ class VncViewerComponent : public ViewerComponent {
     void SetWindowActive(bool active) override;
     void Shutdown() override;
     void Disconnect() override;
+    void SetClipboardSharing(bool on) override;
+
+    // The clipboard shared with the other side: the system's (the default), or a test's own (kept by
+    // the caller; null goes back to the system's).
+    void UseClipboard(clipboard::ClipboardPort* port);
 
     // Tuning, read at Connect: the time limit of making the link (default 10000 ms) and how long a
     // message may stall before the link counts as dead (default 30 s).
@@ -103,6 +113,7 @@ class VncViewerComponent : public ViewerComponent {
     void OnFrame(ViewerLink* link);
     void OnClosed(ViewerLink* link);
     void OnTexts(ViewerLink* link);
+    void OnClipboard(ViewerLink* link);
     // Where the screen is drawn in the widget: fitted with the aspect ratio kept, centred.
     QRect ScreenArea(QSize screen) const;
     // Shows the surface over the picture while it can take it, else hides it.
@@ -115,6 +126,7 @@ class VncViewerComponent : public ViewerComponent {
     void ReleaseAll();
 
     std::shared_ptr<ViewerLink> m_link;
+    clipboard::ClipboardBridge* m_clipboard = nullptr;  // a child
     QSize m_remoteSize;
     bool m_lossless = false, m_exclusive = false;
     QString m_accessCode;

@@ -14,6 +14,7 @@
 #include "util/gui/WindowLifetime.h"
 #include "util/gui/WindowRoutines.h"
 
+#include <QCheckBox>
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QDir>
@@ -73,6 +74,7 @@ frmRServer::frmRServer(app::AppContext& context, platform::Services& services,
               [roots = m_roots](const QString& code) { return web::FetchAgentList(roots, code); }) {
     setObjectName(kName);
     BuildControls();
+    m_session->SetClipboardSharing(m_chkClipboard->isChecked());
 
     // Loading: the hint, the start page of the notice, the received-files folder, the list's
     // placeholder and the request text kept from the last run.

@@ -16,6 +16,7 @@
 #include <functional>
 #include <memory>
 
+class QCheckBox;
 class QLabel;
 class QPlainTextEdit;
 class QPushButton;
@@ -168,6 +169,7 @@ class frmRServer : public QWidget, private AgentListRules::View, private session
     QPushButton* m_cmdEnd = nullptr;
     QPushButton* m_cmdChat = nullptr;
     QPushButton* m_cmdExplorer = nullptr;
+    QCheckBox* m_chkClipboard = nullptr;
     QLabel* m_lblTime = nullptr;
     QPointer<session::frmConnected> m_connectedNotice;
     QPointer<session::frmOnSupport> m_onSupport;

@@ -2,6 +2,7 @@
 #include "request/frmRServer.h"
 
 #include "platform/Services.h"
+#include "util/core/SettingsKeys.h"
 #include "util/gui/Browser.h"
 #include "util/gui/EmbeddedBrowser.h"
 #include "util/gui/HtmlView.h"
@@ -9,6 +10,7 @@
 #include "util/gui/WindowRoutines.h"
 #include "web/ServiceEndpoints.h"
 
+#include <QCheckBox>
 #include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -167,6 +169,12 @@ void frmRServer::BuildControls() {
     m_cmdChat->setEnabled(false);
     m_cmdExplorer = NewButton(QStringLiteral("cmdExplorer"), QStringLiteral("받은파일..."),
                               QStringLiteral("상담원에게서 받은 파일이 있는 폴더를 엽니다."), this);
+    m_chkClipboard = new QCheckBox(QStringLiteral("클립보드 공유"), this);
+    m_chkClipboard->setObjectName(QStringLiteral("chkClipboard"));
+    m_chkClipboard->setAccessibleName(QStringLiteral("클립보드 공유"));
+    m_chkClipboard->setToolTip(QStringLiteral("원격지원 중에 복사한 글을 상담원과 주고받습니다."));
+    m_chkClipboard->setChecked(util::settings::Read(m_context.IniFile, util::settings::ClipboardShare) !=
+                               u"0");
     m_lblTime = new QLabel(this);
     m_lblTime->setObjectName(QStringLiteral("lblTime"));
     m_lblTime->setAccessibleName(QStringLiteral("연결 시간"));
@@ -181,6 +189,7 @@ void frmRServer::BuildControls() {
     buttons->addWidget(m_cmdEnd);
     buttons->addWidget(m_cmdChat);
     buttons->addWidget(m_cmdExplorer);
+    buttons->addWidget(m_chkClipboard);
     buttons->addStretch(1);
     buttons->addWidget(m_lblTime);
     buttons->addWidget(m_cmdReview);
@@ -224,6 +233,11 @@ void frmRServer::BuildControls() {
     connect(m_cmdChat, &QPushButton::clicked, this, [this] { m_session->ShowChat(); });
     connect(m_cmdExplorer, &QPushButton::clicked, this, [this] {
         if (!m_context.ReceivedFolder.isEmpty()) m_services.files->ShowFolder(m_context.ReceivedFolder);
+    });
+    connect(m_chkClipboard, &QCheckBox::toggled, this, [this](bool on) {
+        util::settings::Write(m_context.IniFile, util::settings::ClipboardShare,
+                              on ? QStringLiteral("1") : QStringLiteral("0"));
+        m_session->SetClipboardSharing(on);
     });
     connect(&m_timer2, &QTimer::timeout, this, [this] { m_rules.Tick(); });
     connect(m_web, &util::HtmlView::documentLoaded, this, &frmRServer::OnNoticeLoaded);

@@ -119,6 +119,11 @@ class ProgramSession : private ProgramParts, public SessionController {
     }
     ~ProgramSession() override { SetDispatcher(nullptr); }
 
+    void SetClipboardSharing(bool on) override {
+        SessionController::SetClipboardSharing(on);
+        screen.SetClipboardSharing(on);
+    }
+
   private:
     std::optional<QList<ListedAgent>> ListedAgents(const app::AppContext& context) const {
         const web::AgentListReply reply = web::FetchAgentList(roots, context.DeptCode);

@@ -47,6 +47,7 @@ void ScreenViewHost::ShowMe(const ShowMeFields& fields) {
         m_pending.reset();
         std::unique_ptr<components::ViewerComponent> viewer = m_makeViewer();
         if (!viewer) break;
+        viewer->SetClipboardSharing(m_clipboardSharing);
         const ScreenViewRequest request = ReadShowMe(next, m_currentServerIP(), m_context.PublicIP);
         auto* window = new frmRemote(m_context, m_windows, std::move(viewer), m_hooks, m_owner.data());
         m_window = window;
@@ -56,6 +57,11 @@ void ScreenViewHost::ShowMe(const ShowMeFields& fields) {
         if (alive.expired()) return;
     }
     m_connecting = false;
+}
+
+void ScreenViewHost::SetClipboardSharing(bool on) {
+    m_clipboardSharing = on;
+    if (m_window && m_window->RV()) m_window->RV()->SetClipboardSharing(on);
 }
 
 void ScreenViewHost::StopShowMe() {

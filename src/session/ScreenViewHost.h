@@ -50,6 +50,9 @@ class ScreenViewHost : public ScreenViewPeer {
     // The open window, or null.
     frmRemote* Window() const;
 
+    // Whether the view shares the clipboard with the agent's screen: the open view's and the next.
+    void SetClipboardSharing(bool on);
+
   private:
     void CloseWindow();
 
@@ -62,6 +65,7 @@ class ScreenViewHost : public ScreenViewPeer {
     QPointer<frmRemote> m_window;
     std::optional<ShowMeFields> m_pending;
     bool m_connecting = false;
+    bool m_clipboardSharing = true;
     std::shared_ptr<bool> m_alive = std::make_shared<bool>(true);
 };
 

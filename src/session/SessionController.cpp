@@ -435,6 +435,10 @@ void SessionController::ShowChat() {
     if (m_chat) m_chat->OpenChat();
 }
 
+void SessionController::SetClipboardSharing(bool on) {
+    m_component.SetClipboardSharing(on);
+}
+
 void SessionController::SendMessage(const QString& text) {
     m_component.Send(0, app::EncryptValue(text));
 }

@@ -91,6 +91,7 @@ class SessionController : public QObject, public SessionSeam, public ChatLink, p
     void CloseSession() override;
     void EndSession() override { EndByCustomer(); }
     void ShowChat() override;
+    void SetClipboardSharing(bool on) override;
 
     // --- SessionDriver ---
     bool InSession() const override { return m_state == State::InSession; }

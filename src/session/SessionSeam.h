@@ -43,6 +43,9 @@ class SessionSeam {
     virtual void EndSession() = 0;
     // The chat button: shows the chat window.
     virtual void ShowChat() = 0;
+    // The clipboard check item: whether the clipboard's text crosses with the agent, now and in the
+    // sessions that follow.
+    virtual void SetClipboardSharing(bool on) = 0;
 };
 
 }  // namespace pelio::session

@@ -441,6 +441,16 @@ TEST(ViewerAgainstHostileServer, EachRefusalClosesTheViewWithoutGrowingMemory) {
              s.Send(QByteArray::fromHex("c8"));
          }},
         {"a stall in the middle of the handshake", [](HostileServer& s) { s.Send("RFB 003.008\n"); }},
+        {"an extended clipboard message of 2 GB announced",
+         [](HostileServer& s) {
+             s.Handshake(64, 64);
+             s.Send(QByteArray::fromHex("0300000080000001"));
+         }},
+        {"a classic clipboard text of 16 MB announced",
+         [](HostileServer& s) {
+             s.Handshake(64, 64);
+             s.Send(QByteArray::fromHex("0300000001000000") + QByteArray(4096, 'a'));
+         }},
     };
     const qint64 before = ResidentKb();
     for (const Case& c : cases) {

@@ -32,6 +32,10 @@ class RecordingSession : public session::SessionSeam {
     }
     void EndSession() override { calls << QStringLiteral("EndSession"); }
     void ShowChat() override { calls << QStringLiteral("ShowChat"); }
+    void SetClipboardSharing(bool on) override {
+        calls << QStringLiteral("SetClipboardSharing %1")
+                     .arg(on ? QStringLiteral("on") : QStringLiteral("off"));
+    }
 };
 
 }  // namespace pelio::test

@@ -13,6 +13,7 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QDialog>
 #include <QDir>
 #include <QFileInfo>
@@ -331,8 +332,21 @@ TEST_F(frmRServerTest, RequestTextIsKeptForTheNextRunUntilALongSession) {
     session->seconds = 201;
     session->connected = true;
     window->close();
-    EXPECT_EQ(session->calls, QStringList{QStringLiteral("CloseSession")});
+    EXPECT_EQ(session->calls.last(), QStringLiteral("CloseSession"));
     EXPECT_FALSE(QFileInfo::exists(file));
+}
+
+TEST_F(frmRServerTest, ClipboardSharingIsToldToTheSessionAndKeptForTheNextRun) {
+    Open();
+    auto* share = Control<QCheckBox>("chkClipboard");
+    EXPECT_TRUE(share->isChecked());
+    EXPECT_EQ(session->calls, QStringList{QStringLiteral("SetClipboardSharing on")});
+    share->click();
+    EXPECT_EQ(session->calls.last(), QStringLiteral("SetClipboardSharing off"));
+    window->close();
+    Open();
+    EXPECT_FALSE(Control<QCheckBox>("chkClipboard")->isChecked());
+    EXPECT_EQ(session->calls, QStringList{QStringLiteral("SetClipboardSharing off")});
 }
 
 TEST_F(frmRServerTest, ClosingClosesTheOtherWindowsLastOpenedFirst) {

@@ -33,6 +33,10 @@ inline const Key LastPort{QStringLiteral("Settings"), QStringLiteral("LastPort")
 inline const Key Stretch{QStringLiteral("Settings"), QStringLiteral("Stretch"), QStringLiteral("1")};
 inline const Key AutoScroll{QStringLiteral("Settings"), QStringLiteral("AutoScroll"), QStringLiteral("1")};
 
+// Agent list window: "1" shares the clipboard's text with the agent during a session, "0" does not.
+inline const Key ClipboardShare{QStringLiteral("Settings"), QStringLiteral("ClipboardShare"),
+                                QStringLiteral("1")};
+
 // Chat window. Colours are decimal integers, blue * 65536 + green * 256 + red.
 inline const Key LastFolder{QStringLiteral("FileSend"), QStringLiteral("LastFolder"), QString()};
 // The FTP drop box for files sent to the agent: "host" or "host:port", user and password, each kept
@@ -74,10 +78,10 @@ inline const Key MachineCodeStore{QStringLiteral("Settings"), QStringLiteral("My
 
 // Every fixed key above, for code that lists or checks them all.
 inline const Key* const kAllKeys[] = {
-    &LastDeptCode, &MyName,          &MyPhone,       &CodeHistory,   &LastIP,       &LastPort,
-    &Stretch,      &AutoScroll,      &LastFolder,    &ChatBackColor, &ChatFontName, &ChatFontSize,
-    &ChatFontBold, &ChatFontItalic,  &ChatForeColor, &ServiceRoot,   &IpLookupRoot, &DropBoxHost,
-    &DropBoxUser,  &DropBoxPassword, &DropBoxTls,    &DropBoxPin,    &RequireSecure};
+    &LastDeptCode, &MyName,          &MyPhone,       &CodeHistory,   &LastIP,        &LastPort,
+    &Stretch,      &AutoScroll,      &LastFolder,    &ChatBackColor, &ChatFontName,  &ChatFontSize,
+    &ChatFontBold, &ChatFontItalic,  &ChatForeColor, &ServiceRoot,   &IpLookupRoot,  &DropBoxHost,
+    &DropBoxUser,  &DropBoxPassword, &DropBoxTls,    &DropBoxPin,    &RequireSecure, &ClipboardShare};
 
 // Reads and writes of the settings file by table entry.
 inline QString Read(const QString& iniFile, const Key& k) {
