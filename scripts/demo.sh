@@ -122,8 +122,21 @@ if [ "${1,,}" = review ] && [ -z "$(find "$history" -mindepth 1 -maxdepth 1 -typ
   sample="$history/1234-MyCompany"
   mkdir -p "$sample"
   "$build/tools/recorder/pelio-recgen" "$sample/$(date +%F)(0).srf" --seconds 20 >/dev/null
-  printf '\xEF\xBB\xBF<html><body><p>[홍길동] 화면이 멈췄어요.</p><p>[상담원] 지금 확인해 드리겠습니다.</p></body></html>\n' \
-    > "$sample/$(date +%F)(0).htm"
+  # The transcript as the chat window writes it, its lines timed a few seconds into the recording.
+  python3 - "$sample/$(date +%F)(0).htm" <<'PY'
+import datetime, sys
+start = datetime.datetime.now()
+def header(name, colour, seconds):
+    t = start + datetime.timedelta(seconds=seconds)
+    stamp = f"{t:%Y-%m-%d} {'오전' if t.hour < 12 else '오후'} {t.hour % 12 or 12}:{t:%M:%S}"
+    return f"\r\n<br>\r\n<font size=2 color={colour}>{name} ({stamp})</font>:<br>\r\n"
+lines = [("홍길동 / 010-1234-5678", "#008000", 2, "화면이 멈췄어요."),
+         ("김상담", "blue", 6, "지금 확인해 드리겠습니다."),
+         ("홍길동 / 010-1234-5678", "#008000", 12, "창을 닫으니 움직여요."),
+         ("김상담", "blue", 17, "해결되었습니다. 감사합니다.")]
+body = "".join(header(n, c, s) + text + "<br>\r\n" for n, c, s, text in lines)
+open(sys.argv[1], "w", encoding="utf-8").write("\ufeff<html>" + body + "</body></html>")
+PY
   echo "demo: the history was empty; made a sample recording and transcript in $sample"
 fi
 "$demo/pelio" "$@"

@@ -1,8 +1,8 @@
 #include "FirstWindow.h"
 
+#include "history/HistoryViewer.h"
 #include "history/frmPlay.h"
 #include "platform/Services.h"
-#include "playback/SrfPlaybackWidget.h"
 #include "request/frmConfirm.h"
 #include "request/frmRServer.h"
 #include "session/ProgramSession.h"
@@ -17,11 +17,7 @@ namespace pelio {
 std::unique_ptr<QWidget> CreateFirstWindow(app::AppContext& context, app::FirstWindow kind) {
     if (kind == app::FirstWindow::History) {
         // "review": the history viewer is the only window, and closing it ends the program.
-        // Playback positions run on the program's clock.
-        auto playback = std::make_unique<components::SrfPlaybackWidget>();
-        playback->SetTimeSource([clock = context.Platform->clock.get()] { return clock->NowMs(); });
-        auto window =
-            std::make_unique<history::frmPlay>(context, *context.Platform->files, std::move(playback));
+        std::unique_ptr<history::frmPlay> window = history::CreateHistoryViewer(context, *context.Platform);
         QObject::connect(window.get(), &QDialog::finished, qApp, &QCoreApplication::quit,
                          Qt::QueuedConnection);
         return window;

@@ -17,12 +17,14 @@ bool FakePlaybackComponent::OpenRecording(const QString& path) {
         m_lastError = m_openError;
         m_openedPath.clear();
         m_length = m_position = 0;
+        m_startTime = -1;
         m_playState = Stopped;
         return false;
     }
     m_lastError = OpenError::None;
     m_openedPath = path;
     m_length = m_lengthOnOpen;
+    m_startTime = m_startTimeOnOpen;
     m_position = 0;
     m_playState = Stopped;
     return true;
@@ -32,6 +34,7 @@ void FakePlaybackComponent::CloseRecording() {
     m_calls << QStringLiteral("CloseRecording()");
     m_openedPath.clear();
     m_length = m_position = 0;
+    m_startTime = -1;
     m_playState = Stopped;
 }
 
@@ -48,6 +51,11 @@ void FakePlaybackComponent::SetPlayState(int state) {
         m_playState = state;
         emit PlayStateChanged(state);
     }
+}
+
+void FakePlaybackComponent::SetSpeed(double speed) {
+    m_calls << QStringLiteral("Speed=%1").arg(speed);
+    if (speed >= MinSpeed && speed <= MaxSpeed) m_speed = speed;
 }
 
 void FakePlaybackComponent::SetStretchView(bool stretch) {

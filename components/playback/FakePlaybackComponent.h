@@ -17,6 +17,8 @@ class FakePlaybackComponent : public PlaybackComponent {
     // that a successful open sets.
     void SetOpenResult(bool ok, OpenError error = OpenError::NotRecording);
     void SetLengthOnOpen(qint64 length);
+    // The StartTime that a successful open sets (-1: unknown, the default).
+    void SetStartTimeOnOpen(qint64 startTime) { m_startTimeOnOpen = startTime; }
 
     // Set the state as playback would, without recording a call (e.g. playback reaching the end).
     void SetTestLength(qint64 length) { m_length = length; }
@@ -24,7 +26,7 @@ class FakePlaybackComponent : public PlaybackComponent {
     void SetTestPlayState(int state) { m_playState = state; }
 
     // Every call the window made, in order: "OpenRecording(path)", "CloseRecording()", "Position=n",
-    // "PlayState=n", "StretchView=0|1", "AutoScrollView=0|1". Reads are not recorded.
+    // "PlayState=n", "Speed=x", "StretchView=0|1", "AutoScrollView=0|1". Reads are not recorded.
     const QStringList& Calls() const { return m_calls; }
     void ClearCalls() { m_calls.clear(); }
     QString OpenedPath() const { return m_openedPath; }
@@ -37,6 +39,9 @@ class FakePlaybackComponent : public PlaybackComponent {
     void SetPosition(qint64 position) override;
     int PlayState() const override { return m_playState; }
     void SetPlayState(int state) override;
+    double Speed() const override { return m_speed; }
+    void SetSpeed(double speed) override;
+    qint64 StartTime() const override { return m_startTime; }
     void SetStretchView(bool stretch) override;
     bool StretchView() const override { return m_stretch; }
     void SetAutoScrollView(bool autoScroll) override;
@@ -52,6 +57,9 @@ class FakePlaybackComponent : public PlaybackComponent {
     qint64 m_length = 0;
     qint64 m_position = 0;
     int m_playState = Stopped;
+    double m_speed = 1;
+    qint64 m_startTimeOnOpen = -1;
+    qint64 m_startTime = -1;
     bool m_stretch = true;
     bool m_autoScroll = true;
 };

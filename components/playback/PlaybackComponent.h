@@ -8,6 +8,10 @@
 // at Length and PlayState stays 0 (the host notices the end from Position and stops playback itself);
 // EndReached is signalled once when that happens. Positions and Length are in milliseconds, 64 bits
 // wide: a recording may declare up to 2^32 - 1 ms.
+//
+// Speed: while playing, Position advances by the clock's time times Speed, so that each frame is shown
+// at its recording time divided by Speed. Speed is 1 until set and stays as set across recordings;
+// writing it keeps the position and the play state.
 #pragma once
 
 #include <QString>
@@ -38,6 +42,16 @@ class PlaybackComponent : public QWidget {
     virtual void SetPosition(qint64 position) = 0;
     virtual int PlayState() const = 0;
     virtual void SetPlayState(int state) = 0;
+
+    // The playing speed, from MinSpeed to MaxSpeed; any other value is ignored.
+    static constexpr double MinSpeed = 0.25;
+    static constexpr double MaxSpeed = 16;
+    virtual double Speed() const = 0;
+    virtual void SetSpeed(double speed) = 0;
+
+    // When the open recording started, in milliseconds since 1970-01-01 UTC: Position p shows the
+    // screen at StartTime + p. -1 when the recording does not tell, or none is open.
+    virtual qint64 StartTime() const = 0;
 
     // True: the recorded screen is scaled to the window. False: it is shown at full size.
     virtual void SetStretchView(bool stretch) = 0;

@@ -24,11 +24,13 @@ SrfOpenStatus SrfFrameWorker::Open(const QString& path, Frame* first) {
     m_reader.Close();
     m_open = m_complete = false;
     m_length = 0;
+    m_created = -1;
     const SrfOpenStatus status = m_reader.Open(path);
     if (status != SrfOpenStatus::Ok) return status;
     m_open = true;
     m_complete = m_reader.IsComplete();
     m_length = m_reader.LengthMs();
+    m_created = m_reader.CreatedMs();
     m_lastDecoded = m_reader.CurrentFrame();
     *first = Current();
     return status;
@@ -40,6 +42,7 @@ void SrfFrameWorker::Close() {
     m_reader.Close();
     m_open = m_complete = false;
     m_length = 0;
+    m_created = -1;
 }
 
 void SrfFrameWorker::Request(std::int64_t timeMs) {

@@ -49,8 +49,9 @@ class SrfFrameWorker {
     SrfOpenStatus Open(const QString& path, Frame* first);
     void Close();
 
-    // Of the open recording (0 and false when none is).
+    // Of the open recording (0, -1 and false when none is).
     std::int64_t LengthMs() const { return m_length; }
+    std::int64_t CreatedMs() const { return m_created; }
     bool IsComplete() const { return m_complete; }
     bool IsOpen() const { return m_open; }
 
@@ -83,6 +84,7 @@ class SrfFrameWorker {
     std::atomic<bool> m_interrupt{false};  // a newer request, Open, Close or the end waits
 
     std::int64_t m_length = 0;
+    std::int64_t m_created = -1;
     bool m_complete = false;
     bool m_open = false;
     std::thread m_thread;

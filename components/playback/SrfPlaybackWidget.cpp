@@ -187,8 +187,20 @@ qint64 SrfPlaybackWidget::Length() const {
 
 qint64 SrfPlaybackWidget::Position() const {
     if (m_playState != Playing) return m_basePosition;
-    return std::min<qint64>(m_worker->LengthMs(),
-                            m_basePosition + std::max<qint64>(0, m_now() - m_startedAt));
+    const qint64 elapsed = std::max<qint64>(0, m_now() - m_startedAt);
+    return std::min<qint64>(m_worker->LengthMs(), m_basePosition + static_cast<qint64>(elapsed * m_speed));
+}
+
+void SrfPlaybackWidget::SetSpeed(double speed) {
+    if (!(speed >= MinSpeed && speed <= MaxSpeed)) return;
+    // The time played so far counts at the old speed; from now on at the new one.
+    m_basePosition = Position();
+    m_startedAt = m_now();
+    m_speed = speed;
+}
+
+qint64 SrfPlaybackWidget::StartTime() const {
+    return m_worker->CreatedMs();
 }
 
 void SrfPlaybackWidget::SetPosition(qint64 position) {

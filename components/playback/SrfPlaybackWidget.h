@@ -5,7 +5,8 @@
 // Frames are decoded on a thread of their own (SrfFrameWorker): Position changes at once, and the
 // picture follows through the event loop when its frame is decoded, so that a long seek never holds
 // the window; a newer position replaces an older one that is still being decoded. The position of a
-// playing recording is read from the time source, monotonic milliseconds (a steady clock unless set).
+// playing recording is read from the time source, monotonic milliseconds (a steady clock unless set),
+// times the speed.
 #pragma once
 
 #include "playback/PlaybackComponent.h"
@@ -32,6 +33,9 @@ class SrfPlaybackWidget : public PlaybackComponent {
     void SetPosition(qint64 position) override;
     int PlayState() const override { return m_playState; }
     void SetPlayState(int state) override;
+    double Speed() const override { return m_speed; }
+    void SetSpeed(double speed) override;
+    qint64 StartTime() const override;
     void SetStretchView(bool stretch) override;
     bool StretchView() const override { return m_stretch; }
     void SetAutoScrollView(bool autoScroll) override;
@@ -63,6 +67,7 @@ class SrfPlaybackWidget : public PlaybackComponent {
     qint64 m_startedAt = 0;     // m_now() when playing last started or the position was last set
     qint64 m_basePosition = 0;  // the position at m_startedAt, or the position held
     int m_playState = Stopped;
+    double m_speed = 1;
     bool m_endSignalled = false;
     bool m_stretch = true;
     bool m_autoScroll = true;

@@ -11,7 +11,7 @@
 //   8  2  format version (2; version 1 files are read as well)
 //  10  2  header size (64)
 //  12  4  flags: bit 0 "finished" (the index chunk and the fields below are valid)
-//  16  8  creation time, milliseconds since 1970-01-01 UTC
+//  16  8  creation time, milliseconds since 1970-01-01 UTC: the wall-clock time of frame time 0
 //  24  8  file offset of the index chunk (0 until finished)
 //  32  4  length of the recording in milliseconds (0 until finished)
 //  36  4  number of frames (0 until finished)

@@ -73,6 +73,7 @@ struct SrfReader::Impl {
     std::uint64_t fileSize = 0;
     bool complete = false;
     std::int64_t length = 0;
+    std::int64_t createdMs = -1;
     std::vector<Entry> entries;
     int current = -1;
     // The delta frames decoded since the last key frame, and the pixels they changed.
@@ -321,6 +322,7 @@ struct SrfReader::Impl {
         entries.clear();
         current = -1;
         length = 0;
+        createdMs = -1;
         complete = false;
         screen = QImage();
         cursorShape = QImage();
@@ -367,6 +369,9 @@ SrfOpenStatus SrfReader::Open(const QString& path) {
     const bool headerOk =
         srf::Crc32(h, 60) == srf::GetU32(h + 60) && srf::GetU16(h + 10) == srf::FileHeaderSize;
     const bool finished = headerOk && (srf::GetU32(h + 12) & srf::FlagFinished) != 0;
+    // The creation time only from a header that is whole; 0 and times before 1970 tell nothing.
+    const std::int64_t created = std::int64_t(srf::GetU64(h + 16));
+    const std::int64_t createdMs = headerOk && created > 0 ? created : -1;
     if (!finished) {
         // Unfinished: refused while its writer holds the lock; played as far as it goes once the
         // writer is gone.
@@ -388,6 +393,7 @@ SrfOpenStatus SrfReader::Open(const QString& path) {
         d->CloseFile();
         return SrfOpenStatus::NotRecording;
     }
+    d->createdMs = createdMs;
     return SrfOpenStatus::Ok;
 }
 
@@ -403,6 +409,9 @@ bool SrfReader::IsComplete() const {
 }
 std::int64_t SrfReader::LengthMs() const {
     return d->length;
+}
+std::int64_t SrfReader::CreatedMs() const {
+    return d->createdMs;
 }
 int SrfReader::FrameCount() const {
     return int(d->entries.size());

@@ -38,6 +38,9 @@ class SrfReader {
     bool IsComplete() const;
 
     std::int64_t LengthMs() const;
+    // When the recording started (the writer's Open), in milliseconds since 1970-01-01 UTC; frame
+    // times count from there. -1 when the header is damaged or holds no time.
+    std::int64_t CreatedMs() const;
     int FrameCount() const;
     std::int64_t FrameTimeMs(int frame) const;  // -1 outside 0..FrameCount()-1
 

@@ -3,6 +3,8 @@
 #include "history/HistoryLog.h"
 #include "playback/PlaybackComponent.h"
 
+#include <algorithm>
+
 namespace pelio::history {
 
 using components::PlaybackComponent;
@@ -99,6 +101,52 @@ void PlaybackControl::SliderReleased(qint64 value) {
 void PlaybackControl::SliderMoved(qint64 value) {
     if (m_state == State::NoRecording || m_state == State::Playing) return;
     m_component.SetPosition(value);
+    m_view.ShowPosition(value);
+}
+
+void PlaybackControl::SeekTo(qint64 position) {
+    if (m_state == State::NoRecording) return;
+    const qint64 target = std::clamp<qint64>(position, 0, m_length);
+    m_component.SetPosition(target);
+    m_view.ShowPosition(target);
+}
+
+void PlaybackControl::SeekBy(qint64 delta) {
+    if (m_state == State::NoRecording) return;
+    SeekTo(m_component.Position() + delta);
+}
+
+void PlaybackControl::TogglePlay() {
+    if (m_state == State::Playing || m_state == State::Seeking)
+        Pause();
+    else
+        Play();
+}
+
+bool PlaybackControl::Key(int key) {
+    switch (key) {
+        case Qt::Key_Space:
+            TogglePlay();
+            return true;
+        case Qt::Key_Left:
+            SeekBy(-kKeySeekMs);
+            return true;
+        case Qt::Key_Right:
+            SeekBy(kKeySeekMs);
+            return true;
+        case Qt::Key_Home:
+            SeekTo(0);
+            return true;
+        case Qt::Key_End:
+            SeekTo(m_length);
+            return true;
+        default:
+            return false;
+    }
+}
+
+void PlaybackControl::SetSpeed(double speed) {
+    m_component.SetSpeed(speed);
 }
 
 void PlaybackControl::LeaveRecordingTab() {

@@ -11,6 +11,8 @@ namespace pelio::history {
 
 // The end margin: playback counts as finished once the position reaches the length minus this.
 inline constexpr int kEndMargin = 17;
+// How far the Left and Right keys move the recording.
+inline constexpr qint64 kKeySeekMs = 10000;
 
 // The play, pause and stop rules of the history viewer's recording tab, without widgets.
 //
@@ -28,7 +30,8 @@ inline constexpr int kEndMargin = 17;
 // Seeking      off   on     on      on      SliderPressed while Playing (the component is paused)
 //
 // Open and Close work in every state; any other transition asked for in a state the table does not
-// name for it does nothing.
+// name for it does nothing. Seeks (SeekTo, SeekBy, the keys) and SetSpeed keep the state and work in
+// every state but NoRecording.
 class PlaybackControl {
   public:
     enum class State { NoRecording, Stopped, Playing, Paused, Seeking };
@@ -49,7 +52,7 @@ class PlaybackControl {
         // Shows the state (ControlsIn). With moveFocus the keyboard focus goes to the enabled one of the
         // play and pause buttons, where the customer's next press is.
         virtual void ShowState(State state, bool moveFocus) = 0;
-        // Shows a position on the slider without seeking.
+        // Shows a position on the slider and in the time display without seeking.
         virtual void ShowPosition(qint64 position) = 0;
         // A recording was opened: the slider spans 0 to length and shows 0.
         virtual void ShowLength(qint64 length) = 0;
@@ -84,6 +87,19 @@ class PlaybackControl {
     void SliderReleased(qint64 value);
     // The slider's value changed by the customer: seeks unless playing.
     void SliderMoved(qint64 value);
+
+    // Moves the recording to position, or by delta from where it stands, kept inside 0..Length; the
+    // play state stays.
+    void SeekTo(qint64 position);
+    void SeekBy(qint64 delta);
+    // Play while paused or stopped, pause while playing.
+    void TogglePlay();
+    // A key pressed on the recording tab (Qt::Key): Space plays or pauses, Left and Right move
+    // kKeySeekMs back and forth, Home and End go to the start and the end. Returns whether the key is
+    // one of these (also when no recording is open, so that the tab's controls do not take it).
+    bool Key(int key);
+    // The playing speed (PlaybackComponent::Speed); kept across recordings.
+    void SetSpeed(double speed);
 
     // The transcript tab shown pauses playback; the recording tab shown again resumes a pause.
     void LeaveRecordingTab();

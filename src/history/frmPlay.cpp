@@ -43,15 +43,6 @@ namespace {
 const QString kName = QStringLiteral("frmPlay");
 const QString kStartText = QStringLiteral("about:대화내용 또는 녹화화면의 목록을 클릭하세요.");
 const QString kEmptyHistory = QStringLiteral("지원이력이 하나도 없습니다.");
-const QString kCannotOpen =
-    QStringLiteral(" 파일을 열 수 없습니다. 파일이 손상되었거나 형식이 일치하지 않습니다.");
-const QString kCannotOpenNote = QStringLiteral(
-    "현재 원격지원 중인 녹화파일을 선택한 경우에도 이 메시지가 표시됩니다. (원격지원 종료 후 볼 수 있음)");
-const QString kLoadTitle = QStringLiteral("원격지원 시 녹화된 파일을 선택하세요.");
-const QString kLoadFilter = QStringLiteral("원격지원 녹화파일(*.srf)|*.srf");
-const QString kExportText = QStringLiteral("동영상으로 저장");
-const QString kExportTip =
-    QStringLiteral("열려 있는 녹화화면을 다른 사람에게 줄 수 있는 동영상 파일(MP4, WebM)로 저장합니다.");
 
 // Item data of the tree nodes: the key and the tag ("folder" or "file").
 constexpr int kKeyRole = Qt::UserRole;
@@ -73,11 +64,6 @@ bool CheckedSetting(const QString& iniFile, const util::settings::Key& key) {
     bool ok = false;
     const int value = util::settings::Read(iniFile, key).trimmed().toInt(&ok);
     return ok ? value == 1 : key.defaultValue == QLatin1String("1");
-}
-
-// A slider shows ints: a longer recording's positions are shown at the slider's end.
-int SliderValue(qint64 value) {
-    return static_cast<int>(std::clamp<qint64>(value, 0, std::numeric_limits<int>::max()));
 }
 
 QTreeWidget* NewTree(const QString& name, const QString& accessibleName, QWidget* parent) {
@@ -188,56 +174,7 @@ void frmPlay::BuildControls() {
     });
     transcriptLayout->addWidget(m_webChat);
 
-    m_picRight[kRecordingTab] = new QWidget(right);
-    m_picRight[kRecordingTab]->setObjectName(QStringLiteral("picRight2"));
-    auto* recordingLayout = new QVBoxLayout(m_picRight[kRecordingTab]);
-    recordingLayout->setContentsMargins(0, 0, 0, 0);
-    m_playback->setParent(m_picRight[kRecordingTab]);
-    m_playback->setObjectName(QStringLiteral("Playback1"));
-    m_playback->setAccessibleName(QStringLiteral("녹화화면 재생"));
-    recordingLayout->addWidget(m_playback, 1);
-
-    auto* picCmd = new QWidget(m_picRight[kRecordingTab]);
-    picCmd->setObjectName(QStringLiteral("picCmd"));
-    auto* bar = new QHBoxLayout(picCmd);
-    bar->setContentsMargins(4, 4, 4, 4);
-    // Buttons with an icon only: the description is read out by screen readers and shown on hover.
-    auto makeButton = [&](const QString& name, QStyle::StandardPixmap icon, const QString& description) {
-        auto* button = new QPushButton(picCmd);
-        button->setObjectName(name);
-        button->setIcon(style()->standardIcon(icon));
-        button->setAccessibleName(description);
-        button->setToolTip(description);
-        button->setAutoDefault(false);
-        bar->addWidget(button);
-        return button;
-    };
-    m_cmdLoad =
-        makeButton(QStringLiteral("cmdLoad"), QStyle::SP_DialogOpenButton, QStringLiteral("녹화 파일 열기"));
-    m_cmdPlay = makeButton(QStringLiteral("cmdPlay"), QStyle::SP_MediaPlay, QStringLiteral("재생"));
-    m_cmdPause = makeButton(QStringLiteral("cmdPause"), QStyle::SP_MediaPause, QStringLiteral("일시 정지"));
-    m_sld = new QSlider(Qt::Horizontal, picCmd);
-    m_sld->setObjectName(QStringLiteral("sld"));
-    m_sld->setAccessibleName(QStringLiteral("재생 위치"));
-    m_sld->setRange(0, 0);
-    bar->addWidget(m_sld, 1);
-    m_chkStretch = new QCheckBox(QStringLiteral("화면 맞춤"), picCmd);
-    m_chkStretch->setObjectName(QStringLiteral("chkStretch"));
-    m_chkStretch->setAccessibleName(m_chkStretch->text());
-    m_chkStretch->setToolTip(QStringLiteral("녹화화면 크기를 현재 창에 맞게 늘입니다."));
-    bar->addWidget(m_chkStretch);
-    m_chkAutoScroll = new QCheckBox(QStringLiteral("자동스크롤"), picCmd);
-    m_chkAutoScroll->setObjectName(QStringLiteral("chkAutoScroll"));
-    m_chkAutoScroll->setAccessibleName(m_chkAutoScroll->text());
-    m_chkAutoScroll->setToolTip(QStringLiteral("마우스가 화면 모서리로 이동하면 자동으로 스크롤합니다."));
-    bar->addWidget(m_chkAutoScroll);
-    m_cmdExport = new QPushButton(style()->standardIcon(QStyle::SP_DialogSaveButton), kExportText, picCmd);
-    m_cmdExport->setObjectName(QStringLiteral("cmdExport"));
-    m_cmdExport->setAccessibleName(kExportText);
-    m_cmdExport->setToolTip(kExportTip);
-    m_cmdExport->setAutoDefault(false);
-    bar->addWidget(m_cmdExport);
-    recordingLayout->addWidget(picCmd);
+    m_picRight[kRecordingTab] = BuildRecordingPanel(right);
 
     rightLayout->addWidget(m_picRight[kTranscriptTab], 1);
     rightLayout->addWidget(m_picRight[kRecordingTab], 1);
@@ -254,9 +191,6 @@ void frmPlay::BuildControls() {
     layout->setContentsMargins(6, 6, 6, 6);
     layout->addWidget(splitter);
 
-    m_timer1.setObjectName(QStringLiteral("Timer1"));
-    m_timer1.setParent(this);
-    m_timer1.setInterval(100);
     ShowState(m_control.CurrentState(), false);  // before the first recording only loading one
 
     connect(m_tvChat, &QTreeWidget::itemClicked, this,
@@ -286,14 +220,7 @@ void frmPlay::BuildControls() {
     });
     connect(m_cmdExplorer, &QPushButton::clicked, this,
             [this] { util::OpenInExplorer(m_context.HistoryFolder, m_fileManager); });
-    connect(m_cmdLoad, &QPushButton::clicked, this, &frmPlay::OnLoadClicked);
-    connect(m_cmdPlay, &QPushButton::clicked, this, [this] { m_control.Play(); });
-    connect(m_cmdPause, &QPushButton::clicked, this, [this] { m_control.Pause(); });
-    connect(m_cmdExport, &QPushButton::clicked, this, &frmPlay::OnExportClicked);
-    connect(m_sld, &QSlider::valueChanged, this, [this](int value) { m_control.SliderMoved(value); });
     connect(m_tabTab, &QTabBar::currentChanged, this, &frmPlay::OnTabChanged);
-    connect(&m_timer1, &QTimer::timeout, this, [this] { m_control.Tick(); });
-    m_sld->installEventFilter(this);
 }
 
 void frmPlay::FillTrees() {
@@ -420,73 +347,6 @@ void frmPlay::OnRecordingClicked(QTreeWidgetItem* item) {
     }
     OpenRecordingFile(item->data(0, kKeyRole).toString());
     m_tabTab->setCurrentIndex(kRecordingTab);
-}
-
-bool frmPlay::OpenRecordingFile(const QString& path) {
-    return m_control.Open(path);
-}
-
-void frmPlay::OnLoadClicked() {
-    if (m_dialogFolder.isEmpty()) m_dialogFolder = m_context.HistoryFolder;
-    util::OpenFilesRequest request;
-    request.parent = this;
-    request.title = kLoadTitle;
-    request.filter = kLoadFilter;
-    request.initialFolder = m_dialogFolder;
-    request.multiple = false;
-    const util::OpenFilesAnswer answer = util::Dialogs::OpenFiles(request);
-    if (answer.files.isEmpty()) return;
-    const QString path = answer.files.first();
-    m_dialogFolder = util::FolderOfPath(path);
-    // The dialog lets only existing files through; a file removed meanwhile fails to open like any other.
-    OpenRecordingFile(path);
-}
-
-void frmPlay::ShowState(PlaybackControl::State state, bool moveFocus) {
-    const PlaybackControl::Controls on = PlaybackControl::ControlsIn(state);
-    m_cmdPlay->setEnabled(on.play);
-    m_cmdPause->setEnabled(on.pause);
-    m_sld->setEnabled(on.slider);
-    m_cmdExport->setEnabled(m_export.CanExport());
-    if (!on.timer)
-        m_timer1.stop();
-    else if (!m_timer1.isActive())
-        m_timer1.start();
-    QPushButton* next = on.play ? m_cmdPlay : m_cmdPause;
-    if (moveFocus && next->isEnabled() && next->isVisible()) next->setFocus();
-}
-
-void frmPlay::ShowPosition(qint64 position) {
-    // Shown, not chosen by the customer: no seek.
-    const QSignalBlocker block(m_sld);
-    m_sld->setValue(SliderValue(position));
-}
-
-void frmPlay::ShowLength(qint64 length) {
-    // The new recording starts at its start: the slider must not carry the old recording's value
-    // over (narrowing the range would otherwise seek the new one to its end).
-    const QSignalBlocker block(m_sld);
-    m_sld->setValue(0);
-    m_sld->setRange(0, SliderValue(length));
-    m_sld->setPageStep(SliderLargeStep(SliderValue(length)));
-}
-
-void frmPlay::ReportEnd() {
-    QApplication::beep();
-}
-
-void frmPlay::ReportOpenFailure(const QString& path) {
-    util::MessageBoxes::Show(this, path + kCannotOpen + QStringLiteral("\r\n\r\n") + kCannotOpenNote,
-                             util::MsgIcon::Critical);
-}
-
-bool frmPlay::eventFilter(QObject* watched, QEvent* event) {
-    // Raw presses rather than the slider's own signals: a press on the groove counts too.
-    if (watched == m_sld && event->type() == QEvent::MouseButtonPress)
-        m_control.SliderPressed();
-    else if (watched == m_sld && event->type() == QEvent::MouseButtonRelease)
-        m_control.SliderReleased(m_sld->value());
-    return QDialog::eventFilter(watched, event);
 }
 
 void frmPlay::OnTabChanged(int index) {

@@ -14,6 +14,8 @@
 #include <memory>
 
 class QCheckBox;
+class QComboBox;
+class QLabel;
 class QProgressDialog;
 class QPushButton;
 class QSlider;
@@ -42,9 +44,12 @@ namespace pelio::history {
 // the context and the file manager for the window's life. It may be shown modeless or run modally.
 // When it is first shown and the history holds no folder at all, it tells the customer so and closes.
 // The play, pause and stop rules are PlaybackControl's; the window passes its controls' events to it
-// and shows the state it reports. The "동영상으로 저장" button saves the open recording as a video
-// (SrfVideoExport, on a thread of its own, with a progress dialog that can cancel it); its rules are
-// VideoExportControl's.
+// and shows the state it reports. The recording tab shows the position and length ("12:34 / 1:02:03"),
+// offers speeds from 0.5x to 8x, takes Space, Left, Right, Home and End while it has the focus, and
+// lists beside the recording the chat lines of its session's transcript (SessionLines): a click on one
+// moves the recording to when it was said. The program makes the window through CreateHistoryViewer. The
+// "동영상으로 저장" button saves the open recording as a video (SrfVideoExport, on a thread of its own, with
+// a progress dialog that can cancel it); its rules are VideoExportControl's.
 class frmPlay : public QDialog, private PlaybackControl::View {
     Q_OBJECT
 
@@ -53,8 +58,9 @@ class frmPlay : public QDialog, private PlaybackControl::View {
             std::unique_ptr<components::PlaybackComponent> playback, QWidget* parent = nullptr);
     ~frmPlay() override;
 
-    // Stops what plays, opens the recording at path in the playback component and plays it; on
-    // failure tells the customer, and nothing is left to play. Returns whether the recording opened.
+    // Stops what plays, opens the recording at path in the playback component and plays it, and lists
+    // the chat lines of its session; on failure tells the customer, and nothing is left to play.
+    // Returns whether the recording opened.
     bool OpenRecordingFile(const QString& path);
 
     // The length of the open recording.
@@ -85,6 +91,9 @@ class frmPlay : public QDialog, private PlaybackControl::View {
     void OnFirstActivation();
 
     void OnTranscriptClicked(QTreeWidgetItem* item);
+    QWidget* BuildRecordingPanel(QWidget* parent);
+    void ShowSessionLines();
+    void OnLineChosen(QTreeWidgetItem* item);
     void OnRecordingClicked(QTreeWidgetItem* item);
     void OnLoadClicked();
     void OnTabChanged(int index);
@@ -125,6 +134,10 @@ class frmPlay : public QDialog, private PlaybackControl::View {
     QCheckBox* m_chkStretch = nullptr;
     QCheckBox* m_chkAutoScroll = nullptr;
     QPushButton* m_cmdExport = nullptr;
+    QLabel* m_lblTime = nullptr;
+    QComboBox* m_cboSpeed = nullptr;
+    QTreeWidget* m_lvLines = nullptr;
+    QLabel* m_lblLinesNote = nullptr;
     QTimer m_timer1;
 
     VideoExportControl m_export;

@@ -1,8 +1,8 @@
 #include "request/frmConfirm.h"
 
+#include "history/HistoryViewer.h"
 #include "history/frmPlay.h"
 #include "platform/Services.h"
-#include "playback/SrfPlaybackWidget.h"
 #include "request/frmIP.h"
 #include "util/gui/EmbeddedBrowser.h"
 #include "util/gui/HtmlView.h"
@@ -253,11 +253,9 @@ bool frmConfirm::eventFilter(QObject* watched, QEvent* event) {
 }
 
 void frmConfirm::OnReview() {
-    auto playback = std::make_unique<components::SrfPlaybackWidget>();
-    if (const platform::Clock* clock = m_services.clock.get())
-        playback->SetTimeSource([clock] { return clock->NowMs(); });
-    history::frmPlay viewer(m_context, *m_services.files, std::move(playback), this);
-    viewer.exec();
+    const std::unique_ptr<history::frmPlay> viewer =
+        history::CreateHistoryViewer(m_context, m_services, this);
+    util::RunModal(*viewer);
 }
 
 void frmConfirm::ShowHistory(const QStringList& codes) {
@@ -327,7 +325,7 @@ void frmConfirm::SetBusy(bool busy) {
 
 std::optional<ManualAddress> frmConfirm::AskManualAddress() {
     frmIP manual(m_context, this);
-    manual.exec();
+    util::RunModal(manual);
     if (!manual.IsChanged) return std::nullopt;
     return ManualAddress{manual.ServerIP, manual.ServerPort};
 }

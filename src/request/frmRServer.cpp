@@ -1,8 +1,8 @@
 #include "request/frmRServer.h"
 
+#include "history/HistoryViewer.h"
 #include "history/frmPlay.h"
 #include "platform/Services.h"
-#include "playback/SrfPlaybackWidget.h"
 #include "session/frmConnected.h"
 #include "session/frmOnSupport.h"
 #include "util/core/Colors.h"
@@ -242,10 +242,7 @@ void frmRServer::OnReviewClicked() {
         m_review->activateWindow();
         return;
     }
-    // Playback positions run on the program's clock.
-    auto playback = std::make_unique<components::SrfPlaybackWidget>();
-    playback->SetTimeSource([clock = m_services.clock.get()] { return clock->NowMs(); });
-    auto* review = new history::frmPlay(m_context, *m_services.files, std::move(playback));
+    history::frmPlay* review = history::CreateHistoryViewer(m_context, m_services).release();
     review->setAttribute(Qt::WA_DeleteOnClose);
     m_review = review;
     review->show();

@@ -20,6 +20,9 @@ class ChatLink {
     virtual void RestoreMainWindow() = 0;
     // Closes the "연결되었습니다." notice.
     virtual void CloseConnectedNotice() = 0;
+    // The transcript file of the session that came up last, numbered as its recording; empty before
+    // the first (the chat window then names its own).
+    virtual QString TranscriptPath() const { return QString(); }
 };
 
 }  // namespace pelio::session

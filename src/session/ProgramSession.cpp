@@ -76,8 +76,8 @@ SessionController::Hooks ProgramHooks(app::AppContext& context, const web::Servi
     hooks.lookupPublicIp = [roots, &context] { return web::LookupPublicIp(roots, context); };
     hooks.waitResponsive = [](int ms) { web::WaitResponsive(ms); };
     hooks.pumpEvents = [] { web::PumpPendingEvents(); };
-    hooks.newRecordingPath = [&context] {
-        return util::NewHistoryFilePath(false, context.HistoryFolder, context.DeptCode, context.DeptName);
+    hooks.newHistoryPaths = [&context] {
+        return util::NewHistorySessionPaths(context.HistoryFolder, context.DeptCode, context.DeptName);
     };
     return hooks;
 }

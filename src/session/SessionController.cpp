@@ -254,9 +254,11 @@ void SessionController::StartLinkDone() {
     m_view.EnableControl(SessionControl::Connect, false);
     m_view.EnableControl(SessionControl::End, true);
     m_view.SetStatus(kConnected);
-    if (m_hooks.newRecordingPath) {
-        const QString path = m_hooks.newRecordingPath();
-        if (!path.isEmpty()) m_component.StartRecording(path);
+    if (m_hooks.newHistoryPaths) {
+        // The transcript of a chat window made from now on takes the recording's number.
+        const util::HistorySessionPaths paths = m_hooks.newHistoryPaths();
+        m_transcriptPath = paths.transcript;
+        if (!paths.recording.isEmpty()) m_component.StartRecording(paths.recording);
     }
     m_timer1.start();
     m_view.EnableControl(SessionControl::Chat, true);

@@ -26,6 +26,7 @@
 #include "session/SessionPeers.h"
 #include "session/SessionSeam.h"
 #include "session/SessionView.h"
+#include "util/core/Paths.h"
 
 #include <QObject>
 #include <QPointer>
@@ -66,8 +67,8 @@ class SessionController : public QObject, public SessionSeam, public ChatLink, p
         // Waits while window events run (WaitResponsive) and runs pending window events.
         std::function<void(int ms)> waitResponsive;
         std::function<void()> pumpEvents;
-        // The path of the next recording of the session history.
-        std::function<QString()> newRecordingPath;
+        // The paths of the next session's transcript and recording in the history, one number for both.
+        std::function<util::HistorySessionPaths()> newHistoryPaths;
     };
 
     // The chat may be given later (SetChat), before the first session; the chat window is made with
@@ -110,6 +111,7 @@ class SessionController : public QObject, public SessionSeam, public ChatLink, p
     void MinimizeMainWindow() override { m_view.Minimize(); }
     void RestoreMainWindow() override;
     void CloseConnectedNotice() override { m_view.CloseConnectedNotice(); }
+    QString TranscriptPath() const override { return m_transcriptPath; }
 
     // The end button.
     void EndByCustomer();
@@ -153,7 +155,8 @@ class SessionController : public QObject, public SessionSeam, public ChatLink, p
     int m_replacedIndex = -1;
     QString m_currentServerIP;
     int m_currentServerPort = 0;
-    QString m_agentPin;  // the pin of the agent the current link goes to
+    QString m_transcriptPath;  // named with the recording when the link came up
+    QString m_agentPin;        // the pin of the agent the current link goes to
     QString m_tempServerIP;
     int m_tempServerPort = 0;
     qint64 m_connectedSeconds = 0;

@@ -113,8 +113,13 @@ frmChat::frmChat(app::AppContext& context, platform::Services& services, ChatLin
     m_activateStage = 1;
     BuildControls();
     LoadSettings();
-    m_transcriptPath =
-        util::NewHistoryFilePath(true, m_context.HistoryFolder, m_context.DeptCode, m_context.DeptName);
+    // The session names the transcript with its recording's number. A transcript of the session that is
+    // already there (of a chat window closed since) is never written over: this window takes the next
+    // free number, as it does before any session.
+    m_transcriptPath = m_link.TranscriptPath();
+    if (m_transcriptPath.isEmpty() || QFileInfo::exists(m_transcriptPath))
+        m_transcriptPath =
+            util::NewHistoryFilePath(true, m_context.HistoryFolder, m_context.DeptCode, m_context.DeptName);
     m_transcriptFile =
         std::make_unique<TranscriptFile>(m_transcriptPath, [this] { return m_conversation.Transcript(); });
     m_save->setToolTip(QStringLiteral("대화내용저장 >> ") + util::FileNameOfPath(m_transcriptPath));

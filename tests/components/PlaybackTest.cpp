@@ -1,28 +1,31 @@
 #include "SrfTestSupport.h"
-#include "support/Wait.h"
 #include "playback/FakePlaybackComponent.h"
 #include "playback/SrfPlaybackWidget.h"
 #include "recording/SrfWriter.h"
+#include "support/Wait.h"
 
 #include <gtest/gtest.h>
 
 #include <QAbstractScrollArea>
 #include <QCoreApplication>
+#include <QDateTime>
 #include <QMouseEvent>
 #include <QScrollBar>
 #include <QTemporaryDir>
 
 using namespace pelio::components;
 using pelio::components::test::RawRecording;
-using pelio::test::WaitFor;
 using pelio::components::test::WriteRecording;
+using pelio::test::WaitFor;
 
 namespace {
 
 class PlaybackTest : public ::testing::Test {
   protected:
     void SetUp() override {
+        m_writtenFrom = QDateTime::currentMSecsSinceEpoch();
         m_expected = WriteRecording(m_dir.filePath("a.srf"), 30);  // 0..2900 ms
+        m_writtenTo = QDateTime::currentMSecsSinceEpoch();
         ASSERT_EQ(m_expected.size(), 30u);
         m_widget.resize(64, 48);
         m_widget.SetStretchView(false);
@@ -39,7 +42,8 @@ class PlaybackTest : public ::testing::Test {
 
     QTemporaryDir m_dir;
     std::vector<test::ExpectedFrame> m_expected;
-    qint64 m_now = 1000;  // the clock that playing follows
+    qint64 m_now = 1000;                        // the clock that playing follows
+    qint64 m_writtenFrom = 0, m_writtenTo = 0;  // when the recording was written (wall clock)
     SrfPlaybackWidget m_widget;
 };
 
@@ -99,6 +103,34 @@ TEST_F(PlaybackTest, PlaysToTheEndAndHoldsThere) {
     m_widget.SetPlayState(PlaybackComponent::Playing);
     m_now += 100;
     EXPECT_EQ(m_widget.Position(), 1633);
+}
+
+TEST_F(PlaybackTest, PlaysAtItsSpeedAndTellsWhenTheRecordingStarted) {
+    ASSERT_TRUE(m_widget.OpenRecording(m_dir.filePath("a.srf")));
+    EXPECT_GE(m_widget.StartTime(), m_writtenFrom);
+    EXPECT_LE(m_widget.StartTime(), m_writtenTo);
+    EXPECT_EQ(m_widget.Speed(), 1);
+
+    // Frames come at their recording time divided by the speed; a change keeps the time played.
+    m_widget.SetSpeed(2);
+    m_widget.SetPlayState(PlaybackComponent::Playing);
+    m_now += 500;
+    EXPECT_EQ(m_widget.Position(), 1000);
+    ASSERT_TRUE(Shows(1000));
+    m_widget.SetSpeed(0.5);
+    m_now += 400;
+    EXPECT_EQ(m_widget.Position(), 1200);
+    m_widget.SetSpeed(100);  // outside the range: ignored
+    m_widget.SetSpeed(0);
+    EXPECT_EQ(m_widget.Speed(), 0.5);
+
+    // The speed stays for the next recording; none open tells no start.
+    m_widget.CloseRecording();
+    EXPECT_EQ(m_widget.StartTime(), -1);
+    ASSERT_TRUE(m_widget.OpenRecording(m_dir.filePath("a.srf")));
+    m_widget.SetPlayState(PlaybackComponent::Playing);
+    m_now += 1000;
+    EXPECT_EQ(m_widget.Position(), 500);
 }
 
 TEST_F(PlaybackTest, FailedOpenLeavesNothingOpenAndTellsWhy) {
@@ -198,15 +230,18 @@ TEST(FakePlaybackTest, RecordsCallsAndLetsTheTestDriveTheState) {
     fake.SetPosition(100);
     fake.SetStretchView(false);
     fake.SetAutoScrollView(true);
+    fake.SetSpeed(2);
+    fake.SetSpeed(99);
+    EXPECT_EQ(fake.Speed(), 2);
     fake.SetPlayState(PlaybackComponent::Stopped);
     EXPECT_EQ(fake.Position(), 0);
     fake.SetOpenResult(false, PlaybackComponent::OpenError::BeingWritten);
     EXPECT_FALSE(fake.OpenRecording("y.srf"));
     EXPECT_EQ(fake.LastOpenError(), PlaybackComponent::OpenError::BeingWritten);
     fake.CloseRecording();
-    EXPECT_EQ(fake.Calls(),
-              QStringList({"OpenRecording(x.srf)", "PlayState=0", "Position=100", "StretchView=0",
-                           "AutoScrollView=1", "PlayState=2", "OpenRecording(y.srf)", "CloseRecording()"}));
+    EXPECT_EQ(fake.Calls(), QStringList({"OpenRecording(x.srf)", "PlayState=0", "Position=100",
+                                         "StretchView=0", "AutoScrollView=1", "Speed=2", "Speed=99",
+                                         "PlayState=2", "OpenRecording(y.srf)", "CloseRecording()"}));
 }
 
 }  // namespace

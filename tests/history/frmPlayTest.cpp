@@ -1,12 +1,15 @@
 // The history viewer through its named controls, with the fake playback component.
+#include "history/HistoryViewer.h"
 #include "history/frmPlay.h"
 #include "platform/FakeServices.h"
 #include "playback/FakePlaybackComponent.h"
+#include "recording/SrfReader.h"
 #include "recording/SrfWriter.h"
 #include "support/AccessibleNames.h"
 #include "support/ScriptedDialogs.h"
 #include "support/ScriptedMessageBoxes.h"
 #include "support/Wait.h"
+#include "transfer/ChatHtml.h"
 #include "util/core/Ansi.h"
 #include "util/core/IniFile.h"
 #include "util/core/SettingsKeys.h"
@@ -17,9 +20,12 @@
 #include <limits>
 
 #include <QCheckBox>
+#include <QComboBox>
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QLabel>
 #include <QProgressDialog>
 #include <QPushButton>
 #include <QSignalSpy>
@@ -512,4 +518,116 @@ TEST_F(frmPlayTest, TranscriptsShowInTheBrowserAndTheirExplorerLinksOpenTheFileM
     ClickNode(tvChat(), QStringLiteral("2026-12-07(0).HTM"));
     ASSERT_TRUE(test::WaitFor([&] { return text() == QStringLiteral("안녕하세요 햏"); }, kDeadlineMs))
         << text().toStdString();
+}
+
+TEST_F(frmPlayTest, TimeAndSpeedFollowTheClockAndTheKeysStayInsideTheRecording) {
+    // A generated recording of 1:02:03 played by the real player, made as the program makes the window.
+    const QString srf = recording(QStringLiteral("long.srf"));
+    QDir().mkpath(company());
+    {
+        components::SrfWriter writer;
+        ASSERT_TRUE(writer.Open(srf, QSize(32, 24)));
+        QImage screen(32, 24, QImage::Format_RGB32);
+        screen.fill(Qt::darkGreen);
+        writer.UpdateRectFromScreen(screen, screen.rect());
+        ASSERT_TRUE(writer.CommitFrame(0));
+        ASSERT_TRUE(writer.Finish(3723000));
+    }
+    window = history::CreateHistoryViewer(context, fakes.services);
+    window->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
+    window->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
+    auto* lblTime = Control<QLabel>("lblTime");
+    auto* cboSpeed = Control<QComboBox>("cboSpeed");
+    EXPECT_EQ(cboSpeed->accessibleName(), QStringLiteral("재생 속도"));
+    EXPECT_EQ(cboSpeed->currentText(), QStringLiteral("1x"));
+    ASSERT_EQ(cboSpeed->count(), 5);
+    EXPECT_EQ(cboSpeed->itemText(0), QStringLiteral("0.5x"));
+
+    ASSERT_TRUE(window->OpenRecordingFile(srf));
+    tabTab()->setCurrentIndex(frmPlay::kRecordingTab);
+    EXPECT_EQ(lblTime->text(), QStringLiteral("0:00 / 1:02:03"));
+    const auto shows = [&](const char* text) {
+        return test::WaitFor([&] { return lblTime->text() == QLatin1String(text); }, kDeadlineMs);
+    };
+    // Positions follow the clock times the speed: 5 s at 2x, then 2 s at 8x.
+    cboSpeed->setCurrentIndex(2);
+    fakes.clock->Advance(5000);
+    ASSERT_TRUE(shows("0:10 / 1:02:03")) << lblTime->text().toStdString();
+    cboSpeed->setCurrentIndex(4);
+    fakes.clock->Advance(2000);
+    ASSERT_TRUE(shows("0:26 / 1:02:03")) << lblTime->text().toStdString();
+
+    // The keys, with the focus anywhere on the tab: Space pauses, Left and Right move 10 s and stop at
+    // the ends, Home and End go there.
+    Control<QWidget>("Playback1")->setFocus();
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Space);
+    EXPECT_TRUE(cmdPlay()->isEnabled());  // paused
+    fakes.clock->Advance(60000);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Left);
+    EXPECT_EQ(lblTime->text(), QStringLiteral("0:16 / 1:02:03"));
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Left);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Left);
+    EXPECT_EQ(lblTime->text(), QStringLiteral("0:00 / 1:02:03"));
+    EXPECT_EQ(sld()->value(), 0);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_End);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Right);
+    EXPECT_EQ(lblTime->text(), QStringLiteral("1:02:03 / 1:02:03"));
+    EXPECT_EQ(sld()->value(), 3723000);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Home);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Right);
+    EXPECT_EQ(lblTime->text(), QStringLiteral("0:10 / 1:02:03"));
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Space);
+    EXPECT_FALSE(cmdPlay()->isEnabled());  // playing
+    fakes.clock->Advance(1000);            // still at 8x
+    ASSERT_TRUE(shows("0:18 / 1:02:03")) << lblTime->text().toStdString();
+}
+
+TEST_F(frmPlayTest, AChatLineOfTheSessionMovesTheRecordingToItsMoment) {
+    // The session's first try failed: its transcript is (0), its recording (1).
+    const QString day = QDate::currentDate().toString(QStringLiteral("yyyy-MM-dd"));
+    const QString srf = recording(day + QStringLiteral("(1).srf"));
+    const qint64 start = QDateTime(QDate::currentDate(), QTime(9, 0, 0)).toMSecsSinceEpoch();
+    QString body = QStringLiteral("<body><br>");
+    for (qint64 offset : {-1000, 75000, 99000000}) {  // just before the start, inside, after the end
+        body += transfer::ChatLineHtml(QStringLiteral("홍길동"), QStringLiteral("010-1234-5678"),
+                                       QDateTime::fromMSecsSinceEpoch(start + offset),
+                                       QStringLiteral("줄 %1").arg(offset));
+    }
+    WriteFile(recording(day + QStringLiteral("(0).htm")),
+              "\xEF\xBB\xBF" + transfer::TranscriptFromBody(body + QStringLiteral("</body>")).toUtf8());
+    Open();
+    playback->SetLengthOnOpen(600000);
+    playback->SetStartTimeOnOpen(start);
+    ASSERT_TRUE(window->OpenRecordingFile(srf));
+    tabTab()->setCurrentIndex(frmPlay::kRecordingTab);
+    auto* lvLines = Control<QTreeWidget>("lvLines");
+    ASSERT_EQ(lvLines->topLevelItemCount(), 3);
+    EXPECT_EQ(lvLines->topLevelItem(1)->text(0), QStringLiteral("09:01:15"));
+    EXPECT_EQ(lvLines->topLevelItem(1)->text(1), QStringLiteral("홍길동: 줄 75000"));
+
+    const auto click = [&](int row) {
+        QTreeWidgetItem* item = lvLines->topLevelItem(row);
+        lvLines->scrollToItem(item);
+        QTest::mouseClick(lvLines->viewport(), Qt::LeftButton, {}, lvLines->visualItemRect(item).center());
+    };
+    click(1);
+    EXPECT_EQ(playback->Position(), 75000);
+    ExpectPlaying();
+    EXPECT_EQ(Control<QLabel>("lblTime")->text(), QStringLiteral("1:15 / 10:00"));
+    click(2);
+    EXPECT_EQ(playback->Position(), 600000);
+    click(0);
+    EXPECT_EQ(playback->Position(), 0);
+
+    // A recording that does not tell when it started goes by its number; it lists the lines but moves
+    // nowhere.
+    playback->SetStartTimeOnOpen(-1);
+    ASSERT_TRUE(window->OpenRecordingFile(recording(day + QStringLiteral("(0).srf"))));
+    ASSERT_EQ(lvLines->topLevelItemCount(), 3);
+    EXPECT_TRUE(lvLines->topLevelItem(1)->isDisabled());
+    playback->ClearCalls();
+    click(1);
+    EXPECT_TRUE(playback->Calls().filter(QStringLiteral("Position")).isEmpty());
 }

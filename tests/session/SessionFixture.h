@@ -25,7 +25,10 @@ class SessionTest : public ::testing::Test {
         hooks.lookupPublicIp = [this] { return publicIp; };
         hooks.waitResponsive = [](int) {};
         hooks.pumpEvents = [] {};
-        hooks.newRecordingPath = [this] { return folder.path() + QStringLiteral("/rec.srf"); };
+        hooks.newHistoryPaths = [this] {
+            return util::HistorySessionPaths{folder.path() + QStringLiteral("/rec.htm"),
+                                             folder.path() + QStringLiteral("/rec.srf")};
+        };
         session = std::make_unique<SessionController>(context, component, view, &peers, hooks);
         dispatcher = std::make_unique<MessageDispatcher>(
             context, *session, view, MessageDispatcher::Peers{peers, peers, peers, peers},

@@ -13,6 +13,7 @@
 #include <gtest/gtest.h>
 #include <QAction>
 #include <QDir>
+#include <QFileInfo>
 #include <QTcpServer>
 #include <QTest>
 #include <QTextEdit>
@@ -29,6 +30,8 @@ class IdleLink : public session::ChatLink {
     void MinimizeMainWindow() override {}
     void RestoreMainWindow() override {}
     void CloseConnectedNotice() override {}
+    QString TranscriptPath() const override { return transcript; }
+    QString transcript;  // as the session named it
     QStringList sent;
     QStringList messages;
 };
@@ -55,6 +58,26 @@ app::AppContext ContextIn(const test::TempFolder& folder) {
 }
 
 }  // namespace
+
+TEST(frmChat, TheTranscriptTakesTheSessionsNameAndNeverReplacesAnEarlierOne) {
+    test::TempFolder folder;
+    app::AppContext context = ContextIn(folder);
+    platform::FakeServices fakes;
+    IdleLink link;
+    link.transcript = folder.file(QStringLiteral("history/1234-/2026-12-07(3).htm"));
+    {
+        transfer::frmChat chat(context, fakes.services, link);
+        EXPECT_EQ(chat.TranscriptPath(), link.transcript);
+    }
+    // A chat window closed in the same session left its transcript: the next window takes a name of its
+    // own rather than writing over it.
+    QDir().mkpath(QFileInfo(link.transcript).path());
+    test::WriteFileBytes(link.transcript, "earlier");
+    transfer::frmChat chat(context, fakes.services, link);
+    EXPECT_NE(chat.TranscriptPath(), link.transcript);
+    EXPECT_FALSE(chat.TranscriptPath().isEmpty());
+    EXPECT_EQ(test::ReadFileBytes(link.transcript), "earlier");
+}
 
 TEST(frmChat, AnAgentsLineRunsNothingAndOpensNothing) {
     test::TempFolder folder;

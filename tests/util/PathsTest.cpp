@@ -78,6 +78,21 @@ TEST(NewHistoryFilePath, NumbersEachKindFromZeroPerDay) {
               folder + QStringLiteral("2026-12-07(0).htm"));
 }
 
+TEST(NewHistoryFilePath, ASessionsTranscriptAndRecordingShareTheFirstNumberFreeForBoth) {
+    TempFolder tmp;
+    const QString history = tmp.file(QStringLiteral("원격지원 받은 이력"));
+    const QDate day(2026, 12, 7);
+    const QString folder = history + QStringLiteral("/1234-ABCo/2026-12-07");
+    // A first try that failed left a recording only; a later session a transcript only.
+    QDir().mkpath(history + QStringLiteral("/1234-ABCo"));
+    Touch(folder + QStringLiteral("(0).srf"));
+    Touch(folder + QStringLiteral("(1).htm"));
+    const HistorySessionPaths paths =
+        NewHistorySessionPaths(history, QStringLiteral("1234"), QStringLiteral("A.B Co"), day);
+    EXPECT_EQ(paths.transcript, folder + QStringLiteral("(2).htm"));
+    EXPECT_EQ(paths.recording, folder + QStringLiteral("(2).srf"));
+}
+
 TEST(NewHistoryFilePath, StaysInsideTheHistoryFolder) {
     TempFolder tmp;
     const QString history = tmp.file(QStringLiteral("history"));

@@ -89,24 +89,55 @@ QString HistoryCompanyFolderName(const QString& deptCode, const QString& deptNam
     return CutToUtf8Bytes(ReplaceUnsafe(deptCode) + u'-' + name, kMaxNameBytes);
 }
 
-QString NewHistoryFilePath(bool isTranscript, const QString& historyFolder, const QString& deptCode,
-                           const QString& deptName, const QDate& today) {
-    if (historyFolder.isEmpty()) return QString();
+namespace {
+
+// The company folder's path + "/" + the day: the start of every history file name of that day. Creates
+// the history and company folders when missing.
+QString HistoryBaseName(const QString& historyFolder, const QString& deptCode, const QString& deptName,
+                        const QDate& today) {
     QString root = historyFolder;
     while (root.size() > 1 && root.endsWith(u'/')) root.chop(1);
     QDir().mkpath(root);
     const QString folder = root + u'/' + HistoryCompanyFolderName(deptCode, deptName);
     QDir().mkpath(folder);
+    return folder + u'/' + today.toString(QStringLiteral("yyyy-MM-dd"));
+}
 
-    const QString base = folder + u'/' + today.toString(QStringLiteral("yyyy-MM-dd"));
-    const QString ext = isTranscript ? QStringLiteral(".htm") : QStringLiteral(".srf");
+// The bound only guards against a file system that reports every name as taken.
+constexpr int kMaxHistoryNumber = 1000000;
+
+QString Numbered(const QString& base, int n, const QString& ext) {
+    return base + QStringLiteral("(%1)").arg(n) + ext;
+}
+
+const QString kTranscriptExt = QStringLiteral(".htm");
+const QString kRecordingExt = QStringLiteral(".srf");
+
+}  // namespace
+
+QString NewHistoryFilePath(bool isTranscript, const QString& historyFolder, const QString& deptCode,
+                           const QString& deptName, const QDate& today) {
+    if (historyFolder.isEmpty()) return QString();
+    const QString base = HistoryBaseName(historyFolder, deptCode, deptName, today);
+    const QString& ext = isTranscript ? kTranscriptExt : kRecordingExt;
     QString candidate;
-    // The bound only guards against a file system that reports every name as taken.
-    for (int n = 0; n < 1000000; ++n) {
-        candidate = base + QStringLiteral("(%1)").arg(n) + ext;
+    for (int n = 0; n < kMaxHistoryNumber; ++n) {
+        candidate = Numbered(base, n, ext);
         if (!QFileInfo::exists(candidate)) break;
     }
     return candidate;
+}
+
+HistorySessionPaths NewHistorySessionPaths(const QString& historyFolder, const QString& deptCode,
+                                           const QString& deptName, const QDate& today) {
+    if (historyFolder.isEmpty()) return {};
+    const QString base = HistoryBaseName(historyFolder, deptCode, deptName, today);
+    HistorySessionPaths paths;
+    for (int n = 0; n < kMaxHistoryNumber; ++n) {
+        paths = {Numbered(base, n, kTranscriptExt), Numbered(base, n, kRecordingExt)};
+        if (!QFileInfo::exists(paths.transcript) && !QFileInfo::exists(paths.recording)) break;
+    }
+    return paths;
 }
 
 QString FolderOfPath(const QString& path) {

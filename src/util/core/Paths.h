@@ -23,6 +23,17 @@ QString SafeFileName(const QString& text, const QString& extension);
 QString NewHistoryFilePath(bool isTranscript, const QString& historyFolder, const QString& deptCode,
                            const QString& deptName, const QDate& today = QDate::currentDate());
 
+// The paths of a new session's history files, its chat transcript and its screen recording, named as
+// NewHistoryFilePath names them but with the same n: the lowest for which neither file exists, so that
+// the two files of one session carry one number. Empty paths for an empty historyFolder.
+struct HistorySessionPaths {
+    QString transcript;
+    QString recording;
+};
+HistorySessionPaths NewHistorySessionPaths(const QString& historyFolder, const QString& deptCode,
+                                           const QString& deptName,
+                                           const QDate& today = QDate::currentDate());
+
 // The name of the company folder inside the history folder for a company code and name.
 QString HistoryCompanyFolderName(const QString& deptCode, const QString& deptName);
 
