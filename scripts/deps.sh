@@ -12,6 +12,8 @@ packages=(
   qt6-translations-l10n
   # X11 capture and input; the remote-control server and the reference agent (LibVNCServer/Client)
   libx11-dev libxext-dev libxdamage-dev libxfixes-dev libxtst-dev libvncserver-dev
+  # the screen's monitors (RandR 1.5), so that the agent can be shown one of them
+  libxrandr-dev
   # the viewer asks GnuTLS whether a TLS link holds data already decrypted
   libgnutls28-dev
   # the viewer shows the agent's screen through X11 shared memory (xcb's MIT-SHM requests)
@@ -27,6 +29,8 @@ packages=(
   libgtest-dev libgmock-dev xvfb xauth xdotool x11-utils
   # the clipboard tests set and read the X clipboard of a third-party viewer's display
   xclip
+  # xrandr splits a test display into monitors
+  x11-xserver-utils
   # a window manager for the tests of desktop behaviour (show desktop)
   openbox
   # the desktop tests run a session bus with the accessibility bus on it, as desktops with a screen

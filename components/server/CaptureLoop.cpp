@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
+#include <cstring>
 
 #include <rfb/rfb.h>
 extern "C" {  // the header has no C++ guard of its own
@@ -42,12 +43,16 @@ CaptureLoop::CaptureLoop(std::unique_ptr<X11Capture> grabber, RecordingSink& sin
     : m_grabber(std::move(grabber)), m_sink(sink), m_settings(settings) {
     m_size = m_grabber->Size();
     m_framebuffer = NewFramebuffer(m_size);
+    m_served = m_framebuffer;
+    m_area = QRect(QPoint(0, 0), m_size);
+    m_monitors = m_grabber->Monitors();
     m_wakeFd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
 }
 
 CaptureLoop::~CaptureLoop() {
     Stop();
     for (rfbCursorPtr c : m_cursors) FreeCursor(c);
+    if (m_served != m_framebuffer) free(m_served);
     free(m_framebuffer);
     if (m_wakeFd >= 0) close(m_wakeFd);
 }
@@ -85,6 +90,20 @@ void CaptureLoop::ReleaseCursors() {
 void CaptureLoop::Wake() {
     const std::uint64_t one = 1;
     if (m_wakeFd >= 0) (void)!write(m_wakeFd, &one, sizeof one);
+}
+
+void CaptureLoop::Show(QRect area) {
+    {
+        std::lock_guard lock(m_showMutex);
+        m_wanted = area;
+    }
+    m_showPending = true;
+    Wake();
+}
+
+QPoint CaptureLoop::Origin() const {
+    const std::int64_t origin = m_origin.load();
+    return QPoint(int(origin >> 32), int(std::int32_t(std::uint32_t(origin))));
 }
 
 void CaptureLoop::SetCursor(const QImage& shape, QPoint hot) {
@@ -185,12 +204,41 @@ bool CaptureLoop::UpdateWanted() {
 void CaptureLoop::Resize() {
     m_size = m_grabber->Size();
     char* old = m_framebuffer;
+    if (m_served == old) m_served = nullptr;  // freed below, not by Serve
     m_framebuffer = NewFramebuffer(m_size);
     auto* fb = reinterpret_cast<std::uint32_t*>(m_framebuffer);
     m_grabber->Sweep(fb, m_size.width() * 4);
     // The recording takes what it gathered from the old buffer and moves to the new one.
     m_sink.SetScreen(fb, m_size);
-    rfbNewFramebuffer(m_screen, m_framebuffer, m_size.width(), m_size.height(), 8, 3, 4);
+    m_monitors = m_grabber->Monitors();
+    Serve(m_area, true);
+    // rfbNewFramebuffer swapped the buffers under every client's send lock: nothing reads the old one.
+    free(old);
+    qCInfo(lcServer, "screen size %dx%d", m_size.width(), m_size.height());
+}
+
+bool CaptureLoop::Serve(QRect area, bool force) {
+    const QRect whole(QPoint(0, 0), m_size);
+    if (area.isEmpty() || !whole.contains(area) ||
+        std::find(m_monitors.begin(), m_monitors.end(), area) == m_monitors.end())
+        area = whole;
+    if (area == m_area && !force) return false;
+    char* previous = m_served != m_framebuffer ? m_served : nullptr;  // an area's own buffer
+    if (area == whole) {
+        m_served = m_framebuffer;
+    } else {
+        m_served = NewFramebuffer(area.size());
+        const std::size_t row = std::size_t(area.width()) * 4;
+        for (int y = 0; y < area.height(); ++y)
+            std::memcpy(
+                m_served + std::size_t(y) * row,
+                m_framebuffer +
+                    (std::size_t(area.y() + y) * std::size_t(m_size.width()) + std::size_t(area.x())) * 4,
+                row);
+    }
+    m_area = area;
+    m_origin = (std::int64_t(area.x()) << 32) | std::int64_t(std::uint32_t(area.y()));
+    rfbNewFramebuffer(m_screen, m_served, area.width(), area.height(), 8, 3, 4);
     SetPixelFormat(m_screen);
     rfbClientIteratorPtr it = rfbGetClientIterator(m_screen);
     while (rfbClientPtr cl = rfbClientIteratorNext(it)) {
@@ -199,16 +247,37 @@ void CaptureLoop::Resize() {
         pthread_mutex_unlock(&cl->sendMutex);
     }
     rfbReleaseClientIterator(it);
-    // rfbNewFramebuffer swapped the buffers under every client's send lock: nothing reads the old one.
-    free(old);
-    qCInfo(lcServer, "screen size %dx%d", m_size.width(), m_size.height());
+    // Swapped under every client's send lock, as in Resize: nothing reads the previous one.
+    free(previous);
+    if (m_settings.cursor) MovePointer(m_pointer);
+    qCInfo(lcServer, "serving %dx%d at %d,%d", area.width(), area.height(), area.x(), area.y());
+    return true;
+}
+
+QRegion CaptureLoop::Publish(const QRegion& changed) {
+    if (m_served == m_framebuffer) return changed;
+    const QRegion inside = changed & m_area;
+    const std::size_t stride = std::size_t(m_size.width()) * 4,
+                      servedStride = std::size_t(m_area.width()) * 4;
+    for (const QRect& r : inside) {
+        const QPoint at = r.topLeft() - m_area.topLeft();
+        for (int y = 0; y < r.height(); ++y)
+            std::memcpy(m_served + std::size_t(at.y() + y) * servedStride + std::size_t(at.x()) * 4,
+                        m_framebuffer + std::size_t(r.y() + y) * stride + std::size_t(r.x()) * 4,
+                        std::size_t(r.width()) * 4);
+    }
+    return inside.translated(-m_area.topLeft());
 }
 
 void CaptureLoop::MovePointer(QPoint pos) {
+    m_pointer = pos;
     m_sink.SetCursorPosition(pos);
+    // In the served area's coordinates, kept inside it.
+    const QPoint served(std::clamp(pos.x() - m_area.x(), 0, m_area.width() - 1),
+                        std::clamp(pos.y() - m_area.y(), 0, m_area.height() - 1));
     pthread_mutex_lock(&m_screen->cursorMutex);
-    m_screen->cursorX = pos.x();
-    m_screen->cursorY = pos.y();
+    m_screen->cursorX = served.x();
+    m_screen->cursorY = served.y();
     pthread_mutex_unlock(&m_screen->cursorMutex);
     rfbClientIteratorPtr it = rfbGetClientIterator(m_screen);
     while (rfbClientPtr cl = rfbClientIteratorNext(it)) {
@@ -252,10 +321,10 @@ void CaptureLoop::Run() {
     QRegion unsent;
     QImage shape;
     QPoint hot;
-    QPoint cursorPos = m_grabber->Pointer();
+    m_pointer = m_grabber->Pointer();
     if (cursorOn) {
         if (m_grabber->CursorImage(shape, hot)) SetCursor(shape, hot);
-        m_sink.SetCursorPosition(cursorPos);
+        m_sink.SetCursorPosition(m_pointer);
     }
 
     while (!m_stop) {
@@ -292,7 +361,27 @@ void CaptureLoop::Run() {
         now = Clock::now();
         const bool settledNow = now >= settledAt();
 
-        QRegion changed;
+        QRegion changed;  // on the screen, for the recording
+        QRegion served;   // in the served area, for the library
+        if (events.monitorsChanged) {
+            events.monitorsChanged = false;
+            const std::vector<QRect> monitors = m_grabber->Monitors();
+            if (monitors != m_monitors) {
+                m_monitors = monitors;
+                if (m_settings.monitors) m_settings.monitors(m_monitors);
+                // The monitor served goes on only while it is still one.
+                if (!events.resized && Serve(m_area, false)) unsent = QRegion();
+            }
+        }
+        if (m_showPending.exchange(false)) {
+            QRect wanted;
+            {
+                std::lock_guard lock(m_showMutex);
+                wanted = m_wanted;
+            }
+            // The library has marked the whole new area as changed.
+            if (Serve(wanted, false)) unsent = QRegion();
+        }
         if (events.resized) {
             events.resized = false;
             m_grabber->ResetDamage();  // the whole new screen is taken: damage starts afresh
@@ -311,14 +400,18 @@ void CaptureLoop::Run() {
             // Many small rectangles cost one round trip each: grab their bounding box instead.
             const QRegion region = events.damage & QRect(QPoint(0, 0), m_size);
             const EncodersHeld held(m_screen);
-            changed += m_grabber->GrabChanged(
+            const QRegion grabbed = m_grabber->GrabChanged(
                 region.rectCount() > 8 ? QRegion(region.boundingRect()) : region, fb, stride);
+            served += Publish(grabbed);
+            changed += grabbed;
             events.damage = QRegion();
             nextFrame = woke + frameInterval;
         }
         if (now >= nextSweep) {
             const EncodersHeld held(m_screen);
-            changed += m_grabber->Sweep(fb, stride);
+            const QRegion swept = m_grabber->Sweep(fb, stride);
+            served += Publish(swept);
+            changed += swept;
             nextSweep = now + sweepInterval;
         }
         if (m_settings.tick && now >= nextTick) {
@@ -332,12 +425,9 @@ void CaptureLoop::Run() {
         if (cursorOn && now >= nextPointer) {
             nextPointer = now + pointerInterval;
             const QPoint pos = m_grabber->Pointer();
-            if (pos != cursorPos) {
-                cursorPos = pos;
-                MovePointer(pos);
-            }
+            if (pos != m_pointer) MovePointer(pos);
         }
-        unsent += changed;
+        unsent += served;
         // With damage still to grab, a viewer's request waits for that grab.
         if (!unsent.isEmpty() && events.damage.isEmpty() && (asked || UpdateWanted())) {
             for (const QRect& r : unsent)

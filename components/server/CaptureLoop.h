@@ -5,6 +5,11 @@
 // the pointer and the cursor's shape, and takes a change of screen size. Changes go to the library's
 // clients and to the recording sink.
 //
+// The library's clients are served either the whole screen or one monitor's area (Show): then the
+// loop keeps a framebuffer of that area for the library, copies into it what changed inside the area,
+// and offsets the cursor's position; the recording keeps the whole screen. A served monitor that is no
+// longer one after a change of the monitors' layout gives way to the whole screen.
+//
 // It owns the framebuffer the library serves and the cursor shapes handed to the library. After a
 // change of size the old framebuffer is freed at once: the library swaps buffers while it holds every
 // client's send lock, under which all encoding happens, so no encoder reads the old one afterwards.
@@ -14,9 +19,11 @@
 #include "server/X11Capture.h"
 
 #include <atomic>
+#include <cstdint>
 #include <deque>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <thread>
 #include <vector>
 
@@ -29,13 +36,16 @@ namespace pelio::components {
 class CaptureLoop {
   public:
     struct Settings {
-        int maxFps = 100;    // the most damage grabs per second
-        int sweepMs = 2000;  // full-screen comparison interval when damage reports are used
-        bool damage = true;  // damage reports; without them every frame is a full comparison
-        bool cursor = true;  // cursor shape and position to the viewers and the recording
+        int maxFps = 100;            // the most damage grabs per second
+        int sweepMs = 2000;          // full-screen comparison interval when damage reports are used
+        bool damage = true;          // damage reports; without them every frame is a full comparison
+        bool cursor = true;          // cursor shape and position to the viewers and the recording
         std::function<void()> tick;  // called on the capture thread about every 100 ms
         // Whether a viewer's request waits for room on its link rather than for a change.
         std::function<bool(_rfbClientRec*)> holding;
+        // Called on the capture thread with the display's monitors (X11Capture::Monitors) whenever
+        // they changed.
+        std::function<void(const std::vector<QRect>&)> monitors;
     };
 
     // Takes an opened capture; allocates the first framebuffer at the capture's size.
@@ -56,6 +66,11 @@ class CaptureLoop {
     void ReleaseCursors();
     // A viewer asked for an update (any thread): damage that waits for one is grabbed now.
     void Wake();
+    // Serves `area` (screen coordinates) from the loop's next turn when it is one of the monitors then,
+    // else the whole screen; an empty rectangle: the whole screen. Any thread.
+    void Show(QRect area);
+    // Where the served area begins on the screen (any thread): a viewer's pointer is offset by it.
+    QPoint Origin() const;
 
   private:
     // Every client's send lock, held while the framebuffer is written. The library encodes updates
@@ -78,14 +93,28 @@ class CaptureLoop {
     void SetCursor(const QImage& shape, QPoint hot);
     bool UpdateWanted();
     void Resize();
+    // Hands the library a framebuffer of `area` (see Show) when it is not the one served, or always
+    // with force; true when the served framebuffer changed (the library then sends all of it).
+    bool Serve(QRect area, bool force);
+    // Copies what changed (screen coordinates) inside the served area into its framebuffer; returns
+    // that part in the served framebuffer's coordinates. Under EncodersHeld.
+    QRegion Publish(const QRegion& changed);
     void MovePointer(QPoint pos);
 
     std::unique_ptr<X11Capture> m_grabber;
     RecordingSink& m_sink;
     Settings m_settings;
     _rfbScreenInfo* m_screen = nullptr;
-    char* m_framebuffer = nullptr;
+    char* m_framebuffer = nullptr;  // the whole screen, which the recording keeps
     QSize m_size;
+    QRect m_area;              // the served area
+    char* m_served = nullptr;  // the library's framebuffer: m_framebuffer, or one of m_area alone
+    std::vector<QRect> m_monitors;
+    QPoint m_pointer;  // where the pointer is on the screen
+    std::mutex m_showMutex;
+    QRect m_wanted;  // under m_showMutex
+    std::atomic<bool> m_showPending{false};
+    std::atomic<std::int64_t> m_origin{0};  // m_area's top left: x in the high half, y in the low
     std::deque<rfbCursor*> m_cursors;
     int m_wakeFd = -1;  // an eventfd
     std::atomic<bool> m_stop{false};

@@ -16,6 +16,7 @@ void FakeServerComponent::Stop() {
     calls << QStringLiteral("Stop");
     m_active = false;
     m_recording = false;
+    shownMonitor = 0;
     for (auto& [index, connection] : m_connections) connection->deleteLater();
     m_connections.clear();
 }
@@ -49,6 +50,20 @@ void FakeServerComponent::StartRecording(const QString& path) {
 void FakeServerComponent::StopRecording() {
     calls << QStringLiteral("StopRecording");
     m_recording = false;
+}
+
+bool FakeServerComponent::ShowMonitor(int index) {
+    calls << QStringLiteral("ShowMonitor %1").arg(index);
+    if (!m_active || index < 0 || index > monitors.size()) return false;
+    shownMonitor = index;
+    return true;
+}
+
+void FakeServerComponent::SimulateMonitorsChanged(const QList<QRect>& list) {
+    const QRect shown = shownMonitor > 0 ? monitors.value(shownMonitor - 1) : QRect();
+    monitors = list;
+    shownMonitor = shown.isNull() ? 0 : int(monitors.indexOf(shown)) + 1;
+    emit MonitorsChanged();
 }
 
 int FakeServerComponent::SimulateConnected(const QString& address) {

@@ -57,6 +57,9 @@ class FakeServerComponent : public ServerComponent {
         calls << QStringLiteral("SetClipboardSharing %1")
                      .arg(on ? QStringLiteral("true") : QStringLiteral("false"));
     }
+    // The monitors the test set; "ShowMonitor N" is recorded for every call.
+    QList<QRect> Monitors() const override { return monitors; }
+    bool ShowMonitor(int index) override;
 
     // Every call as one line, for instance "Start 18925", "Connect 10.0.0.1 5500", "Send 0 text",
     // "SetConfigFlag2 true", "StartRecording /path", "Client 1",
@@ -71,11 +74,15 @@ class FakeServerComponent : public ServerComponent {
     QString checkCode = QStringLiteral("123 456");
     ConnectFailure LastConnectFailure() const override { return m_lastFailure; }
     QString recordingPath;
+    QList<QRect> monitors;
+    int shownMonitor = 0;  // the index of the last ShowMonitor that succeeded
 
     // Raises Connected for a new connection whose Address is `address`; returns its index.
     int SimulateConnected(const QString& address);
     void SimulateText(const QString& text, int index = 1);
     void SimulateDisconnected(int index = 1);
+    // Sets the monitors and raises MonitorsChanged; a monitor no longer listed falls back to 0.
+    void SimulateMonitorsChanged(const QList<QRect>& list);
 
   private:
     void SetFlag(int i, bool value);

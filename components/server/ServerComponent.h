@@ -24,9 +24,17 @@
 //   ConfigFlag3  change detection through the X server's damage reports; when false, changes are
 //                found only by comparing the whole screen at the frame rate.
 //   ConfigFlag4  lossless only: the agent gets no JPEG-compressed screen updates.
+//
+// Monitors: the agent sees the whole desktop until it asks for one monitor (ShowMonitor); the
+// component then serves that monitor's area alone, as a screen of that size (a change of screen size
+// for the agent's viewer), with the agent's pointer input placed inside it, until it is asked again,
+// until Stop, or until the layout changes so that no monitor has that area any more (then the whole
+// desktop again). The recording always keeps the whole desktop.
 #pragma once
 
+#include <QList>
 #include <QObject>
+#include <QRect>
 #include <QString>
 
 namespace pelio::components {
@@ -99,12 +107,20 @@ class ServerComponent : public QObject {
     // while off nothing crosses either way.
     virtual void SetClipboardSharing(bool on) { m_clipboardSharing = on; }
     bool ClipboardSharing() const { return m_clipboardSharing; }
+    // The monitors of the screen in desktop coordinates while active (empty when inactive or when the
+    // display tells of none): the primary monitor first, then the others in the display's own order.
+    virtual QList<QRect> Monitors() const = 0;
+    // Serves the agent monitor `index` of Monitors() (from 1) or, for 0, the whole desktop (see
+    // above). False, and nothing changes, when inactive or index is outside 0..Monitors().size().
+    virtual bool ShowMonitor(int index) = 0;
 
   signals:
     void Connected(int index);
     // index of the connection, the text, and the length of the text in bytes as it travelled (UTF-8).
     void TextReceived(int index, const QString& text, int byteLength);
     void Disconnected(int index);
+    // Monitors() changed (the layout of the display's monitors changed while active).
+    void MonitorsChanged();
 
   private:
     QString m_agentPin;

@@ -29,6 +29,8 @@ bool VncServerComponent::Impl::StartServer(int number) {
         return false;
     }
     recording.SetCursorRecorded(cursorOn);
+    const auto listed = [](const std::vector<QRect>& list) { return QList<QRect>(list.begin(), list.end()); };
+    monitors = listed(grabber->Monitors());
     CaptureLoop::Settings settings;
     settings.maxFps = maxFps;
     settings.sweepMs = sweepMs;
@@ -42,6 +44,12 @@ bool VncServerComponent::Impl::StartServer(int number) {
     settings.holding = [](rfbClientPtr cl) {
         Link* link = LinkOf(cl);
         return link && link->flow.Holding();
+    };
+    settings.monitors = [this, listed](const std::vector<QRect>& list) {
+        Post([this, now = listed(list)] {
+            monitors = now;
+            emit q->MonitorsChanged();
+        });
     };
     capture = std::make_unique<CaptureLoop>(std::move(grabber), recording, settings);
     const QSize size = capture->Size();
@@ -108,6 +116,7 @@ void VncServerComponent::Impl::StopServer() {
         screen = nullptr;
     }
     capture.reset();
+    monitors.clear();
     input.Stop();
     {
         std::lock_guard lock(mutex);
@@ -292,6 +301,20 @@ void VncServerComponent::StopRecording() {
 
 bool VncServerComponent::Recording() const {
     return d->recording.Recording();
+}
+
+QList<QRect> VncServerComponent::Monitors() const {
+    return d->monitors;
+}
+
+bool VncServerComponent::ShowMonitor(int index) {
+    if (!d->active || !d->capture || index < 0 || index > d->monitors.size()) return false;
+    if (index == 0)
+        qCInfo(lcServer, "the agent is shown the whole desktop");
+    else
+        qCInfo(lcServer, "the agent is shown monitor %d", index);
+    d->capture->Show(index == 0 ? QRect() : d->monitors[index - 1]);
+    return true;
 }
 
 }  // namespace pelio::components

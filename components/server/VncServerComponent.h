@@ -28,6 +28,10 @@
 // (CaptureLoop.h), an input thread, a text-sending thread and the recording's writer thread
 // (RecordingSink.h). Everything they report reaches the UI thread as queued calls.
 //
+// Monitors: the display's RandR 1.5 monitors (X11Capture::Monitors), read at Start and again when the
+// X server tells of a change of the screen's configuration; a monitor is served as CaptureLoop.h
+// says, and the agent's pointer events are offset by the served area's origin.
+//
 // Recording: StartRecording, StopRecording and Recording return at once; the file is created,
 // written and finished on the writer thread, so it is complete shortly after StopRecording (its
 // writer's lock is released then). Recording turns false again when the file cannot be created.
@@ -77,6 +81,8 @@ class VncServerComponent : public ServerComponent {
     // The clipboard shared with the agent: the system's (the default), or a test's own (kept by the
     // caller; null goes back to the system's).
     void UseClipboard(clipboard::ClipboardPort* port);
+    QList<QRect> Monitors() const override;
+    bool ShowMonitor(int index) override;
 
     // The screen is grabbed when it changed and a viewer asked for an update, so a slow link is
     // served less often; a recording gathers changes and writes at most 10 frames a second. Each of

@@ -78,6 +78,7 @@ struct VncServerComponent::Impl {
     std::vector<std::function<void()>> held;  // events held while Connect waits
     std::vector<std::thread> connectors;
     ConnectFailure lastFailure = ConnectFailure::None;
+    QList<QRect> monitors;  // as Monitors() gives them
 
     // Fixed from Start to Stop, read by every thread.
     std::atomic<int> liveGeneration{0};

@@ -170,7 +170,9 @@ void VncServerComponent::Impl::Pointer(int mask, int x, int y, rfbClientPtr cl) 
     Impl* self = Of(cl);
     Link* link = LinkOf(cl);
     if (!link || !link->InputAdmitted()) return;
-    if (!self->viewOnly && !cl->viewOnly) self->input.Pointer(mask, x, y);
+    // The agent points into the area it is served: a monitor's begins at its origin on the desktop.
+    const QPoint origin = self->capture ? self->capture->Origin() : QPoint();
+    if (!self->viewOnly && !cl->viewOnly) self->input.Pointer(mask, x + origin.x(), y + origin.y());
     rfbDefaultPtrAddEvent(mask, x, y, cl);
 }
 

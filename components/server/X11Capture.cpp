@@ -7,6 +7,7 @@
 #include <X11/extensions/XShm.h>
 #include <X11/extensions/Xdamage.h>
 #include <X11/extensions/Xfixes.h>
+#include <X11/extensions/Xrandr.h>
 #include <sys/ipc.h>
 #include <sys/shm.h>
 
@@ -38,6 +39,8 @@ struct X11Capture::Impl {
     XserverRegion scratch = 0;
     bool fixes = false;
     int fixesEvent = 0;
+    bool randr = false;  // RandR 1.5 or later: monitors
+    int randrEvent = 0;
 
     void FreeImage() {
         if (!image) return;
@@ -138,8 +141,15 @@ bool X11Capture::Open(const std::string& displayName, bool useDamage) {
     d->shm = XShmQueryVersion(d->display, &major, &minor, &pixmaps);
     if (!d->MakeImage()) return false;
     XSelectInput(d->display, d->root, StructureNotifyMask);
-
     int error = 0;
+    int randrMajor = 0, randrMinor = 0;
+    if (XRRQueryExtension(d->display, &d->randrEvent, &error) &&
+        XRRQueryVersion(d->display, &randrMajor, &randrMinor) &&
+        (randrMajor > 1 || (randrMajor == 1 && randrMinor >= 5))) {
+        d->randr = true;
+        XRRSelectInput(d->display, d->root, RRScreenChangeNotifyMask);
+    }
+
     d->fixes = XFixesQueryExtension(d->display, &d->fixesEvent, &error);
     if (d->fixes) XFixesSelectCursorInput(d->display, d->root, XFixesDisplayCursorNotifyMask);
     if (useDamage && d->fixes && XDamageQueryExtension(d->display, &d->damageEvent, &error)) {
@@ -173,7 +183,13 @@ bool X11Capture::ProcessEvents(Events& events) {
             damaged = true;
         } else if (d->fixes && event.type == d->fixesEvent + XFixesCursorNotify) {
             events.cursorChanged = true;
+        } else if (d->randr && event.type == d->randrEvent + RRScreenChangeNotify) {
+            XRRUpdateConfiguration(&event);
+            events.monitorsChanged = true;
         } else if (event.type == ConfigureNotify && event.xconfigure.window == d->root) {
+            // A monitor set or deleted by a client is told as a configuration of the root window of
+            // the same size, without a RandR event.
+            events.monitorsChanged = true;
             const QSize size(event.xconfigure.width, event.xconfigure.height);
             if (size != d->size && size.width() > 0 && size.height() > 0) {
                 d->size = size;
@@ -270,6 +286,23 @@ QRegion X11Capture::GrabChanged(const QRegion& region, std::uint32_t* dest, int 
 
 QRegion X11Capture::Sweep(std::uint32_t* dest, int strideBytes) {
     return GrabChanged(QRect(QPoint(0, 0), d->size), dest, strideBytes);
+}
+
+std::vector<QRect> X11Capture::Monitors() {
+    std::vector<QRect> monitors;
+    if (!d->randr) return monitors;
+    int count = 0;
+    XRRMonitorInfo* info = XRRGetMonitors(d->display, d->root, True, &count);
+    if (!info) return monitors;
+    const QRect screen(QPoint(0, 0), d->size);
+    for (int primary = 1; primary >= 0; --primary)
+        for (int i = 0; i < count; ++i) {
+            if (bool(info[i].primary) != bool(primary)) continue;
+            const QRect r = QRect(info[i].x, info[i].y, info[i].width, info[i].height) & screen;
+            if (!r.isEmpty()) monitors.push_back(r);
+        }
+    XRRFreeMonitors(info);
+    return monitors;
 }
 
 bool X11Capture::CursorImage(QImage& shape, QPoint& hotSpot) {

@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace pelio::components {
 
@@ -34,6 +35,7 @@ class X11Capture {
         QRegion damage;        // reported changes (screen coordinates)
         bool resized = false;  // the screen size changed: Size() has the new one
         bool cursorChanged = false;
+        bool monitorsChanged = false;  // the monitors may have changed: read Monitors() again
     };
     // Reads every pending event and adds its news to `events`; true when damage was among them.
     bool ProcessEvents(Events& events);
@@ -51,6 +53,10 @@ class X11Capture {
     // Grabs the whole screen and copies the 32 x 32 tiles that differ from `dest` into it; returns
     // those tiles.
     QRegion Sweep(std::uint32_t* dest, int strideBytes);
+
+    // The display's monitors (RandR 1.5), each clipped to the screen: the primary first, then the
+    // others in the display's order. Empty when the display has no RandR 1.5.
+    std::vector<QRect> Monitors();
 
     // The cursor's shape as ARGB32 (not premultiplied) and its hot spot; false when unavailable.
     bool CursorImage(QImage& shape, QPoint& hotSpot);

@@ -212,6 +212,9 @@ void VncViewerComponent::OnFrame(ViewerLink* link) {
         m_connected = true;
         qCInfo(lcViewer) << "showing a screen of" << m_remoteSize;
         emit ViewConnected();
+    } else if (resized && m_connected) {
+        qCInfo(lcViewer) << "the screen is now" << m_remoteSize;
+        emit RemoteSizeChanged(m_remoteSize);
     }
 }
 

@@ -93,6 +93,8 @@ class VncViewerComponent : public ViewerComponent {
     // One RFB text-chat message of the peer, in the order received (the open/close controls are not
     // raised).
     void ChatMessageReceived(const QByteArray& message);
+    // The peer's screen changed its size after ViewConnected (RemoteSize has the new one).
+    void RemoteSizeChanged(QSize size);
 
   protected:
     void paintEvent(QPaintEvent* event) override;

@@ -60,6 +60,7 @@ MessageDispatcher::Handler MessageDispatcher::HandlerOf(const QString& keyword) 
         {keyword::kEnd, &D::OnEnd},
         {keyword::kShowMe, &D::OnShowMe},
         {keyword::kStopShowMe, &D::OnStopShowMe},
+        {keyword::kMonitor, &D::OnMonitor},
     };
     return table.value(keyword, nullptr);
 }
@@ -360,6 +361,29 @@ void MessageDispatcher::OnShowMe(const QString& argument) {
 void MessageDispatcher::OnStopShowMe(const QString&) {
     Notice(QStringLiteral("상담원이 화면 보여 주기를 마쳤습니다."), kNoticeGrey);
     m_peers.screen.StopShowMe();
+}
+
+void MessageDispatcher::OnMonitor(const QString& argument) {
+    const std::optional<int> index = ParseMonitorIndex(argument);
+    const QList<QRect> monitors = m_session.ToldMonitors();
+    if (!index || *index > monitors.size()) {
+        qCInfo(lcSession).noquote() << "a monitor that is not one of those told, ignored:"
+                                    << argument.left(40);
+        return;
+    }
+    const QRect monitor = *index > 0 ? monitors[*index - 1] : QRect();
+    const QString what =
+        *index == 0
+            ? QStringLiteral("전체 화면")
+            : QStringLiteral("모니터 %1 (%2x%3)").arg(*index).arg(monitor.width()).arg(monitor.height());
+    if (!Allowed(RemoteAction::ShowMonitor, what)) return;
+    if (!m_session.ShowMonitor(*index)) {
+        qCInfo(lcSession) << "the monitor numbered" << *index << "is not on the screen any more: ignored";
+        return;
+    }
+    Notice(*index == 0 ? QStringLiteral("상담원이 전체 화면을 봅니다.")
+                       : QStringLiteral("상담원이 %1 화면만 봅니다.").arg(what),
+           kNoticeGrey);
 }
 
 }  // namespace pelio::session

@@ -10,6 +10,7 @@
 //   - files arrive only inside a batch the customer accepted (AgentFileBatch), at most kMaxDownloads
 //     of them at once (the download windows queue the rest);
 //   - "changeagent" moves the session only to an agent on the company's list, fetched again for it;
+//   - "monitor" chooses only among the monitors the agent was told of (or the whole desktop);
 //   - a chat line over ChatBuffer::kMaxLineBytes, and a file offer over
 //     AgentFileBatch::kMaxOfferedFiles names, are refused; a peer whose messages outrun the backlog
 //     loses the link.
@@ -123,6 +124,7 @@ class MessageDispatcher {
     void OnEnd(const QString& argument);
     void OnShowMe(const QString& argument);
     void OnStopShowMe(const QString& argument);
+    void OnMonitor(const QString& argument);
 
     void OpenAddress(const QString& address);
 

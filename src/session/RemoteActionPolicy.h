@@ -21,8 +21,9 @@ enum class RemoteAction {
     MoveToAgent,      // "changeagent"
     ShowAgentScreen,  // "showme"
     DownloadFile,     // "downloadthis" (inside a batch the customer accepted)
+    ShowMonitor,      // "monitor": the agent sees one monitor, or the whole desktop again
 };
-inline constexpr int kRemoteActionCount = 8;
+inline constexpr int kRemoteActionCount = 9;
 
 enum class Verdict { Run, Ask, Refuse };
 

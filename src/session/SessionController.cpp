@@ -107,6 +107,9 @@ SessionController::SessionController(app::AppContext& context, components::Serve
             &SessionController::OnDisconnected);
     connect(&m_component, &components::ServerComponent::TextReceived, this,
             [this](int index, const QString& text, int) { OnTextReceived(index, text); });
+    connect(&m_component, &components::ServerComponent::MonitorsChanged, this, [this] {
+        if (InSession()) TellMonitors();
+    });
 }
 
 SessionController::~SessionController() {
@@ -292,6 +295,8 @@ void SessionController::OnConnected(int index) {
 
     SendMessage(SessionGreeting(m_context.MachineCode, m_context.CustomerName, m_context.CustomerPhone,
                                 m_context.AccountId));
+    m_toldMonitors.clear();
+    TellMonitors();
     if (m_hooks.pumpEvents) m_hooks.pumpEvents();
     if (alive.expired()) return;
     if (!m_context.ReceivedFolder.isEmpty() && !QFileInfo::exists(m_context.ReceivedFolder))
@@ -332,6 +337,22 @@ void SessionController::OnTextReceived(int index, const QString& text) {
     // Only the admitted agent of the session that runs may drive it.
     if (m_state != State::InSession || index != m_admittedIndex || !m_dispatcher) return;
     m_dispatcher->Dispatch(app::DecryptValue(text));
+}
+
+void SessionController::TellMonitors() {
+    const QList<QRect> monitors = m_component.Monitors();
+    if (monitors == m_toldMonitors || (monitors.size() < 2 && m_toldMonitors.isEmpty())) return;
+    m_toldMonitors = monitors;
+    SendMessage(MonitorsMessage(monitors));
+}
+
+bool SessionController::ShowMonitor(int index) {
+    if (!InSession()) return false;
+    if (index == 0) return m_component.ShowMonitor(0);
+    // The agent numbers the list it was told of; the screen's may have changed since.
+    if (index < 1 || index > m_toldMonitors.size()) return false;
+    const qsizetype now = m_component.Monitors().indexOf(m_toldMonitors[index - 1]);
+    return now >= 0 && m_component.ShowMonitor(int(now) + 1);
 }
 
 void SessionController::StopComponent() {

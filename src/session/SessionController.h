@@ -103,6 +103,8 @@ class SessionController : public QObject, public SessionSeam, public ChatLink, p
     // The agent's message "changeagent", once checked against the company's list.
     void ChangeAgent(const QString& address, int port, const QString& pin) override;
     void DropLink() override;
+    QList<QRect> ToldMonitors() const override { return m_toldMonitors; }
+    bool ShowMonitor(int index) override;
 
     // --- ChatLink ---
     bool Connected() const override { return bConnected(); }
@@ -140,6 +142,9 @@ class SessionController : public QObject, public SessionSeam, public ChatLink, p
     void OnConnected(int index);
     void OnDisconnected(int index);
     void OnTextReceived(int index, const QString& text);
+    // Tells the agent the screen's monitors when there are two or more, or when it was told of a
+    // layout before (so that it learns that it changed).
+    void TellMonitors();
     void StopComponent();
 
     app::AppContext& m_context;
@@ -155,8 +160,9 @@ class SessionController : public QObject, public SessionSeam, public ChatLink, p
     int m_replacedIndex = -1;
     QString m_currentServerIP;
     int m_currentServerPort = 0;
-    QString m_transcriptPath;  // named with the recording when the link came up
-    QString m_agentPin;        // the pin of the agent the current link goes to
+    QString m_transcriptPath;     // named with the recording when the link came up
+    QString m_agentPin;           // the pin of the agent the current link goes to
+    QList<QRect> m_toldMonitors;  // what the admitted agent was told of the monitors
     QString m_tempServerIP;
     int m_tempServerPort = 0;
     qint64 m_connectedSeconds = 0;

@@ -116,6 +116,56 @@ ShowMeFields ParseShowMe(const QString& argument) {
     return ShowMeFields{fields.value(0), fields.value(1), fields.value(2), fields.value(3)};
 }
 
+QString MonitorsMessage(const QList<QRect>& monitors) {
+    QStringList entries;
+    for (const QRect& r : monitors)
+        entries << QStringLiteral("%1,%2,%3x%4").arg(r.x()).arg(r.y()).arg(r.width()).arg(r.height());
+    return keyword::kMonitors + u':' + entries.join(u';');
+}
+
+namespace {
+
+// A decimal number of digits alone (an optional "-" with negative allowed), within limit.
+std::optional<int> Number(const QString& text, bool negative, int limit) {
+    const QString t = text.trimmed();
+    const qsizetype start = negative && t.startsWith(u'-') ? 1 : 0;
+    if (t.size() <= start || t.size() > start + 6) return std::nullopt;
+    for (qsizetype i = start; i < t.size(); ++i)
+        if (t.at(i) < u'0' || t.at(i) > u'9') return std::nullopt;
+    const int value = t.toInt();
+    if (value > limit || value < -limit) return std::nullopt;
+    return value;
+}
+
+}  // namespace
+
+std::optional<QList<QRect>> ParseMonitors(const QString& argument) {
+    QList<QRect> monitors;
+    if (argument.trimmed().isEmpty()) return monitors;
+    const QStringList entries = argument.split(u';');
+    if (entries.size() > kMaxMonitors) return std::nullopt;
+    for (const QString& entry : entries) {
+        const QStringList fields = entry.split(u',');
+        const QStringList size = fields.value(2).split(u'x');
+        if (fields.size() != 3 || size.size() != 2) return std::nullopt;
+        const auto x = Number(fields[0], true, kMaxMonitorSide);
+        const auto y = Number(fields[1], true, kMaxMonitorSide);
+        const auto w = Number(size[0], false, kMaxMonitorSide);
+        const auto h = Number(size[1], false, kMaxMonitorSide);
+        if (!x || !y || !w || !h || *w < 1 || *h < 1) return std::nullopt;
+        monitors << QRect(*x, *y, *w, *h);
+    }
+    return monitors;
+}
+
+QString MonitorMessage(int index) {
+    return keyword::kMonitor + u':' + QString::number(index);
+}
+
+std::optional<int> ParseMonitorIndex(const QString& argument) {
+    return Number(argument, false, kMaxMonitors);
+}
+
 QStringList OfferedFiles(const QString& argument) {
     return ListLines(argument);
 }

@@ -7,8 +7,12 @@
 //   changeagent:PUBLIC/LOCAL/PORT         the agent hands the session to another agent
 //   showme:NAME#;#FLAG#;#ADDRESS#;#PORT   the agent shows its own screen
 //   filename:<CR LF>NAME<CR LF>NAME...    a file offer, one name per line
+//   monitors:X,Y,WxH;X,Y,WxH...           the customer's monitors, the primary first
+//   monitor:N                             the agent chooses monitor N of that list (0: whole desktop)
 #pragma once
 
+#include <QList>
+#include <QRect>
 #include <QString>
 #include <QStringList>
 
@@ -41,6 +45,9 @@ inline const QString kShowMe = QStringLiteral("showme");
 inline const QString kStopShowMe = QStringLiteral("stopshowme");
 // Customer to agent: the greeting.
 inline const QString kCustomer = QStringLiteral("customer");
+// Customer to agent: the monitors of the customer's screen; agent to customer: the one to show.
+inline const QString kMonitors = QStringLiteral("monitors");
+inline const QString kMonitor = QStringLiteral("monitor");
 }  // namespace keyword
 
 // A received message split at its first ":"; the keyword in lower case.
@@ -120,6 +127,24 @@ struct ShowMeFields {
     QString port;
 };
 ShowMeFields ParseShowMe(const QString& argument);
+
+// The customer's monitors in desktop coordinates, in the order the agent numbers them from 1: the
+// primary monitor first, then the others as the display lists them. "monitors:" and one
+// "X,Y,WIDTHxHEIGHT" per monitor, joined by ";" (nothing after ":" for no monitor). The customer sends
+// it after the greeting when the screen has two or more monitors, and again whenever the layout
+// changes once the agent has been told of one.
+QString MonitorsMessage(const QList<QRect>& monitors);
+// The monitors of a "monitors" argument; nothing when any entry is malformed (not four decimal
+// numbers, a size outside 1..kMaxMonitorSide, a position outside +-kMaxMonitorSide) or there are more
+// than kMaxMonitors. An empty argument is an empty list.
+inline constexpr int kMaxMonitors = 16;
+inline constexpr int kMaxMonitorSide = 32767;
+std::optional<QList<QRect>> ParseMonitors(const QString& argument);
+// "monitor:N": the agent shows monitor N (from 1) of the list it was told of, or 0 the whole desktop.
+QString MonitorMessage(int index);
+// The N of a "monitor" argument (decimal digits, blanks around them allowed, at most kMaxMonitors);
+// nothing for anything else. Whether the monitor exists is the receiver's to check.
+std::optional<int> ParseMonitorIndex(const QString& argument);
 
 // The file names of a "filename" argument, split at CR LF (a lone LF too), without empty lines.
 QStringList OfferedFiles(const QString& argument);

@@ -5,6 +5,8 @@
 
 #include "session/SessionMessages.h"
 
+#include <QList>
+#include <QRect>
 #include <QString>
 
 namespace pelio::session {
@@ -34,6 +36,14 @@ class SessionDriver {
     virtual void ChangeAgent(const QString& address, int port, const QString& pin) = 0;
     // The agent outran a bound: the link is dropped and the session ends as at any disconnection.
     virtual void DropLink() = 0;
+    // The monitors the agent was last told of ("monitors"), in that order; empty when none.
+    virtual QList<QRect> ToldMonitors() const { return {}; }
+    // Shows the agent monitor `index` (from 1) of that list, or the whole desktop for 0. False when
+    // the monitor is not one of the screen's any more, or nothing could be shown.
+    virtual bool ShowMonitor(int index) {
+        (void)index;
+        return false;
+    }
 };
 
 // The chat window.

@@ -1,6 +1,7 @@
 // The agent's console (pelio-agent console) in a session with the built program on a private X
 // server: the window shows the customer's screen, chat lines go both ways, and its end button,
-// driven through its command input, ends the session.
+// driven through its command input, ends the session; on a display of two monitors it shows the one
+// the agent chooses.
 #include "SessionOnDisplay.h"
 
 #include <gtest/gtest.h>
@@ -48,4 +49,34 @@ TEST_F(ConsoleOnDisplay, ShowsTheCustomerChatsBothWaysAndEndsTheSession) {
             return Messages().contains(QStringLiteral("원격지원이 정상적으로 종료되었습니다. 감사합니다."));
         },
         kWindowWaitMs));
+}
+
+TEST_F(ConsoleOnDisplay, TheAgentChoosesOneOfTheCustomersMonitorsAndGoesBackToTheWholeDesktop) {
+    // The display split into two monitors side by side.
+    const auto xrandr = [&](const QStringList& arguments) {
+        QProcess process;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("DISPLAY"), display.name());
+        process.setProcessEnvironment(env);
+        process.start(QStringLiteral("xrandr"), arguments);
+        return process.waitForFinished(10000) && process.exitCode() == 0;
+    };
+    ASSERT_TRUE(xrandr({QStringLiteral("--setmonitor"), QStringLiteral("L"),
+                        QStringLiteral("640/170x800/212+0+0"), QStringLiteral("screen")}));
+    ASSERT_TRUE(xrandr({QStringLiteral("--setmonitor"), QStringLiteral("R"),
+                        QStringLiteral("640/170x800/212+640+0"), QStringLiteral("none")}));
+    EXPECT_TRUE(WaitFor([&] { return TitleCount(QStringLiteral("Pelio 상담원 콘솔")) == 1; }, kWindowWaitMs));
+
+    QProcess& program = StartAndConnect();
+    ASSERT_TRUE(agent->WaitFor("message monitors:0,0,640x800;640,0,640x800\n"))
+        << agent->Output().constData() << log.constData();
+    EXPECT_TRUE(agent->WaitFor("screen 1280x800\n")) << agent->Output().constData();
+
+    agent->Send(QStringLiteral("\\monitor 2"));
+    EXPECT_TRUE(agent->WaitFor("screen 640x800\n")) << agent->Output().constData();
+    EXPECT_TRUE(WaitLog(program, "상담원이 모니터 2 (640x800) 화면만 봅니다.")) << log.constData();
+    agent->Send(QStringLiteral("\\monitor 0"));
+    EXPECT_TRUE(WaitFor([&] { return agent->Output().count("screen 1280x800\n") == 2; }, kWindowWaitMs))
+        << agent->Output().constData();
+    EXPECT_TRUE(WaitLog(program, "상담원이 전체 화면을 봅니다.")) << log.constData();
 }

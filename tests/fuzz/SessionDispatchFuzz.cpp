@@ -42,6 +42,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     context.ReceivedFolder = received;
     context.PublicIP = QStringLiteral("1.2.3.4");
     components::FakeServerComponent component;
+    // Two monitors, so that "monitor" reaches the component.
+    component.monitors = {QRect(0, 0, 1920, 1080), QRect(1920, 0, 1280, 1024)};
     session::test::RecordingView view;
     session::test::RecordingPeers peers;
     session::SessionController::Hooks hooks;

@@ -102,8 +102,9 @@ TEST_F(SessionTest, TheSessionMovesOnlyToAListedAgent) {
     EXPECT_EQ(session->CurrentState(), SessionController::State::InSession);
     EXPECT_EQ(Notices().filter(QStringLiteral("거절했습니다")).size(), 3);
 
-    listed = QList<ListedAgent>{{QStringLiteral("박철수"), QStringLiteral("1.2.3.4"),
-                                 QStringLiteral("10.0.0.5"), QStringLiteral("5600"), QStringLiteral("sha256//listed")}};
+    listed =
+        QList<ListedAgent>{{QStringLiteral("박철수"), QStringLiteral("1.2.3.4"), QStringLiteral("10.0.0.5"),
+                            QStringLiteral("5600"), QStringLiteral("sha256//listed")}};
     FromAgent(QStringLiteral("changeagent:1.2.3.4/10.0.0.5/5600"));
     EXPECT_TRUE(component.calls.contains(QStringLiteral("Connect 1.2.3.4 5600 pin sha256//listed")));
     EXPECT_EQ(Notices().last(), QStringLiteral("common:8:상담원이 박철수 상담원에게 연결을 넘깁니다."));
@@ -141,6 +142,62 @@ TEST_F(SessionTest, APeerThatOutrunsTheBacklogLosesTheLink) {
     EXPECT_EQ(session->CurrentState(), SessionController::State::Idle);
     EXPECT_FALSE(component.Active());
     EXPECT_TRUE(Actions().filter(QStringLiteral("ime")).isEmpty());  // nothing queued ran after the end
+}
+
+TEST_F(SessionTest, TheAgentChoosesAmongTheMonitorsItWasToldOf) {
+    const QRect left(0, 0, 1920, 1080), right(1920, 0, 1280, 1024), third(3200, 0, 800, 600);
+    component.monitors = {left, right};
+    Connect();
+    const QStringList sent = Sent();
+    ASSERT_EQ(sent.size(), 2);
+    EXPECT_TRUE(sent[0].startsWith(QStringLiteral("customer:")));
+    EXPECT_EQ(sent[1], QStringLiteral("monitors:0,0,1920x1080;1920,0,1280x1024"));
+
+    FromAgent(QStringLiteral("monitor:2"));
+    EXPECT_EQ(component.shownMonitor, 2);
+    EXPECT_EQ(Notices(),
+              QStringList{QStringLiteral("common:8:상담원이 모니터 2 (1280x1024) 화면만 봅니다.")});
+    // Bad or out-of-range arguments change nothing and tell nothing.
+    component.calls.clear();
+    peers.calls.clear();
+    for (const char* bad : {"monitor:3", "monitor:-1", "monitor:x", "monitor:", "monitor:1;2", "MONITOR:99"})
+        FromAgent(QString::fromLatin1(bad));
+    EXPECT_TRUE(component.calls.filter(QStringLiteral("ShowMonitor")).isEmpty());
+    EXPECT_TRUE(Notices().isEmpty());
+
+    // The agent numbers the list it was told of: a monitor gone since is not shown, and one that moved
+    // in the screen's list is found where it is now.
+    component.monitors = {right};
+    FromAgent(QStringLiteral("monitor:1"));
+    EXPECT_TRUE(component.calls.filter(QStringLiteral("ShowMonitor")).isEmpty());
+    FromAgent(QStringLiteral("monitor:2"));
+    EXPECT_EQ(component.calls.filter(QStringLiteral("ShowMonitor")),
+              QStringList{QStringLiteral("ShowMonitor 1")});
+
+    // A new layout is told again, and its numbers count from then on.
+    component.SimulateMonitorsChanged({right, left, third});
+    EXPECT_EQ(Sent().last(), QStringLiteral("monitors:1920,0,1280x1024;0,0,1920x1080;3200,0,800x600"));
+    FromAgent(QStringLiteral("monitor:3"));
+    EXPECT_EQ(component.shownMonitor, 3);
+    FromAgent(QStringLiteral("monitor:0"));
+    EXPECT_EQ(component.shownMonitor, 0);
+    EXPECT_EQ(Notices().last(), QStringLiteral("common:8:상담원이 전체 화면을 봅니다."));
+
+    dispatcher->Policy().Set(RemoteAction::ShowMonitor, Verdict::Refuse);
+    FromAgent(QStringLiteral("monitor:1"));
+    EXPECT_EQ(component.shownMonitor, 0);
+    EXPECT_TRUE(Notices().last().contains(QStringLiteral("허용하지 않았습니다: 모니터 1 (1280x1024)")));
+}
+
+TEST_F(SessionTest, AScreenOfOneMonitorIsNotToldAndNoMonitorIsChosen) {
+    component.monitors = {QRect(0, 0, 1280, 800)};
+    Connect();
+    EXPECT_TRUE(Sent().filter(QStringLiteral("monitors")).isEmpty());
+    FromAgent(QStringLiteral("monitor:1"));
+    EXPECT_TRUE(component.calls.filter(QStringLiteral("ShowMonitor")).isEmpty());
+    // A second monitor plugged in is told.
+    component.SimulateMonitorsChanged({QRect(0, 0, 1280, 800), QRect(1280, 0, 1024, 768)});
+    EXPECT_EQ(Sent().last(), QStringLiteral("monitors:0,0,1280x800;1280,0,1024x768"));
 }
 
 TEST_F(SessionTest, TheStateChangesOnlyAlongItsTable) {

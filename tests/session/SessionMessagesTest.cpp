@@ -94,3 +94,29 @@ TEST(SessionMessages, ShowMeFieldsMissingAreEmpty) {
     EXPECT_EQ(shorter.address, QStringLiteral("127.0.0.1"));
     EXPECT_TRUE(shorter.port.isEmpty());
 }
+
+TEST(SessionMessages, MonitorsTravelAsAListAndAnythingMalformedIsNoList) {
+    const QList<QRect> monitors{QRect(1920, 0, 1280, 1024), QRect(0, 0, 1920, 1080)};
+    const QString message = MonitorsMessage(monitors);
+    EXPECT_EQ(message, QStringLiteral("monitors:1920,0,1280x1024;0,0,1920x1080"));
+    EXPECT_EQ(ParseMonitors(SplitMessage(message).argument), monitors);
+    EXPECT_EQ(ParseMonitors(QStringLiteral(" -1280 , 0 , 1280x1024 ")),
+              (QList<QRect>{QRect(-1280, 0, 1280, 1024)}));
+    EXPECT_EQ(ParseMonitors(QString()), QList<QRect>());
+    QStringList tooMany;
+    for (int i = 0; i <= kMaxMonitors; ++i) tooMany << QStringLiteral("0,0,10x10");
+    for (const QString& bad :
+         {QStringLiteral("0,0,1920x1080;"), QStringLiteral("0,0,0x1080"), QStringLiteral("0,0,1920x-1"),
+          QStringLiteral("0,0,1920"), QStringLiteral("0,0,1920x1080x1"), QStringLiteral("a,0,1x1"),
+          QStringLiteral("0,0,99999999999x1"), QStringLiteral("+1,0,1x1"), QStringLiteral("0,0,1x1,5"),
+          tooMany.join(u';')})
+        EXPECT_FALSE(ParseMonitors(bad)) << bad.toStdString();
+}
+
+TEST(SessionMessages, MonitorIndexIsASmallNumberAlone) {
+    EXPECT_EQ(MonitorMessage(2), QStringLiteral("monitor:2"));
+    EXPECT_EQ(ParseMonitorIndex(QStringLiteral(" 0 ")), 0);
+    EXPECT_EQ(ParseMonitorIndex(QStringLiteral("16")), kMaxMonitors);
+    for (const char* bad : {"", "-1", "17", "1.5", "2x", "0x1", "99999999999999"})
+        EXPECT_FALSE(ParseMonitorIndex(QString::fromLatin1(bad))) << bad;
+}

@@ -46,6 +46,7 @@ TEST(AgentCommands, MessageCommandsBuildTheirTexts) {
               QStringList{QStringLiteral("shell:notepad C:\\a b.txt")});
     EXPECT_EQ(Texts(QStringLiteral("\\changeagent 1.2.3.4/10.0.0.2/5500")),
               QStringList{QStringLiteral("changeagent:1.2.3.4/10.0.0.2/5500")});
+    EXPECT_EQ(Texts(QStringLiteral("\\monitor 2")), QStringList{QStringLiteral("monitor:2")});
     // A raw piece stands alone, at any size up to the limit.
     EXPECT_EQ(Texts(QStringLiteral("\\rawchat 3")), QStringList{QStringLiteral("chat:abc")});
     const auto big = MessagesForLine(QStringLiteral("\\rawchat %1").arg(pelio::agent::kMaxRawChat));
@@ -61,7 +62,8 @@ TEST(AgentCommands, UnknownOrIncompleteCommandsSendNothing) {
          {QStringLiteral("\\chatty x"), QStringLiteral("\\"), QStringLiteral("\\pointer 1 2 0"),
           QStringLiteral("\\showme a b c"), QStringLiteral("\\showme a b c d e"), QStringLiteral("\\offer "),
           QStringLiteral("\\url"), QStringLiteral("\\end now"), QStringLiteral("\\changeagent a/b"),
-          QStringLiteral("\\rawchat"), QStringLiteral("\\rawchat -1"),
+          QStringLiteral("\\rawchat"), QStringLiteral("\\rawchat -1"), QStringLiteral("\\monitor"),
+          QStringLiteral("\\monitor 1 2"), QStringLiteral("\\monitor -1"),
           QStringLiteral("\\rawchat %1").arg(pelio::agent::kMaxRawChat + 1)}) {
         const auto result = MessagesForLine(line);
         EXPECT_TRUE(result.refused()) << line.toStdString();

@@ -34,8 +34,14 @@ class RecordingPort : public ConsolePort {
     int StartScreen() override { return ++screenStarts, screenPort; }
     void StopScreen() override { ++screenStops; }
     void Changed() override {}
+    void ShowMonitors(const QStringList& list, int chosen) override {
+        choices = list;
+        chosenMonitor = chosen;
+    }
 
     std::vector<std::string> printed;
+    QStringList choices;
+    int chosenMonitor = -1;
     QStringList sent, chat, errors, asked;
     std::vector<int> timers;
     QString status;
@@ -165,4 +171,26 @@ TEST_F(ConsoleRules, BusyAnswersAndSendsNothing) {
     session->ChangeAgent(QStringLiteral("1.2.3.4/10.0.0.1/5500"));
     EXPECT_TRUE(port.sent.isEmpty());
     EXPECT_EQ(port.printed, (std::vector<std::string>{"connected 127.0.0.1"}));
+}
+
+TEST_F(ConsoleRules, TheCustomersMonitorsAreChosenFromAndANewLayoutKeepsTheChoiceWhileItLasts) {
+    Start();
+    Receive(QStringLiteral("monitors:0,0,1920x1080;1920,0,1280x1024"));
+    EXPECT_EQ(port.choices, (QStringList{QStringLiteral("전체 화면"), QStringLiteral("모니터 1 (1920x1080)"),
+                                         QStringLiteral("모니터 2 (1280x1024)")}));
+    session->ChooseMonitor(2);
+    session->ChooseMonitor(3);  // not in the list: refused
+    EXPECT_EQ(port.sent, QStringList{QStringLiteral("monitor:2")});
+    EXPECT_EQ(port.errors.size(), 1);
+    EXPECT_EQ(port.chosenMonitor, 2);
+    // The chosen monitor is listed first now; then it is gone, and the customer shows the whole desktop.
+    Receive(QStringLiteral("monitors:1920,0,1280x1024;0,0,1920x1080"));
+    EXPECT_EQ(session->ChosenMonitor(), 1);
+    EXPECT_EQ(port.chosenMonitor, 1);
+    Receive(QStringLiteral("monitors:0,0,1920x1080;3200,0,800x600"));
+    EXPECT_EQ(port.chosenMonitor, 0);
+    // A malformed list is no list.
+    Receive(QStringLiteral("monitors:0,0,1920x1080;junk"));
+    EXPECT_TRUE(session->Monitors().isEmpty());
+    EXPECT_EQ(port.choices, QStringList{QStringLiteral("전체 화면")});
 }

@@ -86,6 +86,11 @@ CommandMessages MessagesForLine(const QString& line) {
         if (words.size() != 4) return Refuse(QStringLiteral("\\showme needs NAME FLAG ADDRESS PORT"));
         return One(session::ShowMeMessage(words));
     }
+    if (command == keyword::kMonitor) {
+        const auto index = words.size() == 1 ? session::ParseMonitorIndex(words[0]) : std::nullopt;
+        if (!index) return Refuse(QStringLiteral("\\monitor needs one number N (0: the whole desktop)"));
+        return One(session::MonitorMessage(*index));
+    }
     if (command == u"offer") {
         if (words.isEmpty()) return Refuse(QStringLiteral("\\offer needs one or more names"));
         return One(session::FileOfferMessage(words));

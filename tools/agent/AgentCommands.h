@@ -12,6 +12,7 @@
 //                                     everything after the command and one blank, which must not be empty
 //   \showme NAME FLAG ADDRESS PORT    exactly four words
 //   \offer NAME...                    one or more words
+//   \monitor N                        "monitor:N": one number, 0 (the whole desktop) or more
 //   \end, \stopshowme, \desktop, \ime, \explorer, \ie
 //                                     nothing after the command
 // The commands that act on the link itself (\pointer, \key, \type, \save, \quit, \repeat) are the

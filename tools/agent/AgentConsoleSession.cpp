@@ -73,6 +73,14 @@ void AgentConsoleSession::OnMessage(const QString& plain) {
     }
     namespace keyword = session::keyword;
     const session::SessionMessage message = session::SplitMessage(plain);
+    if (message.keyword == keyword::kMonitors) {
+        const QRect chosen = m_monitor > 0 ? m_monitors.value(m_monitor - 1) : QRect();
+        m_monitors = session::ParseMonitors(message.argument).value_or(QList<QRect>());
+        m_monitor = chosen.isNull() ? 0 : int(m_monitors.indexOf(chosen)) + 1;
+        m_port.ShowMonitors(MonitorChoices(m_monitors), m_monitor);
+        m_port.Changed();
+        return;
+    }
     if (message.keyword == keyword::kChatStart) {
         m_chat.Start();
         m_chatOpen = true;
@@ -221,6 +229,27 @@ void AgentConsoleSession::ChangeAgent(const QString& argument) {
         return;
     }
     Queue(MessagesForLine(QStringLiteral("\\changeagent ") + argument.trimmed()));
+}
+
+QStringList AgentConsoleSession::MonitorChoices(const QList<QRect>& monitors) {
+    QStringList choices{QStringLiteral("전체 화면")};
+    for (qsizetype i = 0; i < monitors.size(); ++i)
+        choices << QStringLiteral("모니터 %1 (%2x%3)")
+                       .arg(i + 1)
+                       .arg(monitors[i].width())
+                       .arg(monitors[i].height());
+    return choices;
+}
+
+void AgentConsoleSession::ChooseMonitor(int index) {
+    if (!Ready()) return;
+    if (index < 0 || index > m_monitors.size()) {
+        m_port.ReportError(QStringLiteral("고객의 모니터 목록에 없는 번호입니다: %1").arg(index));
+        return;
+    }
+    m_monitor = index;
+    m_port.ShowMonitors(MonitorChoices(m_monitors), m_monitor);
+    Queue(CommandMessages{{{session::MonitorMessage(index), 0}}, {}});
 }
 
 void AgentConsoleSession::End() {

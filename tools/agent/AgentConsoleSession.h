@@ -15,7 +15,8 @@
 // Receiving: OnChatMessage takes each RFB text-chat message of the link, joins the framing of
 // TextFraming.h and decrypts the texts. Each message prints "message TEXT" (or "undecryptable TEXT"),
 // the greeting prints "greeting ..." and becomes the status, a complete chat line prints "chat TEXT"
-// and goes to the chat pane. The customer's file offers are answered per FileOptions::answer, or by
+// and goes to the chat pane. The customer's "monitors" list becomes the choice of monitors (see
+// ChooseMonitor). The customer's file offers are answered per FileOptions::answer, or by
 // asking the agent; the customer's files are fetched by AgentFiles, whose lines the window hands to
 // OnFilesLine on the UI thread.
 #pragma once
@@ -25,6 +26,8 @@
 #include "server/TextFraming.h"
 #include "session/SessionMessages.h"
 
+#include <QList>
+#include <QRect>
 #include <QString>
 #include <QStringList>
 
@@ -55,6 +58,11 @@ class ConsolePort {
     virtual void StopScreen() = 0;
     // The state or what may be done has changed.
     virtual void Changed() = 0;
+    // The choice of the customer's monitors: MonitorChoices and the one chosen.
+    virtual void ShowMonitors(const QStringList& choices, int chosen) {
+        (void)choices;
+        (void)chosen;
+    }
 };
 
 struct ConsoleOptions {
@@ -77,6 +85,13 @@ class AgentConsoleSession {
     bool Showing() const { return m_showing; }
     bool Sharing() const { return m_files.Sharing(); }
     bool CanShow() const { return m_options.screen; }
+    // The monitors the customer's program told of ("monitors"), and the one chosen (0: the whole
+    // desktop). A new list keeps the choice when the chosen monitor is in it, else the whole desktop
+    // (as the customer's program does); a malformed list counts as none.
+    const QList<QRect>& Monitors() const { return m_monitors; }
+    int ChosenMonitor() const { return m_monitor; }
+    // "전체 화면", then "모니터 N (WIDTHxHEIGHT)" for each monitor.
+    static QStringList MonitorChoices(const QList<QRect>& monitors);
 
     // The link.
     void OnListening(int port);
@@ -98,6 +113,8 @@ class AgentConsoleSession {
     void ShowMyScreen(bool allowControl);
     void StopShowing();
     void ChangeAgent(const QString& argument);
+    // Shows the agent monitor `index` of Monitors() (from 1), or the whole desktop for 0.
+    void ChooseMonitor(int index);
     void End();
     // Any other input line, as `listen` reads it (AgentCommands.h).
     void SendLine(const QString& line);
@@ -119,6 +136,8 @@ class AgentConsoleSession {
     QString m_customer = QStringLiteral("고객");
     std::deque<OutgoingMessage> m_outbox;
     bool m_paused = false;  // a pause of the outbox is running
+    QList<QRect> m_monitors;
+    int m_monitor = 0;
 };
 
 }  // namespace pelio::agent

@@ -9,6 +9,7 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QFile>
 #include <QFileDialog>
 #include <QHBoxLayout>
@@ -110,12 +111,25 @@ AgentConsoleWindow::AgentConsoleWindow(const ConsoleSetup& setup) : m_setup(setu
     m_control->setObjectName(QStringLiteral("chkControl"));
     m_control->setAccessibleName(QStringLiteral("제어"));
     m_control->setChecked(true);
+    auto* monitorLabel = new QLabel(QStringLiteral("모니터"), left);
+    m_monitor = new QComboBox(left);
+    m_monitor->setObjectName(QStringLiteral("cboMonitor"));
+    m_monitor->setAccessibleName(QStringLiteral("모니터"));
+    m_monitor->setSizeAdjustPolicy(QComboBox::AdjustToContents);
+    monitorLabel->setBuddy(m_monitor);
+    ShowMonitors(AgentConsoleSession::MonitorChoices({}), 0);
     m_view = new components::VncViewerComponent(left);
     m_view->setObjectName(QStringLiteral("viewCustomer"));
     m_view->setAccessibleName(QStringLiteral("고객 화면"));
     m_view->SetAllowControl(true);
     m_view->setMinimumSize(320, 240);
-    leftLayout->addWidget(m_control);
+    auto* viewRow = new QHBoxLayout;
+    viewRow->addWidget(m_control);
+    viewRow->addSpacing(16);
+    viewRow->addWidget(monitorLabel);
+    viewRow->addWidget(m_monitor);
+    viewRow->addStretch(1);
+    leftLayout->addLayout(viewRow);
     leftLayout->addWidget(m_view, 1);
 
     auto* right = new QWidget(splitter);
@@ -170,6 +184,9 @@ AgentConsoleWindow::AgentConsoleWindow(const ConsoleSetup& setup) : m_setup(setu
         const QSize size = m_view->RemoteSize();
         m_session->OnScreen(size.width(), size.height());
     });
+    connect(m_view, &components::VncViewerComponent::RemoteSizeChanged, this,
+            [this](QSize size) { m_session->OnScreen(size.width(), size.height()); });
+    connect(m_monitor, &QComboBox::activated, this, [this](int index) { m_session->ChooseMonitor(index); });
     connect(m_view, &components::VncViewerComponent::ViewClosed, this,
             [this] { m_session->OnDisconnected(); });
     connect(m_view, &components::VncViewerComponent::ChatMessageReceived, this,
@@ -346,6 +363,14 @@ void AgentConsoleWindow::Changed() {
     m_stopShow->setEnabled(connected);
     m_changeAgent->setEnabled(connected);
     m_end->setEnabled(connected);
+    m_monitor->setEnabled(connected && !m_session->Monitors().isEmpty());
+}
+
+void AgentConsoleWindow::ShowMonitors(const QStringList& choices, int chosen) {
+    const QSignalBlocker quiet(m_monitor);
+    m_monitor->clear();
+    m_monitor->addItems(choices);
+    m_monitor->setCurrentIndex(chosen);
 }
 
 void AgentConsoleWindow::ReadInput() {
@@ -390,6 +415,8 @@ void AgentConsoleWindow::PlayLine(const QString& line) {
         m_session->SendChat(argument);
     } else if (command == u"\\control" && (argument == u"on" || argument == u"off")) {
         m_control->setChecked(argument == u"on");
+    } else if (command == u"\\monitor" && session::ParseMonitorIndex(argument)) {
+        m_session->ChooseMonitor(*session::ParseMonitorIndex(argument));
     } else if (command == u"\\quit" && argument.isEmpty()) {
         close();
     } else {

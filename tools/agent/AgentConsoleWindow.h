@@ -1,8 +1,9 @@
 // The window of `pelio-agent console`: a thin adapter between the controls and the rules of
 // AgentConsoleSession.h. It listens for the customer's reverse connection, runs the view on the
 // accepted socket (VncViewerComponent::Accept), shows the customer's screen scaled to the pane with
-// the "제어" toggle for control, the chat pane with its input line, and the buttons of the session.
-// Every control has a Korean accessible name.
+// the "제어" toggle for control and the "모니터" choice of the customer's monitors (the view follows the
+// size of the monitor shown; "screen WxH" is printed for each size), the chat pane with its input line, and
+// the buttons of the session. Every control has a Korean accessible name.
 //
 // With --key the accepted connection is first made a TLS link (secure/TlsTunnel.h, the agent's side
 // the server) on a thread of its own, so the window stays live; the view then runs on the tunnel's
@@ -13,7 +14,8 @@
 // Command lines from standard input and from the --script file (played first) are taken once the
 // customer is connected (and the link secure, with --key) and act as the controls do:
 //   \chat TEXT, \end, \stopshowme, \showme [0|1] (the "제어 허용" check box), \offer FILE...,
-//   \changeagent PUBLIC/LOCAL/PORT, \control on|off (the "제어" toggle), \quit (closes the window);
+//   \changeagent PUBLIC/LOCAL/PORT, \control on|off (the "제어" toggle), \monitor N (the "모니터"
+//   choice: the customer's monitor N, 0 the whole desktop), \quit (closes the window);
 // any other line is sent as `listen` sends it (AgentCommands.h). The event lines on standard output
 // are those of `listen` (AgentSession.h): listening, connected, busy, screen, message, greeting, chat,
 // undecryptable, showing, offer accepted/refused, fetched, fetch failed, disconnected.
@@ -32,6 +34,7 @@
 #include <thread>
 
 class QCheckBox;
+class QComboBox;
 class QLabel;
 class QLineEdit;
 class QPlainTextEdit;
@@ -82,6 +85,7 @@ class AgentConsoleWindow : public QMainWindow, private ConsolePort {
     int StartScreen() override;
     void StopScreen() override;
     void Changed() override;
+    void ShowMonitors(const QStringList& choices, int chosen) override;
 
     void OnAccepted(int socket, const QString& address);
     // The handshake's end: a tunnel, or null when it failed (`why`).
@@ -107,6 +111,7 @@ class AgentConsoleWindow : public QMainWindow, private ConsolePort {
     QPlainTextEdit* m_chat = nullptr;
     QLineEdit* m_input = nullptr;
     QCheckBox* m_control = nullptr;
+    QComboBox* m_monitor = nullptr;
     QCheckBox* m_allowControl = nullptr;
     QPushButton* m_sendFiles = nullptr;
     QPushButton* m_show = nullptr;

@@ -54,6 +54,8 @@
 //                           are paths of files that the agent shares (see AgentFiles.h)
 //   \download URL           "downloadthis:URL"
 //   \lastfile NAME          "lastfile:NAME"
+//   \monitor N              "monitor:N": the customer's monitor N (from 1) of the "monitors" list
+//                           it sent, or the whole desktop for 0
 // A command that is none of these, or lacks what it needs, sends nothing: the reason goes to standard
 // error as one line starting with "pelio-agent: ". Each message is encrypted on its own, and texts
 // travel in the framing of TextFraming.h.

@@ -63,10 +63,11 @@ int Usage(bool asked = false) {
         "            \\showme NAME FLAG ADDRESS PORT, \\showme NAME FLAG [ADDRESS] (with --screen),\n"
         "            \\stopshowme, \\url ADDRESS, \\shell COMMAND LINE,\n"
         "            \\desktop, \\ime, \\explorer, \\ie, \\offer NAME..., \\download URL, \\lastfile NAME,\n"
+        "            \\monitor N (the customer's monitor N, 0 the whole desktop),\n"
         "            \\\\TEXT (the message \"\\TEXT\")\n"
         "console shows the session in a window and reads the same lines; \\chat TEXT, \\end,\n"
-        "  \\showme [0|1], \\stopshowme, \\offer FILE..., \\changeagent P/L/PORT act as its controls,\n"
-        "  \\control on|off sets its control toggle and \\quit closes it\n",
+        "  \\showme [0|1], \\stopshowme, \\offer FILE..., \\changeagent P/L/PORT, \\monitor N act as\n"
+        "  its controls, \\control on|off sets its control toggle and \\quit closes it\n",
         asked ? stdout : stderr);
     return asked ? 0 : 2;
 }
