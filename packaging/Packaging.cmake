@@ -29,5 +29,7 @@ set(CPACK_DEBIAN_PACKAGE_SECTION net)
 # them), and what it needs besides them: Korean fonts and the desktop's opener for pages and folders.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "fonts-nanum, xdg-utils")
+# Qt's texts in Korean, and the desktop's own file chooser where the desktop offers the portal.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "qt6-translations-l10n, qt6-xdgdesktopportal-platformtheme")
 set(CPACK_STRIP_FILES ON)
 include(CPack)

@@ -96,7 +96,7 @@ PY
   # agent's own go out through userfiles/agent/.
   rm -f "$demo/agent.in" && mkfifo "$demo/agent.in"
   exec 3<>"$demo/agent.in"  # held open, so that each echo into the pipe does not end the agent's input
-  "$build/tools/agent/pelio-agent" console 5500 --key "$demo/agent-key.pem" --screen "$agent_display" \
+  "$build/tools/agent/pelio-agent" console 5500 --name 김상담 --key "$demo/agent-key.pem" --screen "$agent_display" \
     --share "$demo/userfiles/agent" "http://127.0.0.1:$port/userfiles/agent/" --received "$demo/agent-received" \
     < "$demo/agent.in" > "$demo/agent.out" 2>&1 &
   pids+=($!)

@@ -10,6 +10,8 @@ packages=(
   qt6-base-dev qt6-webengine-dev qt6-multimedia-dev
   # Qt's own texts (message-box buttons, dialogs) in Korean
   qt6-translations-l10n
+  # the desktop's own file chooser through the desktop portal, where the desktop offers one
+  qt6-xdgdesktopportal-platformtheme
   # X11 capture and input; the remote-control server and the reference agent (LibVNCServer/Client)
   libx11-dev libxext-dev libxdamage-dev libxfixes-dev libxtst-dev libvncserver-dev
   # the screen's monitors (RandR 1.5), so that the agent can be shown one of them

@@ -4,9 +4,11 @@
 #include "app/UserSettings.h"
 #include "platform/Services.h"
 #include "util/core/Diagnostics.h"
-#include "util/gui/BrowserEngine.h"
 #include "util/core/KoreanTranslations.h"
+#include "util/gui/BrowserEngine.h"
+#include "util/gui/Dialogs.h"
 #include "util/gui/MessageBoxes.h"
+#include "util/gui/WindowAccessibility.h"
 
 #include <QApplication>
 #include <QFile>
@@ -96,7 +98,10 @@ int main(int argc, char** argv) {
     // The browser controls share OpenGL contexts with the windows; this must be set before the
     // application object exists.
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+    pelio::util::ChooseDesktopFileChooser();
     QApplication application(argc, argv);  // takes Qt's own options out of argv
+    pelio::util::ForgetChosenTheme();
+    pelio::util::InstallWindowAccessibility();
     pelio::util::InstallKoreanTranslations(application);
     UseMessageLogIfAsked();
 

@@ -2,6 +2,13 @@
 
 namespace pelio::components {
 
+void FakeServerConnection::SetAllowed(bool allowed) {
+    // A busy agent's link is never admitted.
+    if (!allowed || m_allowed || m_address == QLatin1String("0.0.0.0")) return;
+    m_allowed = true;
+    emit Admitted();
+}
+
 void FakeServerComponent::SetFlag(int i, bool value) {
     m_flags[i] = value;
     calls << QStringLiteral("SetConfigFlag%1 %2").arg(i + 1).arg(value ? u"true" : u"false");
@@ -17,8 +24,11 @@ void FakeServerComponent::Stop() {
     m_active = false;
     m_recording = false;
     shownMonitor = 0;
+    m_admitted = false;
+    m_waiting.clear();
     for (auto& [index, connection] : m_connections) connection->deleteLater();
     m_connections.clear();
+    m_left.clear();
 }
 
 bool FakeServerComponent::Connect(const QString& address, int port) {
@@ -32,13 +42,19 @@ bool FakeServerComponent::Connect(const QString& address, int port) {
 ServerConnection* FakeServerComponent::Client(int index) {
     calls << QStringLiteral("Client %1").arg(index);
     const auto it = m_connections.find(index);
-    return it == m_connections.end() ? &m_inert : it->second;
+    if (it == m_connections.end()) return &m_inert;
+    return it->second;
 }
 
 void FakeServerComponent::Send(int target, const QString& text) {
     calls << QStringLiteral("Send %1 %2").arg(target).arg(text);
-    // As the real component: texts reach the agent only from an active component, to target 0.
-    if (m_active && target == 0) sent << text;
+    // As the real component: texts reach the agent only from an active component, to target 0, and
+    // wait until the agent is admitted.
+    if (!m_active || target != 0) return;
+    if (m_admitted)
+        sent << text;
+    else
+        m_waiting << text;
 }
 
 void FakeServerComponent::StartRecording(const QString& path) {
@@ -67,18 +83,29 @@ void FakeServerComponent::SimulateMonitorsChanged(const QList<QRect>& list) {
 }
 
 int FakeServerComponent::SimulateConnected(const QString& address) {
+    if (!m_active) return -1;
     const int index = m_nextIndex++;
-    m_connections[index] =
-        new FakeServerConnection(address, AgentPin().isEmpty() ? QString() : checkCode, this);
+    auto* connection = new FakeServerConnection(address, AgentPin().isEmpty() ? QString() : checkCode, this);
+    m_connections[index] = connection;
+    connect(connection, &FakeServerConnection::Admitted, this, [this] {
+        if (m_admitted) return;
+        m_admitted = true;
+        sent << m_waiting;
+        m_waiting.clear();
+    });
     emit Connected(index);
     return index;
 }
 
 void FakeServerComponent::SimulateText(const QString& text, int index) {
+    const auto it = m_connections.find(index);
+    if (it == m_connections.end() || m_left.count(index) || !it->second->Allowed()) return;
     emit TextReceived(index, text, int(text.toUtf8().size()));
 }
 
 void FakeServerComponent::SimulateDisconnected(int index) {
+    // The object stays valid until Stop, as the real one does; the event is raised once.
+    if (!m_connections.count(index) || !m_left.insert(index).second) return;
     emit Disconnected(index);
 }
 

@@ -1,6 +1,8 @@
 // A server component for the program's tests: it records every call in order and lets the test
 // raise the events and choose the results. Events are emitted directly (the test runs on the UI
-// thread), so a handler has run when the Simulate call returns.
+// thread), so a handler has run when the Simulate call returns. It keeps the contract of
+// ServerComponent.h as the real component does: events only for links of the running session, texts
+// of the agent only once its link is admitted, and texts sent before the first admission held back.
 #pragma once
 
 #include "server/ServerComponent.h"
@@ -9,6 +11,7 @@
 
 #include <map>
 #include <memory>
+#include <set>
 
 namespace pelio::components {
 
@@ -20,13 +23,27 @@ class FakeServerConnection : public ServerConnection {
     QString Address() const override { return m_address; }
     QString CheckCode() const override { return m_checkCode; }
     bool Allowed() const override { return m_allowed; }
-    // As the real connection: admission cannot be taken back.
-    void SetAllowed(bool allowed) override { m_allowed = m_allowed || allowed; }
+    // As the real connection: admission cannot be taken back, and a busy agent's link ("0.0.0.0")
+    // keeps the flag but passes nothing.
+    void SetAllowed(bool allowed) override;
+
+  signals:
+    void Admitted();
 
   private:
     QString m_address;
     QString m_checkCode;
     bool m_allowed = false;
+};
+
+// What Client gives for an index it does not know: no address, and admission is ignored.
+class InertServerConnection : public ServerConnection {
+    Q_OBJECT
+  public:
+    using ServerConnection::ServerConnection;
+    QString Address() const override { return QString(); }
+    bool Allowed() const override { return false; }
+    void SetAllowed(bool) override {}
 };
 
 class FakeServerComponent : public ServerComponent {
@@ -65,7 +82,8 @@ class FakeServerComponent : public ServerComponent {
     // "SetConfigFlag2 true", "StartRecording /path", "Client 1",
     // "SetClipboardSharing false".
     QStringList calls;
-    // The texts that Send would deliver (active component, target 0), in order.
+    // The texts that Send delivered (active component, target 0), in order; texts sent before the
+    // session's first admitted link are added when it is admitted.
     QStringList sent;
     // Result of the next Connect calls, and the failure they report when false.
     bool connectResult = true;
@@ -77,9 +95,12 @@ class FakeServerComponent : public ServerComponent {
     QList<QRect> monitors;
     int shownMonitor = 0;  // the index of the last ShowMonitor that succeeded
 
-    // Raises Connected for a new connection whose Address is `address`; returns its index.
+    // Raises Connected for a new connection whose Address is `address`; returns its index (-1, and
+    // nothing raised, while inactive).
     int SimulateConnected(const QString& address);
+    // The agent of link `index` sends a text: TextReceived only for an admitted link of this session.
     void SimulateText(const QString& text, int index = 1);
+    // The agent of link `index` leaves: Disconnected once, only for a link of this session.
     void SimulateDisconnected(int index = 1);
     // Sets the monitors and raises MonitorsChanged; a monitor no longer listed falls back to 0.
     void SimulateMonitorsChanged(const QList<QRect>& list);
@@ -90,9 +111,12 @@ class FakeServerComponent : public ServerComponent {
     bool m_active = false;
     bool m_recording = false;
     ConnectFailure m_lastFailure = ConnectFailure::None;
+    bool m_admitted = false;  // a link of this session was admitted: texts pass at once
+    QStringList m_waiting;    // texts sent before that
     int m_nextIndex = 1;
-    std::map<int, FakeServerConnection*> m_connections;
-    FakeServerConnection m_inert{QString()};
+    std::map<int, FakeServerConnection*> m_connections;  // the links of this session
+    std::set<int> m_left;                                // those whose agent left
+    InertServerConnection m_inert;
 };
 
 }  // namespace pelio::components

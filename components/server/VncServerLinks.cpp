@@ -473,13 +473,14 @@ void VncServerComponent::Impl::ReleaseHeld() {
 }
 
 void VncConnection::SetAllowed(bool allowed) {
+    if (m_address == QLatin1String("0.0.0.0")) return;  // a busy agent's link is never admitted
     if (m_allowed || !allowed) {
         // Taking admission back is not supported: the agent already has the screen.
         m_allowed = m_allowed || allowed;
         return;
     }
     m_allowed = true;
-    if (m_address != QLatin1String("0.0.0.0")) m_impl->Allow(m_index);
+    m_impl->Allow(m_index);
 }
 
 }  // namespace pelio::components

@@ -169,6 +169,12 @@ QString ChatLineHtml(const QString& customerName, const QString& customerPhone, 
            kCrLf;
 }
 
+QString AgentChatLineHtml(const QString& agentName, const QDateTime& when, const QString& fragment) {
+    return kCrLf + QStringLiteral("<br><font size=2 color=#0000FF>") + EscapeAngles(agentName) +
+           QStringLiteral(" (") + GeneralDateTime(when) + QStringLiteral(")</font>:<br>") + fragment +
+           QStringLiteral("<br>") + kCrLf;
+}
+
 QString GeneralDateTime(const QDateTime& when) {
     if (!when.isValid()) return QString();
     const QTime time = when.time();

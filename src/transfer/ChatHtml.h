@@ -40,6 +40,12 @@ QString GetHtml(const QString& input, const ChatInputStyle& style);
 QString ChatLineHtml(const QString& customerName, const QString& customerPhone, const QDateTime& when,
                      const QString& fragment);
 
+// One line of the agent's as the agent's program sends it: the header of ChatLineHtml with the
+// agent's name alone, in blue: CR LF + "<br><font size=2 color=#0000FF>" + name + " (" +
+// GeneralDateTime(when) + ")</font>:<br>" + fragment + "<br>" + CR LF. "<" and ">" in the name are
+// escaped.
+QString AgentChatLineHtml(const QString& agentName, const QDateTime& when, const QString& fragment);
+
 // The date and time as the system's general date-time format shows it to a Korean user:
 // "2026-12-07 오후 4:05:09" (yyyy-MM-dd, 오전/오후, hour 1..12 without leading zero, mm:ss).
 // An invalid date and time gives empty text.

@@ -74,8 +74,9 @@ QString DownloadProgressRules::TitleText(const QString& progressTitle) {
 
 QString DownloadProgressRules::SavedLine(const QString& localFile) {
     return kCrLf + QStringLiteral("<br><font size=2 color=blue><a href='explorer::") + LinkPath(localFile) +
+           QStringLiteral("'>") + util::ShownFolderPath(util::FolderOfPath(localFile)).toHtmlEscaped() +
            QStringLiteral(
-               "'>내 문서\\Pelio 받은파일</a></font><font color=gray size=2> 폴더에 </font>"
+               "</a></font><font color=gray size=2> 폴더에 </font>"
                "<font size=2 color=black><b>") +
            util::FileNameOfPath(localFile).toHtmlEscaped() +
            QStringLiteral("</b> </font><font color=gray size=2>파일이 저장되었습니다.</font><br>") + kCrLf;

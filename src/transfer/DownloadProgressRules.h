@@ -55,7 +55,8 @@ class DownloadProgressRules {
 
     // The texts of the end of a download, for the chat view and the session's notice line.
     // The line in the chat view when the file is saved: a link that shows localFile in the file
-    // manager (the path written so that the link survives a "'", "&" or "%" in it) and the file's name.
+    // manager (the path written so that the link survives a "'", "&" or "%" in it), named as the file's
+    // folder is named on this system (ShownFolderPath: "~/Documents/Pelio 받은파일"), and the file's name.
     static QString SavedLine(const QString& localFile);
     // The line after the last file of a batch.
     static QString BatchCompleteLine();

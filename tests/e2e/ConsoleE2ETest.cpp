@@ -14,6 +14,7 @@ class ConsoleOnDisplay : public SessionOnDisplay {
   protected:
     void SetUp() override {
         agentCommand = QStringLiteral("console");
+        agentOptions << QStringLiteral("--name") << QStringLiteral("김상담");
         SessionOnDisplay::SetUp();
     }
 };
@@ -36,11 +37,12 @@ TEST_F(ConsoleOnDisplay, ShowsTheCustomerChatsBothWaysAndEndsTheSession) {
         << agent->Output().constData();
     EXPECT_TRUE(agent->Has("프린터가 안 돼요</span></font><br>\\r\\n\n")) << agent->Output().constData();
 
-    // A line longer than one piece, paced by the console's timer.
+    // A line longer than one piece, paced by the console's timer, headed by the agent's name and the
+    // time as the customer's lines are.
     const QString line = QStringLiteral("상담원입니다 ") + QString(400, u'x');
     agent->Send(QStringLiteral("\\chat ") + line);
-    EXPECT_TRUE(WaitLog(program, QStringLiteral("agent chat %1\n").arg(line).toUtf8().constData()))
-        << log.constData();
+    EXPECT_TRUE(WaitLog(program, line.toUtf8().constData())) << log.constData();
+    EXPECT_TRUE(Log(program, "agent chat \r\n<br><font size=2 color=#0000FF>김상담 (")) << log.constData();
 
     agent->Send(QStringLiteral("\\end"));
     EXPECT_TRUE(agent->WaitFor("disconnected\n")) << agent->Output().constData();

@@ -290,6 +290,23 @@ std::optional<AccessibleNode> SessionOnDesktop::FindAccessible(const QString& na
     return std::nullopt;
 }
 
+QStringList SessionOnDesktop::AccessibleTopLevels(const QString& program) const {
+    const QString address = accessibility ? accessibility->AtSpiAddress() : QString();
+    QStringList found;
+    if (address.isEmpty()) return found;
+    const AccessibleNode registry{QStringLiteral("org.a11y.atspi.Registry"),
+                                  QStringLiteral("/org/a11y/atspi/accessible/root")};
+    const QStringList name{QStringLiteral("org.a11y.atspi.Accessible"), QStringLiteral("Name")};
+    const QString get = QStringLiteral("org.freedesktop.DBus.Properties.Get");
+    for (const AccessibleNode& application : AtSpiChildren(address, registry)) {
+        if (AtSpiText(address, application, get, name) != program) continue;
+        for (const AccessibleNode& window : AtSpiChildren(address, application))
+            found << AtSpiText(address, window, QStringLiteral("org.a11y.atspi.Accessible.GetRoleName")) +
+                         u' ' + AtSpiText(address, window, get, name);
+    }
+    return found;
+}
+
 bool SessionOnDesktop::DoAccessibleAction(const AccessibleNode& node, int action) const {
     const QString address = accessibility ? accessibility->AtSpiAddress() : QString();
     return !address.isEmpty() &&

@@ -80,6 +80,9 @@ class SessionOnDesktop : public SessionOnDisplay {
     // The programs' controls as a screen reader sees them, over the accessibility bus (AT-SPI).
     // The first control with this accessible name, breadth first over every program's windows.
     std::optional<AccessibleNode> FindAccessible(const QString& name) const;
+    // Every top-level object of the named program on the accessibility bus as "role name" (AT-SPI
+    // role names: "frame", "dialog", "filler", ...; the name may be empty).
+    QStringList AccessibleTopLevels(const QString& program) const;
     // Runs the control's action number `action` (a button's "Press", a list item's "Toggle").
     bool DoAccessibleAction(const AccessibleNode& node, int action = 0) const;
     // Chooses the first agent of the list and presses 지원요청 through the accessibility tree, without

@@ -22,9 +22,8 @@ class RecordingPort : public ConsolePort {
     void PrintLine(const std::string& line) override { printed.push_back(line); }
     void SendMessage(const QString& plain) override { sent << plain; }
     void StartTimer(int ms) override { timers.push_back(ms); }
-    void ShowChat(const QString& speaker, const QString& text, bool) override {
-        chat << speaker + u':' + text;
-    }
+    void ShowChatLine(const QString& html) override { chat << html; }
+    void ShowNotice(const QString& text) override { chat << QStringLiteral("알림:") + text; }
     void ShowStatus(const QString& text) override { status = text; }
     void ReportError(const QString& text) override { errors << text; }
     bool AskAcceptFiles(const QStringList& names) override {
@@ -83,17 +82,28 @@ TEST_F(ConsoleRules, GreetingAndChatOfTheCustomerAndAPacedLineWithTheEndBehindIt
     Receive(QStringLiteral("chatstart"));
     Receive(QStringLiteral("chat:<b>안녕</b>"));
     Receive(QStringLiteral("chatend"));
-    EXPECT_EQ(port.chat, QStringList{QStringLiteral("홍길동:<b>안녕</b>")});
+    EXPECT_EQ(port.chat, QStringList{QStringLiteral("<b>안녕</b>")});  // shown as it came, no name added
     EXPECT_EQ(port.printed.back(), "chat <b>안녕</b>");
 
     // Two pieces: the end pressed meanwhile waits until the line is through.
-    session->SendChat(QString(400, u'x'));
+    session->SendChat(QString(400, u'x'), QDateTime(QDate(2026, 12, 8), QTime(13, 5, 9)));
     session->End();
-    EXPECT_EQ(port.sent, (QStringList{QStringLiteral("chatstart"), "chat:" + QString(300, u'x')}));
+    ASSERT_EQ(port.sent.size(), 2);
+    EXPECT_EQ(port.sent[0], QStringLiteral("chatstart"));
     DrainTimers();
-    EXPECT_EQ(port.sent.mid(2),
-              (QStringList{"chat:" + QString(100, u'x'), QStringLiteral("chatend"), QStringLiteral("end")}));
-    EXPECT_EQ(port.timers, (std::vector<int>{50, 60}));
+    ASSERT_GE(port.sent.size(), 5);
+    EXPECT_EQ(port.sent.mid(port.sent.size() - 2),
+              (QStringList{QStringLiteral("chatend"), QStringLiteral("end")}));
+    EXPECT_EQ(port.timers.back(), 60);
+    // The line carries the header of the customer's lines with the agent's name and the time, as the
+    // customer's program shows and keeps it.
+    QString line;
+    for (const QString& piece : port.sent.mid(1, port.sent.size() - 3)) line += piece.mid(5);  // "chat:"
+    EXPECT_TRUE(line.startsWith(
+        QStringLiteral("\r\n<br><font size=2 color=#0000FF>상담원 (2026-12-08 오후 1:05:09)</font>:<br>")))
+        << line.toStdString();
+    EXPECT_TRUE(line.contains(QString(400, u'x')) && line.endsWith(QStringLiteral("<br>\r\n")));
+    EXPECT_EQ(port.chat.last(), line);
 
     session->OnDisconnected();
     EXPECT_EQ(session->GetState(), State::Ended);
@@ -144,6 +154,7 @@ TEST_F(ConsoleRules, OfferedFilesAreSharedOnAcceptance) {
 TEST_F(ConsoleRules, ShowingTheAgentsScreenAndStoppingIt) {
     ConsoleOptions options;
     options.screen = true;
+    options.agentName = QStringLiteral("김상담");  // --name
     Start(options);
     port.screenPort = 0;  // the server did not come up: nothing is sent
     session->ShowMyScreen(true);
@@ -151,7 +162,7 @@ TEST_F(ConsoleRules, ShowingTheAgentsScreenAndStoppingIt) {
     EXPECT_FALSE(session->Showing());
     port.screenPort = 5901;
     session->ShowMyScreen(false);
-    EXPECT_EQ(port.sent, QStringList{QStringLiteral("showme:상담원#;#0#;#127.0.0.1#;#5901")});
+    EXPECT_EQ(port.sent, QStringList{QStringLiteral("showme:김상담#;#0#;#127.0.0.1#;#5901")});
     session->StopShowing();
     EXPECT_EQ(port.sent.last(), QStringLiteral("stopshowme"));
     EXPECT_EQ(port.screenStops, 1);
@@ -167,7 +178,7 @@ TEST_F(ConsoleRules, BusyAnswersAndSendsNothing) {
     EXPECT_TRUE(session->OnConnected("127.0.0.1"));
     EXPECT_EQ(session->GetState(), State::Busy);
     Receive(QStringLiteral("chatstart"));
-    session->SendChat(QStringLiteral("hi"));
+    session->SendChat(QStringLiteral("hi"), QDateTime::currentDateTime());
     session->ChangeAgent(QStringLiteral("1.2.3.4/10.0.0.1/5500"));
     EXPECT_TRUE(port.sent.isEmpty());
     EXPECT_EQ(port.printed, (std::vector<std::string>{"connected 127.0.0.1"}));

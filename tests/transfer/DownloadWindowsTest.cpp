@@ -100,11 +100,19 @@ TEST(DownloadProgressRules, PercentAndTexts) {
     EXPECT_EQ(DownloadProgressRules::Percent(12, 10), 100);
     EXPECT_EQ(DownloadProgressRules::Percent(12, 0), -1);
 
-    EXPECT_EQ(DownloadProgressRules::SavedLine(QStringLiteral("/r/a.txt")),
-              QStringLiteral(
-                  "\r\n<br><font size=2 color=blue><a href='explorer::/r/a.txt'>내 문서\\Pelio 받은파일</a>"
-                  "</font><font color=gray size=2> 폴더에 </font><font size=2 color=black><b>a.txt</b> "
-                  "</font><font color=gray size=2>파일이 저장되었습니다.</font><br>\r\n"));
+    // The folder is named as it is on this system, below the home folder from "~".
+    EXPECT_EQ(
+        DownloadProgressRules::SavedLine(QDir::homePath() + QStringLiteral("/문서/Pelio 받은파일/a&b.txt")),
+        QStringLiteral("\r\n<br><font size=2 color=blue><a href='explorer::") + QDir::homePath() +
+            QStringLiteral(
+                "/문서/Pelio 받은파일/a&amp;b.txt'>~/문서/Pelio 받은파일</a>"
+                "</font><font color=gray size=2> 폴더에 </font><font size=2 color=black><b>"
+                "a&amp;b.txt</b> </font><font color=gray size=2>파일이 저장되었습니다.</font><br>\r\n"));
+    EXPECT_EQ(
+        DownloadProgressRules::SavedLine(QStringLiteral("/r/a.txt")),
+        QStringLiteral("\r\n<br><font size=2 color=blue><a href='explorer::/r/a.txt'>/r</a>"
+                       "</font><font color=gray size=2> 폴더에 </font><font size=2 color=black><b>a.txt</b> "
+                       "</font><font color=gray size=2>파일이 저장되었습니다.</font><br>\r\n"));
     // The name from the agent's address is text.
     EXPECT_EQ(DownloadProgressRules::FailedNotice(QStringLiteral("http://h/x/<i>a&b.txt?v=1")),
               QStringLiteral("<b>&lt;i&gt;a&amp;b.txt</b> 파일 전송에 실패하였습니다.</b>"));

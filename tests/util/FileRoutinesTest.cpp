@@ -2,12 +2,15 @@
 #include "support/ScriptedDialogs.h"
 #include "support/ScriptedMessageBoxes.h"
 #include "util/core/Ansi.h"
+#include "util/gui/Dialogs.h"
 #include "util/gui/FileRoutines.h"
 
 #include <gtest/gtest.h>
 
+#include <QAbstractFileIconProvider>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 
 using namespace pelio::util;
 using pelio::test::ReadFileBytes;
@@ -130,4 +133,23 @@ TEST(ToQtFileFilter, ListsNamesWithoutExtensionsForStarDotStar) {
     EXPECT_EQ(ToQtFileFilter(QStringLiteral("모든 파일(*.*)|*.*")), QStringLiteral("모든 파일 (*)"));
     EXPECT_EQ(ToQtFileFilter(QStringLiteral("그림|*.jpg;*.png|문서 (*.txt)|*.txt")),
               QStringLiteral("그림 (*.jpg *.png);;문서 (*.txt)"));
+}
+
+TEST(FileDialog, OpensInTheDocumentsFolderUnlessAnExistingFolderIsKept) {
+    TempFolder tmp;
+    const QString documents = tmp.file(QStringLiteral("문서"));
+    ASSERT_TRUE(QDir().mkpath(documents));
+    EXPECT_EQ(DialogStartFolder(QString(), documents, tmp.path()), documents);
+    EXPECT_EQ(DialogStartFolder(tmp.path(), documents, QStringLiteral("/")), tmp.path());
+    // A kept folder that is gone, or a file, is no place to open in.
+    EXPECT_EQ(DialogStartFolder(tmp.file(QStringLiteral("gone")), documents, tmp.path()), documents);
+    WriteFileBytes(tmp.file(QStringLiteral("a.txt")), "x");
+    EXPECT_EQ(DialogStartFolder(tmp.file(QStringLiteral("a.txt")), documents, tmp.path()), documents);
+    EXPECT_EQ(DialogStartFolder(QString(), tmp.file(QStringLiteral("없음")), tmp.path()), tmp.path());
+}
+
+// Qt 6 asks for its file dialog's type names under a context the Korean translations lack.
+TEST(FileDialog, NamesFoldersInKorean) {
+    TempFolder tmp;
+    EXPECT_EQ(QAbstractFileIconProvider().type(QFileInfo(tmp.path())), QStringLiteral("폴더"));
 }

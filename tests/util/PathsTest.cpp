@@ -127,3 +127,15 @@ TEST(PathPieces, FolderFileAndUrlNames) {
               QStringLiteral("파일.zip"));
     EXPECT_EQ(FileNameOfUrl(QStringLiteral("name.txt")), QStringLiteral("name.txt"));
 }
+
+TEST(ShownFolderPath, NamesFoldersBelowHomeFromTilde) {
+    const QString home = QStringLiteral("/home/kim");
+    EXPECT_EQ(ShownFolderPath(QStringLiteral("/home/kim/문서/Pelio 받은파일/"), home),
+              QStringLiteral("~/문서/Pelio 받은파일"));
+    EXPECT_EQ(ShownFolderPath(QStringLiteral("/home/kim"), home + u'/'), QStringLiteral("~"));
+    // Another user's folder that merely begins with the same letters is not below home.
+    EXPECT_EQ(ShownFolderPath(QStringLiteral("/home/kimlee/Documents"), home),
+              QStringLiteral("/home/kimlee/Documents"));
+    EXPECT_EQ(ShownFolderPath(QStringLiteral("/srv/files"), QStringLiteral("/")),
+              QStringLiteral("/srv/files"));
+}

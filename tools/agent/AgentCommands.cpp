@@ -61,6 +61,10 @@ QString ShellMessage(const QString& commandLine) {
 
 }  // namespace
 
+CommandMessages ChatLineMessages(const QString& line) {
+    return Chat(line);
+}
+
 CommandMessages MessagesForLine(const QString& line) {
     if (!line.startsWith(u'\\')) return One(line);
     if (line.startsWith(QLatin1String("\\\\"))) return One(line.mid(1));

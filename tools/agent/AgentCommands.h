@@ -43,4 +43,8 @@ struct CommandMessages {
 
 CommandMessages MessagesForLine(const QString& line);
 
+// The paced messages of one chat line ("chatstart", its "chat:" pieces, "chatend"): what "\chat LINE"
+// stands for, for a line that may hold line breaks.
+CommandMessages ChatLineMessages(const QString& line);
+
 }  // namespace pelio::agent

@@ -2,6 +2,7 @@
 
 #include "AgentLines.h"
 #include "app/ValueCipher.h"
+#include "transfer/ChatHtml.h"
 
 #include <utility>
 
@@ -66,7 +67,6 @@ void AgentConsoleSession::OnMessage(const QString& plain) {
     if (const auto greeting = session::ParseGreeting(plain)) {
         m_port.PrintLine(GreetingLine(greeting->machineCode, greeting->customerName, greeting->customerPhone,
                                       greeting->accountId));
-        if (!greeting->customerName.isEmpty()) m_customer = greeting->customerName;
         m_port.ShowStatus(
             QStringLiteral("고객: %1 (전화 %2)").arg(greeting->customerName, greeting->customerPhone));
         return;
@@ -91,7 +91,7 @@ void AgentConsoleSession::OnMessage(const QString& plain) {
         m_chatOpen = false;
         const QString line = m_chat.Take();
         m_port.PrintLine(ChatLine(line));
-        m_port.ShowChat(m_customer, line, true);
+        m_port.ShowChatLine(line);
     }
     CommandMessages answers;
     for (const QString& answer : m_files.OnMessage(plain)) answers.messages.push_back({answer, 0});
@@ -101,10 +101,8 @@ void AgentConsoleSession::OnMessage(const QString& plain) {
         const bool accept = !names.isEmpty() && m_port.AskAcceptFiles(names);
         answers.messages.push_back({accept ? keyword::kFileAccepted : keyword::kFileRefused, 0});
     } else if (message.keyword == keyword::kFileName) {
-        m_port.ShowChat(QStringLiteral("알림"),
-                        QStringLiteral("고객이 보내는 파일: ") +
-                            session::OfferedFiles(message.argument).join(QStringLiteral(", ")),
-                        false);
+        m_port.ShowNotice(QStringLiteral("고객이 보내는 파일: ") +
+                          session::OfferedFiles(message.argument).join(QStringLiteral(", ")));
     }
     if (m_state == State::Connected) Queue(answers);
 }
@@ -135,15 +133,14 @@ void AgentConsoleSession::OnFilesLine(const std::string& line) {
         if (words.size() >= 3) {
             words.removeLast();
             const QString size = words.takeLast();
-            m_port.ShowChat(QStringLiteral("알림"),
-                            QStringLiteral("받은 파일: %1 (%2 바이트)").arg(words.join(u' '), size), false);
+            m_port.ShowNotice(QStringLiteral("받은 파일: %1 (%2 바이트)").arg(words.join(u' '), size));
         }
     } else if (line == "offer accepted") {
-        m_port.ShowChat(QStringLiteral("알림"), QStringLiteral("고객이 파일을 받습니다."), false);
+        m_port.ShowNotice(QStringLiteral("고객이 파일을 받습니다."));
     } else if (line == "offer refused") {
-        m_port.ShowChat(QStringLiteral("알림"), QStringLiteral("고객이 파일 받기를 거절했습니다."), false);
+        m_port.ShowNotice(QStringLiteral("고객이 파일 받기를 거절했습니다."));
     } else {
-        m_port.ShowChat(QStringLiteral("알림"), text, false);
+        m_port.ShowNotice(text);
     }
 }
 
@@ -174,10 +171,12 @@ void AgentConsoleSession::Pump() {
     }
 }
 
-void AgentConsoleSession::SendChat(const QString& line) {
-    if (!Ready()) return;
-    m_port.ShowChat(m_options.agentName, line, false);
-    Queue(MessagesForLine(QStringLiteral("\\chat ") + line));
+void AgentConsoleSession::SendChat(const QString& text, const QDateTime& now) {
+    if (!Ready() || text.trimmed().isEmpty()) return;
+    const QString line = transfer::AgentChatLineHtml(m_options.agentName, now,
+                                                     transfer::GetHtml(text, transfer::ChatInputStyle{}));
+    m_port.ShowChatLine(line);
+    Queue(ChatLineMessages(line));
 }
 
 void AgentConsoleSession::OfferFiles(const QStringList& paths) {
@@ -189,9 +188,7 @@ void AgentConsoleSession::OfferFiles(const QStringList& paths) {
     QStringList quoted;
     for (const QString& path : paths) quoted << Quoted(path);
     const CommandMessages offer = m_files.Offer(quoted.join(u' '));
-    if (!offer.refused())
-        m_port.ShowChat(QStringLiteral("알림"), QStringLiteral("파일을 보냅니다: %1개").arg(paths.size()),
-                        false);
+    if (!offer.refused()) m_port.ShowNotice(QStringLiteral("파일을 보냅니다: %1개").arg(paths.size()));
     Queue(offer);
 }
 

@@ -15,10 +15,10 @@
 // Receiving: OnChatMessage takes each RFB text-chat message of the link, joins the framing of
 // TextFraming.h and decrypts the texts. Each message prints "message TEXT" (or "undecryptable TEXT"),
 // the greeting prints "greeting ..." and becomes the status, a complete chat line prints "chat TEXT"
-// and goes to the chat pane. The customer's "monitors" list becomes the choice of monitors (see
-// ChooseMonitor). The customer's file offers are answered per FileOptions::answer, or by
-// asking the agent; the customer's files are fetched by AgentFiles, whose lines the window hands to
-// OnFilesLine on the UI thread.
+// and goes to the chat pane as it came (its header names the customer and the time). The customer's
+// "monitors" list becomes the choice of monitors (see ChooseMonitor). The customer's file offers are
+// answered per FileOptions::answer, or by asking the agent; the customer's files are fetched by
+// AgentFiles, whose lines the window hands to OnFilesLine on the UI thread.
 #pragma once
 
 #include "AgentCommands.h"
@@ -26,6 +26,7 @@
 #include "server/TextFraming.h"
 #include "session/SessionMessages.h"
 
+#include <QDateTime>
 #include <QList>
 #include <QRect>
 #include <QString>
@@ -46,8 +47,11 @@ class ConsolePort {
     virtual void SendMessage(const QString& plain) = 0;
     // OnTimer is to be called once, ms milliseconds from now.
     virtual void StartTimer(int ms) = 0;
-    // A line in the chat pane; html: the text is the customer's HTML, to be shown without running it.
-    virtual void ShowChat(const QString& speaker, const QString& text, bool html) = 0;
+    // A whole chat line in HTML, the customer's or the agent's own, whose header names the speaker and
+    // the time: the pane shows its text, without loading or running anything of it.
+    virtual void ShowChatLine(const QString& html) = 0;
+    // A line of the console's own in the chat pane ("알림: ...").
+    virtual void ShowNotice(const QString& text) = 0;
     virtual void ShowStatus(const QString& text) = 0;
     // Something the agent asked for was not done, and why.
     virtual void ReportError(const QString& text) = 0;
@@ -69,7 +73,7 @@ struct ConsoleOptions {
     bool busy = false;
     bool screen = false;                    // --screen given: "내 화면 보여주기" can start a server
     std::string bindAddress = "127.0.0.1";  // sent in "showme" as the screen's address
-    QString agentName = QStringLiteral("상담원");
+    QString agentName = QStringLiteral("상담원");  // --name: in the chat lines' header and in "showme"
     FileOptions files;
 };
 
@@ -108,7 +112,9 @@ class AgentConsoleSession {
     void OnFilesLine(const std::string& line);
 
     // The agent's actions.
-    void SendChat(const QString& line);
+    // Sends the agent's text (nothing for a blank one) as a chat line with the header of the customer's
+    // lines: the agent's name and `now`.
+    void SendChat(const QString& text, const QDateTime& now);
     void OfferFiles(const QStringList& paths);
     void ShowMyScreen(bool allowControl);
     void StopShowing();
@@ -133,7 +139,6 @@ class AgentConsoleSession {
     framing::TextAssembler m_assembler;
     session::ChatBuffer m_chat;
     bool m_chatOpen = false;
-    QString m_customer = QStringLiteral("고객");
     std::deque<OutgoingMessage> m_outbox;
     bool m_paused = false;  // a pause of the outbox is running
     QList<QRect> m_monitors;

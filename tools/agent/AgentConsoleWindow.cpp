@@ -24,6 +24,7 @@
 #include <QStatusBar>
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QTextDocument>
 #include <QTextDocumentFragment>
 #include <QVBoxLayout>
 
@@ -325,10 +326,15 @@ void AgentConsoleWindow::StartTimer(int ms) {
     m_pace.start(ms);
 }
 
-void AgentConsoleWindow::ShowChat(const QString& speaker, const QString& text, bool html) {
-    // The customer's HTML is reduced to its text: nothing in it is loaded or run.
-    const QString shown = html ? QTextDocumentFragment::fromHtml(text).toPlainText() : text;
-    m_chat->appendPlainText(speaker + QStringLiteral(": ") + shown);
+void AgentConsoleWindow::ShowChatLine(const QString& html) {
+    // The line is reduced to its text: nothing in it is loaded or run. Its header ("이름 (시각):")
+    // stays on a line of its own above the words; a blank line sets it off from the line before.
+    if (!m_chat->document()->isEmpty()) m_chat->appendPlainText(QString());
+    m_chat->appendPlainText(QTextDocumentFragment::fromHtml(html).toPlainText().trimmed());
+}
+
+void AgentConsoleWindow::ShowNotice(const QString& text) {
+    m_chat->appendPlainText(QStringLiteral("알림: ") + text);
 }
 
 void AgentConsoleWindow::ShowStatus(const QString& text) {
@@ -412,7 +418,7 @@ void AgentConsoleWindow::PlayLine(const QString& line) {
     } else if (command == u"\\changeagent") {
         m_session->ChangeAgent(argument);
     } else if (command == u"\\chat") {
-        m_session->SendChat(argument);
+        m_session->SendChat(argument, QDateTime::currentDateTime());
     } else if (command == u"\\control" && (argument == u"on" || argument == u"off")) {
         m_control->setChecked(argument == u"on");
     } else if (command == u"\\monitor" && session::ParseMonitorIndex(argument)) {
@@ -427,7 +433,7 @@ void AgentConsoleWindow::PlayLine(const QString& line) {
 void AgentConsoleWindow::OnChatEntered() {
     const QString line = m_input->text();
     m_input->clear();
-    m_session->SendChat(line);
+    m_session->SendChat(line, QDateTime::currentDateTime());
 }
 
 void AgentConsoleWindow::OnSendFiles() {

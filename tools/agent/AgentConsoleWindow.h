@@ -78,7 +78,8 @@ class AgentConsoleWindow : public QMainWindow, private ConsolePort {
     void PrintLine(const std::string& line) override;
     void SendMessage(const QString& plain) override;
     void StartTimer(int ms) override;
-    void ShowChat(const QString& speaker, const QString& text, bool html) override;
+    void ShowChatLine(const QString& html) override;
+    void ShowNotice(const QString& text) override;
     void ShowStatus(const QString& text) override;
     void ReportError(const QString& text) override;
     bool AskAcceptFiles(const QStringList& names) override;

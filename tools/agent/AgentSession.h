@@ -91,6 +91,7 @@ struct AgentOptions {
     FileOptions files;
     std::string screenDisplay;         // --screen: the X display the agent shows with "\showme"
     std::vector<std::string> early;    // --early: lines sent with the handshake, by the raw peer
+    std::string name;                  // --name, console only: the agent's name in chat lines and "showme"
     components::secure::AgentKey key;  // --key: TLS with this key; invalid: a plain link
 };
 

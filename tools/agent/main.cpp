@@ -22,11 +22,12 @@
 //       (see AgentSession.h); exits 1 with a message when FILE is no key file. --early speaks RFB
 //       by hand and sends each LINE with the handshake, before the customer's program admits the
 //       link (a hostile peer for tests; see AgentSession.h).
-//   pelio-agent console PORT [the options of listen but --early]
+//   pelio-agent console PORT [--name NAME] [the options of listen but --early]
 //       the same session in a window for a person acting as the agent: the customer's screen with
 //       control, a chat pane, and buttons for files, the agent's own screen, handing over and ending
 //       the session; it prints the event lines of listen (see AgentConsoleWindow.h). With --key the
-//       window shows the check code of the secure link.
+//       window shows the check code of the secure link. NAME (default "상담원") heads the agent's chat
+//       lines, with the time, and names the agent when it shows its screen.
 // Arguments are read as UTF-8 and results are printed as UTF-8 followed by a line break.
 #include "AgentConsoleWindow.h"
 #include "AgentSession.h"
@@ -55,7 +56,7 @@ int Usage(bool asked = false) {
         "       pelio-agent listen PORT [--bind ADDRESS] [--busy] [--script FILE] [--screen DISPLAY]\n"
         "                          [--answer-files accept|refuse] [--share DIR URL] [--received DIR]\n"
         "                          [--key FILE] [--early LINE]...\n"
-        "       pelio-agent console PORT [the options of listen but --early]\n"
+        "       pelio-agent console PORT [--name NAME] [the options of listen but --early]\n"
         "listen reads one command per line: a plain line is sent as a session message;\n"
         "  link:     \\pointer X Y MASK, \\key KEYSYM down|up, \\type KEYSYM, \\save FILE, \\quit,\n"
         "            \\repeat N LINE\n"
@@ -66,6 +67,7 @@ int Usage(bool asked = false) {
         "            \\monitor N (the customer's monitor N, 0 the whole desktop),\n"
         "            \\\\TEXT (the message \"\\TEXT\")\n"
         "console shows the session in a window and reads the same lines; \\chat TEXT, \\end,\n"
+        "  (--name NAME: the agent's name in its chat lines and when it shows its screen),\n"
         "  \\showme [0|1], \\stopshowme, \\offer FILE..., \\changeagent P/L/PORT, \\monitor N act as\n"
         "  its controls, \\control on|off sets its control toggle and \\quit closes it\n",
         asked ? stdout : stderr);
@@ -135,6 +137,8 @@ bool ParseOptions(int argc, char** argv, pelio::agent::AgentOptions& options, st
             options.screenDisplay = argv[++i];
         } else if (std::strcmp(argv[i], "--key") == 0 && i + 1 < argc) {
             keyFile = argv[++i];
+        } else if (std::strcmp(argv[i], "--name") == 0 && i + 1 < argc && argv[i + 1][0] != '\0') {
+            options.name = argv[++i];
         } else if (std::strcmp(argv[i], "--early") == 0 && i + 1 < argc) {
             options.early.emplace_back(argv[++i]);
         } else {
@@ -156,7 +160,7 @@ bool LoadKey(const std::string& keyFile, pelio::agent::AgentOptions& options) {
 int Listen(int argc, char** argv) {
     pelio::agent::AgentOptions options;
     std::string keyFile;
-    if (!ParseOptions(argc, argv, options, keyFile)) return Usage();
+    if (!ParseOptions(argc, argv, options, keyFile) || !options.name.empty()) return Usage();
     if (!LoadKey(keyFile, options)) return 1;
     return pelio::agent::RunAgent(options);
 }
@@ -174,6 +178,7 @@ int Console(int argc, char** argv) {
     setup.options.screen = !options.screenDisplay.empty();
     setup.options.bindAddress = options.bindAddress;
     setup.options.files = options.files;
+    if (!options.name.empty()) setup.options.agentName = QString::fromUtf8(options.name.c_str());
     setup.key = options.key;
     return pelio::agent::RunConsole(argc, argv, setup);
 }

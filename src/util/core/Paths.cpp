@@ -147,6 +147,19 @@ QString FolderOfPath(const QString& path) {
     return slash < 0 ? QString() : path.left(slash + 1);
 }
 
+QString ShownFolderPath(const QString& folder) {
+    return ShownFolderPath(folder, QDir::homePath());
+}
+
+QString ShownFolderPath(const QString& folder, const QString& home) {
+    const QString path = QDir::cleanPath(folder);
+    const QString base = QDir::cleanPath(home);
+    if (base.isEmpty() || base == u'/') return path;
+    if (path == base) return QStringLiteral("~");
+    if (path.startsWith(base + u'/')) return QStringLiteral("~/") + path.mid(base.size() + 1);
+    return path;
+}
+
 QString FileNameOfPath(const QString& path) {
     return path.mid(path.lastIndexOf(u'/') + 1);
 }

@@ -41,6 +41,12 @@ QString HistoryCompanyFolderName(const QString& deptCode, const QString& deptNam
 // empty when there is none. A non-empty result ends with "/".
 QString FolderOfPath(const QString& path);
 
+// A folder as the program names it to the customer: below the home folder "~/" and the rest of the
+// path ("~/Documents/Pelio 받은파일", "~/문서/Pelio 받은파일"), the home folder itself "~", any other
+// folder its whole path; no "/" at the end. The first form takes the user's home folder.
+QString ShownFolderPath(const QString& folder);
+QString ShownFolderPath(const QString& folder, const QString& home);
+
 // The text after the last "/", or the whole path when it has none.
 QString FileNameOfPath(const QString& path);
 

@@ -21,7 +21,7 @@ struct OpenFilesRequest {
     QWidget* parent = nullptr;
     QString title;
     QString filter;         // "description|patterns|description|patterns", patterns separated by ";"
-    QString initialFolder;  // empty: the dialog's own choice
+    QString initialFolder;  // empty or missing: the user's documents folder (DialogStartFolder)
     bool multiple = true;   // more than one file may be picked
 };
 
@@ -63,6 +63,19 @@ class Dialogs {
     // previous provider, null for the real dialogs.
     static DialogProvider* SetProvider(DialogProvider* provider);
 };
+
+// The folder a file dialog opens in: `requested` when it names an existing folder, else `documents`
+// when that exists, else `home`. Never the program's working folder.
+QString DialogStartFolder(const QString& requested, const QString& documents, const QString& home);
+
+// The desktop's own file chooser (the desktop portal's, through Qt's "xdgdesktopportal" platform
+// theme): call ChooseDesktopFileChooser before the application object exists, so that Qt loads that
+// theme when the user chose no theme of their own, and ForgetChosenTheme right after it, so that the
+// programs this one starts get the environment it was given. The real dialogs use the desktop's file
+// chooser only while the session bus answers for the portal's file chooser; otherwise Qt's own dialog,
+// in Korean, opens.
+void ChooseDesktopFileChooser();
+void ForgetChosenTheme();
 
 // A filter of the form "description|patterns|..." as a Qt file-dialog filter: ";" between patterns
 // becomes a blank and "*.*" becomes "*", so that names without an extension are listed too.
