@@ -1,5 +1,6 @@
 #include "secure/TlsTunnel.h"
 
+#include "secure/LinkLiveness.h"
 #include "secure/SecureLog.h"
 
 #include <openssl/err.h>
@@ -19,6 +20,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
@@ -87,12 +89,14 @@ struct TlsTunnel::Impl {
     std::condition_variable changed;
     bool handshakeDone = false;
     bool finished = false;
+    std::atomic<bool> lost{false};  // the relay ended on a lost network connection
     Failure failure = Failure::None;
     QString checkCode;
 
     // Guards each write to the plain side together with the count of what was written.
     mutable std::mutex countMutex;
     std::uint64_t delivered = 0;
+    bool closedHere = false;  // the relay sent its close (tunnel thread)
 
     bool Setup(int socket, const AgentKey* key);
     void Run();
@@ -144,6 +148,7 @@ bool TlsTunnel::Impl::Setup(int socket, const AgentKey* key) {
         return false;
     const int one = 1;
     ::setsockopt(net, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);  // the relay writes whole messages
+    WatchLiveness(net);
 
     context = SSL_CTX_new(client ? TLS_client_method() : TLS_server_method());
     if (!context) return false;
@@ -197,6 +202,12 @@ void TlsTunnel::Impl::Run() {
     }
     changed.notify_all();
     if (result == Failure::None) Relay();
+    // Before the caller can read the end: a lost connection, not one the peer closed. The state is
+    // read while the network socket is still open and was never shut down by this side.
+    if (result == Failure::None && !Woken() && !closedHere && ReadTcpEnd(net) == TcpEnd::Lost) {
+        qCInfo(lcSecure, "relay: the network connection was lost");
+        lost = true;
+    }
     // The caller reads the end of the stream from here on.
     ::close(relayEnd);
     relayEnd = -1;
@@ -380,6 +391,7 @@ void TlsTunnel::Impl::Relay() {
         }
         if (plainDone && upStart == upEnd && !netDone) {
             qCDebug(lcSecure, "relay: the plain side ended");
+            closedHere = true;
             CloseGracefully();
             return;
         }
@@ -522,6 +534,10 @@ bool TlsTunnel::WaitFinished(int ms) {
     std::unique_lock lock(d->mutex);
     return d->changed.wait_for(lock, std::chrono::milliseconds(std::max(ms, 0)),
                                [this] { return d->finished; });
+}
+
+bool TlsTunnel::Lost() const {
+    return d->lost.load();
 }
 
 bool TlsTunnel::ReadCounters(int plainFd, std::uint64_t& delivered, std::uint64_t& taken) const {

@@ -20,6 +20,9 @@
 // - or Stop is called.
 // The caller then reads the end of the stream on the plain descriptor, and its writes fail.
 //
+// The network socket is watched for death (LinkLiveness.h): a peer that vanishes ends the relay
+// within kDeadLinkMs, and Lost tells such an end from the peer's close.
+//
 // Check code: six digits derived from the session's keys (TLS exporter), the same on both ends and
 // different for every session; two people compare them to know that no one sits in between.
 //
@@ -78,6 +81,10 @@ class TlsTunnel {
     void Stop();
     // True once the relay has ended (waiting at most `ms`).
     bool WaitFinished(int ms);
+    // True when the relay ended because the network connection was lost (reset, timed out,
+    // unreachable), false while it runs and when the peer closed it, the caller ended it or Stop did.
+    // Set before the caller reads the end of the stream.
+    bool Lost() const;
 
     // One consistent reading of the bytes the relay has written to the plain descriptor and, of them,
     // the ones the caller has read: those not read yet are counted on `plainFd`, the caller's end or a

@@ -29,6 +29,7 @@ void FakeServerComponent::Stop() {
     for (auto& [index, connection] : m_connections) connection->deleteLater();
     m_connections.clear();
     m_left.clear();
+    m_lost.clear();
 }
 
 bool FakeServerComponent::Connect(const QString& address, int port) {
@@ -106,6 +107,11 @@ void FakeServerComponent::SimulateText(const QString& text, int index) {
 void FakeServerComponent::SimulateDisconnected(int index) {
     // The object stays valid until Stop, as the real one does; the event is raised once.
     if (!m_connections.count(index) || !m_left.insert(index).second) return;
+    emit Disconnected(index);
+}
+
+void FakeServerComponent::SimulateLost(int index) {
+    m_lost.insert(index);
     emit Disconnected(index);
 }
 

@@ -104,6 +104,9 @@ class FakeServerComponent : public ServerComponent {
     void SimulateDisconnected(int index = 1);
     // Sets the monitors and raises MonitorsChanged; a monitor no longer listed falls back to 0.
     void SimulateMonitorsChanged(const QList<QRect>& list);
+    // Raises Disconnected for a link whose connection was lost (LinkLost is true for it).
+    void SimulateLost(int index = 1);
+    bool LinkLost(int index) const override { return m_lost.count(index) > 0; }
 
   private:
     void SetFlag(int i, bool value);
@@ -116,6 +119,7 @@ class FakeServerComponent : public ServerComponent {
     int m_nextIndex = 1;
     std::map<int, FakeServerConnection*> m_connections;  // the links of this session
     std::set<int> m_left;                                // those whose agent left
+    std::set<int> m_lost;                                // those whose connection was lost
     InertServerConnection m_inert;
 };
 

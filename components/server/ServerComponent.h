@@ -89,6 +89,14 @@ class ServerComponent : public QObject {
     enum class ConnectFailure { None, Unreachable, Security };
     virtual ConnectFailure LastConnectFailure() const { return ConnectFailure::None; }
 
+    // Whether the link of an index whose Disconnected has been delivered was lost (reset, timed out,
+    // unreachable) rather than closed by the agent's program or cut by this side: a lost link may be
+    // dialled again. Valid until the next Stop; false for any other index.
+    virtual bool LinkLost(int index) const {
+        Q_UNUSED(index);
+        return false;
+    }
+
     // The connection object of an index that Connected delivered. For an unknown index an inert
     // object (empty Address, Allowed ignored), never null.
     virtual ServerConnection* Client(int index) = 0;

@@ -103,6 +103,7 @@ struct Link {
     std::string checkCode;
     std::optional<pthread_t> thread;  // the library's input thread once started; joined at Stop
     bool sending = false;             // the text sender is writing on `cl`; its end waits for that
+    bool cut = false;                 // this side cut the peer off: its end is no loss of the link
     std::deque<std::string> outbox;   // texts for the agent, in order
     // The clipboard's latest text for the agent (UTF-8, CR LF line ends), sent after the texts waiting;
     // a newer one replaces it.

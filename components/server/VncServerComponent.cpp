@@ -211,6 +211,7 @@ void VncServerComponent::Stop() {
     if (wasActive || d->screen) d->StopServer();
     for (auto& [index, connection] : d->connections) connection->deleteLater();
     d->connections.clear();
+    d->lostLinks.clear();
 }
 
 bool VncServerComponent::Connect(const QString& address, int port) {
@@ -263,6 +264,10 @@ bool VncServerComponent::Connect(const QString& address, int port) {
 
 ServerComponent::ConnectFailure VncServerComponent::LastConnectFailure() const {
     return d->lastFailure;
+}
+
+bool VncServerComponent::LinkLost(int index) const {
+    return d->lostLinks.count(index) > 0;
 }
 
 ServerConnection* VncServerComponent::Client(int index) {

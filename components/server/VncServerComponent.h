@@ -17,6 +17,10 @@
 // nothing of it is delivered. The connection's CheckCode is that of the TLS session; Address is the
 // peer's address on the network, as for a plain link.
 //
+// Every link's socket is watched for death (secure/LinkLiveness.h): a link whose peer vanished ends
+// within secure::kDeadLinkMs, and LinkLost tells that end from the peer's close (the peer's FIN, or
+// a TLS close) and from a cut this side made.
+//
 // Texts from the agent: only those it sent after Allowed was set are delivered; a text it began
 // before is dropped whole, with its pieces that come after. One text may be at most
 // framing::DefaultTextLimit bytes (2 MiB); a longer one is dropped and the link stays. A peer that
@@ -72,6 +76,7 @@ class VncServerComponent : public ServerComponent {
     bool Connect(const QString& address, int port) override;
     ConnectFailure LastConnectFailure() const override;
     ServerConnection* Client(int index) override;
+    bool LinkLost(int index) const override;
     void Send(int target, const QString& text) override;
     void StartRecording(const QString& path) override;
     void StopRecording() override;

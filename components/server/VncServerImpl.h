@@ -23,6 +23,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -72,6 +73,7 @@ struct VncServerComponent::Impl {
     int generation = 0;
     int defaultPort = 0;
     std::map<int, ServerConnection*> connections;
+    std::set<int> lostLinks;  // links whose Disconnected told of a lost connection
     InertConnection inert;
     std::vector<QEventLoop*> connectLoops;
     int connectDepth = 0;                     // Connect calls under way

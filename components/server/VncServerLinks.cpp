@@ -1,5 +1,6 @@
 // The links of the server component: the library's hooks, the connector thread of each Connect and
 // the thread that sends the session's texts.
+#include "secure/LinkLiveness.h"
 #include "secure/TlsTunnel.h"
 #include "server/ServerLog.h"
 #include "server/VncServerImpl.h"
@@ -69,11 +70,17 @@ void VncServerComponent::Impl::ClientGone(rfbClientPtr cl) {
     Link* link = LinkOf(cl);
     if (!link) return;
     LinkState before = LinkState::Closed;
+    bool lost = false;
     {
         std::unique_lock lock(self->mutex);
         link->Apply(LinkEvent::End, &before);
         self->changed.wait(lock, [&] { return !link->sending; });
         link->cl = nullptr;
+        // Read while our descriptor still holds the connection: the library has closed its own without
+        // shutting the connection down, so its state still tells the peer's close from a loss.
+        if (!link->cut)
+            lost =
+                link->tunnel ? link->tunnel->Lost() : secure::ReadTcpEnd(link->wire) == secure::TcpEnd::Lost;
         // The library has closed its descriptor: the connection ends with ours.
         if (link->wire >= 0) close(link->wire);
         link->wire = -1;
@@ -84,7 +91,11 @@ void VncServerComponent::Impl::ClientGone(rfbClientPtr cl) {
     // Only a link that raised Connected raises Disconnected.
     if (self->stopping || !IsAnnounced(before)) return;
     const int index = link->index;
-    self->Post([self, index] { emit self->q->Disconnected(index); });
+    if (lost) qCInfo(lcServer, "link %d: the connection was lost", index);
+    self->Post([self, index, lost] {
+        if (lost) self->lostLinks.insert(index);
+        emit self->q->Disconnected(index);
+    });
 }
 
 void VncServerComponent::Impl::UpdateRequested(rfbClientPtr cl, rfbFramebufferUpdateRequestMsg* request) {
@@ -148,6 +159,7 @@ void VncServerComponent::Impl::TextChat(rfbClientPtr cl, int length, char* text)
         {
             std::lock_guard lock(self->mutex);
             wire = link->wire;
+            link->cut = true;
         }
         if (wire >= 0) {
             const linger reset{1, 0};
@@ -220,6 +232,9 @@ int VncServerComponent::Impl::ConnectSocket(const std::string& host, int port, C
         fcntl(result, F_SETFL, fcntl(result, F_GETFL) & ~O_NONBLOCK);
         const int one = 1;
         setsockopt(result, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+        // A link that dies without an end is noticed within secure::kDeadLinkMs, also under TLS (the
+        // tunnel relays on this socket).
+        secure::WatchLiveness(result);
     }
     return result;
 }

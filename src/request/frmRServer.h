@@ -136,6 +136,7 @@ class frmRServer : public QWidget, private AgentListRules::View, private session
     void ShowOnSupport() override;
     void CloseOnSupport() override;
     void ShowLinkSecurity(const QString& text) override;
+    void ShowRedialling(bool redialling) override;
     void RestoreAndActivate() override;
     void SetNormalState() override;
     void Minimize() override;
@@ -173,7 +174,8 @@ class frmRServer : public QWidget, private AgentListRules::View, private session
     QLabel* m_lblTime = nullptr;
     QPointer<session::frmConnected> m_connectedNotice;
     QPointer<session::frmOnSupport> m_onSupport;
-    QString m_linkSecurity;  // how the session's link is protected, for the windows above
+    bool m_redialling = false;  // the indicator says that the link is being dialled again
+    QString m_linkSecurity;     // how the session's link is protected, for the windows above
     QStatusBar* m_statusBar = nullptr;
     QTimer m_timer2;
     QPointer<history::frmPlay> m_review;

@@ -92,7 +92,13 @@ void frmRServer::ShowOnSupport() {
         m_onSupport->setAttribute(Qt::WA_DeleteOnClose);
     }
     m_onSupport->setToolTip(m_linkSecurity);
+    m_onSupport->SetRedialling(m_redialling);
     m_onSupport->show();
+}
+
+void frmRServer::ShowRedialling(bool redialling) {
+    m_redialling = redialling;
+    if (m_onSupport) m_onSupport->SetRedialling(redialling);
 }
 
 void frmRServer::ShowLinkSecurity(const QString& text) {

@@ -71,8 +71,10 @@ std::unique_ptr<components::ViewerComponent> MakeViewer(const QString& agentPin)
     return viewer;
 }
 
-SessionController::Hooks ProgramHooks(app::AppContext& context, const web::ServiceRoots& roots) {
+SessionController::Hooks ProgramHooks(app::AppContext& context, const web::ServiceRoots& roots,
+                                      const platform::Clock& clock) {
     SessionController::Hooks hooks;
+    hooks.nowMs = [&clock] { return clock.NowMs(); };
     hooks.lookupPublicIp = [roots, &context] { return web::LookupPublicIp(roots, context); };
     hooks.waitResponsive = [](int ms) { web::WaitResponsive(ms); };
     hooks.pumpEvents = [] { web::PumpPendingEvents(); };
@@ -107,7 +109,8 @@ class ProgramSession : private ProgramParts, public SessionController {
     ProgramSession(app::AppContext& context, platform::Services& services, SessionView& view,
                    const ChatFactory& makeChat, const DownloadFactory& makeDownloads)
         : ProgramParts(context, services, view, [this] { return CurrentServerIP(); }),
-          SessionController(context, component, view, nullptr, ProgramHooks(context, roots)) {
+          SessionController(context, component, view, nullptr,
+                            ProgramHooks(context, roots, *services.clock)) {
         m_chat = makeChat(*this);
         SetChat(*m_chat);
         m_downloads = makeDownloads(*m_chat);

@@ -69,6 +69,7 @@ std::optional<SessionController::State> SessionController::Next(State state, Eve
             break;
         case S::InSession:
             if (event == E::Move) return S::Moving;
+            if (event == E::Drop) return S::Lost;
             if (event == E::Ended) return S::Idle;
             if (event == E::Open) return S::Connecting;
             break;
@@ -81,8 +82,30 @@ std::optional<SessionController::State> SessionController::Next(State state, Eve
             if (event == E::Busy) return S::Waiting;
             if (event == E::Ended) return S::Idle;
             break;
+        case S::Lost:
+            if (event == E::Redial) return S::Redialling;
+            if (event == E::Ended) return S::Idle;
+            break;
+        case S::Redialling:
+            if (event == E::LinkUp) return S::Rejoining;
+            if (event == E::LinkFailed) return S::Lost;
+            if (event == E::Ended) return S::Idle;
+            break;
+        case S::Rejoining:
+            if (event == E::Admitted) return S::InSession;
+            if (event == E::Busy || event == E::Drop) return S::Lost;
+            if (event == E::Ended) return S::Idle;
+            break;
     }
     return std::nullopt;
+}
+
+QString SessionController::ConnectedText() {
+    return kConnected;
+}
+
+QString SessionController::SecurityFailedText() {
+    return kSecurityFailed;
 }
 
 bool SessionController::Apply(Event event) {
@@ -102,6 +125,8 @@ SessionController::SessionController(app::AppContext& context, components::Serve
       m_hooks(std::move(hooks)) {
     m_timer1.setInterval(1000);
     connect(&m_timer1, &QTimer::timeout, this, &SessionController::Timer1Tick);
+    m_redialTimer.setSingleShot(true);
+    connect(&m_redialTimer, &QTimer::timeout, this, &SessionController::RedialTick);
     connect(&m_component, &components::ServerComponent::Connected, this, &SessionController::OnConnected);
     connect(&m_component, &components::ServerComponent::Disconnected, this,
             &SessionController::OnDisconnected);
@@ -117,7 +142,8 @@ SessionController::~SessionController() {
 }
 
 bool SessionController::bConnected() const {
-    return m_state == State::Waiting || m_state == State::InSession || m_state == State::MovedWaiting;
+    return m_state == State::Waiting || m_state == State::InSession || m_state == State::MovedWaiting ||
+           Redialling();
 }
 
 void SessionController::Prepare() {
@@ -235,6 +261,8 @@ bool SessionController::Open(const QString& address, int port, const QString& ag
     m_currentServerPort = port;
     m_view.SetWaitCursor(false);
     if (ok) {
+        m_linkAddress = address;
+        m_linkPort = port;
         Apply(Event::LinkUp);
         StartLinkDone();
         m_view.ShowConnectedNotice();
@@ -274,10 +302,13 @@ void SessionController::OnConnected(int index) {
         // another agent ends here: the link's end is the session's end, told as such.
         qCInfo(lcSession) << "agent busy";
         if (!Apply(Event::Busy)) return;
+        // An agent dialled again may not have noticed the loss yet: the next dial follows as planned.
+        if (m_state == State::Lost) return;
         m_view.Inform(BusyText(ManualMode()));
         return;
     }
     const bool moved = m_state == State::MovedWaiting;
+    const bool rejoined = m_state == State::Rejoining;
     // Only a link this session made is admitted.
     if (!Apply(Event::Admitted)) return;
     const std::weak_ptr<bool> alive = m_alive;
@@ -297,6 +328,11 @@ void SessionController::OnConnected(int index) {
                                 m_context.AccountId));
     m_toldMonitors.clear();
     TellMonitors();
+    if (rejoined) {
+        // The customer may have ended the session while window events ran.
+        if (m_state == State::InSession) FinishRedial();
+        return;
+    }
     if (m_hooks.pumpEvents) m_hooks.pumpEvents();
     if (alive.expired()) return;
     if (!m_context.ReceivedFolder.isEmpty() && !QFileInfo::exists(m_context.ReceivedFolder))
@@ -318,6 +354,20 @@ void SessionController::OnDisconnected(int index) {
     if (index != m_admittedIndex && m_state == State::InSession) return;  // a link given up earlier
     if (index == m_replacedIndex && AgentChanging()) return;              // the link a move replaces
     if (m_state == State::Idle) return;                                   // the session has already ended
+    if (Redialling()) {
+        // Links of earlier dials end on their own; a link that ends before the agent took it is
+        // dialled again as planned.
+        if (m_state == State::Rejoining) Apply(Event::Drop);
+        return;
+    }
+    if (m_state == State::InSession && m_component.LinkLost(index) && m_hooks.nowMs) {
+        BeginRedial();
+        return;
+    }
+    EndOnLinkEnd();
+}
+
+void SessionController::EndOnLinkEnd() {
     qCInfo(lcSession) << "disconnected";
     if (!AgentChanging()) {
         m_view.RestoreAndActivate();
@@ -362,8 +412,12 @@ void SessionController::StopComponent() {
 
 void SessionController::CloseSession() {
     const bool changing = AgentChanging();
+    const bool redialling = Redialling();
     StopComponent();
     m_admittedIndex = -1;
+    m_redialTimer.stop();
+    m_heldMessages.clear();
+    if (redialling) m_view.ShowRedialling(false);
     Apply(Event::Ended);
     m_view.EnableControl(SessionControl::Connect,
                          (m_view.HasSelectedAgent() && !m_view.SelectedAgentGreyed()) || ManualMode());
@@ -426,6 +480,8 @@ void SessionController::ChangeAgent(const QString& address, int port, const QStr
     const bool ok = m_component.Connect(address, port);
     if (alive.expired()) return;
     if (ok) {
+        m_linkAddress = address;
+        m_linkPort = port;
         Apply(Event::LinkUp);
         StartLinkDone();
         m_view.ShowOnSupport();
@@ -446,7 +502,8 @@ void SessionController::ChangeAgent(const QString& address, int port, const QStr
 
 void SessionController::DropLink() {
     qCWarning(lcSession) << "the agent outran the session's limits: the link is dropped";
-    OnDisconnected(m_admittedIndex);
+    // This side's cut, never dialled again.
+    if (m_state != State::Idle) EndOnLinkEnd();
 }
 
 void SessionController::RestoreMainWindow() {
@@ -463,6 +520,14 @@ void SessionController::SetClipboardSharing(bool on) {
 }
 
 void SessionController::SendMessage(const QString& text) {
+    if (Redialling()) {
+        // Nothing reaches the agent now; after the greeting of the next link it does, in order.
+        if (m_heldMessages.size() < kMaxHeldMessages)
+            m_heldMessages << text;
+        else
+            qCWarning(lcSession) << "a message sent while dialling again is dropped";
+        return;
+    }
     m_component.Send(0, app::EncryptValue(text));
 }
 

@@ -16,10 +16,28 @@
 //                                                                   LinkFailed -> Idle
 //   MovedWaiting  that link is up; the next agent has not taken it  Admitted -> InSession,
 //                                                                   Busy -> Waiting, Ended -> Idle
+//   Lost          the admitted link was lost; the next dial waits   Redial -> Redialling, Ended -> Idle
+//   Redialling    the same agent is dialled again                   LinkUp -> Rejoining,
+//                                                                   LinkFailed -> Lost, Ended -> Idle
+//   Rejoining     that link is up; the agent has not taken it       Admitted -> InSession, Busy -> Lost,
+//                                                                   Drop -> Lost, Ended -> Idle
+//   (InSession                                                      Drop -> Lost)
 //
 // Any other event leaves the state as it is. While a link is being made (Connecting, Moving) the end
 // of the link it replaces is not the session's end. The session is connected (bConnected) in Waiting,
-// InSession and MovedWaiting, and moving to another agent (AgentChanging) in Moving and MovedWaiting.
+// InSession and MovedWaiting and while it dials again (Lost, Redialling, Rejoining); moving to another
+// agent (AgentChanging) in Moving and MovedWaiting.
+//
+// A lost link: when the admitted link ends and the component says it was lost (LinkLost: a reset or
+// no answer, as a pulled cable or a changed address gives), the session is not ended but dialled
+// again: the title and the on-support indicator say "연결이 끊어져 다시 연결하는 중...", the same
+// address, port and pin are dialled kFirstRedialMs after the loss and then every kRedialIntervalMs,
+// and once the agent takes a link again it is greeted again and the session goes on: the component
+// was never stopped, so the recording runs on in the same file; the chat window, its conversation and
+// the connected time stay. Messages sent meanwhile wait and follow the greeting. No dial starts later
+// than kRedialWindowMs after the loss (time read from the clock hook, RedialTick decides); then the
+// session ends as when a link ends. A link the agent's program closed (its FIN, or its "end" message),
+// one this side cut, and a session the customer ended are never dialled again.
 #pragma once
 
 #include "session/ChatLink.h"
@@ -30,6 +48,7 @@
 
 #include <QObject>
 #include <QPointer>
+#include <QStringList>
 #include <QTimer>
 
 #include <functional>
@@ -52,14 +71,33 @@ class MessageDispatcher;
 class SessionController : public QObject, public SessionSeam, public ChatLink, public SessionDriver {
     Q_OBJECT
   public:
-    enum class State { Idle, Connecting, Waiting, InSession, Moving, MovedWaiting };
-    enum class Event { Open, LinkUp, LinkFailed, Admitted, Busy, Ended, Move };
+    enum class State {
+        Idle,
+        Connecting,
+        Waiting,
+        InSession,
+        Moving,
+        MovedWaiting,
+        Lost,
+        Redialling,
+        Rejoining
+    };
+    enum class Event { Open, LinkUp, LinkFailed, Admitted, Busy, Ended, Move, Drop, Redial };
 
     // The state `event` leads to from `state`, or nothing when the event does not apply there.
     static std::optional<State> Next(State state, Event event);
 
     // The port the agent's program listens on when none is given.
     static constexpr int kDefaultAgentPort = 18925;
+    // Dialling again after a lost link: the first dial, the pause between dials, and how long after
+    // the loss a dial may still start.
+    static constexpr int kFirstRedialMs = 1000;
+    static constexpr int kRedialIntervalMs = 3000;
+    static constexpr qint64 kRedialWindowMs = 60000;
+    // How long a link made again may wait for the agent to take it before the next dial.
+    static constexpr qint64 kRejoinWaitMs = 15000;
+    // The most messages that wait for the link while it is dialled again; later ones are dropped.
+    static constexpr int kMaxHeldMessages = 1000;
 
     struct Hooks {
         // The customer's public address (the stored one when known).
@@ -69,6 +107,9 @@ class SessionController : public QObject, public SessionSeam, public ChatLink, p
         std::function<void()> pumpEvents;
         // The paths of the next session's transcript and recording in the history, one number for both.
         std::function<util::HistorySessionPaths()> newHistoryPaths;
+        // Monotonic milliseconds (the program's platform::Clock); without it, no lost link is dialled
+        // again.
+        std::function<qint64()> nowMs;
     };
 
     // The chat may be given later (SetChat), before the first session; the chat window is made with
@@ -107,7 +148,8 @@ class SessionController : public QObject, public SessionSeam, public ChatLink, p
     bool ShowMonitor(int index) override;
 
     // --- ChatLink ---
-    bool Connected() const override { return bConnected(); }
+    // While a lost link is dialled again nothing reaches the agent: the chat says so.
+    bool Connected() const override { return bConnected() && !Redialling(); }
     // Sends one chat line in its framing, pausing between the pieces.
     void SendChatLine(const QString& line) override;
     void MinimizeMainWindow() override { m_view.Minimize(); }
@@ -120,6 +162,13 @@ class SessionController : public QObject, public SessionSeam, public ChatLink, p
 
     State CurrentState() const { return m_state; }
     bool AgentChanging() const { return m_state == State::Moving || m_state == State::MovedWaiting; }
+    // A lost link is being dialled again (Lost, Redialling, Rejoining).
+    bool Redialling() const {
+        return m_state == State::Lost || m_state == State::Redialling || m_state == State::Rejoining;
+    }
+    // The redial timer's tick: dials the agent again, or ends the session once kRedialWindowMs have
+    // passed since the loss. Does nothing unless a lost link is being dialled again.
+    void RedialTick();
     bool ManualMode() const { return !m_tempServerIP.isEmpty(); }
     QString CurrentServerIP() const { return m_currentServerIP; }
     int CurrentServerPort() const { return m_currentServerPort; }
@@ -146,6 +195,16 @@ class SessionController : public QObject, public SessionSeam, public ChatLink, p
     // layout before (so that it learns that it changed).
     void TellMonitors();
     void StopComponent();
+    // The admitted link was lost: the session starts dialling the agent again.
+    void BeginRedial();
+    // The agent took a link again and was greeted: the session goes on.
+    void FinishRedial();
+    // The admitted link ended for good: the session ends on this side.
+    void EndOnLinkEnd();
+    qint64 NowMs() const { return m_hooks.nowMs ? m_hooks.nowMs() : 0; }
+    // Texts shared by the session's source files.
+    static QString ConnectedText();
+    static QString SecurityFailedText();
 
     app::AppContext& m_context;
     components::ServerComponent& m_component;
@@ -163,6 +222,13 @@ class SessionController : public QObject, public SessionSeam, public ChatLink, p
     QString m_transcriptPath;     // named with the recording when the link came up
     QString m_agentPin;           // the pin of the agent the current link goes to
     QList<QRect> m_toldMonitors;  // what the admitted agent was told of the monitors
+    // Where the current link goes (also after a change of agent): a lost link is dialled there again.
+    QString m_linkAddress;
+    int m_linkPort = 0;
+    qint64 m_redialUntilMs = 0;  // no dial starts at or after this time
+    qint64 m_rejoinSinceMs = 0;  // when the link made again came up
+    QTimer m_redialTimer;
+    QStringList m_heldMessages;  // sent while dialling again; they follow the greeting
     QString m_tempServerIP;
     int m_tempServerPort = 0;
     qint64 m_connectedSeconds = 0;

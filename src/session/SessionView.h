@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QString>
+#include <QtGlobal>
 
 class QWidget;
 
@@ -42,6 +43,9 @@ class SessionView {
     // How the link to the agent is protected, in words: on the connected notice and as the on-support
     // indicator's tooltip (kept for the windows shown later in the session); empty clears it.
     virtual void ShowLinkSecurity(const QString& text) = 0;
+    // The link to the agent was lost and is being dialled again: the on-support indicator says so
+    // until it is called with false (the title is set through SetStatus).
+    virtual void ShowRedialling(bool redialling) { Q_UNUSED(redialling); }
 
     virtual void RestoreAndActivate() = 0;
     virtual void SetNormalState() = 0;

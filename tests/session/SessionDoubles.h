@@ -45,6 +45,7 @@ class RecordingView : public SessionView {
     void ShowOnSupport() override { calls << QStringLiteral("show-onsupport"); }
     void CloseOnSupport() override { calls << QStringLiteral("close-onsupport"); }
     void ShowLinkSecurity(const QString& text) override { calls << QStringLiteral("security:") + text; }
+    void ShowRedialling(bool on) override { calls << QStringLiteral("redialling:%1").arg(on ? 1 : 0); }
     void RestoreAndActivate() override { calls << QStringLiteral("restore"); }
     void SetNormalState() override { calls << QStringLiteral("normal"); }
     void Minimize() override { calls << QStringLiteral("minimize"); }

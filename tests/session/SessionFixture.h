@@ -5,6 +5,7 @@
 #include "SessionDoubles.h"
 #include "app/AppContext.h"
 #include "app/ValueCipher.h"
+#include "platform/Clock.h"
 #include "server/FakeServerComponent.h"
 #include "session/MessageDispatcher.h"
 #include "session/SessionController.h"
@@ -29,6 +30,7 @@ class SessionTest : public ::testing::Test {
             return util::HistorySessionPaths{folder.path() + QStringLiteral("/rec.htm"),
                                              folder.path() + QStringLiteral("/rec.srf")};
         };
+        hooks.nowMs = [this] { return clock.NowMs(); };
         session = std::make_unique<SessionController>(context, component, view, &peers, hooks);
         dispatcher = std::make_unique<MessageDispatcher>(
             context, *session, view, MessageDispatcher::Peers{peers, peers, peers, peers},
@@ -73,6 +75,7 @@ class SessionTest : public ::testing::Test {
         FromAgent(FileOfferMessage(names));
     }
 
+    pelio::platform::ManualClock clock;
     QTemporaryDir folder;
     pelio::app::AppContext context;
     pelio::components::FakeServerComponent component;

@@ -37,7 +37,9 @@ class RecordingPort : public ConsolePort {
         choices = list;
         chosenMonitor = chosen;
     }
+    qint64 NowMs() const override { return now; }
 
+    qint64 now = 0;
     std::vector<std::string> printed;
     QStringList choices;
     int chosenMonitor = -1;
@@ -110,6 +112,50 @@ TEST_F(ConsoleRules, GreetingAndChatOfTheCustomerAndAPacedLineWithTheEndBehindIt
     session->End();
     EXPECT_EQ(port.sent.size(), 5);
     EXPECT_EQ(port.errors.size(), 1);
+}
+
+// The customer of a lost link dials again: the same session goes on, within 60 s and with the same
+// machine code only; an ended session is not awaited.
+TEST_F(ConsoleRules, TheCustomerOfALostLinkComesBackToTheSameSession) {
+    Start();
+    Receive(QStringLiteral("customer:M1/홍길동/010/hong"));
+    Receive(QStringLiteral("chatstart"));
+    Receive(QStringLiteral("chat:<b>cut"));  // a line cut off with the link
+    port.now = 1000;
+    session->OnDisconnected();
+    EXPECT_TRUE(session->AwaitsCustomer());
+    session->SendChat(QStringLiteral("waiting"),
+                      QDateTime::currentDateTime());  // nobody to send to meanwhile
+    EXPECT_TRUE(port.sent.isEmpty());
+
+    port.now = 50000;
+    EXPECT_FALSE(session->OnConnected("127.0.0.1"));
+    EXPECT_EQ(session->GetState(), State::Connected);
+    Receive(QStringLiteral("customer:M1/홍길동/010/hong"));
+    EXPECT_EQ(port.printed.back(), "reconnected M1");
+    EXPECT_EQ(port.chat.back(), QStringLiteral("알림:고객이 다시 연결되었습니다."));
+    Receive(QStringLiteral("chatend"));  // ends nothing: the cut line was not continued
+    EXPECT_EQ(port.chat.size(), 1);
+
+    // Too late: a new session, no word of a return.
+    session->OnDisconnected();
+    port.now += 60000;
+    EXPECT_FALSE(session->AwaitsCustomer());
+    // The agent's end: nobody is awaited.
+    session = std::make_unique<AgentConsoleSession>(ConsoleOptions{}, port, [](const std::string&) {});
+    session->OnConnected("127.0.0.1");
+    Receive(QStringLiteral("customer:M1/홍길동/010/hong"));
+    session->End();
+    session->OnDisconnected();
+    EXPECT_FALSE(session->AwaitsCustomer());
+    // Another customer after a lost link is greeted as any.
+    session = std::make_unique<AgentConsoleSession>(ConsoleOptions{}, port, [](const std::string&) {});
+    session->OnConnected("127.0.0.1");
+    Receive(QStringLiteral("customer:M1/홍길동/010/hong"));
+    session->OnDisconnected();
+    session->OnConnected("127.0.0.1");
+    Receive(QStringLiteral("customer:M2/김철수/011/kim"));
+    EXPECT_TRUE(port.printed.back().rfind("greeting M2", 0) == 0);
 }
 
 TEST_F(ConsoleRules, TheCustomersOfferIsAnsweredByTheOptionOrByAsking) {

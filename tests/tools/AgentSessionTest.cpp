@@ -1,5 +1,6 @@
 // pelio-agent in a session with the real server component, under a private Xvfb: what it prints of
 // the customer's messages and what its message commands deliver, as a viewer and as the raw peer.
+#include "LinkRelay.h"
 #include "ServerTestSupport.h"
 #include "app/ValueCipher.h"
 #include "server/VncServerComponent.h"
@@ -193,5 +194,44 @@ TEST(AgentSession, ListenWithAKeyRunsTheSessionOverTlsToTheComponentGivenThePrin
     EXPECT_TRUE(agent.WaitExit());
     EXPECT_EQ(agent.process().exitCode(), 0);
     EXPECT_TRUE(WaitFor([&] { return !disconnected.isEmpty(); }));
+    server.Stop();
+}
+
+// How a link ends decides whether the customer's program dials again: a reset (a network that dropped
+// the link) is lost, and `listen` takes the same customer back on a new link; the agent's \quit is a
+// close, neither lost nor awaited.
+TEST(AgentSession, ALostLinkIsToldFromAClosedOneAndTheCustomerIsTakenBack) {
+    pelio::test::XvfbDisplay x(QSize(320, 240));
+    ASSERT_TRUE(x.ok());
+    VncServerComponent server(x.name());
+    server.Start(18925);
+    AgentProcess agent;
+    ASSERT_GT(agent.port(), 0);
+    pelio::test::LinkRelay relay(agent.port());
+    QSignalSpy connected(&server, &VncServerComponent::Connected);
+    QSignalSpy disconnected(&server, &VncServerComponent::Disconnected);
+    const auto admitAndGreet = [&] {
+        ASSERT_TRUE(server.Connect(QStringLiteral("127.0.0.1"), relay.Port()));
+        ASSERT_TRUE(WaitFor([&] { return !connected.isEmpty(); }));
+        server.Client(connected.takeFirst().first().toInt())->SetAllowed(true);
+        server.Send(0, pelio::app::EncryptValue(pelio::session::SessionGreeting(
+                           QStringLiteral("M1"), QStringLiteral("홍길동"), QString(), QString())));
+    };
+    admitAndGreet();
+    EXPECT_FALSE(agent.WaitLine(QStringLiteral("greeting M1")).isEmpty());
+
+    relay.Cut();
+    ASSERT_TRUE(WaitFor([&] { return !disconnected.isEmpty(); }));
+    EXPECT_TRUE(server.LinkLost(disconnected.takeFirst().first().toInt()));
+    EXPECT_FALSE(agent.WaitLine(QStringLiteral("disconnected")).isEmpty());
+    EXPECT_FALSE(agent.WaitLine(QStringLiteral("listening ")).isEmpty());  // again, at the same port
+    ASSERT_TRUE(relay.Resume());
+    admitAndGreet();
+    EXPECT_EQ(agent.WaitLine(QStringLiteral("reconnected ")), QStringLiteral("reconnected M1"));
+
+    agent.Command(QStringLiteral("\\quit"));
+    ASSERT_TRUE(WaitFor([&] { return !disconnected.isEmpty(); }));
+    EXPECT_FALSE(server.LinkLost(disconnected.takeFirst().first().toInt()));
+    EXPECT_TRUE(agent.WaitExit());
     server.Stop();
 }

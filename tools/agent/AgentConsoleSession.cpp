@@ -25,8 +25,15 @@ void AgentConsoleSession::OnListening(int port) {
     m_port.ShowStatus(QStringLiteral("%1번 포트에서 고객의 연결을 기다립니다.").arg(port));
 }
 
+bool AgentConsoleSession::AwaitsCustomer() const {
+    return m_state == State::Ended && m_rejoin.Awaited(m_port.NowMs());
+}
+
 bool AgentConsoleSession::OnConnected(const std::string& address) {
-    if (m_state != State::Listening) return false;
+    if (m_state != State::Listening && !AwaitsCustomer()) return false;
+    // Nothing cut off with the last link continues on this one.
+    m_assembler = framing::TextAssembler();
+    m_chatOpen = false;
     m_port.PrintLine("connected " + address);
     m_state = m_options.busy ? State::Busy : State::Connected;
     m_port.ShowStatus(m_options.busy
@@ -67,6 +74,13 @@ void AgentConsoleSession::OnMessage(const QString& plain) {
     if (const auto greeting = session::ParseGreeting(plain)) {
         m_port.PrintLine(GreetingLine(greeting->machineCode, greeting->customerName, greeting->customerPhone,
                                       greeting->accountId));
+        if (m_rejoin.Greeted(greeting->machineCode, m_port.NowMs())) {
+            m_port.PrintLine("reconnected " + EscapeText(greeting->machineCode.toStdString()));
+            const QString text = QStringLiteral("고객이 다시 연결되었습니다.");
+            m_port.ShowNotice(text);
+            m_port.ShowStatus(text);
+            return;
+        }
         m_port.ShowStatus(
             QStringLiteral("고객: %1 (전화 %2)").arg(greeting->customerName, greeting->customerPhone));
         return;
@@ -114,7 +128,9 @@ void AgentConsoleSession::OnDisconnected() {
     if (m_showing) m_port.StopScreen();
     m_showing = false;
     m_port.PrintLine("disconnected");
-    m_port.ShowStatus(QStringLiteral("연결이 끊어졌습니다."));
+    m_port.ShowStatus(m_rejoin.LinkEnded(m_port.NowMs())
+                          ? QStringLiteral("연결이 끊어졌습니다. 고객이 다시 연결하기를 기다립니다.")
+                          : QStringLiteral("연결이 끊어졌습니다."));
     m_port.Changed();
 }
 
@@ -251,6 +267,7 @@ void AgentConsoleSession::ChooseMonitor(int index) {
 
 void AgentConsoleSession::End() {
     if (!Ready()) return;
+    m_rejoin.EndedByAgent();
     Queue(MessagesForLine(QStringLiteral("\\end")));
 }
 

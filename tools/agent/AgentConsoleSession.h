@@ -3,7 +3,12 @@
 // ConsolePort; tests use a recording port.
 //
 // States: Listening until the customer's program connects; then Connected, or Busy when the console
-// answers as a busy agent; Ended once the link is gone (no state leads back). Messages are sent only
+// answers as a busy agent; Ended once the link is gone. A link that ends without the agent's "end"
+// under a greeted customer may be the customer's lost link: for 60 s after it (AwaitsCustomer) the
+// window listens again and a new link leads from Ended to Connected; a greeting with the machine code
+// greeted last then prints "reconnected MACHINECODE" and says in the status and the chat pane that the
+// customer reconnected, and the chat pane goes on (AgentRejoin.h). The console cannot tell a lost link
+// from the customer's own end, so it also waits after the latter, in vain. Messages are sent only
 // while Connected; an action refused (not connected, bad input, no --share or --screen) reports its
 // reason through ReportError and sends nothing.
 //
@@ -23,6 +28,7 @@
 
 #include "AgentCommands.h"
 #include "AgentFiles.h"
+#include "AgentRejoin.h"
 #include "server/TextFraming.h"
 #include "session/SessionMessages.h"
 
@@ -32,6 +38,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <chrono>
 #include <deque>
 #include <string>
 
@@ -67,6 +74,12 @@ class ConsolePort {
         (void)choices;
         (void)chosen;
     }
+    // Monotonic milliseconds.
+    virtual qint64 NowMs() const {
+        return std::chrono::duration_cast<std::chrono::milliseconds>(
+                   std::chrono::steady_clock::now().time_since_epoch())
+            .count();
+    }
 };
 
 struct ConsoleOptions {
@@ -96,6 +109,8 @@ class AgentConsoleSession {
     int ChosenMonitor() const { return m_monitor; }
     // "전체 화면", then "모니터 N (WIDTHxHEIGHT)" for each monitor.
     static QStringList MonitorChoices(const QList<QRect>& monitors);
+    // The link has ended and its customer may still dial again: the window listens meanwhile.
+    bool AwaitsCustomer() const;
 
     // The link.
     void OnListening(int port);
@@ -143,6 +158,7 @@ class AgentConsoleSession {
     bool m_paused = false;  // a pause of the outbox is running
     QList<QRect> m_monitors;
     int m_monitor = 0;
+    CustomerRejoin m_rejoin;
 };
 
 }  // namespace pelio::agent

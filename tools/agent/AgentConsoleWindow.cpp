@@ -2,6 +2,7 @@
 
 #include "AgentScreen.h"
 #include "app/ValueCipher.h"
+#include "secure/LinkLiveness.h"
 #include "secure/TlsTunnel.h"
 #include "server/TextFraming.h"
 #include "util/core/KoreanTranslations.h"
@@ -45,6 +46,8 @@ namespace {
 class ReverseListener : public QTcpServer {
   public:
     std::function<void(int)> onSocket;
+    // Takes one more socket: a customer whose link was lost dials again.
+    void Reopen() { m_taken = false; }
 
   protected:
     void incomingConnection(qintptr socket) override {
@@ -70,16 +73,6 @@ QString PeerAddress(int socket) {
     else if (peer.ss_family == AF_INET6)
         inet_ntop(AF_INET6, &reinterpret_cast<sockaddr_in6*>(&peer)->sin6_addr, host, sizeof host);
     return QString::fromLatin1(host);
-}
-
-// The keep-alive the view sets on the sockets it is given, set on the network socket under a tunnel
-// (the view sees only the tunnel's local one): a customer who vanishes on an idle link ends the relay.
-void KeepAlive(int socket) {
-    const int one = 1, idle = 15, interval = 5, count = 3;
-    setsockopt(socket, SOL_SOCKET, SO_KEEPALIVE, &one, sizeof one);
-    setsockopt(socket, IPPROTO_TCP, TCP_KEEPIDLE, &idle, sizeof idle);
-    setsockopt(socket, IPPROTO_TCP, TCP_KEEPINTVL, &interval, sizeof interval);
-    setsockopt(socket, IPPROTO_TCP, TCP_KEEPCNT, &count, sizeof count);
 }
 
 QPushButton* Button(const QString& caption, const char* name, QWidget* parent) {
@@ -188,8 +181,10 @@ AgentConsoleWindow::AgentConsoleWindow(const ConsoleSetup& setup) : m_setup(setu
     connect(m_view, &components::VncViewerComponent::RemoteSizeChanged, this,
             [this](QSize size) { m_session->OnScreen(size.width(), size.height()); });
     connect(m_monitor, &QComboBox::activated, this, [this](int index) { m_session->ChooseMonitor(index); });
-    connect(m_view, &components::VncViewerComponent::ViewClosed, this,
-            [this] { m_session->OnDisconnected(); });
+    connect(m_view, &components::VncViewerComponent::ViewClosed, this, [this] {
+        m_session->OnDisconnected();
+        ListenForReturn();
+    });
     connect(m_view, &components::VncViewerComponent::ChatMessageReceived, this,
             [this](const QByteArray& message) { m_session->OnChatMessage(message.toStdString()); });
     connect(m_input, &QLineEdit::returnPressed, this, &AgentConsoleWindow::OnChatEntered);
@@ -234,19 +229,42 @@ bool AgentConsoleWindow::Listen() {
                      m_setup.port);
         return false;
     }
-    m_session->OnListening(listener->serverPort());
+    m_listenPort = listener->serverPort();
+    m_session->OnListening(m_listenPort);
     return true;
 }
 
+// After a link ended under a greeted customer: the same port takes that customer's next dial for as
+// long as it is awaited.
+void AgentConsoleWindow::ListenForReturn() {
+    if (!m_session->AwaitsCustomer() || !m_listener || m_listener->isListening()) return;
+    QHostAddress address;
+    address.setAddress(QString::fromStdString(m_setup.options.bindAddress));
+    static_cast<ReverseListener*>(m_listener)->Reopen();
+    if (!m_listener->listen(address, m_listenPort)) {
+        ReportError(QStringLiteral("고객의 다시 연결을 기다리지 못했습니다: ") + m_listener->errorString());
+        return;
+    }
+    PrintLine("listening " + std::to_string(m_listenPort));
+    QTimer::singleShot(CustomerRejoin::kWindowMs, this, [this] {
+        if (m_session->GetState() == AgentConsoleSession::State::Ended && !m_session->AwaitsCustomer())
+            m_listener->close();
+    });
+}
+
 void AgentConsoleWindow::OnAccepted(int socket, const QString& address) {
-    m_listener->close();  // one session only
+    m_listener->close();  // one customer at a time
+    if (m_session->GetState() != AgentConsoleSession::State::Listening && !m_session->AwaitsCustomer()) {
+        ::close(socket);  // came after the wait for the customer's return was over
+        return;
+    }
     const bool busy = m_session->OnConnected(address.toStdString());
     if (!m_setup.key.IsValid()) {
         Serve(socket, address, busy);
         return;
     }
     m_securing = true;
-    KeepAlive(socket);
+    components::secure::WatchLiveness(socket);
     m_handshake = std::thread([this, socket, address, busy, key = m_setup.key] {
         components::secure::TlsTunnel::Options options;
         options.timeoutMs = 30000;
@@ -270,6 +288,7 @@ void AgentConsoleWindow::OnSecured(const std::shared_ptr<components::secure::Tls
         ReportError(QStringLiteral("보안 연결을 맺지 못했습니다: ") + why);
         m_session->OnDisconnected();
         m_pending.clear();
+        ListenForReturn();
         return;
     }
     m_tunnel = tunnel;
@@ -398,7 +417,10 @@ void AgentConsoleWindow::ReadInput() {
 }
 
 void AgentConsoleWindow::PlayPending() {
-    if (m_session->GetState() == AgentConsoleSession::State::Listening || m_securing) return;
+    // Lines wait for the customer: the first one, or the one whose lost link is awaited again.
+    if (m_session->GetState() == AgentConsoleSession::State::Listening || m_securing ||
+        m_session->AwaitsCustomer())
+        return;
     while (!m_pending.isEmpty()) PlayLine(m_pending.takeFirst());
 }
 

@@ -89,6 +89,7 @@ class AgentConsoleWindow : public QMainWindow, private ConsolePort {
     void ShowMonitors(const QStringList& choices, int chosen) override;
 
     void OnAccepted(int socket, const QString& address);
+    void ListenForReturn();
     // The handshake's end: a tunnel, or null when it failed (`why`).
     void OnSecured(const std::shared_ptr<components::secure::TlsTunnel>& tunnel, const QString& address,
                    bool busy, const QString& why);
@@ -106,6 +107,7 @@ class AgentConsoleWindow : public QMainWindow, private ConsolePort {
     std::unique_ptr<AgentConsoleSession> m_session;
     std::unique_ptr<AgentScreen> m_screen;
     QTcpServer* m_listener = nullptr;
+    quint16 m_listenPort = 0;
     QTcpSocket* m_busyPeer = nullptr;
     QByteArray m_busyVersion;
     components::VncViewerComponent* m_view = nullptr;

@@ -31,6 +31,8 @@ void PrintEvents(ListenSession& state, const QString& plain) {
     if (const auto greeting = session::ParseGreeting(plain)) {
         PrintLine(GreetingLine(greeting->machineCode, greeting->customerName, greeting->customerPhone,
                                greeting->accountId));
+        if (state.rejoin.Greeted(greeting->machineCode, AgentNowMs()))
+            PrintLine("reconnected " + EscapeText(greeting->machineCode.toStdString()));
         return;
     }
     namespace keyword = session::keyword;
@@ -79,6 +81,12 @@ bool Repeat(AgentLink& link, ListenSession& state, std::istringstream& words) {
 }
 
 }  // namespace
+
+qint64 AgentNowMs() {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
 
 void PrintLine(const std::string& line) {
     std::lock_guard lock(g_outputMutex);
@@ -181,6 +189,8 @@ bool Play(AgentLink& link, ListenSession& state, const std::string& line) {
         return true;
     }
     for (const OutgoingMessage& message : result.messages) {
+        if (message.text.compare(session::keyword::kEnd, Qt::CaseInsensitive) == 0)
+            state.rejoin.EndedByAgent();
         if (!SendMessage(link, message.text)) return false;
         if (message.pauseAfterMs > 0)
             std::this_thread::sleep_for(std::chrono::milliseconds(message.pauseAfterMs));

@@ -7,6 +7,7 @@
 #pragma once
 
 #include "AgentFiles.h"
+#include "AgentRejoin.h"
 #include "AgentScreen.h"
 #include "server/TextFraming.h"
 #include "session/SessionMessages.h"
@@ -60,7 +61,13 @@ struct ListenSession {
     bool chatOpen = false;  // a "chatstart" or a piece came since the last chat line
     int width = 0, height = 0;
     bool quit = false;  // "\quit" was played
+    // The customer greeted last, kept across the links of the session: one that greets again after
+    // a lost link prints "reconnected MACHINECODE".
+    CustomerRejoin rejoin;
 };
+
+// Monotonic milliseconds, for CustomerRejoin.
+qint64 AgentNowMs();
 
 // One RFB text-chat message received: joins the framing, prints the "message" (or "undecryptable")
 // line and the lines it adds, and queues the answers of the file exchange as command lines.

@@ -6,6 +6,7 @@
 #include "AgentRawPeer.h"
 #include "AgentScreen.h"
 #include "AgentSockets.h"
+#include "secure/LinkLiveness.h"
 #include "secure/TlsTunnel.h"
 
 #include <QImage>
@@ -100,22 +101,19 @@ int RunBusy(int fd, CommandQueue& commands) {
     return 0;
 }
 
-// The session on the accepted link: `fd` is the network socket, or the plain one of the tunnel. The
-// session closes it.
-int RunSession(int fd, const AgentOptions& options, CommandQueue& commands) {
-    if (options.busy) return RunBusy(fd, commands);
+// How one link ended: the exit code, and whether the link was lost (so that the customer may dial
+// again) rather than closed by either side.
+struct LinkEnd {
+    int code = 0;
+    bool lost = false;
+};
 
-    AgentFiles files(options.files, PrintLine);
-    ListenSession session;
-    session.files = &files;
-    session.commands = &commands;
-    std::optional<AgentScreen> screen;
-    if (!options.screenDisplay.empty()) {
-        session.screen = &screen.emplace(options.screenDisplay, options.bindAddress);
-        // With a key, the screen is shown only through TLS on that key, as the link is.
-        if (options.key.IsValid()) screen->SetKey(options.key);
-    }
-    if (!options.early.empty()) return RunRawPeer(fd, session, options.early);
+// The session on the accepted link: `fd` is the network socket, or the plain one of the tunnel (then
+// `tunnel` tells whether the network connection was lost). The session closes it.
+LinkEnd RunSession(int fd, const AgentOptions& options, CommandQueue& commands, ListenSession& session,
+                   const components::secure::TlsTunnel* tunnel) {
+    if (options.busy) return {RunBusy(fd, commands), false};
+    if (!options.early.empty()) return {RunRawPeer(fd, session, options.early), false};
 
     rfbClientLog = Silent;
     rfbClientErr = Silent;
@@ -129,7 +127,7 @@ int RunSession(int fd, const AgentOptions& options, CommandQueue& commands) {
     client->GotFrameBufferUpdate = OnUpdate;
     if (!rfbInitClient(client, nullptr, nullptr)) {  // frees the client on failure
         PrintLine("disconnected");
-        return 1;
+        return {1, false};
     }
     ViewerLink link(client);
     bool alive = true;
@@ -140,11 +138,63 @@ int RunSession(int fd, const AgentOptions& options, CommandQueue& commands) {
         std::string line;
         while (alive && !session.quit && commands.Pop(line)) alive = Play(link, session, line);
     }
+    // Read before the socket is closed: a lost connection, not one the customer's program closed.
+    const bool lost = !session.quit && (tunnel ? tunnel->Lost()
+                                               : components::secure::ReadTcpEnd(client->sock) ==
+                                                     components::secure::TcpEnd::Lost);
+    // The agent's own end goes out as an end of the stream before anything unread can turn the
+    // close into a reset, which the customer's program would take for a lost link.
+    if (session.quit) shutdown(client->sock, SHUT_WR);
     PrintLine("disconnected");
     std::free(client->frameBuffer);
     client->frameBuffer = nullptr;
     rfbClientCleanup(client);
-    return 0;
+    return {0, lost};
+}
+
+// Waits for the next connection on `listener` until `deadlineMs` (AgentNowMs; -1: for ever).
+int AcceptUntil(int listener, qint64 deadlineMs, sockaddr_in& peer) {
+    while (deadlineMs < 0 || AgentNowMs() < deadlineMs) {
+        pollfd p{listener, POLLIN, 0};
+        if (poll(&p, 1, 100) <= 0) continue;
+        socklen_t len = sizeof peer;
+        const int fd = accept(listener, reinterpret_cast<sockaddr*>(&peer), &len);
+        if (fd >= 0) return fd;
+    }
+    return -1;
+}
+
+// One link from its acceptance to its end.
+LinkEnd RunLink(int fd, const sockaddr_in& peer, const AgentOptions& options, CommandQueue& commands,
+                ListenSession& session) {
+    char host[INET_ADDRSTRLEN] = {};
+    inet_ntop(AF_INET, &peer.sin_addr, host, sizeof host);
+    PrintLine(std::string("connected ") + host);
+    // A text or a chat line cut off with the last link does not continue on this one.
+    session.assembler = framing::TextAssembler();
+    session.chatOpen = false;
+    const int one = 1;
+    setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    // A customer who vanishes is noticed within the bound the customer's side keeps too.
+    components::secure::WatchLiveness(fd);
+    if (!options.key.IsValid()) return RunSession(fd, options, commands, session, nullptr);
+
+    components::secure::TlsTunnel::Options tls;
+    tls.timeoutMs = 30000;
+    components::secure::TlsTunnel::Failure why = components::secure::TlsTunnel::Failure::None;
+    const auto tunnel = components::secure::TlsTunnel::Accept(fd, options.key, tls, &why);  // takes fd
+    if (!tunnel) {
+        std::fprintf(stderr, "pelio-agent: no secure link: %s\n",
+                     components::secure::TlsTunnel::FailureText(why));
+        PrintLine("disconnected");
+        return {1, false};
+    }
+    PrintLine(SecureLine(tunnel->CheckCode(), options.key.GetPin().ToString()));
+    const LinkEnd end = RunSession(tunnel->TakePlainFd(), options, commands, session, tunnel.get());
+    // The session has closed the plain socket: what it wrote last is still on its way through the
+    // tunnel, and the TLS close after it.
+    tunnel->WaitFinished(5000);
+    return end;
 }
 
 }  // namespace
@@ -163,7 +213,7 @@ int RunAgent(const AgentOptions& options) {
         }
     }
     int port = 0;
-    const int listener = ListenSocket(options, port);
+    int listener = ListenSocket(options, port);
     if (listener < 0) {
         std::fprintf(stderr, "pelio-agent: cannot listen on %s:%d\n", options.bindAddress.c_str(),
                      options.port);
@@ -177,34 +227,35 @@ int RunAgent(const AgentOptions& options) {
         }
     }).detach();
 
-    sockaddr_in peer{};
-    socklen_t len = sizeof peer;
-    int fd = accept(listener, reinterpret_cast<sockaddr*>(&peer), &len);
-    close(listener);  // one session only
-    if (fd < 0) return 1;
-    char host[INET_ADDRSTRLEN] = {};
-    inet_ntop(AF_INET, &peer.sin_addr, host, sizeof host);
-    PrintLine(std::string("connected ") + host);
-    const int one = 1;
-    setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-    if (!options.key.IsValid()) return RunSession(fd, options, commands);
-
-    components::secure::TlsTunnel::Options tls;
-    tls.timeoutMs = 30000;
-    components::secure::TlsTunnel::Failure why = components::secure::TlsTunnel::Failure::None;
-    const auto tunnel = components::secure::TlsTunnel::Accept(fd, options.key, tls, &why);  // takes fd
-    if (!tunnel) {
-        std::fprintf(stderr, "pelio-agent: no secure link: %s\n",
-                     components::secure::TlsTunnel::FailureText(why));
-        PrintLine("disconnected");
-        return 1;
+    // The session's state outlives its links: a customer whose link was lost may dial again.
+    AgentFiles files(options.files, PrintLine);
+    ListenSession session;
+    session.files = &files;
+    session.commands = &commands;
+    std::optional<AgentScreen> screen;
+    if (!options.screenDisplay.empty()) {
+        session.screen = &screen.emplace(options.screenDisplay, options.bindAddress);
+        // With a key, the screen is shown only through TLS on that key, as the link is.
+        if (options.key.IsValid()) screen->SetKey(options.key);
     }
-    PrintLine(SecureLine(tunnel->CheckCode(), options.key.GetPin().ToString()));
-    const int code = RunSession(tunnel->TakePlainFd(), options, commands);
-    // The session has closed the plain socket: what it wrote last is still on its way through the
-    // tunnel, and the TLS close after it.
-    tunnel->WaitFinished(5000);
-    return code;
+
+    sockaddr_in peer{};
+    int fd = AcceptUntil(listener, -1, peer);
+    while (true) {
+        close(listener);  // one customer at a time
+        if (fd < 0) return 1;
+        const LinkEnd end = RunLink(fd, peer, options, commands, session);
+        if (!end.lost || !session.rejoin.LinkEnded(AgentNowMs())) return end.code;
+        // The link was lost under a running session: its customer may dial again, at the same port.
+        listener = ListenTcp(options.bindAddress, port, 1, nullptr);
+        if (listener < 0) return end.code;
+        PrintLine("listening " + std::to_string(port));
+        fd = AcceptUntil(listener, AgentNowMs() + CustomerRejoin::kWindowMs, peer);
+        if (fd < 0) {
+            close(listener);
+            return end.code;
+        }
+    }
 }
 
 }  // namespace pelio::agent

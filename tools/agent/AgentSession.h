@@ -22,7 +22,14 @@
 //   offer accepted, offer refused, fetched NAME SIZE SHA256, fetch failed ADDRESS: REASON
 //                           the file exchange (see AgentFiles.h)
 //   showing PORT            the agent's screen server listens at PORT (see \showme below)
-//   disconnected            the link ended; the program exits 0
+//   disconnected            the link ended; the program exits 0, unless the link was lost (a reset
+//                           or no answer: not closed by the customer's program, no "end" sent, no
+//                           \quit) under a greeted customer: then it prints "listening PORT" again
+//                           and waits at the same port 60 s for that customer to dial again (see
+//                           AgentRejoin.h), and exits 0 when nobody comes
+//   reconnected MACHINECODE after the "greeting" line of a new link: the customer of the lost link
+//                           came back within 60 s; the session goes on (a greeting with another
+//                           machine code is a new customer's, with no such line)
 // Standard input and the --script file (which is played first) hold one command per line. A line is
 // a plain session message that is encrypted and sent, unless it starts with "\":
 //   \pointer X Y MASK       a pointer event (MASK bit b = button b + 1)

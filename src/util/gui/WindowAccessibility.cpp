@@ -49,6 +49,7 @@ QAccessibleInterface* WindowFactory(const QString& className, QObject* object) {
     if (!widget || !widget->isWindow()) return nullptr;
     switch (widget->windowType()) {
         case Qt::Window:
+        case Qt::Tool:  // the on-support indicator: a window of its own on the screen
             return new WindowAccessible(widget, QAccessible::Window);
         case Qt::Dialog:
         case Qt::Sheet:
