@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <QStandardPaths>
+
 using namespace pelio::test;
 
 namespace {
@@ -19,7 +21,56 @@ class ConsoleOnDisplay : public SessionOnDisplay {
     }
 };
 
+// The console on a display of its own, as on the agent's computer: each side has its own clipboard.
+class ConsoleOnItsOwnDisplay : public ConsoleOnDisplay {
+  protected:
+    void SetUp() override {
+        if (!agentScreen.ok()) GTEST_SKIP() << "Xvfb could not start";
+        if (QStandardPaths::findExecutable(QStringLiteral("xclip")).isEmpty())
+            GTEST_SKIP() << "xclip is not installed (scripts/deps.sh)";
+        consoleDisplay = agentScreen.name();
+        ConsoleOnDisplay::SetUp();
+    }
+    // Puts text on a display's clipboard; xclip keeps it there until another client takes it.
+    void Copy(const QString& displayName, const QString& text) {
+        QProcess xclip;
+        xclip.setProcessEnvironment(On(displayName));
+        xclip.start(QStringLiteral("xclip"), {QStringLiteral("-selection"), QStringLiteral("clipboard")});
+        xclip.write(text.toUtf8());
+        xclip.closeWriteChannel();
+        xclip.waitForFinished(10000);  // it stays on in the background, holding the text
+    }
+    QString Pasted(const QString& displayName) {
+        QProcess xclip;
+        xclip.setProcessEnvironment(On(displayName));
+        xclip.start(QStringLiteral("xclip"),
+                    {QStringLiteral("-selection"), QStringLiteral("clipboard"), QStringLiteral("-o")});
+        xclip.waitForFinished(10000);
+        return QString::fromUtf8(xclip.readAllStandardOutput());
+    }
+    static QProcessEnvironment On(const QString& displayName) {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("DISPLAY"), displayName);
+        return env;
+    }
+    XvfbDisplay agentScreen{QSize(1024, 768)};
+};
+
 }  // namespace
+
+TEST_F(ConsoleOnItsOwnDisplay, KoreanTextCopiedOnEitherSideIsPastedOnTheOther) {
+    QProcess& program = StartAndConnect();
+    ASSERT_TRUE(agent->WaitFor("greeting ")) << agent->Output().constData() << log.constData();
+    ASSERT_TRUE(agent->WaitFor("screen 1280x800\n")) << agent->Output().constData();
+
+    const QString fromAgent = QStringLiteral("상담원이 복사한 주소: https://예시.kr/도움말\n둘째 줄");
+    Copy(agentScreen.name(), fromAgent);
+    EXPECT_TRUE(WaitFor([&] { return Pasted(display.name()) == fromAgent; }, kWindowWaitMs));
+    const QString fromCustomer = QStringLiteral("고객의 오류 메시지: 똠방각하 0x80070005");
+    Copy(display.name(), fromCustomer);
+    EXPECT_TRUE(WaitFor([&] { return Pasted(agentScreen.name()) == fromCustomer; }, kWindowWaitMs));
+    EXPECT_EQ(program.state(), QProcess::Running);
+}
 
 TEST_F(ConsoleOnDisplay, ShowsTheCustomerChatsBothWaysAndEndsTheSession) {
     // The customer's prepared request goes to the agent as the customer's first chat line.

@@ -79,7 +79,7 @@ class SessionOnDisplay : public ProgramOnDisplay {
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         if (agentCommand == u"console") {
             if (!display.ok()) GTEST_SKIP() << "Xvfb could not start";
-            env.insert(QStringLiteral("DISPLAY"), display.name());
+            env.insert(QStringLiteral("DISPLAY"), consoleDisplay.isEmpty() ? display.name() : consoleDisplay);
             env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
         }
         agent = std::make_unique<Agent>(agentOptions, agentCommand, env);
@@ -148,6 +148,7 @@ class SessionOnDisplay : public ProgramOnDisplay {
 
     QStringList agentOptions;
     QString agentCommand = QStringLiteral("listen");  // or "console", the agent's window on the display
+    QString consoleDisplay;                           // the console's own display, when not the program's
     std::unique_ptr<Agent> agent;
     QString opened = home.file(QStringLiteral("opened.txt"));
     QByteArray log;
