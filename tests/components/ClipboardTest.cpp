@@ -207,25 +207,14 @@ TEST(ClipboardWithTigerVncViewer, KoreanTextCrossesBothWays) {
     XvfbDisplay customer(QSize(320, 240));
     XvfbDisplay agentDisplay(QSize(640, 480));
     ASSERT_TRUE(customer.ok() && agentDisplay.ok());
-    int port = 0;
-    close(pelio::test::ListenOnLoopback(port));
+    QProcess viewer;
+    QByteArray output;
+    const int port = pelio::test::StartListeningVncViewer(
+        viewer, agentDisplay.name(),
+        {QStringLiteral("-SecurityTypes=None"), QStringLiteral("-Log=*:stderr:100")}, output);
+    ASSERT_GT(port, 0) << output.toStdString();
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("DISPLAY"), agentDisplay.name());
-    QProcess viewer;
-    viewer.setProcessEnvironment(env);
-    viewer.setProcessChannelMode(QProcess::MergedChannels);
-    viewer.start(QStringLiteral("vncviewer"),
-                 {QStringLiteral("-listen"), QString::number(port), QStringLiteral("-SecurityTypes=None"),
-                  QStringLiteral("-Log=*:stderr:100")});
-    ASSERT_TRUE(viewer.waitForStarted(10000));
-    QByteArray output;
-    WaitFor(
-        [&] {
-            viewer.waitForReadyRead(5);
-            output += viewer.readAll();
-            return output.contains("Listening") || viewer.state() != QProcess::Running;
-        },
-        10000);
 
     TestClipboard customerClipboard;
     VncServerComponent server(customer.name());

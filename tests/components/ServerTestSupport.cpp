@@ -323,4 +323,25 @@ bool SamePixels(const QImage& a, const QImage& b) {
     return true;
 }
 
+int StartListeningVncViewer(QProcess& viewer, const QString& display, const QStringList& arguments,
+                            QByteArray& output) {
+    int port = 0;
+    close(ListenOnLoopback(port));
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("DISPLAY"), display);
+    viewer.setProcessEnvironment(env);
+    viewer.setProcessChannelMode(QProcess::MergedChannels);
+    viewer.start(QStringLiteral("vncviewer"),
+                 QStringList{QStringLiteral("-listen"), QString::number(port)} + arguments);
+    if (!viewer.waitForStarted(10000)) return 0;
+    WaitFor(
+        [&] {
+            viewer.waitForReadyRead(5);
+            output += viewer.readAll();
+            return output.contains("Listening") || viewer.state() != QProcess::Running;
+        },
+        10000);
+    return viewer.state() == QProcess::Running ? port : 0;
+}
+
 }  // namespace pelio::test

@@ -38,6 +38,11 @@ class AgentProcess {
     int m_port = 0;
 };
 
+// TigerVNC's vncviewer listening on 127.0.0.1 at a free port, on the given X display, with the extra
+// arguments; returns the port once it says it listens (0 when it did not start), its output in `output`.
+int StartListeningVncViewer(QProcess& viewer, const QString& display, const QStringList& arguments,
+                            QByteArray& output);
+
 // A socket listening on 127.0.0.1 at a port the system picked (returned in `port`), for one peer;
 // receiveBuffer > 0 keeps the receive buffer of the connection it accepts that small.
 int ListenOnLoopback(int& port, int receiveBuffer = 0);

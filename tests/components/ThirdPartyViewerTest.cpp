@@ -9,7 +9,6 @@
 #include <QProcess>
 #include <QSignalSpy>
 #include <QStandardPaths>
-#include <QTcpServer>
 
 using pelio::components::VncServerComponent;
 using pelio::test::WaitFor;
@@ -37,31 +36,14 @@ TEST(ThirdPartyViewer, ListeningTigerVncViewerShowsTheCustomerScreen) {
     pelio::test::DrawPattern(customer.display(), area, 5);
     const QImage expected = pelio::test::GrabScreen(customer.display(), area);
 
-    int port = 0;
-    {
-        QTcpServer probe;
-        ASSERT_TRUE(probe.listen(QHostAddress::LocalHost, 0));
-        port = probe.serverPort();
-    }
     QProcess viewer;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("DISPLAY"), agentDisplay.name());
-    viewer.setProcessEnvironment(env);
-    viewer.setProcessChannelMode(QProcess::MergedChannels);
-    viewer.start(QStringLiteral("vncviewer"),
-                 {QStringLiteral("-listen"), QString::number(port), QStringLiteral("-AutoSelect=0"),
-                  QStringLiteral("-PreferredEncoding=ZRLE"), QStringLiteral("-FullColor=1"),
-                  QStringLiteral("-SecurityTypes=None")});
-    ASSERT_TRUE(viewer.waitForStarted(10000));
     QByteArray output;
-    // The viewer says when it listens.
-    WaitFor(
-        [&] {
-            viewer.waitForReadyRead(5);
-            output += viewer.readAll();
-            return output.contains("Listening") || viewer.state() != QProcess::Running;
-        },
-        10000);
+    const int port = pelio::test::StartListeningVncViewer(
+        viewer, agentDisplay.name(),
+        {QStringLiteral("-AutoSelect=0"), QStringLiteral("-PreferredEncoding=ZRLE"),
+         QStringLiteral("-FullColor=1"), QStringLiteral("-SecurityTypes=None")},
+        output);
+    ASSERT_GT(port, 0) << output.toStdString();
 
     VncServerComponent server(customer.name());
     server.Start(18925);
