@@ -66,13 +66,6 @@ class frmPlay : public QDialog, private PlaybackControl::View {
     // The length of the open recording.
     qint64 RecordingLength() const { return m_control.Length(); }
 
-    // The save dialog of the video export: gets the suggested path and the filters, returns the path
-    // picked (empty when cancelled) and sets *chosenFilter to the filter chosen. The default shows
-    // QFileDialog (util::Dialogs has no save dialog); tests answer it here.
-    using VideoPathAsker =
-        std::function<QString(const QString& suggested, const QStringList& filters, QString* chosenFilter)>;
-    void SetVideoPathAsker(VideoPathAsker asker) { m_askVideoPath = std::move(asker); }
-
     // Tab indices of tabTab.
     static constexpr int kTranscriptTab = 0;
     static constexpr int kRecordingTab = 1;
@@ -145,7 +138,6 @@ class frmPlay : public QDialog, private PlaybackControl::View {
     // Made at the first export and kept: QProgressDialog::setValue runs events, in which the export's
     // end may arrive.
     QProgressDialog* m_progress = nullptr;
-    VideoPathAsker m_askVideoPath;
 };
 
 }  // namespace pelio::history

@@ -6,11 +6,11 @@
 #include "platform/UserFolders.h"
 #include "playback/SrfVideoExport.h"
 #include "util/core/Ansi.h"
+#include "util/gui/Dialogs.h"
 #include "util/gui/MessageBoxes.h"
 #include "util/gui/WindowLifetime.h"
 
 #include <QDir>
-#include <QFileDialog>
 #include <QPointer>
 #include <QProgressDialog>
 #include <QPushButton>
@@ -24,11 +24,15 @@ const QString kExportProgress = QStringLiteral("녹화화면을 동영상으로 
 }  // namespace
 
 QString frmPlay::AskVideoPath(const QString& suggested, const QStringList& filters, QString* chosenFilter) {
-    if (m_askVideoPath) return m_askVideoPath(suggested, filters, chosenFilter);
-    const util::NestedLoopScope scope(this);
-    // The dialog asks before it replaces an existing file.
-    return QFileDialog::getSaveFileName(this, m_cmdExport->text(), suggested,
-                                        filters.join(QStringLiteral(";;")), chosenFilter);
+    util::SaveFileRequest request;
+    request.parent = this;
+    request.title = m_cmdExport->text();
+    request.suggested = suggested;
+    request.filters = filters;
+    if (chosenFilter) request.chosenFilter = *chosenFilter;
+    const util::SaveFileAnswer answer = util::Dialogs::SaveFile(request);
+    if (chosenFilter && !answer.chosenFilter.isEmpty()) *chosenFilter = answer.chosenFilter;
+    return answer.file;
 }
 
 void frmPlay::OnExportClicked() {

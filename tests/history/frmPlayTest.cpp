@@ -1,5 +1,6 @@
 // The history viewer through its named controls, with the fake playback component.
 #include "history/HistoryViewer.h"
+#include "history/VideoExportControl.h"
 #include "history/frmPlay.h"
 #include "platform/FakeServices.h"
 #include "playback/FakePlaybackComponent.h"
@@ -374,16 +375,11 @@ TEST_F(frmPlayTest, TheExportButtonSavesTheOpenRecordingAsAVideoWhereTheCustomer
 
     ASSERT_TRUE(window->OpenRecordingFile(srf));
     EXPECT_TRUE(cmdExport->isEnabled());
-    QStringList suggested;
-    int asked = 0;
-    window->SetVideoPathAsker([&](const QString& path, const QStringList& filters, QString* chosen) {
-        ++asked;
-        suggested << path;
-        EXPECT_EQ(filters.size(), 2);
-        if (asked == 1) return QString();  // cancelled
-        *chosen = filters[1];
-        return fakes.folders->documents + QStringLiteral("/보낼 영상");  // the WebM filter adds .webm
-    });
+    ScriptedDialogs dialogs;
+    dialogs.saveAnswers.push_back({});  // cancelled
+    // The WebM filter adds .webm.
+    dialogs.saveAnswers.push_back({fakes.folders->documents + QStringLiteral("/보낼 영상"),
+                                   history::VideoExportControl::DialogFilters().at(1)});
     QTest::mouseClick(cmdExport, Qt::LeftButton);
     ExpectPlaying();
     EXPECT_TRUE(cmdExport->isEnabled());
@@ -399,7 +395,11 @@ TEST_F(frmPlayTest, TheExportButtonSavesTheOpenRecordingAsAVideoWhereTheCustomer
     ASSERT_TRUE(test::WaitFor([&] { return !boxes.boxes().empty(); }, kDeadlineMs));
 
     const QString video = fakes.folders->documents + QStringLiteral("/보낼 영상.webm");
-    EXPECT_EQ(suggested, QStringList(2, fakes.folders->documents + QStringLiteral("/2026-12-06(0).mp4")));
+    ASSERT_EQ(dialogs.saveRequests.size(), 2u);
+    for (const util::SaveFileRequest& request : dialogs.saveRequests) {
+        EXPECT_EQ(request.suggested, fakes.folders->documents + QStringLiteral("/2026-12-06(0).mp4"));
+        EXPECT_EQ(request.filters.size(), 2);
+    }
     EXPECT_EQ(boxes.boxes().front().text, QStringLiteral("동영상으로 저장했습니다.\n\n") + video);
     EXPECT_TRUE(QFileInfo(video).size() > 0);
     EXPECT_FALSE(progress->isVisible());

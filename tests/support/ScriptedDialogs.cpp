@@ -29,6 +29,10 @@ class UnexpectedDialogs : public util::DialogProvider {
         ADD_FAILURE() << "unexpected file dialog: " << request.title.toStdString();
         return Cancelled();
     }
+    util::SaveFileAnswer SaveFile(const util::SaveFileRequest& request) override {
+        ADD_FAILURE() << "unexpected save dialog: " << request.title.toStdString();
+        return {};
+    }
     std::optional<util::OleColor> PickColor(const util::ColorRequest&) override {
         ADD_FAILURE() << "unexpected colour dialog";
         return std::nullopt;
@@ -52,6 +56,11 @@ ScriptedDialogs::~ScriptedDialogs() {
 util::OpenFilesAnswer ScriptedDialogs::OpenFiles(const util::OpenFilesRequest& request) {
     fileRequests.push_back(request);
     return Next(fileAnswers, "file", Cancelled());
+}
+
+util::SaveFileAnswer ScriptedDialogs::SaveFile(const util::SaveFileRequest& request) {
+    saveRequests.push_back(request);
+    return Next(saveAnswers, "save", util::SaveFileAnswer{});
 }
 
 std::optional<util::OleColor> ScriptedDialogs::PickColor(const util::ColorRequest& request) {

@@ -18,14 +18,17 @@ class ScriptedDialogs : public util::DialogProvider {
     ScriptedDialogs& operator=(const ScriptedDialogs&) = delete;
 
     std::deque<util::OpenFilesAnswer> fileAnswers;
+    std::deque<util::SaveFileAnswer> saveAnswers;
     std::deque<std::optional<util::OleColor>> colorAnswers;
     std::deque<std::optional<QFont>> fontAnswers;
 
     std::vector<util::OpenFilesRequest> fileRequests;
+    std::vector<util::SaveFileRequest> saveRequests;
     std::vector<util::ColorRequest> colorRequests;
     std::vector<util::FontRequest> fontRequests;
 
     util::OpenFilesAnswer OpenFiles(const util::OpenFilesRequest& request) override;
+    util::SaveFileAnswer SaveFile(const util::SaveFileRequest& request) override;
     std::optional<util::OleColor> PickColor(const util::ColorRequest& request) override;
     std::optional<QFont> PickFont(const util::FontRequest& request) override;
 

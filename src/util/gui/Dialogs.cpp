@@ -159,6 +159,22 @@ class QtDialogs : public DialogProvider {
         return answer;
     }
 
+    SaveFileAnswer SaveFile(const SaveFileRequest& request) override {
+        const NestedLoopScope scope(OwnerWindow(request.parent));
+        QFileDialog dialog(request.parent, request.title, request.suggested,
+                           request.filters.join(QStringLiteral(";;")));
+        dialog.setAcceptMode(QFileDialog::AcceptSave);
+        dialog.setFileMode(QFileDialog::AnyFile);
+        if (!request.chosenFilter.isEmpty()) dialog.selectNameFilter(request.chosenFilter);
+        if (!UseDesktopFileChooser()) PrepareOwnDialog(dialog);
+        SaveFileAnswer answer;
+        // The dialog asks before it replaces an existing file.
+        if (dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty())
+            answer.file = dialog.selectedFiles().first();
+        answer.chosenFilter = dialog.selectedNameFilter();
+        return answer;
+    }
+
     std::optional<OleColor> PickColor(const ColorRequest& request) override {
         const NestedLoopScope scope(OwnerWindow(request.parent));
         const ColorParts p = ColorChannels(request.initial);
@@ -185,6 +201,10 @@ DialogProvider& Current() {
 
 OpenFilesAnswer Dialogs::OpenFiles(const OpenFilesRequest& request) {
     return Current().OpenFiles(request);
+}
+
+SaveFileAnswer Dialogs::SaveFile(const SaveFileRequest& request) {
+    return Current().SaveFile(request);
 }
 
 std::optional<OleColor> Dialogs::PickColor(const ColorRequest& request) {

@@ -31,6 +31,19 @@ struct OpenFilesAnswer {
     QString errorText;
 };
 
+struct SaveFileRequest {
+    QWidget* parent = nullptr;
+    QString title;
+    QString suggested;     // the full path offered; its folder is where the dialog opens
+    QStringList filters;   // Qt file-dialog filters, "Name (*.ext)"
+    QString chosenFilter;  // the filter selected at first
+};
+
+struct SaveFileAnswer {
+    QString file;          // the full path chosen (the user agreed to replace it); empty when cancelled
+    QString chosenFilter;  // the filter selected when the dialog closed
+};
+
 struct ColorRequest {
     QWidget* parent = nullptr;
     OleColor initial = kWhite;
@@ -47,6 +60,7 @@ class DialogProvider {
   public:
     virtual ~DialogProvider() = default;
     virtual OpenFilesAnswer OpenFiles(const OpenFilesRequest& request) = 0;
+    virtual SaveFileAnswer SaveFile(const SaveFileRequest& request) = 0;
     // The colour picked, or nothing when cancelled.
     virtual std::optional<OleColor> PickColor(const ColorRequest& request) = 0;
     // The font picked, or nothing when cancelled.
@@ -56,6 +70,7 @@ class DialogProvider {
 class Dialogs {
   public:
     static OpenFilesAnswer OpenFiles(const OpenFilesRequest& request);
+    static SaveFileAnswer SaveFile(const SaveFileRequest& request);
     static std::optional<OleColor> PickColor(const ColorRequest& request);
     static std::optional<QFont> PickFont(const FontRequest& request);
 
