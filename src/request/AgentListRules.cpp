@@ -177,8 +177,8 @@ void AgentListRules::ChooseAgent(int index) {
     if (!m_session.bConnected()) m_view.SetConnectEnabled(!m_greyed[index]);
 }
 
-void AgentListRules::MarkGreyed(int index) {
-    if (index >= 0 && index < m_greyed.size()) m_greyed[index] = true;
+void AgentListRules::MarkGreyed(int index, bool greyed) {
+    if (index >= 0 && index < m_greyed.size()) m_greyed[index] = greyed;
 }
 
 bool AgentListRules::IsGreyed(int index) const {

@@ -128,9 +128,9 @@ class AgentListRules {
     // What becomes of the request text file on closing.
     static RequestFileAction RequestFileOnClose(qint64 connectedSeconds, const QString& requestText);
 
-    // A connection to the agent at `index` was tried (and runs or failed): its item is greyed, and the
-    // agent cannot be chosen again until the next load.
-    void MarkGreyed(int index);
+    // A connection to the agent at `index` is being made or failed (greyed): the agent cannot be chosen
+    // again until the next load, or until the connection came up (not greyed).
+    void MarkGreyed(int index, bool greyed = true);
 
     // The agents of the last load, in reply order, and whether each is shown greyed.
     const QList<web::AgentRecord>& Agents() const { return m_agents; }

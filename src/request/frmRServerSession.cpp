@@ -54,8 +54,10 @@ void frmRServer::SetSelectedAgentStatus(const QString& text, bool grey) {
     QTreeWidgetItem* item = SelectedItem();
     if (!item) return;
     item->setText(1, text);
+    // Greyed while the connection is made and after it failed; one that came up may be asked again
+    // once its session is over.
+    m_rules.MarkGreyed(item->data(0, kIndexRole).toInt(), grey);
     if (!grey) return;
-    m_rules.MarkGreyed(item->data(0, kIndexRole).toInt());
     item->setData(0, kGreyRole, true);
     const QColor colour = palette().color(QPalette::Disabled, QPalette::Text);
     for (int c = 0; c < item->columnCount(); ++c) item->setForeground(c, colour);

@@ -183,8 +183,16 @@ TEST_F(frmRServerTest, ChoosesTheAgentWhoMentionsTheCustomerAndShowsTheNotice) {
                            QStringLiteral("10.0.0.9")}));
     EXPECT_TRUE(session->connects[0].RequestText.isEmpty());
 
+    // A session with C that came up and ended: C may be chosen afresh and asked again.
+    sessionView->SetSelectedAgentStatus(QStringLiteral("접속 중...."), true);
+    sessionView->SetSelectedAgentStatus(QStringLiteral("접속되었습니다."), false);
+    lvList()->setCurrentItem(Item(QStringLiteral("A")));
+    lvList()->setCurrentItem(Item(QStringLiteral("C")));
+    EXPECT_TRUE(cmdConnect()->isEnabled());
+
     // The connection failed: C is greyed and cannot be asked again, chosen afresh or not, until the
     // list is loaded again.
+    sessionView->SetSelectedAgentStatus(QStringLiteral("접속 중...."), true);
     sessionView->SetSelectedAgentStatus(QStringLiteral("접속실패"), true);
     lvList()->setCurrentItem(Item(QStringLiteral("A")));
     lvList()->setCurrentItem(Item(QStringLiteral("C")));
