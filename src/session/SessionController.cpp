@@ -50,6 +50,10 @@ QString BusyText(bool manual) {
 
 }  // namespace
 
+QString SessionController::AgentConnectedText() {
+    return QStringLiteral("접속되었습니다.");
+}
+
 QString SessionController::ConnectedText() {
     return kConnected;
 }
@@ -148,7 +152,7 @@ void SessionController::RequestConnect(const ConnectRequest& request) {
         m_view.Beep();
         if (!request.RequestText.isEmpty()) m_context.PendingRequestText = request.RequestText;
         m_view.MarkRequestTextSent();
-        m_view.SetSelectedAgentStatus(QStringLiteral("접속되었습니다."), false);
+        m_view.SetSelectedAgentStatus(AgentConnectedText(), false);
     } else {
         m_view.EnableControl(SessionControl::Refresh, true);
         m_view.SetSelectedAgentStatus(QStringLiteral("접속실패"), true);

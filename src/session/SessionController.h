@@ -204,6 +204,7 @@ class SessionController : public QObject, public SessionSeam, public ChatLink, p
     qint64 NowMs() const { return m_hooks.nowMs ? m_hooks.nowMs() : 0; }
     // Texts shared by the session's source files.
     static QString ConnectedText();
+    static QString AgentConnectedText();  // the agent's row once the link is up
     static QString SecurityFailedText();
 
     app::AppContext& m_context;

@@ -20,6 +20,8 @@ void SessionController::BeginRedial() {
     m_redialUntilMs = NowMs() + kRedialWindowMs;
     qCInfo(lcSession).noquote() << "link lost: dialling" << m_linkAddress << m_linkPort << "again";
     m_view.SetStatus(kRedialling);
+    // Also in the agent's row, not greyed: after a redial that gave up, the same agent may be asked.
+    m_view.SetSelectedAgentStatus(kRedialling, false);
     m_view.ShowRedialling(true);
     if (m_chat) m_chat->DisplayCommonMsg(kRedialling, kNoticeYellow);
     m_redialTimer.start(kFirstRedialMs);
@@ -74,6 +76,7 @@ void SessionController::FinishRedial() {
     qCInfo(lcSession) << "the agent took the session again";
     m_redialTimer.stop();
     m_view.SetStatus(ConnectedText());
+    m_view.SetSelectedAgentStatus(AgentConnectedText(), false);
     m_view.ShowRedialling(false);
     if (m_chat) m_chat->DisplayCommonMsg(ConnectedText(), kNoticeGreen);
     const QStringList held = std::exchange(m_heldMessages, {});

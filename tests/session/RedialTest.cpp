@@ -32,6 +32,7 @@ TEST_F(RedialTest, ALostLinkIsDialledAgainAndTheSessionGoesOn) {
     EXPECT_TRUE(session->bConnected());
     EXPECT_FALSE(session->Connected());  // the chat tells the customer instead of sending
     EXPECT_TRUE(view.Saw(kRedialTitle));
+    EXPECT_TRUE(view.Saw(QStringLiteral("agent:연결이 끊어져 다시 연결하는 중...")));
     EXPECT_TRUE(view.Saw(QStringLiteral("redialling:1")));
     EXPECT_FALSE(view.Saw(QStringLiteral("close-onsupport")));
     EXPECT_FALSE(peers.calls.contains(QStringLiteral("session-ended")));
@@ -67,6 +68,7 @@ TEST_F(RedialTest, ALostLinkIsDialledAgainAndTheSessionGoesOn) {
     EXPECT_EQ(Sent(),
               (QStringList{QStringLiteral("customer:M1/홍길동//"), QStringLiteral("lastfile:a.txt")}));
     EXPECT_EQ(view.calls.filter(QStringLiteral("status:")).last(), QStringLiteral("status:연결되었습니다."));
+    EXPECT_EQ(view.calls.filter(QStringLiteral("agent:")).last(), QStringLiteral("agent:접속되었습니다."));
     EXPECT_TRUE(view.Saw(QStringLiteral("redialling:0")));
     // The component ran on throughout: the recording goes on in the same file.
     for (const char* call : {"Stop", "StopRecording", "Start 18925"})
