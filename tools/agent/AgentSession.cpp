@@ -18,6 +18,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -101,6 +102,19 @@ int RunBusy(int fd, CommandQueue& commands) {
     return 0;
 }
 
+// Reads and drops what comes on fd until the peer has closed it, at most ms milliseconds.
+void DrainUntilClosed(int fd, int ms) {
+    const qint64 deadline = AgentNowMs() + ms;
+    char sink[16384];
+    while (AgentNowMs() < deadline) {
+        pollfd p{fd, POLLIN, 0};
+        if (poll(&p, 1, 100) < 0 && errno != EINTR) return;
+        if (!(p.revents & (POLLIN | POLLHUP | POLLERR))) continue;
+        const ssize_t n = recv(fd, sink, sizeof sink, MSG_DONTWAIT);
+        if (n == 0 || (n < 0 && errno != EAGAIN && errno != EINTR)) return;
+    }
+}
+
 // How one link ended: the exit code, and whether the link was lost (so that the customer may dial
 // again) rather than closed by either side.
 struct LinkEnd {
@@ -142,9 +156,13 @@ LinkEnd RunSession(int fd, const AgentOptions& options, CommandQueue& commands, 
     const bool lost = !session.quit && (tunnel ? tunnel->Lost()
                                                : components::secure::ReadTcpEnd(client->sock) ==
                                                      components::secure::TcpEnd::Lost);
-    // The agent's own end goes out as an end of the stream before anything unread can turn the
-    // close into a reset, which the customer's program would take for a lost link.
-    if (session.quit) shutdown(client->sock, SHUT_WR);
+    // The agent's own end goes out as an end of the stream, and what the customer's program still
+    // sends is taken until it closes its side too: a close with data unread would send a reset right
+    // behind the end, which the customer's program may take for a lost link.
+    if (session.quit) {
+        shutdown(client->sock, SHUT_WR);
+        DrainUntilClosed(client->sock, 3000);
+    }
     PrintLine("disconnected");
     std::free(client->frameBuffer);
     client->frameBuffer = nullptr;
